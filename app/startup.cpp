@@ -1,0 +1,84 @@
+#include "app/startup.h"
+
+#include "app/event_loop.h"
+#include "common/text.h"
+#include "config/ini_file.h"
+#include "console/command_table.h"
+#include "console/console.h"
+#include "console/line_editor.h"
+#include "port/console.h"
+#include "port/system.h"
+#include "supervisor/app_commands.h"
+#include "supervisor/app_entry.h"
+
+#include <cstdio>
+#include <memory>
+
+void CreateApplications(const IniFile& ini) {
+    for (const auto& section : ini.Sections()) {
+        if (!AsciiEqualNoCase(std::string_view(section->name), "Applications"))
+            continue;
+        for (const auto& entry : section->entries) {
+            if (appTable.count >= kMaxApplications) {
+                PrintMessage("Too many applications, skipping %s.", entry->key.c_str());
+                continue;
+            }
+            std::string parameters;
+            ini.GetString("Parameters", entry->key, parameters);
+            appTable.entries[appTable.count] =
+                new AppEntry(entry->key.c_str(), entry->value.c_str(), parameters.c_str());
+            ++appTable.count;
+        }
+    }
+}
+
+void RegisterCommands() {
+    AddCommand("list", "Displays application list", ListCommand);
+    AddCommand("start", "Starts application", StartCommand);
+    AddCommand("stop", "Stops application", StopCommand);
+    AddCommand("restart", "Restarts application", RestartCommand);
+    AddCommand("startall", "Starts all applications", StartAllCommand);
+    AddCommand("stopall", "Stops all applications", StopAllCommand);
+    AddCommand("restartall", "Restarts all applications", RestartAllCommand);
+    AddCommand("cls", "Clears console window", ClsCommand);
+    AddCommand("quit", "Quits application", QuitCommand);
+}
+
+int ManagerMain() {
+    if (!port::ConsoleAvailable()) {
+        std::fputs("zelkappmgr: standard input and output must be a console; not started.\n",
+                   stderr);
+        return 0;
+    }
+    if (ScreenWidth() < kMinScreenWidth || ScreenHeight() < kMinScreenHeight) {
+        std::fprintf(stderr, "zelkappmgr: the console needs at least %d columns and %d rows; "
+                             "not started.\n",
+                     kMinScreenWidth, kMinScreenHeight);
+        return 0;
+    }
+
+    if (port::CreateInstanceGuard(kInstanceName) == port::GuardResult::AlreadyExists)
+        return 0;
+
+    {
+        auto ini = std::make_unique<IniFile>(kConfigFileName);
+        if (!ini->IsOpen()) {
+            PrintMessage("Could not open zelkappmgr.ini!");
+            return 0;
+        }
+
+        bool disableCloseButton = true;
+        ini->GetBool("General", "DisableCloseButton", disableCloseButton);
+        port::SetWindowTitle(kWindowTitle);
+        if (disableCloseButton)
+            port::RemoveCloseItem();
+
+        AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
+        CreateApplications(*ini);
+    }
+
+    RegisterCommands();
+    if (RunningFlag)
+        RunEventLoop();
+    return 0;
+}

@@ -1,0 +1,19 @@
+// Start-up of the manager: one copy at a time, the configuration, the
+// console window, the applications, the commands, then the event loop.
+#pragma once
+
+class IniFile;
+
+inline constexpr char kConfigFileName[] = "zelkappmgr.ini";
+inline constexpr char kInstanceName[] = "ZelkAppMgr";
+inline constexpr char kWindowTitle[] = "Zelk Application Manager";
+
+// The whole program; returns its exit code, which is always 0.
+int ManagerMain();
+
+// Creates one application per entry of every [Applications] section, in
+// file order, with its parameters from [Parameters].
+void CreateApplications(const IniFile& ini);
+
+// Fills the command table with the nine console commands.
+void RegisterCommands();

@@ -1,0 +1,57 @@
+// Byte-string helpers shared by the configuration reader, the command
+// interpreter and the supervisor. Letter case is folded for ASCII A-Z only.
+#pragma once
+
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstdlib>
+#include <string_view>
+
+inline char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Compares at most `count` bytes, stopping after the first terminator,
+// ignoring ASCII case. Returns 0 when equal.
+inline int AsciiCompareNoCase(const char* a, const char* b, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned char ca = static_cast<unsigned char>(AsciiLower(a[i]));
+        unsigned char cb = static_cast<unsigned char>(AsciiLower(b[i]));
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        if (ca == 0)
+            return 0;
+    }
+    return 0;
+}
+
+inline int AsciiCompareNoCase(const char* a, const char* b) {
+    return AsciiCompareNoCase(a, b, static_cast<std::size_t>(-1));
+}
+
+inline bool AsciiEqualNoCase(const char* a, const char* b) { return AsciiCompareNoCase(a, b) == 0; }
+
+// Whole-string comparison of two byte strings, embedded zero bytes included.
+inline bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+
+// Reads a decimal integer the way atoi does (leading white space, optional
+// sign, digits up to the first other byte; 0 without digits), but a value
+// beyond the range of int is held at the nearest limit instead of being
+// undefined.
+inline int ParseLeadingInt(const char* text) {
+    errno = 0;
+    long value = std::strtol(text, nullptr, 10);
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}

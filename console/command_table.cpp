@@ -1,0 +1,82 @@
+#include "console/command_table.h"
+
+#include "common/text.h"
+#include "console/arg_reader.h"
+#include "console/line_editor.h"
+
+#include <cstring>
+#include <vector>
+
+bool AddCommand(const char* name, const char* description, CommandHandler handler) {
+    if (console.commandCount >= kCommandRows)
+        return false;
+    ConsoleCommand& row = console.commands[console.commandCount];
+    row.name = name;
+    row.description = description;
+    row.handler = handler;
+    ++console.commandCount;
+    return true;
+}
+
+void ExecuteLine(const char* line) {
+    if (AsciiCompareNoCase(line, "help", 4) == 0) {
+        ShowHelp(line);
+        return;
+    }
+    ArgReader reader(line);
+    const char* word = reader.NextToken();
+    // A line of separators alone names no command: it is ignored.
+    if (word == nullptr)
+        return;
+    for (int i = 0; i < console.commandCount; ++i) {
+        if (AsciiEqualNoCase(console.commands[i].name.c_str(), word)) {
+            console.commands[i].handler(&reader);
+            return;
+        }
+    }
+    WriteLogLine("No such command");
+}
+
+void ShowHelp(std::string) {
+    WriteLogLine("Help Command list:");
+    WriteLogLine("");
+    for (int i = 0; i < console.commandCount; ++i)
+        WriteLogLine(console.commands[i].name + " = " + console.commands[i].description);
+}
+
+void CompleteCommand() {
+    const int slot = console.currentSlot;
+    const char* typed = console.historyText[slot];
+    const std::size_t n = static_cast<std::size_t>(console.historyLength[slot]);
+
+    std::vector<const char*> candidates;
+    if (AsciiCompareNoCase("help", typed, n) == 0)
+        candidates.push_back("help");
+    for (int i = 0; i < console.commandCount; ++i)
+        if (AsciiCompareNoCase(console.commands[i].name.c_str(), typed, n) == 0)
+            candidates.push_back(console.commands[i].name.c_str());
+
+    if (candidates.empty()) {
+        WriteLogLine("Could not find a matching console command");
+        return;
+    }
+    if (candidates.size() > 1) {
+        std::string message = "Multiple matches found:";
+        for (const char* candidate : candidates) {
+            message += ' ';
+            message += candidate;
+        }
+        WriteLogLine(message);
+        return;
+    }
+
+    // One candidate: it replaces the line, cut to what a slot can hold.
+    std::size_t length = std::strlen(candidates[0]);
+    if (length > static_cast<std::size_t>(console.maxLineLength - 1))
+        length = static_cast<std::size_t>(console.maxLineLength - 1);
+    std::memcpy(console.historyText[slot], candidates[0], length);
+    console.historyText[slot][length] = '\0';
+    console.historyLength[slot] = static_cast<std::int32_t>(length);
+    console.historyCursor[slot] = static_cast<std::int32_t>(length);
+    RedrawInputLine();
+}

@@ -1,0 +1,120 @@
+#include "console/console.h"
+
+#include "port/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+Console console;
+
+Console::Console()
+    : inputOrigin{}, inputCursor{}, logOrigin{}, scrollOrigin{}, logRect{}, clipRect{},
+      outputHandle(port::kNullHandle), fill{}, insertMode(true), historyText{},
+      timeFormat("[%d/%m/%y %H:%M:%S]"), maxLineLength(kMaxLineLength),
+      historySize(kHistorySize), currentSlot(0), usedSlots(1), browseSlot(0), commandCount(0),
+      historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
+      inputHandle(port::kNullHandle) {
+    outputHandle = port::StdOutput();
+    inputHandle = port::StdInput();
+
+    port::Coord size{0, 0};
+    port::GetScreenSize(outputHandle, &size);
+    const std::int16_t w = size.X;
+    const std::int16_t h = size.Y;
+
+    port::SetInputMode(inputHandle, 28);
+
+    inputOrigin = port::Coord{0, static_cast<std::int16_t>(h - 1)};
+    inputCursor = inputOrigin;
+    logOrigin = port::Coord{0, static_cast<std::int16_t>(h - 2)};
+    scrollOrigin = port::Coord{0, -1};
+    logRect = port::Rect{0, 0, static_cast<std::int16_t>(w - 1), static_cast<std::int16_t>(h - 2)};
+    clipRect = logRect;
+    fill = port::CharInfo{' ', 7};
+
+    port::SetCursorPosition(outputHandle, inputCursor);
+
+    port::CursorInfo cursor{0, true};
+    if (port::GetCursorInfo(outputHandle, &cursor))
+        insertMode = cursor.size != kOverwriteCursorSize;
+}
+
+int ScreenWidth() { return console.logRect.Right + 1; }
+int ScreenHeight() { return console.inputOrigin.Y + 1; }
+
+namespace {
+
+// One row up for the whole log area. False, after reporting on standard
+// output, when the console refused.
+bool ScrollLog() {
+    if (port::ScrollScreen(console.outputHandle, console.logRect, &console.clipRect,
+                           console.scrollOrigin, console.fill))
+        return true;
+    std::printf("ScrollConsoleScreenBuffer failed %d\n", static_cast<int>(port::LastError()));
+    std::fflush(stdout);
+    return false;
+}
+
+void WriteAt(const char* bytes, std::size_t length, std::int16_t column) {
+    port::WriteCells(console.outputHandle, bytes, static_cast<std::uint32_t>(length),
+                     port::Coord{column, console.logOrigin.Y}, &console.pendingEvents);
+}
+
+} // namespace
+
+void WriteLogLine(std::string text) {
+    if (!ScrollLog())
+        return;
+
+    char stamp[256];
+    std::size_t n = 0;
+    std::time_t now = std::time(nullptr);
+    if (const std::tm* local = std::localtime(&now))
+        n = std::strftime(stamp, sizeof stamp, console.timeFormat.c_str(), local);
+    WriteAt(stamp, n, console.logOrigin.X);
+
+    const std::size_t length = text.size();
+    const std::int16_t column = static_cast<std::int16_t>(console.logOrigin.X + n + 1);
+    const long width = static_cast<long>(console.logRect.Right) - static_cast<long>(n);
+    if (width <= 0)
+        return; // no room for text beside the stamp
+    const std::size_t w = static_cast<std::size_t>(width);
+
+    if (length <= w) {
+        WriteAt(text.data(), length, column);
+        return;
+    }
+    std::size_t done = 0;
+    while (length - done > w) {
+        WriteAt(text.data() + done, w, column);
+        if (!ScrollLog())
+            return;
+        done += w;
+    }
+    WriteAt(text.data() + done, length - done, column);
+}
+
+void PrintMessage(const char* format, ...) {
+    char buffer[256];
+    va_list args;
+    va_start(args, format);
+    int result = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (result < 0)
+        buffer[0] = '\0';
+    buffer[sizeof buffer - 1] = '\0';
+    WriteLogLine(std::string(buffer));
+}
+
+void ClsCommand(ArgReader*) {
+    const port::Rect& clip = console.clipRect;
+    std::uint32_t count = static_cast<std::uint32_t>(clip.Right - clip.Left + 1) *
+                          static_cast<std::uint32_t>(clip.Bottom - clip.Top + 1);
+    port::Coord start{clip.Left, clip.Top};
+    port::FillCellCharacters(console.outputHandle, console.fill.character, count, start,
+                             &console.pendingEvents);
+    port::FillCellAttributes(console.outputHandle, console.fill.attributes, count, start,
+                             &console.pendingEvents);
+}

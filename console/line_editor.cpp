@@ -1,0 +1,231 @@
+#include "console/line_editor.h"
+
+#include "console/command_table.h"
+#include "console/console.h"
+#include "port/console.h"
+#include "port/keys.h"
+#include "port/system.h"
+
+#include <cstring>
+
+namespace {
+
+// Bytes 33 to 127 make words; every other byte separates them.
+bool IsWordByte(char c) { return static_cast<signed char>(c) > 32; }
+
+char* Text() { return console.historyText[console.currentSlot]; }
+std::int32_t& Length() { return console.historyLength[console.currentSlot]; }
+std::int32_t& Cursor() { return console.historyCursor[console.currentSlot]; }
+
+int WordLeft(const char* text, int p) {
+    while (p > 0 && !IsWordByte(text[p - 1]))
+        --p;
+    while (p > 0 && IsWordByte(text[p - 1]))
+        --p;
+    return p;
+}
+
+int WordRight(const char* text, int n, int p) {
+    while (p < n && IsWordByte(text[p]))
+        ++p;
+    while (p < n && !IsWordByte(text[p]))
+        ++p;
+    return p;
+}
+
+// Removes the bytes [from, to) of the current line.
+void RemoveSpan(int from, int to) {
+    char* text = Text();
+    int n = Length();
+    std::memmove(text + from, text + to, static_cast<std::size_t>(n - to));
+    Length() = n - (to - from);
+    text[Length()] = '\0';
+}
+
+void PlaceCursor() {
+    console.inputCursor.X = static_cast<std::int16_t>(Cursor());
+    port::SetCursorPosition(console.outputHandle, console.inputCursor);
+}
+
+// Blanks the input row and writes the current text; the cursor is not placed.
+void DrawInputText() {
+    port::FillCellCharacters(console.outputHandle, ' ',
+                             static_cast<std::uint32_t>(console.logRect.Right),
+                             console.inputOrigin, &console.pendingEvents);
+    port::WriteCells(console.outputHandle, Text(), static_cast<std::uint32_t>(Length()),
+                     console.inputOrigin, &console.pendingEvents);
+}
+
+void EmptyCurrentLine() {
+    Text()[0] = '\0';
+    Length() = 0;
+    Cursor() = 0;
+}
+
+void CopySlotToCurrent(int slot) {
+    if (slot == console.currentSlot)
+        return;
+    std::memcpy(Text(), console.historyText[slot], static_cast<std::size_t>(kMaxLineLength));
+    Text()[kMaxLineLength - 1] = '\0';
+    Length() = console.historyLength[slot];
+    Cursor() = console.historyCursor[slot];
+}
+
+void EnterLine() {
+    ExecuteLine(Text());
+    if (console.usedSlots < console.historySize)
+        ++console.usedSlots;
+    console.currentSlot = (console.currentSlot + 1) % console.historySize;
+    console.browseSlot = console.currentSlot;
+    EmptyCurrentLine();
+    RedrawInputLine();
+}
+
+void RecallPrevious() {
+    console.browseSlot = (console.usedSlots + console.browseSlot - 1) % console.usedSlots;
+    CopySlotToCurrent(console.browseSlot);
+    RedrawInputLine();
+}
+
+void RecallNext() {
+    if (console.browseSlot == console.usedSlots - 1) {
+        EmptyCurrentLine();
+    } else {
+        console.browseSlot = (console.browseSlot + 1) % console.usedSlots;
+        CopySlotToCurrent(console.browseSlot);
+    }
+    RedrawInputLine();
+}
+
+void ToggleInsertMode() {
+    console.insertMode = !console.insertMode;
+    port::CursorInfo info{0, true};
+    port::GetCursorInfo(console.outputHandle, &info);
+    info.size = console.insertMode ? kInsertCursorSize : kOverwriteCursorSize;
+    port::SetCursorInfo(console.outputHandle, info);
+}
+
+void TypeCharacter(char c) {
+    char* text = Text();
+    int n = Length();
+    int p = Cursor();
+    if (n >= console.maxLineLength - 1 || n >= console.logRect.Right - 1)
+        return;
+    if (p < n && console.insertMode) {
+        std::memmove(text + p + 1, text + p, static_cast<std::size_t>(n - p));
+        ++n;
+    } else if (p == n) {
+        ++n;
+    }
+    text[p] = c;
+    Cursor() = p + 1;
+    Length() = n;
+    text[n] = '\0';
+    RedrawInputLine();
+}
+
+} // namespace
+
+void RedrawInputLine() {
+    DrawInputText();
+    PlaceCursor();
+}
+
+void HandleKey(const port::KeyEvent& key) {
+    const bool ctrl = (key.controlKeyState & (port::kLeftCtrlPressed | port::kRightCtrlPressed)) != 0;
+    const int n = Length();
+    const int p = Cursor();
+
+    switch (key.virtualKeyCode) {
+    case port::kVkBack:
+        if (p == 0)
+            return;
+        if (ctrl) {
+            int target = WordLeft(Text(), p);
+            RemoveSpan(target, p);
+            Cursor() = target;
+        } else {
+            RemoveSpan(p - 1, p);
+            Cursor() = p - 1;
+        }
+        RedrawInputLine();
+        return;
+    case port::kVkTab:
+        CompleteCommand();
+        return;
+    case port::kVkReturn:
+        if (n == 0)
+            return;
+        EnterLine();
+        return;
+    case port::kVkEscape:
+        if (n == 0)
+            return;
+        EmptyCurrentLine();
+        RedrawInputLine();
+        return;
+    case port::kVkPrior:
+    case port::kVkUp:
+        RecallPrevious();
+        return;
+    case port::kVkNext:
+    case port::kVkDown:
+        RecallNext();
+        return;
+    case port::kVkEnd:
+        if (p == n)
+            return;
+        Cursor() = n;
+        PlaceCursor();
+        return;
+    case port::kVkHome:
+        if (p == 0)
+            return;
+        Cursor() = 0;
+        PlaceCursor();
+        return;
+    case port::kVkLeft:
+        if (p == 0)
+            return;
+        Cursor() = ctrl ? WordLeft(Text(), p) : p - 1;
+        PlaceCursor();
+        return;
+    case port::kVkRight:
+        if (p == n)
+            return;
+        Cursor() = ctrl ? WordRight(Text(), n, p) : p + 1;
+        PlaceCursor();
+        return;
+    case port::kVkInsert:
+        ToggleInsertMode();
+        return;
+    case port::kVkDelete:
+        if (p == n)
+            return;
+        RemoveSpan(p, ctrl ? WordRight(Text(), n, p) : p + 1);
+        DrawInputText();
+        return;
+    default:
+        if (ctrl || key.asciiChar == '\0')
+            return;
+        TypeCharacter(key.asciiChar);
+        return;
+    }
+}
+
+void OnConsoleInput(WaitTable*, std::int32_t, void*) {
+    if (port::CountInputEvents(console.inputHandle, &console.pendingEvents)) {
+        while (console.pendingEvents != 0) {
+            if (!port::ReadInputRecord(console.inputHandle, &console.inputRecord,
+                                       &console.pendingEvents) ||
+                console.pendingEvents == 0)
+                return;
+            if (console.inputRecord.eventType == port::kKeyEventType &&
+                console.inputRecord.key.keyDown)
+                HandleKey(console.inputRecord.key);
+            if (!port::CountInputEvents(console.inputHandle, &console.pendingEvents))
+                break;
+        }
+    }
+    port::SleepMs(kInputPauseMs);
+}

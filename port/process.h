@@ -1,0 +1,55 @@
+// Processes: finding them, opening them, starting them and ending them.
+#pragma once
+
+#include "port/types.h"
+
+#include <cstdint>
+
+namespace port {
+
+// The separator of directories in a path: '\\' on Windows, '/' on POSIX.
+extern const char kPathSeparator;
+
+// The canonical form of `path` (its short 8.3 form on Windows, the resolved
+// absolute path on POSIX) into `out`. Returns its length, or 0 when the path
+// cannot be resolved (for instance the file does not exist) or does not fit.
+std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size);
+
+// The ids of the running processes, at most `capacity` of them.
+bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count);
+
+// Opens a process with every access right, not inheritable; null on failure.
+Handle OpenProcessFull(std::uint32_t processId);
+
+// The full path of the executable of an open process (its first module).
+// Returns its length, or 0 when it cannot be read or does not fit.
+std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size);
+
+// Starts `file` the way the shell's "open" verb does, minimised, with
+// `parameters`, in `directory` (or the default directory when null). On
+// success returns true and sets *process to the new process's handle, which
+// may be null when the system started nothing it could hand back. On failure
+// returns false and sets *error to the system's error code.
+bool ShellOpen(const char* file, const char* parameters, const char* directory, Handle* process,
+               std::uint32_t* error);
+
+// The id of the process behind an open process handle; 0 on failure.
+std::uint32_t ProcessIdOf(Handle process);
+
+// Opens a process for termination only; null when it cannot be opened or
+// this process may not end it.
+Handle OpenProcessForTermination(std::uint32_t processId);
+
+// Ends a process at once with the given exit code (where the system records one).
+bool TerminateProcessHandle(Handle process, std::uint32_t exitCode);
+
+// A snapshot of the process list as (id, parent id) rows, in the system's order.
+struct ProcessSnapshot;
+
+// Null when no snapshot could be taken.
+ProcessSnapshot* OpenProcessSnapshot();
+bool FirstProcess(ProcessSnapshot* snapshot, ProcessRecord* record);
+bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record);
+void CloseProcessSnapshot(ProcessSnapshot* snapshot);
+
+} // namespace port

@@ -1,0 +1,42 @@
+// Process-wide services: waiting, sleeping, the single-instance guard and the
+// console window's decoration.
+#pragma once
+
+#include "port/types.h"
+
+#include <cstdint>
+
+namespace port {
+
+// Value of WaitAny when the wait itself failed.
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
+
+// Blocks without a time limit until one of `handles` is signalled and returns
+// the index of the lowest signalled one. Any value not below `count` means that
+// nothing was signalled (the wait failed). The console input handle is
+// signalled while input records are waiting; a process handle once the process
+// has ended.
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles);
+
+void SleepMs(std::uint32_t milliseconds);
+
+// Closes a handle obtained from this port layer.
+void Close(Handle handle);
+
+enum class GuardResult {
+    Created,       // this process now holds the name
+    AlreadyExists, // another process holds it
+    Failed,        // neither could be established
+};
+
+// Claims the named single-instance marker for this process. It is held until
+// the process ends and is never inherited by child processes.
+GuardResult CreateInstanceGuard(const char* name);
+
+// Sets the title of the console window (or terminal).
+void SetWindowTitle(const char* title);
+
+// Removes the Close item from the console window's system menu, where there is one.
+void RemoveCloseItem();
+
+} // namespace port

@@ -1,0 +1,65 @@
+// Plain types shared by the portable core and the operating-system back ends.
+#pragma once
+
+#include <cstdint>
+
+namespace port {
+
+// An operating-system handle: a HANDLE on Windows, a file descriptor on POSIX.
+// Zero is the null handle on every back end; the POSIX back end never hands out
+// descriptors 0 to 2 as handles.
+using Handle = std::intptr_t;
+inline constexpr Handle kNullHandle = 0;
+
+struct Coord {
+    std::int16_t X;
+    std::int16_t Y;
+};
+
+// Inclusive rectangle of screen cells.
+struct Rect {
+    std::int16_t Left;
+    std::int16_t Top;
+    std::int16_t Right;
+    std::int16_t Bottom;
+};
+
+struct CharInfo {
+    char character;
+    std::uint16_t attributes;
+};
+
+struct CursorInfo {
+    std::uint32_t size; // percent of the cell the cursor fills, 1 to 100
+    bool visible;
+};
+
+// Console input records. Only key events carry data the manager reads.
+inline constexpr std::uint16_t kKeyEventType = 1;
+
+inline constexpr std::uint32_t kRightAltPressed = 0x0001;
+inline constexpr std::uint32_t kLeftAltPressed = 0x0002;
+inline constexpr std::uint32_t kRightCtrlPressed = 0x0004;
+inline constexpr std::uint32_t kLeftCtrlPressed = 0x0008;
+inline constexpr std::uint32_t kShiftPressed = 0x0010;
+
+struct KeyEvent {
+    bool keyDown;
+    std::uint16_t repeatCount;
+    std::uint16_t virtualKeyCode;
+    char asciiChar;
+    std::uint32_t controlKeyState;
+};
+
+struct InputRecord {
+    std::uint16_t eventType; // kKeyEventType for key events; anything else is not a key
+    KeyEvent key;
+};
+
+// One row of a process snapshot.
+struct ProcessRecord {
+    std::uint32_t processId;
+    std::uint32_t parentProcessId;
+};
+
+} // namespace port

@@ -1,0 +1,12 @@
+// The operator's commands on the supervised applications, by number.
+#pragma once
+
+class ArgReader;
+
+void ListCommand(ArgReader* args);
+void StartCommand(ArgReader* args);
+void StopCommand(ArgReader* args);
+void RestartCommand(ArgReader* args);
+void StartAllCommand(ArgReader* args);
+void StopAllCommand(ArgReader* args);
+void RestartAllCommand(ArgReader* args);

@@ -1,0 +1,45 @@
+// Supervised applications: each entry attaches to a running copy of its
+// executable or starts it, and starts it again whenever its process ends.
+#pragma once
+
+#include "app/event_loop.h"
+#include "port/types.h"
+
+#include <string>
+
+class AppEntry {
+  public:
+    // Attaches to a running copy of `path` or launches it; prints what happened.
+    AppEntry(const char* name, const char* path, const char* parameters);
+    AppEntry(const AppEntry&) = delete;
+    AppEntry& operator=(const AppEntry&) = delete;
+
+    // Starts the executable. Expects the entry to be stopped.
+    void Launch();
+
+    // Ends the entry's whole process tree. Expects the entry to be running.
+    void Stop();
+
+    bool IsRunning() const { return process != port::kNullHandle; }
+
+    std::string name;
+    std::string path;
+    std::string parameters;
+    port::Handle process;
+};
+
+inline constexpr int kMaxApplications = 15;
+
+// Paths are limited to what the system's path buffers hold.
+inline constexpr std::size_t kMaxPathLength = 259;
+
+struct AppTable {
+    AppEntry* entries[kMaxApplications];
+    std::int32_t count;
+};
+
+extern AppTable appTable;
+
+// The wait callback of an application's process handle: the process has
+// ended, so it is started again.
+void OnAppExit(WaitTable* table, std::int32_t index, void* context);
