@@ -1,0 +1,500 @@
+// zelk_helper: a stand-in application for the end-to-end tests of the
+// manager. It records what happens to it in a log file, runs for a chosen
+// time and can start a tree of copies of itself.
+//
+// Usage: zelk_helper [options]
+//   --log PATH       append one record per event to PATH (opened, written with
+//                    a single write and closed again for every record, so that
+//                    the helper holds no descriptor between records and many
+//                    processes can share one log)
+//   --tag NAME       a name written into every record (default "-")
+//   --run-ms N       end normally after N milliseconds; 0 ends at once.
+//                    Without it the helper runs until it is killed.
+//   --tree D W       start W children, each a copy of this program with the
+//                    same options and --tree D-1 W, so that D levels of
+//                    descendants run below this process (D = 0: no children).
+//                    A child's tag is its parent's tag with ".<index>" added.
+//   --record-args    also record every argument and the working directory
+//   --kill PID       end the process PID at once (the tests use it where the
+//                    process ids are the system's own, e.g. under Wine), then
+//                    exit with 0 on success and 1 on failure; nothing else runs
+//   --alive PID...   print the ids among PID... whose process still runs, one
+//                    per line, then exit with the number of them; nothing else
+//                    runs
+//
+// Records are lines of tab-separated key=value fields, the first field being
+// "event=<name>":
+//   event=start  t=<ms since 1970> pid=<id> ppid=<parent id> tag=<tag> depth=<D>
+//   event=arg    pid=<id> index=<i> value=<argv[i]>        (with --record-args)
+//   event=cwd    pid=<id> value=<working directory>        (with --record-args)
+//   event=child  pid=<id> child=<child id> tag=<child tag> (one per child started)
+//   event=exit   t=<ms since 1970> pid=<id> ppid=<parent id> tag=<tag>
+// "start" is written first, before any child is started; "exit" when the run
+// time is over. A killed helper writes no "exit".
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// windows.h first: tlhelp32.h needs its types.
+#include <tlhelp32.h>
+#else
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string log;
+    std::string tag = "-";
+    long long runMs = -1; // -1: until killed
+    int depth = 0;
+    int width = 0;
+    bool recordArgs = false;
+};
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+[[noreturn]] void Usage(const char* problem) {
+    std::fprintf(stderr, "zelk_helper: %s\n", problem);
+    std::exit(2);
+}
+
+bool ParseNumber(const char* text, long long* value) {
+    if (text == nullptr || *text == '\0')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long long parsed = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0')
+        return false;
+    *value = parsed;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Operating-system services.
+
+#ifdef _WIN32
+
+std::uint32_t OwnId() {
+    return GetCurrentProcessId();
+}
+
+std::uint32_t ParentId() {
+    std::uint32_t self = GetCurrentProcessId();
+    std::uint32_t parent = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == self) {
+            parent = entry.th32ParentProcessID;
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
+void AppendToFile(const std::string& path, const std::string& line) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string WorkingDirectory() {
+    char buffer[MAX_PATH * 4];
+    DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+    if (length == 0 || length >= sizeof buffer)
+        return "?";
+    return std::string(buffer, length);
+}
+
+std::string OwnExecutable() {
+    char buffer[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer)
+        return {};
+    return std::string(buffer, length);
+}
+
+// One argument quoted so that the C runtime's command-line parser gives it
+// back unchanged.
+std::string QuoteArgument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
+        return argument;
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"')
+            quoted.append(backslashes * 2 + 1, '\\');
+        else
+            quoted.append(backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+// Starts a copy of this program; returns its process id, or 0.
+std::uint32_t StartChild(const std::vector<std::string>& arguments) {
+    std::string executable = OwnExecutable();
+    if (executable.empty())
+        return 0;
+    std::string commandLine = QuoteArgument(executable);
+    for (const std::string& argument : arguments)
+        commandLine += " " + QuoteArgument(argument);
+    std::vector<char> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back('\0');
+
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    std::memset(&info, 0, sizeof info);
+    if (!CreateProcessA(executable.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info))
+        return 0;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return info.dwProcessId;
+}
+
+void SleepFor(long long milliseconds) {
+    while (milliseconds > 0) {
+        DWORD step = milliseconds > 1000000 ? 1000000 : static_cast<DWORD>(milliseconds);
+        Sleep(step);
+        milliseconds -= step;
+    }
+}
+
+[[noreturn]] void SleepForever() {
+    for (;;)
+        Sleep(INFINITE);
+}
+
+bool KillProcess(std::uint32_t id) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+    if (process == nullptr)
+        return false;
+    BOOL done = TerminateProcess(process, 1);
+    CloseHandle(process);
+    return done != FALSE;
+}
+
+bool IsAlive(std::uint32_t id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (process == nullptr)
+        return false;
+    // A helper never ends with the code STILL_ACTIVE (259) itself.
+    DWORD code = 0;
+    bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return alive;
+}
+
+void PrepareChildren() {}
+
+#else
+
+std::uint32_t OwnId() {
+    return static_cast<std::uint32_t>(getpid());
+}
+std::uint32_t ParentId() {
+    return static_cast<std::uint32_t>(getppid());
+}
+
+void AppendToFile(const std::string& path, const std::string& line) {
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    const char* data = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+        ssize_t done = write(fd, data, left);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            break;
+        data += done;
+        left -= static_cast<std::size_t>(done);
+    }
+    close(fd);
+}
+
+std::string WorkingDirectory() {
+    std::vector<char> buffer(4096);
+    if (getcwd(buffer.data(), buffer.size()) == nullptr)
+        return "?";
+    return std::string(buffer.data());
+}
+
+std::string OwnExecutable() {
+    std::vector<char> buffer(4096);
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0)
+        return {};
+    return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+std::uint32_t StartChild(const std::vector<std::string>& arguments) {
+    std::string executable = OwnExecutable();
+    if (executable.empty())
+        return 0;
+    std::vector<char*> argv;
+    argv.push_back(executable.data());
+    std::vector<std::string> copies(arguments);
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawn(&child, executable.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return 0;
+    return static_cast<std::uint32_t>(child);
+}
+
+void SleepFor(long long milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>((milliseconds % 1000) * 1000000)};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+[[noreturn]] void SleepForever() {
+    for (;;)
+        pause();
+}
+
+bool KillProcess(std::uint32_t id) {
+    return kill(static_cast<pid_t>(id), SIGKILL) == 0;
+}
+
+// A zombie has ended; only its entry is left.
+bool IsAlive(std::uint32_t id) {
+    std::string path = "/proc/" + std::to_string(id) + "/stat";
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr)
+        return false;
+    char buffer[512];
+    std::size_t length = std::fread(buffer, 1, sizeof buffer - 1, file);
+    std::fclose(file);
+    buffer[length] = '\0';
+    const char* close = std::strrchr(buffer, ')');
+    if (close == nullptr || close[1] != ' ')
+        return false;
+    return close[2] != 'Z' && close[2] != 'X';
+}
+
+// Children that end are reaped by the kernel, so that a helper with ended
+// children never holds zombies.
+void PrepareChildren() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_DFL;
+    action.sa_flags = SA_NOCLDWAIT;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, nullptr);
+}
+
+#endif
+
+// ---------------------------------------------------------------------------
+
+struct Recorder {
+    std::string path;
+    std::string tag;
+
+    void Write(const std::string& fields) const {
+        if (path.empty())
+            return;
+        AppendToFile(path, fields + "\n");
+    }
+
+    std::string Common(const char* event, bool withTime) const {
+        std::string line = std::string("event=") + event;
+        if (withTime)
+            line += "\tt=" + std::to_string(NowMs());
+        line += "\tpid=" + std::to_string(OwnId());
+        return line;
+    }
+};
+
+// Text stored in a tab-separated record: tabs and line ends would break the
+// record, so they are written as \t, \r and \n, and a backslash as \\.
+std::string Escape(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        switch (c) {
+        case '\\':
+            escaped += "\\\\";
+            break;
+        case '\t':
+            escaped += "\\t";
+            break;
+        case '\n':
+            escaped += "\\n";
+            break;
+        case '\r':
+            escaped += "\\r";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+int RunKill(int argc, char** argv, int at) {
+    if (at + 1 != argc - 1)
+        Usage("--kill takes exactly one process id");
+    long long id = 0;
+    if (!ParseNumber(argv[at + 1], &id) || id <= 0)
+        Usage("--kill needs a process id");
+    return KillProcess(static_cast<std::uint32_t>(id)) ? 0 : 1;
+}
+
+int RunAlive(int argc, char** argv, int at) {
+    int alive = 0;
+    for (int i = at + 1; i < argc; ++i) {
+        long long id = 0;
+        if (!ParseNumber(argv[i], &id) || id <= 0)
+            Usage("--alive needs process ids");
+        if (IsAlive(static_cast<std::uint32_t>(id))) {
+            std::printf("%lld\n", id);
+            ++alive;
+        }
+    }
+    std::fflush(stdout);
+    return alive;
+}
+
+Options ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc)
+                Usage(what);
+            return argv[++i];
+        };
+        if (option == "--log") {
+            options.log = value("--log needs a path");
+        } else if (option == "--tag") {
+            options.tag = value("--tag needs a name");
+        } else if (option == "--run-ms") {
+            if (!ParseNumber(value("--run-ms needs a number"), &options.runMs) || options.runMs < 0)
+                Usage("--run-ms needs a number of milliseconds");
+        } else if (option == "--tree") {
+            long long depth = 0;
+            long long width = 0;
+            if (!ParseNumber(value("--tree needs a depth"), &depth) ||
+                !ParseNumber(value("--tree needs a width"), &width) || depth < 0 || width < 0 ||
+                depth > 8 || width > 8)
+                Usage("--tree needs a depth and a width from 0 to 8");
+            options.depth = static_cast<int>(depth);
+            options.width = static_cast<int>(width);
+        } else if (option == "--record-args") {
+            options.recordArgs = true;
+        } else {
+            Usage(("unknown option " + option).c_str());
+        }
+    }
+    return options;
+}
+
+// The options of one child: the same as ours, one level less deep.
+std::vector<std::string> ChildArguments(const Options& options, int index) {
+    std::vector<std::string> arguments;
+    if (!options.log.empty()) {
+        arguments.push_back("--log");
+        arguments.push_back(options.log);
+    }
+    arguments.push_back("--tag");
+    arguments.push_back(options.tag + "." + std::to_string(index));
+    if (options.runMs >= 0) {
+        arguments.push_back("--run-ms");
+        arguments.push_back(std::to_string(options.runMs));
+    }
+    arguments.push_back("--tree");
+    arguments.push_back(std::to_string(options.depth - 1));
+    arguments.push_back(std::to_string(options.width));
+    if (options.recordArgs)
+        arguments.push_back("--record-args");
+    return arguments;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--kill") == 0)
+            return RunKill(argc, argv, i);
+        if (std::strcmp(argv[i], "--alive") == 0)
+            return RunAlive(argc, argv, i);
+    }
+
+    Options options = ParseOptions(argc, argv);
+    Recorder recorder{options.log, options.tag};
+    const std::string parent = "\tppid=" + std::to_string(ParentId());
+    const std::string tag = "\ttag=" + Escape(options.tag);
+
+    recorder.Write(recorder.Common("start", true) + parent + tag +
+                   "\tdepth=" + std::to_string(options.depth));
+    if (options.recordArgs) {
+        for (int i = 0; i < argc; ++i)
+            recorder.Write(recorder.Common("arg", false) + "\tindex=" + std::to_string(i) +
+                           "\tvalue=" + Escape(argv[i]));
+        recorder.Write(recorder.Common("cwd", false) + "\tvalue=" + Escape(WorkingDirectory()));
+    }
+
+    if (options.depth > 0) {
+        PrepareChildren();
+        for (int i = 0; i < options.width; ++i) {
+            std::uint32_t child = StartChild(ChildArguments(options, i));
+            recorder.Write(recorder.Common("child", false) + "\tchild=" + std::to_string(child) +
+                           "\ttag=" + Escape(options.tag + "." + std::to_string(i)));
+        }
+    }
+
+    if (options.runMs < 0)
+        SleepForever();
+    SleepFor(options.runMs);
+    recorder.Write(recorder.Common("exit", true) + parent + tag);
+    return 0;
+}
