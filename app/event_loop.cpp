@@ -43,4 +43,6 @@ void RunEventLoop() {
     }
 }
 
-void QuitCommand(ArgReader*) { RunningFlag = false; }
+void QuitCommand(ArgReader*) {
+    RunningFlag = false;
+}

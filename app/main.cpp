@@ -1,3 +1,5 @@
 #include "app/startup.h"
 
-int main() { return ManagerMain(); }
+int main() {
+    return ManagerMain();
+}

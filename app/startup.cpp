@@ -51,8 +51,9 @@ int ManagerMain() {
         return 0;
     }
     if (ScreenWidth() < kMinScreenWidth || ScreenHeight() < kMinScreenHeight) {
-        std::fprintf(stderr, "zelkappmgr: the console needs at least %d columns and %d rows; "
-                             "not started.\n",
+        std::fprintf(stderr,
+                     "zelkappmgr: the console needs at least %d columns and %d rows; "
+                     "not started.\n",
                      kMinScreenWidth, kMinScreenHeight);
         return 0;
     }

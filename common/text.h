@@ -30,7 +30,9 @@ inline int AsciiCompareNoCase(const char* a, const char* b) {
     return AsciiCompareNoCase(a, b, static_cast<std::size_t>(-1));
 }
 
-inline bool AsciiEqualNoCase(const char* a, const char* b) { return AsciiCompareNoCase(a, b) == 0; }
+inline bool AsciiEqualNoCase(const char* a, const char* b) {
+    return AsciiCompareNoCase(a, b) == 0;
+}
 
 // Whole-string comparison of two byte strings, embedded zero bytes included.
 inline bool AsciiEqualNoCase(std::string_view a, std::string_view b) {

@@ -19,7 +19,9 @@ std::string Trim(const std::string& text, const std::string& blanks) {
     return text.substr(first, last - first + 1);
 }
 
-IniFile::IniFile(const std::string& fileName) { Load(fileName); }
+IniFile::IniFile(const std::string& fileName) {
+    Load(fileName);
+}
 
 IniFile::~IniFile() {
     Clear();
@@ -30,6 +32,9 @@ IniFile::~IniFile() {
 bool IniFile::Load(const std::string& fileName) {
     // A directory is no configuration file, even where the system lets a
     // stream be opened on it.
+    if (stream.is_open())
+        stream.close();
+    stream.clear();
     std::error_code error;
     if (std::filesystem::is_directory(fileName, error))
         return false;
@@ -70,9 +75,13 @@ void IniFile::Parse() {
     }
 }
 
-void IniFile::Clear() { sections.clear(); }
+void IniFile::Clear() {
+    sections.clear();
+}
 
-bool IniFile::IsOpen() const { return stream.is_open(); }
+bool IniFile::IsOpen() const {
+    return stream.is_open();
+}
 
 bool IniFile::GetString(const std::string& section, const std::string& key,
                         std::string& out) const {

@@ -22,4 +22,6 @@ class ArgReader {
 
 // True for the bytes that separate tokens: 1 to 32 and 128 to 255 (and the
 // terminator, which also ends the line).
-inline bool IsSeparatorByte(char c) { return static_cast<signed char>(c) <= 32; }
+inline bool IsSeparatorByte(char c) {
+    return static_cast<signed char>(c) <= 32;
+}

@@ -12,9 +12,9 @@ Console console;
 Console::Console()
     : inputOrigin{}, inputCursor{}, logOrigin{}, scrollOrigin{}, logRect{}, clipRect{},
       outputHandle(port::kNullHandle), fill{}, insertMode(true), historyText{},
-      timeFormat("[%d/%m/%y %H:%M:%S]"), maxLineLength(kMaxLineLength),
-      historySize(kHistorySize), currentSlot(0), usedSlots(1), browseSlot(0), commandCount(0),
-      historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
+      timeFormat("[%d/%m/%y %H:%M:%S]"), maxLineLength(kMaxLineLength), historySize(kHistorySize),
+      currentSlot(0), usedSlots(1), browseSlot(0),
+      commandCount(0), historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
       inputHandle(port::kNullHandle) {
     outputHandle = port::StdOutput();
     inputHandle = port::StdInput();
@@ -41,8 +41,12 @@ Console::Console()
         insertMode = cursor.size != kOverwriteCursorSize;
 }
 
-int ScreenWidth() { return console.logRect.Right + 1; }
-int ScreenHeight() { return console.inputOrigin.Y + 1; }
+int ScreenWidth() {
+    return console.logRect.Right + 1;
+}
+int ScreenHeight() {
+    return console.inputOrigin.Y + 1;
+}
 
 namespace {
 

@@ -11,11 +11,19 @@
 namespace {
 
 // Bytes 33 to 127 make words; every other byte separates them.
-bool IsWordByte(char c) { return static_cast<signed char>(c) > 32; }
+bool IsWordByte(char c) {
+    return static_cast<signed char>(c) > 32;
+}
 
-char* Text() { return console.historyText[console.currentSlot]; }
-std::int32_t& Length() { return console.historyLength[console.currentSlot]; }
-std::int32_t& Cursor() { return console.historyCursor[console.currentSlot]; }
+char* Text() {
+    return console.historyText[console.currentSlot];
+}
+std::int32_t& Length() {
+    return console.historyLength[console.currentSlot];
+}
+std::int32_t& Cursor() {
+    return console.historyCursor[console.currentSlot];
+}
 
 int WordLeft(const char* text, int p) {
     while (p > 0 && !IsWordByte(text[p - 1]))
@@ -50,8 +58,8 @@ void PlaceCursor() {
 // Blanks the input row and writes the current text; the cursor is not placed.
 void DrawInputText() {
     port::FillCellCharacters(console.outputHandle, ' ',
-                             static_cast<std::uint32_t>(console.logRect.Right),
-                             console.inputOrigin, &console.pendingEvents);
+                             static_cast<std::uint32_t>(console.logRect.Right), console.inputOrigin,
+                             &console.pendingEvents);
     port::WriteCells(console.outputHandle, Text(), static_cast<std::uint32_t>(Length()),
                      console.inputOrigin, &console.pendingEvents);
 }
@@ -132,7 +140,8 @@ void RedrawInputLine() {
 }
 
 void HandleKey(const port::KeyEvent& key) {
-    const bool ctrl = (key.controlKeyState & (port::kLeftCtrlPressed | port::kRightCtrlPressed)) != 0;
+    const bool ctrl =
+        (key.controlKeyState & (port::kLeftCtrlPressed | port::kRightCtrlPressed)) != 0;
     const int n = Length();
     const int p = Cursor();
 

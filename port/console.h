@@ -41,8 +41,8 @@ bool WriteCells(Handle output, const char* text, std::uint32_t length, Coord sta
                 std::uint32_t* written);
 bool FillCellCharacters(Handle output, char character, std::uint32_t length, Coord start,
                         std::uint32_t* written);
-bool FillCellAttributes(Handle output, std::uint16_t attribute, std::uint32_t length,
-                        Coord start, std::uint32_t* written);
+bool FillCellAttributes(Handle output, std::uint16_t attribute, std::uint32_t length, Coord start,
+                        std::uint32_t* written);
 
 // The number of input records waiting to be read.
 bool CountInputEvents(Handle input, std::uint32_t* count);

@@ -34,8 +34,7 @@ class ScreenGrid {
     // stopping at the end of the buffer.
     bool Scroll(const Rect& scroll, const Rect* clip, Coord destination, const CharInfo& fill);
     bool Write(const char* text, std::uint32_t length, Coord start, std::uint32_t* written);
-    bool FillCharacters(char character, std::uint32_t length, Coord start,
-                        std::uint32_t* written);
+    bool FillCharacters(char character, std::uint32_t length, Coord start, std::uint32_t* written);
     bool FillAttributes(std::uint16_t attribute, std::uint32_t length, Coord start,
                         std::uint32_t* written);
 

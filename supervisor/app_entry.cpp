@@ -111,8 +111,7 @@ void AppEntry::Launch() {
         return;
     }
     if (started == port::kNullHandle) {
-        PrintMessage("Started %s without a process to watch, it is not supervised!",
-                     name.c_str());
+        PrintMessage("Started %s without a process to watch, it is not supervised!", name.c_str());
         process = port::kNullHandle;
         return;
     }

@@ -1,0 +1,448 @@
+#include "fake_port.h"
+
+#include "app/event_loop.h"
+#include "console/console.h"
+#include "port/console.h"
+#include "port/process.h"
+#include "port/system.h"
+#include "supervisor/app_entry.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace fake {
+namespace {
+
+constexpr port::Handle kInput = 11;
+constexpr port::Handle kOutput = 12;
+constexpr std::uint32_t kManagerPid = 1;
+
+enum class Kind { Process, Termination };
+
+struct OpenHandle {
+    Kind kind;
+    std::uint32_t pid;
+};
+
+struct Internals {
+    std::map<port::Handle, OpenHandle> handles;
+    port::Handle nextHandle = 100;
+    std::uint32_t lastError = 0;
+    int badCloses = 0;
+};
+
+Internals& In() {
+    static Internals internals;
+    return internals;
+}
+
+State& Fresh() {
+    static State* state = [] {
+        auto* s = new State();
+        s->screen.Reset(80, 25);
+        return s;
+    }();
+    return *state;
+}
+
+port::Handle NewHandle(Kind kind, std::uint32_t pid) {
+    port::Handle h = In().nextHandle++;
+    In().handles[h] = OpenHandle{kind, pid};
+    return h;
+}
+
+bool Fail(std::uint32_t error) {
+    In().lastError = error;
+    return false;
+}
+
+bool IsOutput(port::Handle h) {
+    return Get().consoleAvailable && h == kOutput;
+}
+bool IsInput(port::Handle h) {
+    return Get().consoleAvailable && h == kInput;
+}
+
+bool Signalled(port::Handle h) {
+    State& s = Get();
+    if (std::find(s.signalled.begin(), s.signalled.end(), h) != s.signalled.end())
+        return true;
+    if (h == kInput)
+        return !s.input.empty();
+    auto it = In().handles.find(h);
+    if (it == In().handles.end())
+        return false;
+    const Process* p = FindProcess(it->second.pid);
+    return p == nullptr || !p->alive;
+}
+
+} // namespace
+
+State& Get() {
+    return Fresh();
+}
+
+void Reset(int width, int height) {
+    State& s = Get();
+    s = State();
+    s.screen.Reset(width, height);
+    In() = Internals();
+
+    for (int i = 0; i < appTable.count; ++i)
+        delete appTable.entries[i];
+    appTable = AppTable{};
+    waitTable = WaitTable{};
+    RunningFlag = true;
+    console = Console();
+}
+
+port::Handle InputHandle() {
+    return kInput;
+}
+
+int OpenProcessHandles() {
+    return static_cast<int>(In().handles.size());
+}
+
+int BadCloses() {
+    return In().badCloses;
+}
+
+std::uint32_t PidOf(port::Handle handle) {
+    auto it = In().handles.find(handle);
+    return it == In().handles.end() ? 0 : it->second.pid;
+}
+
+void PushRecord(const port::InputRecord& record) {
+    Get().input.push_back(record);
+}
+
+void PushKey(std::uint16_t virtualKey, char character, std::uint32_t controlState) {
+    port::InputRecord r{};
+    r.eventType = port::kKeyEventType;
+    r.key = port::KeyEvent{true, 1, virtualKey, character, controlState};
+    PushRecord(r);
+}
+
+void PushText(const std::string& text) {
+    for (char c : text) {
+        std::uint16_t vk = 0;
+        if (c >= 'a' && c <= 'z')
+            vk = static_cast<std::uint16_t>(c - 'a' + 'A');
+        else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ')
+            vk = static_cast<std::uint16_t>(c);
+        else
+            vk = 190; // a punctuation key: never an editing key
+        PushKey(vk, c);
+    }
+}
+
+Process& AddProcess(std::uint32_t pid, std::uint32_t parentPid, const std::string& image) {
+    Process p;
+    p.pid = pid;
+    p.parentPid = parentPid;
+    p.image = image;
+    Get().processes.push_back(p);
+    return Get().processes.back();
+}
+
+Process* FindProcess(std::uint32_t pid) {
+    for (Process& p : Get().processes)
+        if (p.pid == pid)
+            return &p;
+    return nullptr;
+}
+
+void EndProcess(std::uint32_t pid) {
+    if (Process* p = FindProcess(pid))
+        p->alive = false;
+}
+
+void AddFile(const std::string& path, const std::string& canonical) {
+    Get().shortNames[path] = canonical;
+}
+
+std::string Row(int y) {
+    return Get().screen.RowText(y);
+}
+
+} // namespace fake
+
+// ---------------------------------------------------------------------------
+// The port functions over the fake state.
+
+namespace port {
+
+using fake::Get;
+
+const char kPathSeparator = '\\';
+
+bool ConsoleAvailable() {
+    return Get().consoleAvailable;
+}
+Handle StdOutput() {
+    return fake::kOutput;
+}
+Handle StdInput() {
+    return fake::kInput;
+}
+std::uint32_t LastError() {
+    return fake::In().lastError;
+}
+
+bool GetScreenSize(Handle output, Coord* size) {
+    if (!fake::IsOutput(output))
+        return fake::Fail(6);
+    size->X = static_cast<std::int16_t>(Get().screen.Width());
+    size->Y = static_cast<std::int16_t>(Get().screen.Height());
+    return true;
+}
+
+bool SetInputMode(Handle input, std::uint32_t mode) {
+    if (!fake::IsInput(input))
+        return fake::Fail(6);
+    Get().inputMode = mode;
+    return true;
+}
+
+bool SetCursorPosition(Handle output, Coord position) {
+    ++Get().outputCalls;
+    if (!fake::IsOutput(output) || !Get().screen.Contains(position))
+        return fake::Fail(87);
+    Get().cursor = position;
+    return true;
+}
+
+bool GetCursorInfo(Handle output, CursorInfo* info) {
+    if (!fake::IsOutput(output))
+        return fake::Fail(6);
+    *info = Get().cursorInfo;
+    return true;
+}
+
+bool SetCursorInfo(Handle output, const CursorInfo& info) {
+    ++Get().outputCalls;
+    if (!fake::IsOutput(output))
+        return fake::Fail(6);
+    Get().cursorInfo = info;
+    return true;
+}
+
+bool ScrollScreen(Handle output, const Rect& scroll, const Rect* clip, Coord destination,
+                  const CharInfo& fill) {
+    ++Get().outputCalls;
+    if (!fake::IsOutput(output) || Get().scrollFails)
+        return fake::Fail(87);
+    if (Get().scrollsBeforeFailure == 0)
+        return fake::Fail(87);
+    if (Get().scrollsBeforeFailure > 0)
+        --Get().scrollsBeforeFailure;
+    return Get().screen.Scroll(scroll, clip, destination, fill) || fake::Fail(87);
+}
+
+bool WriteCells(Handle output, const char* text, std::uint32_t length, Coord start,
+                std::uint32_t* written) {
+    ++Get().outputCalls;
+    if (!fake::IsOutput(output))
+        return fake::Fail(6);
+    return Get().screen.Write(text, length, start, written) || fake::Fail(87);
+}
+
+bool FillCellCharacters(Handle output, char character, std::uint32_t length, Coord start,
+                        std::uint32_t* written) {
+    ++Get().outputCalls;
+    if (!fake::IsOutput(output))
+        return fake::Fail(6);
+    return Get().screen.FillCharacters(character, length, start, written) || fake::Fail(87);
+}
+
+bool FillCellAttributes(Handle output, std::uint16_t attribute, std::uint32_t length, Coord start,
+                        std::uint32_t* written) {
+    ++Get().outputCalls;
+    if (!fake::IsOutput(output))
+        return fake::Fail(6);
+    return Get().screen.FillAttributes(attribute, length, start, written) || fake::Fail(87);
+}
+
+bool CountInputEvents(Handle input, std::uint32_t* count) {
+    if (!fake::IsInput(input))
+        return fake::Fail(6);
+    ++Get().countInputCalls;
+    *count = static_cast<std::uint32_t>(Get().input.size());
+    return true;
+}
+
+bool ReadInputRecord(Handle input, InputRecord* record, std::uint32_t* read) {
+    if (!fake::IsInput(input) || Get().input.empty() || Get().readFails)
+        return fake::Fail(6);
+    *record = Get().input.front();
+    Get().input.erase(Get().input.begin());
+    *read = 1;
+    return true;
+}
+
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
+    fake::State& s = Get();
+    ++s.waits;
+    if (s.onWait)
+        s.onWait(s.waits);
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (fake::Signalled(handles[i]))
+            return i;
+    // Nothing can ever be signalled now: a test that gets here too often
+    // would otherwise spin for good.
+    if (++s.failedWaits > 10000) {
+        std::fprintf(stderr, "fake port: the event loop waits on nothing that can happen\n");
+        std::abort();
+    }
+    return kWaitFailed;
+}
+
+void SleepMs(std::uint32_t milliseconds) {
+    Get().sleeps.push_back(milliseconds);
+}
+
+void Close(Handle handle) {
+    if (fake::In().handles.erase(handle) == 0)
+        ++fake::In().badCloses;
+}
+
+GuardResult CreateInstanceGuard(const char*) {
+    if (Get().guardTaken)
+        return GuardResult::AlreadyExists;
+    Get().guardTaken = true;
+    return GuardResult::Created;
+}
+
+void SetWindowTitle(const char* title) {
+    Get().windowTitle = title;
+}
+void RemoveCloseItem() {
+    Get().closeItemRemoved = true;
+}
+
+std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size) {
+    auto it = Get().shortNames.find(path);
+    if (it == Get().shortNames.end() || it->second.size() + 1 > size) {
+        fake::Fail(2);
+        return 0;
+    }
+    std::memcpy(out, it->second.c_str(), it->second.size() + 1);
+    return static_cast<std::uint32_t>(it->second.size());
+}
+
+bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
+    if (Get().listFails)
+        return fake::Fail(5);
+    std::uint32_t n = 0;
+    for (const fake::Process& p : Get().processes)
+        if (p.alive && n < capacity)
+            ids[n++] = p.pid;
+    *count = n;
+    return true;
+}
+
+Handle OpenProcessFull(std::uint32_t processId) {
+    const fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive || !p->openable) {
+        fake::Fail(5);
+        return kNullHandle;
+    }
+    return fake::NewHandle(fake::Kind::Process, processId);
+}
+
+std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
+    const fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    if (p == nullptr || p->image.empty() || p->image.size() + 1 > size)
+        return 0;
+    std::memcpy(out, p->image.c_str(), p->image.size() + 1);
+    return static_cast<std::uint32_t>(p->image.size());
+}
+
+bool ShellOpen(const char* file, const char* parameters, const char* directory, Handle* process,
+               std::uint32_t* error) {
+    fake::State& s = Get();
+    if (s.onLaunch)
+        s.onLaunch();
+    fake::Launch launch{file, parameters, directory ? directory : "<none>", 0};
+    if (s.launchError != 0) {
+        s.launches.push_back(launch);
+        *error = s.launchError;
+        return fake::Fail(s.launchError);
+    }
+    if (s.launchWithoutHandle) {
+        s.launches.push_back(launch);
+        *process = kNullHandle;
+        return true;
+    }
+    launch.pid = s.nextPid++;
+    s.launches.push_back(launch);
+    fake::Process& p = fake::AddProcess(launch.pid, fake::kManagerPid, file);
+    p.alive = !s.launchedEndsAtOnce;
+    *process = fake::NewHandle(fake::Kind::Process, launch.pid);
+    return true;
+}
+
+std::uint32_t ProcessIdOf(Handle process) {
+    return Get().processIdFails ? 0 : fake::PidOf(process);
+}
+
+Handle OpenProcessForTermination(std::uint32_t processId) {
+    const fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive || !p->killable) {
+        fake::Fail(5);
+        return kNullHandle;
+    }
+    return fake::NewHandle(fake::Kind::Termination, processId);
+}
+
+bool TerminateProcessHandle(Handle process, std::uint32_t) {
+    fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    if (p == nullptr || p->terminateFails)
+        return fake::Fail(5);
+    p->alive = false;
+    Get().killed.push_back(p->pid);
+    return true;
+}
+
+struct ProcessSnapshot {
+    std::vector<ProcessRecord> rows;
+    std::size_t next = 0;
+};
+
+ProcessSnapshot* OpenProcessSnapshot() {
+    fake::State& s = Get();
+    if (s.snapshotFails)
+        return nullptr;
+    auto* snapshot = new ProcessSnapshot();
+    for (const fake::Process& p : s.processes)
+        if (p.alive)
+            snapshot->rows.push_back(ProcessRecord{p.pid, p.parentPid});
+    ++s.openSnapshots;
+    s.maxOpenSnapshots = std::max(s.maxOpenSnapshots, s.openSnapshots);
+    return snapshot;
+}
+
+bool FirstProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
+    if (Get().firstProcessFails || snapshot->rows.empty())
+        return fake::Fail(18);
+    snapshot->next = 1;
+    *record = snapshot->rows[0];
+    return true;
+}
+
+bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
+    if (snapshot->next >= snapshot->rows.size())
+        return fake::Fail(18);
+    *record = snapshot->rows[snapshot->next++];
+    return true;
+}
+
+void CloseProcessSnapshot(ProcessSnapshot* snapshot) {
+    --Get().openSnapshots;
+    delete snapshot;
+}
+
+} // namespace port

@@ -1,0 +1,110 @@
+// A scripted stand-in for the operating system, linked with the core in the
+// unit tests: an in-memory screen, a queue of input records, scriptable wait
+// results and a table of processes that the core can list, open, start and end.
+#pragma once
+
+#include "port/screen_grid.h"
+#include "port/types.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+struct Process {
+    std::uint32_t pid = 0;
+    std::uint32_t parentPid = 0;
+    std::string image;    // full path of its executable; empty: cannot be read
+    bool openable = true; // can be opened with full access
+    bool killable = true; // can be opened for termination
+    bool terminateFails = false;
+    bool alive = true;
+};
+
+struct Launch {
+    std::string file;
+    std::string parameters;
+    std::string directory; // "<none>" when no directory was given
+    std::uint32_t pid = 0; // 0 when the launch failed
+};
+
+struct State {
+    // Console.
+    bool consoleAvailable = true;
+    port::ScreenGrid screen;
+    port::Coord cursor{0, 0};
+    port::CursorInfo cursorInfo{25, true};
+    std::uint32_t inputMode = 0;
+    bool scrollFails = false;
+    int scrollsBeforeFailure = -1; // from 0 on, counts down; every scroll fails at 0
+    int outputCalls = 0;           // calls that change the screen, the cursor or its shape
+    std::vector<port::InputRecord> input;
+    bool readFails = false;
+    // Called whenever the input queue has been read empty, so a test can
+    // feed keys that "arrive" while the program works.
+    int countInputCalls = 0;
+
+    // Waiting. Handles listed here count as signalled in addition to ended
+    // processes and waiting console input.
+    std::vector<port::Handle> signalled;
+    std::vector<std::uint32_t> sleeps;
+    int waits = 0;
+    int failedWaits = 0;
+    // Called at the start of every wait, before anything is looked at.
+    std::function<void(int wait)> onWait;
+
+    // Single-instance guard and window.
+    bool guardTaken = false;
+    std::string windowTitle;
+    bool closeItemRemoved = false;
+
+    // Processes, in the order the system lists them.
+    std::vector<Process> processes;
+    std::map<std::string, std::string> shortNames; // path as given -> canonical form
+    bool listFails = false;
+    bool snapshotFails = false;
+    bool firstProcessFails = false;
+    std::uint32_t nextPid = 1000;
+    std::uint32_t launchError = 0;    // non-zero: ShellOpen fails with it
+    bool launchWithoutHandle = false; // ShellOpen succeeds without a process
+    bool launchedEndsAtOnce = false;
+    bool processIdFails = false; // ProcessIdOf answers 0 // launched processes are dead on arrival
+    std::vector<Launch> launches;
+    std::function<void()> onLaunch;    // called at every ShellOpen
+    std::vector<std::uint32_t> killed; // ids in the order they were terminated
+    int openSnapshots = 0;
+    int maxOpenSnapshots = 0;
+};
+
+State& Get();
+
+// Everything back to defaults with a blank screen of the given size and the
+// core's console, tables and flags rebuilt over it.
+void Reset(int width = 80, int height = 25);
+
+// The console input handle and the handles held open by the core.
+port::Handle InputHandle();
+int OpenProcessHandles();
+// Closes of handles that were not open (closed twice, or never opened).
+int BadCloses();
+std::uint32_t PidOf(port::Handle handle);
+
+// Input records.
+void PushKey(std::uint16_t virtualKey, char character = 0, std::uint32_t controlState = 0);
+void PushText(const std::string& text);
+void PushRecord(const port::InputRecord& record);
+
+// Processes.
+Process& AddProcess(std::uint32_t pid, std::uint32_t parentPid, const std::string& image);
+Process* FindProcess(std::uint32_t pid);
+void EndProcess(std::uint32_t pid);
+// Makes `path` a file that exists, with `canonical` as its short form.
+void AddFile(const std::string& path, const std::string& canonical);
+
+// Screen rows as text; a row's trailing blanks are kept.
+std::string Row(int y);
+
+} // namespace fake

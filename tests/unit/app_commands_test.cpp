@@ -1,0 +1,139 @@
+#include "supervisor/app_commands.h"
+
+#include "app/startup.h"
+#include "console/command_table.h"
+#include "console/line_editor.h"
+#include "supervisor/app_entry.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class AppCommandsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::Reset(100, 80);
+        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
+        RegisterCommands();
+    }
+    void TearDown() override { EXPECT_EQ(0, fake::BadCloses()); }
+
+    // Adds applications as start-up does; a name starting with '-' has a
+    // path that does not exist and stays stopped.
+    static void Apps(const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            std::string path = "C:\\apps\\" + name + ".exe";
+            if (name[0] != '-')
+                fake::AddFile(path, path);
+            appTable.entries[appTable.count++] = new AppEntry(name.c_str(), path.c_str(), "");
+        }
+    }
+    // The messages a line adds to the log.
+    static Lines Run(const std::string& line) {
+        std::size_t before = test::LogMessages().size();
+        ExecuteLine(line.c_str());
+        Lines all = test::LogMessages();
+        return Lines(all.begin() + static_cast<long>(before), all.end());
+    }
+};
+
+TEST_F(AppCommandsTest, ListShowsNumbersNamesAndStoppedEntries) {
+    Apps({"alpha", "-ghost", "gamma"});
+    ClsCommand(nullptr);
+    EXPECT_EQ((Lines{"", std::string(40, '='), "   0: alpha", "   1: -ghost [STOPPED]",
+                     "   2: gamma", std::string(40, '='), ""}),
+              Run("list"));
+    // A running entry's row ends in one blank after the name.
+    EXPECT_EQ("   0: alpha ", fake::Row(74).substr(20, 12));
+    EXPECT_EQ(' ', fake::Row(74)[31]);
+}
+
+TEST_F(AppCommandsTest, ListOfAnEmptyTableIsTheFrameAlone) {
+    EXPECT_EQ((Lines{"", std::string(40, '='), std::string(40, '='), ""}), Run("LIST extra"));
+}
+
+TEST_F(AppCommandsTest, IndexesOutOfRangeMissingOrNegativeDoNotExist) {
+    Apps({"alpha"});
+    for (const char* line :
+         {"start", "stop", "restart", "start 1", "stop -1", "restart 99", "start 99999999999"})
+        EXPECT_EQ((Lines{"Application does not exist."}), Run(line)) << line;
+}
+
+TEST_F(AppCommandsTest, StartStopAndRestartFollowTheEntrysState) {
+    Apps({"alpha", "beta"});
+    EXPECT_EQ((Lines{"Application already started."}), Run("start 0"));
+    EXPECT_EQ((Lines{"Terminating process alpha."}), Run("stop 0 and more words"));
+    EXPECT_FALSE(appTable.entries[0]->IsRunning());
+    EXPECT_EQ((Lines{"Application already stopped."}), Run("stop 0"));
+    EXPECT_EQ((Lines{"Application is not running, starting it.", "Starting process alpha."}),
+              Run("restart 0"));
+    EXPECT_TRUE(appTable.entries[0]->IsRunning());
+    EXPECT_EQ((Lines{"Terminating process beta.", "Starting process beta."}), Run("restart 1x"));
+    EXPECT_EQ((Lines{"Terminating process alpha."}), Run("stop word")) << "a word reads as 0";
+    EXPECT_EQ((Lines{"Starting process alpha."}), Run("start 0"));
+}
+
+TEST_F(AppCommandsTest, StartNeverAttachesToARunningCopy) {
+    Apps({"alpha"});
+    Run("stop 0");
+    fake::AddProcess(4000, 1, "C:\\apps\\alpha.exe");
+    Run("start 0");
+    EXPECT_NE(4000u, fake::PidOf(appTable.entries[0]->process));
+    EXPECT_EQ(2u, fake::Get().launches.size());
+}
+
+TEST_F(AppCommandsTest, StartOfAMissingFileReportsTheLaunchError) {
+    Apps({"-ghost"});
+    fake::Get().launchError = 2;
+    EXPECT_EQ((Lines{"Starting process -ghost.", "Could not start -ghost. Error: 2."}),
+              Run("start 0"));
+}
+
+TEST_F(AppCommandsTest, TheAllCommandsSkipWhatIsAlreadyInTheWantedState) {
+    Apps({"a", "-b", "c"});
+    fake::Get().launchError = 2;
+    EXPECT_EQ((Lines{"Starting process -b.", "Could not start -b. Error: 2."}), Run("startall"));
+    fake::Get().launchError = 0;
+    Run("stop 2");
+    EXPECT_EQ((Lines{"Starting process -b.", "Starting process c."}), Run("startall"));
+    EXPECT_TRUE(Run("startall").empty());
+
+    EXPECT_EQ(
+        (Lines{"Terminating process a.", "Terminating process -b.", "Terminating process c."}),
+        Run("stopall"));
+    EXPECT_TRUE(Run("stopall").empty());
+    EXPECT_EQ(1, waitTable.count);
+    EXPECT_EQ(0, fake::OpenProcessHandles());
+}
+
+TEST_F(AppCommandsTest, RestartAllFinishesEachEntryBeforeTheNext) {
+    Apps({"a", "-b", "c"});
+    const std::uint32_t pidA = fake::PidOf(appTable.entries[0]->process);
+    fake::AddProcess(9100, pidA, "child of a").terminateFails = true;
+    EXPECT_EQ((Lines{"Terminating process a.", "Failed to kill process with id: 9100!",
+                     "Starting process a.", "Starting process -b.", "Terminating process c.",
+                     "Starting process c."}),
+              Run("restartall"));
+    ASSERT_EQ(4, waitTable.count);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(appTable.entries[i], waitTable.contexts[i + 1]);
+}
+
+TEST_F(AppCommandsTest, ClsAndQuitAreInTheTable) {
+    Apps({"a"});
+    Run("list");
+    ExecuteLine("cls");
+    EXPECT_TRUE(test::LogMessages().empty());
+    ExecuteLine("quit now");
+    EXPECT_FALSE(RunningFlag);
+    EXPECT_TRUE(appTable.entries[0]->IsRunning()) << "quit stops nothing";
+    EXPECT_TRUE(test::LogMessages().empty()) << "quit prints nothing";
+}
+
+} // namespace

@@ -1,0 +1,185 @@
+#include "supervisor/process_tree.h"
+
+#include "app/event_loop.h"
+#include "console/line_editor.h"
+#include "supervisor/app_entry.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Ids = std::vector<std::uint32_t>;
+
+class ProcessTreeTest : public ::testing::Test {
+  protected:
+    void SetUp() override { fake::Reset(100, 60); }
+    void TearDown() override { EXPECT_EQ(0, fake::BadCloses()); }
+};
+
+TEST_F(ProcessTreeTest, DescendantsDieDepthFirstSiblingsInListOrderRootLast) {
+    // 100 -> {110 -> {111, 112 -> 1121}, 120}, listed out of id order.
+    fake::AddProcess(120, 100, "c");
+    fake::AddProcess(112, 110, "c");
+    fake::AddProcess(100, 1, "root");
+    fake::AddProcess(1121, 112, "c");
+    fake::AddProcess(110, 100, "c");
+    fake::AddProcess(111, 110, "c");
+    fake::AddProcess(200, 1, "bystander");
+    KillProcessTree(100);
+    EXPECT_EQ((Ids{120, 1121, 112, 111, 110, 100}), fake::Get().killed);
+    EXPECT_TRUE(fake::FindProcess(200)->alive);
+    EXPECT_TRUE(test::LogMessages().empty());
+    EXPECT_EQ(0, fake::Get().openSnapshots);
+    EXPECT_EQ(0, fake::OpenProcessHandles());
+}
+
+TEST_F(ProcessTreeTest, KillChildProcessesLeavesTheParent) {
+    fake::AddProcess(100, 1, "root");
+    fake::AddProcess(101, 100, "c");
+    KillChildProcesses(100);
+    EXPECT_EQ((Ids{101}), fake::Get().killed);
+    EXPECT_TRUE(fake::FindProcess(100)->alive);
+}
+
+TEST_F(ProcessTreeTest, OneSnapshotIsOpenPerLevelOfDepth) {
+    fake::AddProcess(1, 0, "a");
+    fake::AddProcess(2, 1, "b");
+    fake::AddProcess(3, 2, "c");
+    fake::AddProcess(4, 3, "d");
+    KillProcessTree(1);
+    EXPECT_EQ((Ids{4, 3, 2, 1}), fake::Get().killed);
+    EXPECT_EQ(4, fake::Get().maxOpenSnapshots);
+    EXPECT_EQ(0, fake::Get().openSnapshots);
+}
+
+TEST_F(ProcessTreeTest, ParentCyclesAndSelfParentsAreNotFollowed) {
+    // 10 and 11 name each other as parent; 0 names itself (the idle process).
+    fake::AddProcess(0, 0, "idle");
+    fake::AddProcess(10, 11, "x");
+    fake::AddProcess(11, 10, "y");
+    fake::AddProcess(12, 11, "z");
+    KillProcessTree(10);
+    EXPECT_EQ((Ids{12, 11, 10}), fake::Get().killed);
+
+    fake::Reset(100, 60);
+    fake::AddProcess(0, 0, "idle");
+    fake::AddProcess(5, 0, "system");
+    KillChildProcesses(0);
+    EXPECT_EQ((Ids{5}), fake::Get().killed) << "0 itself is not descended into again";
+}
+
+TEST_F(ProcessTreeTest, AnOrphanedGrandchildSurvives) {
+    fake::AddProcess(100, 1, "root");
+    fake::AddProcess(300, 250, "grandchild of an ended child");
+    KillProcessTree(100);
+    EXPECT_EQ((Ids{100}), fake::Get().killed);
+    EXPECT_TRUE(fake::FindProcess(300)->alive);
+}
+
+TEST_F(ProcessTreeTest, EachFailureIsReportedAndTheWalkGoesOn) {
+    fake::AddProcess(100, 1, "root");
+    fake::AddProcess(101, 100, "other user's").killable = false;
+    fake::AddProcess(102, 100, "stubborn").terminateFails = true;
+    fake::AddProcess(103, 100, "fine");
+    KillProcessTree(100);
+    EXPECT_EQ((std::vector<std::string>{"Failed to open process with id: 101!",
+                                        "Failed to kill process with id: 102!"}),
+              test::LogMessages());
+    EXPECT_EQ((Ids{103, 100}), fake::Get().killed);
+    EXPECT_EQ(0, fake::OpenProcessHandles()) << "the handle of a failed kill is closed";
+}
+
+TEST_F(ProcessTreeTest, SnapshotFailuresSkipTheLevel) {
+    fake::AddProcess(100, 1, "root");
+    fake::AddProcess(101, 100, "child");
+    fake::Get().snapshotFails = true;
+    KillProcessTree(100);
+    EXPECT_EQ((std::vector<std::string>{"Failed to get process list!"}), test::LogMessages());
+    EXPECT_EQ((Ids{100}), fake::Get().killed);
+
+    fake::Get().snapshotFails = false;
+    fake::Get().firstProcessFails = true;
+    fake::AddProcess(200, 1, "root2");
+    KillProcessTree(200);
+    EXPECT_EQ("Failed to get first entry in process list!", test::LastMessage());
+    EXPECT_EQ(0, fake::Get().openSnapshots) << "the snapshot is closed";
+}
+
+TEST_F(ProcessTreeTest, KillingAMissingProcessReportsIt) {
+    KillProcess(4242);
+    EXPECT_EQ("Failed to open process with id: 4242!", test::LastMessage());
+}
+
+class StopTest : public ProcessTreeTest {
+  protected:
+    void SetUp() override {
+        ProcessTreeTest::SetUp();
+        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
+        fake::AddFile("C:\\app.exe", "C:\\app.exe");
+        fake::AddFile("C:\\other.exe", "C:\\other.exe");
+    }
+};
+
+TEST_F(StopTest, StopRemovesTheRowFirstThenEndsTheTreeAndClosesTheHandle) {
+    auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
+    auto b = std::make_unique<AppEntry>("other", "C:\\other.exe", "");
+    const std::uint32_t pid = fake::PidOf(a->process);
+    fake::AddProcess(5000, pid, "child");
+    fake::AddProcess(5001, 5000, "grandchild");
+    a->Stop();
+    EXPECT_FALSE(a->IsRunning());
+    EXPECT_EQ((Ids{5001, 5000, pid}), fake::Get().killed);
+    EXPECT_EQ("Terminating process app.", test::LastMessage());
+    ASSERT_EQ(2, waitTable.count);
+    EXPECT_EQ(b.get(), waitTable.contexts[1]);
+    EXPECT_EQ(1, fake::OpenProcessHandles());
+
+    // The ended process is no longer watched, so nothing starts it again.
+    fake::Get().onWait = [](int wait) {
+        if (wait == 1)
+            RunningFlag = false;
+    };
+    RunEventLoop();
+    EXPECT_EQ(2u, fake::Get().launches.size());
+}
+
+TEST_F(StopTest, ASupervisedDescendantIsEndedWithItsAncestorAndRestartedByItsOwnRow) {
+    auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
+    // "other" runs as a child of app and is attached to.
+    fake::AddProcess(6000, fake::PidOf(a->process), "C:\\other.exe");
+    auto b = std::make_unique<AppEntry>("other", "C:\\other.exe", "");
+    ASSERT_EQ(6000u, fake::PidOf(b->process));
+    a->Stop();
+    EXPECT_FALSE(fake::FindProcess(6000)->alive);
+    fake::Get().onWait = [](int wait) {
+        if (wait == 1)
+            RunningFlag = false;
+    };
+    RunEventLoop();
+    EXPECT_TRUE(b->IsRunning());
+    EXPECT_NE(6000u, fake::PidOf(b->process));
+    EXPECT_EQ("Starting process other.", test::LastMessage());
+}
+
+TEST_F(StopTest, AHandleWithoutAProcessIdEndsNothing) {
+    auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
+    const std::uint32_t pid = fake::PidOf(a->process);
+    fake::AddProcess(7000, 0, "a child of the idle process");
+    fake::Get().processIdFails = true;
+    a->Stop();
+    EXPECT_TRUE(fake::Get().killed.empty()) << "id 0 would name every system process";
+    EXPECT_TRUE(fake::FindProcess(7000)->alive);
+    EXPECT_TRUE(fake::FindProcess(pid)->alive);
+    EXPECT_EQ((std::vector<std::string>{"Starting process app.", "Terminating process app.",
+                                        "Failed to get process id of app!"}),
+              test::LogMessages());
+    EXPECT_FALSE(a->IsRunning());
+    EXPECT_EQ(1, waitTable.count);
+    EXPECT_EQ(0, fake::OpenProcessHandles());
+}
+
+} // namespace

@@ -1,0 +1,50 @@
+// Reading the fake console screen back as log messages.
+#pragma once
+
+#include "fake_port.h"
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace test {
+
+inline std::string TrimRight(std::string s) {
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+// The messages in the log area, oldest first: a row that starts with a time
+// stamp begins a message, rows blank in their first 20 columns continue it.
+// The text of each row is cut after its last non-blank.
+inline std::vector<std::string> LogMessages() {
+    std::vector<std::string> messages;
+    const int height = fake::Get().screen.Height();
+    for (int y = 0; y < height - 1; ++y) {
+        std::string row = fake::Row(y);
+        if (row.size() < 20)
+            continue;
+        std::string head = row.substr(0, 20);
+        std::string text = row.substr(20);
+        if (head[0] == '[') {
+            messages.push_back(TrimRight(text));
+        } else if (TrimRight(head).empty() && !TrimRight(text).empty() && !messages.empty()) {
+            messages.back() += TrimRight(text);
+        }
+    }
+    return messages;
+}
+
+// The last message written, or "<none>".
+inline std::string LastMessage() {
+    auto messages = LogMessages();
+    return messages.empty() ? std::string("<none>") : messages.back();
+}
+
+inline bool IsTimeStamp(const std::string& text) {
+    static const std::regex stamp(R"(\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\])");
+    return std::regex_match(text, stamp);
+}
+
+} // namespace test
