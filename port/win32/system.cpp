@@ -1,0 +1,76 @@
+// Process-wide services on Windows: waiting on handles, sleeping, closing
+// handles, the single-instance mutex and the console window's decoration.
+#include "port/system.h"
+
+#include "port/win32/native.h"
+
+namespace port {
+
+using win32::ToNative;
+
+namespace {
+
+constexpr char kConsoleWindowClass[] = "ConsoleWindowClass";
+
+// The console window of this process, or null where the console has none
+// that the system can find (Wine running in a terminal, for one).
+HWND ConsoleWindow() {
+    return ::FindWindowA(kConsoleWindowClass, nullptr);
+}
+
+} // namespace
+
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
+    if (count > MAXIMUM_WAIT_OBJECTS) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return kWaitFailed;
+    }
+    HANDLE native[MAXIMUM_WAIT_OBJECTS];
+    for (std::uint32_t i = 0; i < count; ++i)
+        native[i] = ToNative(handles[i]);
+    // The raw result: WAIT_OBJECT_0 + i (that is, i) for row i; WAIT_ABANDONED_0 + i
+    // and WAIT_FAILED are never below `count`.
+    return ::WaitForMultipleObjects(count, native, FALSE, INFINITE);
+}
+
+void SleepMs(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+void Close(Handle handle) {
+    if (handle != kNullHandle)
+        ::CloseHandle(ToNative(handle));
+}
+
+GuardResult CreateInstanceGuard(const char* name) {
+    // No security attributes: the handle is not inheritable. It stays open
+    // until the process ends, which keeps the name taken.
+    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+    const DWORD error = ::GetLastError();
+    if (mutex == nullptr)
+        return GuardResult::Failed;
+    if (error == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(mutex);
+        return GuardResult::AlreadyExists;
+    }
+    return GuardResult::Created;
+}
+
+void SetWindowTitle(const char* title) {
+    if (HWND window = ConsoleWindow()) {
+        ::SetWindowTextA(window, title);
+        return;
+    }
+    // No window to name: the console's own title is what the terminal shows.
+    ::SetConsoleTitleA(title);
+}
+
+void RemoveCloseItem() {
+    HWND window = ConsoleWindow();
+    if (window == nullptr)
+        return;
+    if (HMENU menu = ::GetSystemMenu(window, FALSE))
+        ::DeleteMenu(menu, SC_CLOSE, MF_BYCOMMAND);
+}
+
+} // namespace port

@@ -1,0 +1,202 @@
+// The process functions of the Windows back end against real processes.
+#include "port/console.h"
+#include "port/process.h"
+#include "port/system.h"
+#include "tests/port_win32/test_support.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace port_win32_test;
+
+namespace {
+
+constexpr std::uint32_t kKilledExitCode = 0xFFFFFFFFu;
+constexpr std::uint32_t kAppearLimitMs = 10000;
+
+TEST(ShortPathName, NamesAnExistingFile) {
+    const std::string own = OwnPath();
+    char out[1024];
+    const std::uint32_t length = port::ShortPathName(own.c_str(), out, sizeof out);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(length, std::strlen(out));
+    EXPECT_TRUE(SameFile(out, own)) << out << " vs " << own;
+    // The short form is its own short form.
+    char again[1024];
+    ASSERT_EQ(port::ShortPathName(out, again, sizeof again), length);
+    EXPECT_STREQ(again, out);
+}
+
+TEST(ShortPathName, FailsForAMissingFile) {
+    const std::string missing = DirectoryOf(OwnPath()) + "\\no_such_file_here.exe";
+    char out[1024] = "untouched";
+    EXPECT_EQ(port::ShortPathName(missing.c_str(), out, sizeof out), 0u);
+}
+
+TEST(ShortPathName, FailsWhenTheResultDoesNotFit) {
+    const std::string own = OwnPath();
+    char full[1024];
+    const std::uint32_t length = port::ShortPathName(own.c_str(), full, sizeof full);
+    ASSERT_GT(length, 0u);
+    std::vector<char> exact(length + 1);
+    EXPECT_EQ(port::ShortPathName(own.c_str(), exact.data(), length + 1), length);
+    std::vector<char> small(length);
+    EXPECT_EQ(port::ShortPathName(own.c_str(), small.data(), length), 0u);
+}
+
+TEST(ShellOpen, ReportsTheErrorOfAMissingFile) {
+    const std::string missing = DirectoryOf(OwnPath()) + "\\no_such_program.exe";
+    port::Handle process = 12345;
+    std::uint32_t error = 0;
+    EXPECT_FALSE(port::ShellOpen(missing.c_str(), "", nullptr, &process, &error));
+    EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(process, port::kNullHandle);
+}
+
+TEST(ListProcessIds, ListsThisProcess) {
+    static std::uint32_t ids[1024];
+    std::uint32_t count = 0;
+    ASSERT_TRUE(port::ListProcessIds(ids, 1024, &count));
+    ASSERT_GT(count, 0u);
+    ASSERT_LE(count, 1024u);
+    EXPECT_NE(std::find(ids, ids + count, ::GetCurrentProcessId()), ids + count);
+}
+
+TEST(ListProcessIds, KeepsWithinTheCapacity) {
+    std::uint32_t ids[2] = {0, 0xDEADBEEF};
+    std::uint32_t count = 0;
+    ASSERT_TRUE(port::ListProcessIds(ids, 1, &count));
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(ids[1], 0xDEADBEEF);
+}
+
+TEST(ProcessImageName, NamesThisProgram) {
+    port::Handle self = port::OpenProcessFull(::GetCurrentProcessId());
+    ASSERT_NE(self, port::kNullHandle);
+    char image[1024];
+    const std::uint32_t length = port::ProcessImageName(self, image, sizeof image);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(length, std::strlen(image));
+    EXPECT_TRUE(SameFile(image, OwnPath())) << image;
+    char tiny[4];
+    EXPECT_EQ(port::ProcessImageName(self, tiny, sizeof tiny), 0u);
+    port::Close(self);
+}
+
+TEST(ProcessIdOf, IsZeroForANullHandle) {
+    EXPECT_EQ(port::ProcessIdOf(port::kNullHandle), 0u);
+}
+
+// Each test starts one child program through the shell and ends it afterwards.
+class StartedChild : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        child_ = StartChild(0);
+        ASSERT_NE(child_.process, port::kNullHandle);
+    }
+    void TearDown() override { EndStarted(child_); }
+
+    StartedProcess child_;
+};
+
+TEST_F(StartedChild, HasAnIdOfItsOwn) {
+    const std::uint32_t id = port::ProcessIdOf(child_.process);
+    EXPECT_NE(id, 0u);
+    EXPECT_NE(id, ::GetCurrentProcessId());
+    EXPECT_EQ(id, child_.processId);
+}
+
+TEST_F(StartedChild, IsListed) {
+    static std::uint32_t ids[1024];
+    std::uint32_t count = 0;
+    ASSERT_TRUE(port::ListProcessIds(ids, 1024, &count));
+    EXPECT_NE(std::find(ids, ids + count, child_.processId), ids + count);
+}
+
+TEST(ProcessImageName, NamesAStartedProgram) {
+    // A process has a module list only once it runs; a child that has started
+    // a child of its own is surely that far.
+    StartedProcess child = StartChild(1);
+    ASSERT_NE(child.process, port::kNullHandle);
+    const std::uint32_t grandchild = WaitForChildOf(child.processId, kAppearLimitMs);
+    if (grandchild == 0) {
+        EndStarted(child);
+        FAIL() << "the child program started no child of its own";
+    }
+
+    port::Handle opened = port::OpenProcessFull(child.processId);
+    EXPECT_NE(opened, port::kNullHandle);
+    char image[1024] = "";
+    EXPECT_GT(port::ProcessImageName(opened, image, sizeof image), 0u);
+    EXPECT_TRUE(SameFile(image, ChildPath())) << image;
+    port::Close(opened);
+
+    EndById(grandchild);
+    EndStarted(child);
+}
+
+TEST_F(StartedChild, IsInTheSnapshotWithThisProcessAsParent) {
+    std::uint32_t parent = 0;
+    ASSERT_TRUE(FindInSnapshot(child_.processId, &parent));
+    EXPECT_EQ(parent, ::GetCurrentProcessId());
+}
+
+TEST_F(StartedChild, EndsWithTheGivenExitCodeWhenTerminated) {
+    port::Handle killer = port::OpenProcessForTermination(child_.processId);
+    ASSERT_NE(killer, port::kNullHandle);
+    EXPECT_TRUE(port::TerminateProcessHandle(killer, kKilledExitCode));
+    port::Close(killer);
+
+    ASSERT_EQ(port::WaitAny(1, &child_.process), 0u);
+    DWORD exitCode = 0;
+    ASSERT_TRUE(::GetExitCodeProcess(reinterpret_cast<HANDLE>(child_.process), &exitCode));
+    EXPECT_EQ(exitCode, kKilledExitCode);
+}
+
+TEST_F(StartedChild, TerminationHandleCannotWait) {
+    // Opened for termination only: waiting on it is refused.
+    port::Handle killer = port::OpenProcessForTermination(child_.processId);
+    ASSERT_NE(killer, port::kNullHandle);
+    EXPECT_EQ(port::WaitAny(1, &killer), port::kWaitFailed);
+    port::Close(killer);
+}
+
+TEST(WaitAny, ReportsTheLowestSignalledRow) {
+    StartedProcess first = StartChild(0);
+    StartedProcess second = StartChild(0);
+    ASSERT_NE(first.process, port::kNullHandle);
+    ASSERT_NE(second.process, port::kNullHandle);
+    port::Handle rows[2] = {first.process, second.process};
+
+    ASSERT_TRUE(::TerminateProcess(reinterpret_cast<HANDLE>(second.process), 1));
+    EXPECT_EQ(port::WaitAny(2, rows), 1u);
+
+    ASSERT_TRUE(::TerminateProcess(reinterpret_cast<HANDLE>(first.process), 1));
+    // Both have ended now: the lower row wins.
+    ASSERT_EQ(::WaitForSingleObject(reinterpret_cast<HANDLE>(first.process), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(port::WaitAny(2, rows), 0u);
+
+    EndStarted(first);
+    EndStarted(second);
+}
+
+TEST(WaitAny, FailsOnANullHandle) {
+    const port::Handle rows[1] = {port::kNullHandle};
+    EXPECT_EQ(port::WaitAny(1, rows), port::kWaitFailed);
+    EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
+}
+
+TEST(OpenProcess, FailsForAnIdThatIsNotAProcess) {
+    // Process ids are multiples of four; this one can never name a process.
+    EXPECT_EQ(port::OpenProcessFull(0xFFFFFFF1u), port::kNullHandle);
+    EXPECT_EQ(port::OpenProcessForTermination(0xFFFFFFF1u), port::kNullHandle);
+}
+
+} // namespace

@@ -1,0 +1,130 @@
+#include "tests/port_win32/test_support.h"
+
+#include "port/process.h"
+#include "port/system.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cctype>
+
+namespace port_win32_test {
+
+namespace {
+
+constexpr char kChildName[] = "port_win32_child.exe";
+constexpr DWORD kEndWaitMs = 10000;
+constexpr DWORD kPollMs = 50;
+
+std::string ShortForm(const std::string& path) {
+    char out[MAX_PATH * 4];
+    const DWORD length = ::GetShortPathNameA(path.c_str(), out, sizeof out);
+    if (length == 0 || length >= sizeof out)
+        return std::string();
+    return std::string(out, length);
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string OwnPath() {
+    char path[MAX_PATH * 4];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, length < sizeof path ? length : 0);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const std::string::size_type cut = path.rfind('\\');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+std::string ChildPath() {
+    return DirectoryOf(OwnPath()) + "\\" + kChildName;
+}
+
+StartedProcess StartChild(int generations) {
+    const std::string path = ChildPath();
+    const std::string parameters = std::to_string(generations);
+    const std::string directory = DirectoryOf(path);
+    StartedProcess started;
+    std::uint32_t error = 0;
+    if (!port::ShellOpen(path.c_str(), parameters.c_str(), directory.c_str(), &started.process,
+                         &error))
+        return StartedProcess{};
+    if (started.process != port::kNullHandle)
+        started.processId = ::GetProcessId(reinterpret_cast<HANDLE>(started.process));
+    return started;
+}
+
+void EndStarted(StartedProcess& started) {
+    if (started.process == port::kNullHandle)
+        return;
+    HANDLE process = reinterpret_cast<HANDLE>(started.process);
+    ::TerminateProcess(process, 1);
+    ::WaitForSingleObject(process, kEndWaitMs);
+    ::CloseHandle(process);
+    started = StartedProcess{};
+}
+
+void EndById(std::uint32_t processId) {
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr)
+        return;
+    ::TerminateProcess(process, 1);
+    ::WaitForSingleObject(process, kEndWaitMs);
+    ::CloseHandle(process);
+}
+
+bool FindInSnapshot(std::uint32_t processId, std::uint32_t* parentId) {
+    port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
+    if (snapshot == nullptr)
+        return false;
+    bool found = false;
+    port::ProcessRecord record{};
+    for (bool more = port::FirstProcess(snapshot, &record); more && !found;
+         more = port::NextProcess(snapshot, &record)) {
+        if (record.processId == processId) {
+            *parentId = record.parentProcessId;
+            found = true;
+        }
+    }
+    port::CloseProcessSnapshot(snapshot);
+    return found;
+}
+
+std::uint32_t WaitForChildOf(std::uint32_t parentId, std::uint32_t limitMs) {
+    for (std::uint32_t waited = 0; waited <= limitMs; waited += kPollMs) {
+        port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
+        std::uint32_t child = 0;
+        port::ProcessRecord record{};
+        if (snapshot != nullptr) {
+            for (bool more = port::FirstProcess(snapshot, &record); more && child == 0;
+                 more = port::NextProcess(snapshot, &record)) {
+                if (record.parentProcessId == parentId)
+                    child = record.processId;
+            }
+            port::CloseProcessSnapshot(snapshot);
+        }
+        if (child != 0)
+            return child;
+        ::Sleep(kPollMs);
+    }
+    return 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    const std::string shortA = ShortForm(a);
+    return !shortA.empty() && EqualNoCase(shortA, ShortForm(b));
+}
+
+} // namespace port_win32_test
