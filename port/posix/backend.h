@@ -1,0 +1,53 @@
+// Internal seams between the files of the POSIX back end. Not part of the
+// port interface; the core never includes this.
+#pragma once
+
+#include "port/types.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct pollfd;
+
+namespace port::posix {
+
+// Records `error` (an errno value) as the result of LastError().
+void SetError(int error);
+
+// --- console.cpp ---------------------------------------------------------
+
+// True when `handle` is the console input handle.
+bool IsConsoleInput(Handle handle);
+// True when `handle` is one of the console's handles (input or output).
+bool IsConsoleHandle(Handle handle);
+// True when decoded keys wait to be read (the input handle is signalled).
+bool ConsoleKeysWaiting();
+// Writes the window title sequence when the console is available.
+void WriteTitle(const char* title);
+
+// --- handles.cpp ---------------------------------------------------------
+
+// Remembers that `fd` is a pidfd of process `pid`.
+void RememberProcess(int fd, int pid);
+// The pid recorded for `fd`, or 0 when `fd` is not a known process handle.
+int RecordedPid(int fd);
+// Closes a handle: a pidfd of one of our children is reaped first, or, while
+// the child still runs, kept for a later WaitAny to reap.
+void CloseDescriptor(int fd);
+// Appends the descriptors the reaper waits on to `fds` (events POLLIN).
+void AppendReaperPollFds(std::vector<pollfd>& fds);
+// Reaps what can be reaped now.
+void SettleReaps();
+// Number of descriptors kept for reaping (tests).
+std::size_t PendingReaps();
+
+// The pid the kernel shows for a pidfd: -1 once the process was reaped, 0
+// when it cannot be read.
+int FdinfoPid(int fd);
+
+// Moves a new descriptor above 0..2 (handles never use them); closes the
+// original. Returns the new descriptor, or -1 with errno set.
+int AboveStandardDescriptors(int fd);
+
+} // namespace port::posix

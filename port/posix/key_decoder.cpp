@@ -1,0 +1,373 @@
+#include "port/posix/key_decoder.h"
+
+#include "port/keys.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace port::posix {
+
+namespace {
+
+constexpr unsigned char kEsc = 0x1B;
+
+struct Printable {
+    std::uint16_t code;
+    bool shift;
+};
+
+// VkKeyScanA on a US layout for the printable bytes 32..126.
+Printable PrintableKey(unsigned char c) {
+    if (c >= 'a' && c <= 'z')
+        return {static_cast<std::uint16_t>(c - 'a' + 'A'), false};
+    if (c >= 'A' && c <= 'Z')
+        return {c, true};
+    if (c >= '0' && c <= '9')
+        return {c, false};
+    switch (c) {
+    case ' ':
+        return {kVkSpace, false};
+    case ')':
+        return {'0', true};
+    case '!':
+        return {'1', true};
+    case '@':
+        return {'2', true};
+    case '#':
+        return {'3', true};
+    case '$':
+        return {'4', true};
+    case '%':
+        return {'5', true};
+    case '^':
+        return {'6', true};
+    case '&':
+        return {'7', true};
+    case '*':
+        return {'8', true};
+    case '(':
+        return {'9', true};
+    case ';':
+        return {kVkOem1, false};
+    case ':':
+        return {kVkOem1, true};
+    case '=':
+        return {kVkOemPlus, false};
+    case '+':
+        return {kVkOemPlus, true};
+    case ',':
+        return {kVkOemComma, false};
+    case '<':
+        return {kVkOemComma, true};
+    case '-':
+        return {kVkOemMinus, false};
+    case '_':
+        return {kVkOemMinus, true};
+    case '.':
+        return {kVkOemPeriod, false};
+    case '>':
+        return {kVkOemPeriod, true};
+    case '/':
+        return {kVkOem2, false};
+    case '?':
+        return {kVkOem2, true};
+    case '`':
+        return {kVkOem3, false};
+    case '~':
+        return {kVkOem3, true};
+    case '[':
+        return {kVkOem4, false};
+    case '{':
+        return {kVkOem4, true};
+    case '\\':
+        return {kVkOem5, false};
+    case '|':
+        return {kVkOem5, true};
+    case ']':
+        return {kVkOem6, false};
+    case '}':
+        return {kVkOem6, true};
+    case '\'':
+        return {kVkOem7, false};
+    case '"':
+        return {kVkOem7, true};
+    default:
+        return {0, false};
+    }
+}
+
+KeyEvent MakeKey(std::uint16_t code, char ascii, std::uint32_t control) {
+    KeyEvent key{};
+    key.keyDown = true;
+    key.repeatCount = 1;
+    key.virtualKeyCode = code;
+    key.asciiChar = ascii;
+    key.controlKeyState = control;
+    return key;
+}
+
+// The parameters of a CSI or SS3 sequence; false when they are not plain
+// numbers separated by ';' (private markers, sub-parameters, too many).
+bool ParseNumbers(const std::string& text, std::vector<int>* numbers) {
+    numbers->clear();
+    if (text.empty())
+        return true;
+    int value = -1; // -1: this parameter is empty (its default)
+    for (char c : text) {
+        if (c >= '0' && c <= '9') {
+            int digit = c - '0';
+            value = value < 0 ? digit : (value > 9999 ? value : value * 10 + digit);
+        } else if (c == ';') {
+            numbers->push_back(value);
+            value = -1;
+        } else {
+            return false;
+        }
+    }
+    numbers->push_back(value);
+    return numbers->size() <= 4;
+}
+
+// The control-key state of an xterm modifier parameter (1 + bits of Shift 1,
+// Alt 2, Ctrl 4). Alt with Left or Right is a word move, as Ctrl is.
+std::uint32_t ModifierState(int modifier, bool wordKey) {
+    if (modifier <= 1)
+        return 0;
+    const int bits = (modifier - 1) & 0x0F;
+    std::uint32_t state = 0;
+    if (bits & 1)
+        state |= kShiftPressed;
+    if (bits & 4)
+        state |= kLeftCtrlPressed;
+    if (bits & 2)
+        state |= wordKey ? kLeftCtrlPressed : kLeftAltPressed;
+    return state;
+}
+
+// The key of a final byte that names a cursor key alone (A/B/C/D/H/F).
+std::uint16_t CursorKey(unsigned char final) {
+    switch (final) {
+    case 'A':
+        return kVkUp;
+    case 'B':
+        return kVkDown;
+    case 'C':
+        return kVkRight;
+    case 'D':
+        return kVkLeft;
+    case 'H':
+        return kVkHome;
+    case 'F':
+        return kVkEnd;
+    default:
+        return 0;
+    }
+}
+
+// The key of ESC [ n ~.
+std::uint16_t TildeKey(int number) {
+    switch (number) {
+    case 1:
+    case 7:
+        return kVkHome;
+    case 2:
+        return kVkInsert;
+    case 3:
+        return kVkDelete;
+    case 4:
+    case 8:
+        return kVkEnd;
+    case 5:
+        return kVkPrior;
+    case 6:
+        return kVkNext;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+bool KeyDecoder::KeyForByte(unsigned char byte, KeyEvent* key) {
+    switch (byte) {
+    case '\r':
+    case '\n':
+        *key = MakeKey(kVkReturn, '\r', 0);
+        return true;
+    case '\t':
+        *key = MakeKey(kVkTab, '\t', 0);
+        return true;
+    case 0x7F:
+        *key = MakeKey(kVkBack, '\b', 0);
+        return true;
+    case 0x08:
+        *key = MakeKey(kVkBack, 0x7F, kLeftCtrlPressed);
+        return true;
+    case kEsc:
+        return false;
+    case 0x00:
+        *key = MakeKey(kVkSpace, 0, kLeftCtrlPressed);
+        return true;
+    case 0x1C:
+        *key = MakeKey(kVkOem5, 0x1C, kLeftCtrlPressed);
+        return true;
+    case 0x1D:
+        *key = MakeKey(kVkOem6, 0x1D, kLeftCtrlPressed);
+        return true;
+    case 0x1E:
+        *key = MakeKey('6', 0x1E, kLeftCtrlPressed | kShiftPressed);
+        return true;
+    case 0x1F:
+        *key = MakeKey(kVkOemMinus, 0x1F, kLeftCtrlPressed | kShiftPressed);
+        return true;
+    default:
+        break;
+    }
+    if (byte < 0x20) { // 0x01..0x1A: Ctrl with a letter
+        *key = MakeKey(static_cast<std::uint16_t>('A' + byte - 1), static_cast<char>(byte),
+                       kLeftCtrlPressed);
+        return true;
+    }
+    if (byte >= 0x80) {
+        *key = MakeKey(0, static_cast<char>(byte), 0);
+        return true;
+    }
+    const Printable p = PrintableKey(byte);
+    *key = MakeKey(p.code, static_cast<char>(byte), p.shift ? kShiftPressed : 0);
+    return true;
+}
+
+void KeyDecoder::Feed(const char* bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        if (state_ == State::Ground)
+            Ground(byte);
+        else
+            Sequence(byte);
+    }
+}
+
+void KeyDecoder::Flush() {
+    if (state_ == State::Escape)
+        Push(kVkEscape, static_cast<char>(kEsc), 0);
+    state_ = State::Ground;
+    parameters_.clear();
+    intermediates_.clear();
+}
+
+KeyEvent KeyDecoder::Pop() {
+    KeyEvent key = keys_.front();
+    keys_.pop_front();
+    return key;
+}
+
+void KeyDecoder::Clear() {
+    keys_.clear();
+    state_ = State::Ground;
+    parameters_.clear();
+    intermediates_.clear();
+}
+
+void KeyDecoder::Push(std::uint16_t code, char ascii, std::uint32_t control) {
+    keys_.push_back(MakeKey(code, ascii, control));
+}
+
+void KeyDecoder::Ground(unsigned char byte) {
+    KeyEvent key{};
+    if (KeyForByte(byte, &key)) {
+        keys_.push_back(key);
+        return;
+    }
+    state_ = State::Escape; // ESC
+}
+
+void KeyDecoder::Sequence(unsigned char byte) {
+    if (state_ == State::Escape) {
+        if (byte == '[' || byte == 'O') {
+            state_ = byte == '[' ? State::Csi : State::Ss3;
+            parameters_.clear();
+            intermediates_.clear();
+            return;
+        }
+        if (byte == kEsc) { // the first ESC stood alone
+            Push(kVkEscape, static_cast<char>(kEsc), 0);
+            return;
+        }
+        state_ = State::Ground;
+        KeyEvent key{};
+        KeyForByte(byte, &key);
+        key.controlKeyState |= kLeftAltPressed;
+        keys_.push_back(key);
+        return;
+    }
+
+    // Inside a CSI or SS3 sequence, or skipping the rest of a malformed one.
+    if (byte == kEsc) { // a new sequence begins; the unfinished one is dropped
+        state_ = State::Escape;
+        return;
+    }
+    if (byte < 0x20 || byte >= 0x80) { // not part of any sequence: drop, then take the byte
+        state_ = State::Ground;
+        Ground(byte);
+        return;
+    }
+    if (byte == 0x7F) // ignored inside sequences, as terminals do
+        return;
+    if (byte >= 0x40) { // final byte
+        if (state_ != State::Ignore)
+            Dispatch(byte);
+        state_ = State::Ground;
+        return;
+    }
+    if (state_ == State::Ignore)
+        return;
+    if (byte >= 0x30) { // parameter byte
+        if (!intermediates_.empty() || parameters_.size() >= kMaxSequence)
+            state_ = State::Ignore;
+        else
+            parameters_.push_back(static_cast<char>(byte));
+        return;
+    }
+    // intermediate byte 0x20..0x2F
+    if (intermediates_.size() >= kMaxSequence)
+        state_ = State::Ignore;
+    else
+        intermediates_.push_back(static_cast<char>(byte));
+}
+
+void KeyDecoder::Dispatch(unsigned char final) {
+    if (!intermediates_.empty())
+        return;
+    std::vector<int> numbers;
+    if (!ParseNumbers(parameters_, &numbers))
+        return;
+
+    const bool ss3 = state_ == State::Ss3;
+    const std::uint16_t cursorKey = CursorKey(final);
+    if (cursorKey != 0) {
+        // CSI: no parameters, or 1;m. SS3: no parameters, m, or 1;m.
+        int modifier = 1;
+        if (numbers.size() == 2 && numbers[0] <= 1)
+            modifier = numbers[1];
+        else if (numbers.size() == 1 && ss3)
+            modifier = numbers[0];
+        else if (numbers.size() == 1 && numbers[0] <= 1)
+            modifier = 1;
+        else if (!numbers.empty())
+            return;
+        const bool word = cursorKey == kVkLeft || cursorKey == kVkRight;
+        Push(cursorKey, 0, ModifierState(modifier, word));
+        return;
+    }
+    if (final == '~' && !ss3 && !numbers.empty() && numbers.size() <= 2) {
+        const std::uint16_t key = TildeKey(numbers[0]);
+        if (key == 0)
+            return;
+        const int modifier = numbers.size() == 2 ? numbers[1] : 1;
+        Push(key, 0, ModifierState(modifier, false));
+        return;
+    }
+    // Anything else (function keys, focus and mouse reports, ...) is dropped.
+}
+
+} // namespace port::posix

@@ -1,0 +1,380 @@
+// Processes on Linux: /proc for the lists, pidfds as process handles,
+// posix_spawn to start programs.
+#include "port/process.h"
+
+#include "port/posix/backend.h"
+#include "port/posix/shell_words.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace port {
+
+const char kPathSeparator = '/';
+
+struct ProcessSnapshot {
+    std::vector<ProcessRecord> rows;
+    std::size_t next = 0;
+};
+
+namespace {
+
+int PidfdOpen(int pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+int PidfdSignal(int fd, int signal) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0));
+}
+
+// Reads a small file whole; false when it cannot be read.
+bool ReadSmallFile(const char* path, std::string* text) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    text->clear();
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            return n == 0;
+        }
+        text->append(buffer, static_cast<std::size_t>(n));
+        if (text->size() > 65536)
+            break;
+    }
+    ::close(fd);
+    return true;
+}
+
+// The pid behind a process handle: as recorded when it was opened, else
+// as the kernel shows it.
+int PidOf(Handle handle) {
+    if (handle <= 2 || handle > INT_MAX)
+        return 0;
+    const int fd = static_cast<int>(handle);
+    int pid = posix::RecordedPid(fd);
+    if (pid == 0)
+        pid = posix::FdinfoPid(fd);
+    return pid > 0 ? pid : 0;
+}
+
+bool ParsePid(const char* name, std::uint32_t* pid) {
+    if (*name == '\0')
+        return false;
+    unsigned long value = 0;
+    for (const char* p = name; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned long>(*p - '0');
+        if (value > 0xFFFFFFFFul)
+            return false;
+    }
+    *pid = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+// Opens a pidfd above 0..2; -1 with errno set on failure.
+int OpenPidfd(std::uint32_t processId) {
+    if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX)) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd = PidfdOpen(static_cast<int>(processId));
+    if (fd < 0)
+        return -1;
+    return posix::AboveStandardDescriptors(fd);
+}
+
+std::string AbsolutePath(const char* file) {
+    if (file[0] == '/')
+        return file;
+    std::vector<char> buffer(PATH_MAX);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+    std::string path = buffer.data();
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path + file;
+}
+
+} // namespace
+
+std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size) {
+    if (path == nullptr || *path == '\0') {
+        posix::SetError(ENOENT);
+        return 0;
+    }
+    char* resolved = ::realpath(path, nullptr);
+    if (resolved == nullptr) {
+        posix::SetError(errno);
+        return 0;
+    }
+    const std::size_t length = std::strlen(resolved);
+    if (length + 1 > size) {
+        std::free(resolved);
+        posix::SetError(ENAMETOOLONG);
+        return 0;
+    }
+    std::memcpy(out, resolved, length + 1);
+    std::free(resolved);
+    return static_cast<std::uint32_t>(length);
+}
+
+bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        posix::SetError(errno);
+        return false;
+    }
+    std::uint32_t n = 0;
+    while (n < capacity) {
+        errno = 0;
+        const struct dirent* entry = ::readdir(proc);
+        if (entry == nullptr)
+            break;
+        std::uint32_t pid = 0;
+        if (ParsePid(entry->d_name, &pid))
+            ids[n++] = pid;
+    }
+    ::closedir(proc);
+    *count = n;
+    return true;
+}
+
+Handle OpenProcessFull(std::uint32_t processId) {
+    int fd = OpenPidfd(processId);
+    if (fd < 0) {
+        posix::SetError(errno);
+        return kNullHandle;
+    }
+    posix::RememberProcess(fd, static_cast<int>(processId));
+    return fd;
+}
+
+std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
+    const int pid = PidOf(process);
+    if (pid == 0) {
+        posix::SetError(ESRCH);
+        return 0;
+    }
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/%d/exe", pid);
+    std::vector<char> target(PATH_MAX + 1);
+    const ssize_t length = ::readlink(link, target.data(), target.size());
+    if (length < 0) {
+        posix::SetError(errno);
+        return 0;
+    }
+    if (static_cast<std::size_t>(length) >= target.size() ||
+        static_cast<std::uint32_t>(length) + 1 > size) {
+        posix::SetError(ENAMETOOLONG);
+        return 0;
+    }
+    // The name was read by pid: it belongs to this handle's process only if
+    // that process still runs (else the pid may have been reused).
+    if (PidfdSignal(static_cast<int>(process), 0) != 0) {
+        posix::SetError(errno);
+        return 0;
+    }
+    std::memcpy(out, target.data(), static_cast<std::size_t>(length));
+    out[length] = '\0';
+    return static_cast<std::uint32_t>(length);
+}
+
+bool ShellOpen(const char* file, const char* parameters, const char* directory, Handle* process,
+               std::uint32_t* error) {
+    *process = kNullHandle;
+    *error = 0;
+    if (file == nullptr || *file == '\0') {
+        *error = ENOENT;
+        posix::SetError(ENOENT);
+        return false;
+    }
+    const std::string path = AbsolutePath(file);
+    if (path.empty()) {
+        *error = static_cast<std::uint32_t>(errno);
+        posix::SetError(errno);
+        return false;
+    }
+
+    std::vector<std::string> words = posix::SplitShellWords(parameters ? parameters : "");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(file));
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+
+    if (directory != nullptr)
+        ::posix_spawn_file_actions_addchdir_np(&actions, *directory ? directory : "/");
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // Whatever else this process holds stays with it (ours are close-on-exec
+    // anyway; this covers descriptors inherited from our own parent).
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    ::posix_spawnattr_setsigdefault(&attributes, &all);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setflags(
+        &attributes,
+        static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
+
+    pid_t pid = 0;
+    const int result =
+        ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    if (result != 0) {
+        *error = static_cast<std::uint32_t>(result);
+        posix::SetError(result);
+        return false;
+    }
+
+    int fd = OpenPidfd(static_cast<std::uint32_t>(pid));
+    if (fd < 0) {
+        const int openError = errno;
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        *error = static_cast<std::uint32_t>(openError);
+        posix::SetError(openError);
+        return false;
+    }
+    posix::RememberProcess(fd, static_cast<int>(pid));
+    *process = fd;
+    return true;
+}
+
+std::uint32_t ProcessIdOf(Handle process) {
+    const int pid = PidOf(process);
+    if (pid == 0) {
+        posix::SetError(ESRCH);
+        return 0;
+    }
+    return static_cast<std::uint32_t>(pid);
+}
+
+Handle OpenProcessForTermination(std::uint32_t processId) {
+    int fd = OpenPidfd(processId);
+    if (fd < 0) {
+        posix::SetError(errno);
+        return kNullHandle;
+    }
+    // A process we may not signal counts as one that cannot be opened.
+    if (PidfdSignal(fd, 0) != 0) {
+        const int error = errno;
+        ::close(fd);
+        posix::SetError(error);
+        return kNullHandle;
+    }
+    posix::RememberProcess(fd, static_cast<int>(processId));
+    return fd;
+}
+
+bool TerminateProcessHandle(Handle process, std::uint32_t) {
+    if (process <= 2 || process > INT_MAX) {
+        posix::SetError(EBADF);
+        return false;
+    }
+    if (PidfdSignal(static_cast<int>(process), SIGKILL) != 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    return true;
+}
+
+ProcessSnapshot* OpenProcessSnapshot() {
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        posix::SetError(errno);
+        return nullptr;
+    }
+    auto* snapshot = new ProcessSnapshot;
+    std::string text;
+    char path[64];
+    for (;;) {
+        const struct dirent* entry = ::readdir(proc);
+        if (entry == nullptr)
+            break;
+        std::uint32_t pid = 0;
+        if (!ParsePid(entry->d_name, &pid))
+            continue;
+        std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+        if (!ReadSmallFile(path, &text))
+            continue; // ended meanwhile
+        // "pid (comm) state ppid ...": the name may hold blanks and ')'.
+        const std::size_t close = text.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        char state = 0;
+        long parent = 0;
+        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) != 2)
+            continue;
+        snapshot->rows.push_back(
+            ProcessRecord{pid, static_cast<std::uint32_t>(parent < 0 ? 0 : parent)});
+    }
+    ::closedir(proc);
+    std::sort(
+        snapshot->rows.begin(), snapshot->rows.end(),
+        [](const ProcessRecord& a, const ProcessRecord& b) { return a.processId < b.processId; });
+    return snapshot;
+}
+
+bool FirstProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
+    if (snapshot == nullptr) {
+        posix::SetError(EINVAL);
+        return false;
+    }
+    snapshot->next = 0;
+    return NextProcess(snapshot, record);
+}
+
+bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
+    if (snapshot == nullptr) {
+        posix::SetError(EINVAL);
+        return false;
+    }
+    if (snapshot->next >= snapshot->rows.size()) {
+        posix::SetError(ENOENT);
+        return false;
+    }
+    *record = snapshot->rows[snapshot->next++];
+    return true;
+}
+
+void CloseProcessSnapshot(ProcessSnapshot* snapshot) {
+    delete snapshot;
+}
+
+} // namespace port

@@ -1,0 +1,307 @@
+// The terminal key decoder over byte strings: every row of DESIGN.md's key
+// table, the printable characters whose byte values collide with navigation
+// key codes, bytes 128..255, split sequences, flushing and unknown sequences.
+#include "port/keys.h"
+#include "port/posix/key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using port::KeyEvent;
+using port::posix::KeyDecoder;
+
+namespace {
+
+struct Key {
+    std::uint16_t code;
+    char ascii;
+    std::uint32_t control;
+};
+
+bool operator==(const Key& a, const Key& b) {
+    return a.code == b.code && a.ascii == b.ascii && a.control == b.control;
+}
+
+std::ostream& operator<<(std::ostream& out, const Key& k) {
+    return out << "{code " << k.code << ", char "
+               << static_cast<int>(static_cast<unsigned char>(k.ascii)) << ", control 0x"
+               << std::hex << k.control << std::dec << "}";
+}
+
+std::vector<Key> Drain(KeyDecoder& decoder) {
+    std::vector<Key> keys;
+    while (!decoder.Empty()) {
+        KeyEvent e = decoder.Pop();
+        EXPECT_TRUE(e.keyDown);
+        EXPECT_EQ(e.repeatCount, 1);
+        keys.push_back(Key{e.virtualKeyCode, e.asciiChar, e.controlKeyState});
+    }
+    return keys;
+}
+
+// Feeds the bytes, flushes as the back end does when nothing more arrives,
+// and returns the keys.
+std::vector<Key> Decode(const std::string& bytes) {
+    KeyDecoder decoder;
+    decoder.Feed(bytes);
+    decoder.Flush();
+    return Drain(decoder);
+}
+
+constexpr std::uint32_t kCtrl = port::kLeftCtrlPressed;
+constexpr std::uint32_t kAlt = port::kLeftAltPressed;
+constexpr std::uint32_t kShift = port::kShiftPressed;
+
+Key Nav(std::uint16_t code, std::uint32_t control = 0) {
+    return Key{code, 0, control};
+}
+
+} // namespace
+
+TEST(KeyDecoder, EnterTabBackspace) {
+    EXPECT_EQ(Decode("\r"), (std::vector<Key>{{port::kVkReturn, '\r', 0}}));
+    EXPECT_EQ(Decode("\n"), (std::vector<Key>{{port::kVkReturn, '\r', 0}}));
+    EXPECT_EQ(Decode("\t"), (std::vector<Key>{{port::kVkTab, '\t', 0}}));
+    EXPECT_EQ(Decode("\x7f"), (std::vector<Key>{{port::kVkBack, '\b', 0}}));
+    EXPECT_EQ(Decode("\x08"), (std::vector<Key>{{port::kVkBack, 0x7f, kCtrl}}));
+}
+
+TEST(KeyDecoder, LoneEscapeBecomesEscapeOnFlush) {
+    KeyDecoder decoder;
+    decoder.Feed("\x1b");
+    EXPECT_TRUE(decoder.InSequence());
+    EXPECT_TRUE(decoder.Empty());
+    decoder.Flush();
+    EXPECT_FALSE(decoder.InSequence());
+    EXPECT_EQ(Drain(decoder), (std::vector<Key>{{port::kVkEscape, 0x1b, 0}}));
+}
+
+TEST(KeyDecoder, TwoEscapes) {
+    EXPECT_EQ(Decode("\x1b\x1b"),
+              (std::vector<Key>{{port::kVkEscape, 0x1b, 0}, {port::kVkEscape, 0x1b, 0}}));
+}
+
+TEST(KeyDecoder, Arrows) {
+    EXPECT_EQ(Decode("\x1b[A"), (std::vector<Key>{Nav(port::kVkUp)}));
+    EXPECT_EQ(Decode("\x1b[B"), (std::vector<Key>{Nav(port::kVkDown)}));
+    EXPECT_EQ(Decode("\x1b[C"), (std::vector<Key>{Nav(port::kVkRight)}));
+    EXPECT_EQ(Decode("\x1b[D"), (std::vector<Key>{Nav(port::kVkLeft)}));
+    EXPECT_EQ(Decode("\x1bOA"), (std::vector<Key>{Nav(port::kVkUp)}));
+    EXPECT_EQ(Decode("\x1bOB"), (std::vector<Key>{Nav(port::kVkDown)}));
+    EXPECT_EQ(Decode("\x1bOC"), (std::vector<Key>{Nav(port::kVkRight)}));
+    EXPECT_EQ(Decode("\x1bOD"), (std::vector<Key>{Nav(port::kVkLeft)}));
+}
+
+TEST(KeyDecoder, WordMovesCarryCtrl) {
+    for (const char* modifier : {"5", "3", "7"}) {
+        SCOPED_TRACE(modifier);
+        std::vector<Key> right = Decode(std::string("\x1b[1;") + modifier + "C");
+        std::vector<Key> left = Decode(std::string("\x1b[1;") + modifier + "D");
+        ASSERT_EQ(right.size(), 1u);
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_EQ(right[0].code, port::kVkRight);
+        EXPECT_EQ(left[0].code, port::kVkLeft);
+        EXPECT_NE(right[0].control & (port::kLeftCtrlPressed | port::kRightCtrlPressed), 0u);
+        EXPECT_NE(left[0].control & (port::kLeftCtrlPressed | port::kRightCtrlPressed), 0u);
+    }
+    EXPECT_EQ(Decode("\x1b[1;5C"), (std::vector<Key>{Nav(port::kVkRight, kCtrl)}));
+    EXPECT_EQ(Decode("\x1b[1;2D"), (std::vector<Key>{Nav(port::kVkLeft, kShift)}));
+}
+
+TEST(KeyDecoder, HomeAndEnd) {
+    for (const char* home : {"\x1b[H", "\x1bOH", "\x1b[1~", "\x1b[7~"})
+        EXPECT_EQ(Decode(home), (std::vector<Key>{Nav(port::kVkHome)})) << home + 1;
+    for (const char* end : {"\x1b[F", "\x1bOF", "\x1b[4~", "\x1b[8~"})
+        EXPECT_EQ(Decode(end), (std::vector<Key>{Nav(port::kVkEnd)})) << end + 1;
+}
+
+TEST(KeyDecoder, EditingBlock) {
+    EXPECT_EQ(Decode("\x1b[2~"), (std::vector<Key>{Nav(port::kVkInsert)}));
+    EXPECT_EQ(Decode("\x1b[3~"), (std::vector<Key>{Nav(port::kVkDelete)}));
+    EXPECT_EQ(Decode("\x1b[5~"), (std::vector<Key>{Nav(port::kVkPrior)}));
+    EXPECT_EQ(Decode("\x1b[6~"), (std::vector<Key>{Nav(port::kVkNext)}));
+    EXPECT_EQ(Decode("\x1b[3;5~"), (std::vector<Key>{Nav(port::kVkDelete, kCtrl)}));
+}
+
+TEST(KeyDecoder, ModifiersOnOtherKeys) {
+    EXPECT_EQ(Decode("\x1b[1;5A"), (std::vector<Key>{Nav(port::kVkUp, kCtrl)}));
+    EXPECT_EQ(Decode("\x1b[1;5H"), (std::vector<Key>{Nav(port::kVkHome, kCtrl)}));
+    EXPECT_EQ(Decode("\x1b[5;5~"), (std::vector<Key>{Nav(port::kVkPrior, kCtrl)}));
+    EXPECT_EQ(Decode("\x1b[1;3A"), (std::vector<Key>{Nav(port::kVkUp, kAlt)}));
+}
+
+TEST(KeyDecoder, CtrlLetters) {
+    for (int byte = 1; byte <= 26; ++byte) {
+        if (byte == 8 || byte == 9 || byte == 10 || byte == 13)
+            continue;
+        SCOPED_TRACE(byte);
+        std::vector<Key> keys = Decode(std::string(1, static_cast<char>(byte)));
+        ASSERT_EQ(keys.size(), 1u);
+        EXPECT_EQ(keys[0].code, 'A' + byte - 1);
+        EXPECT_EQ(keys[0].ascii, static_cast<char>(byte));
+        EXPECT_EQ(keys[0].control, kCtrl);
+    }
+    // Ctrl+C is a key, not a signal.
+    EXPECT_EQ(Decode("\x03"), (std::vector<Key>{{'C', 0x03, kCtrl}}));
+}
+
+TEST(KeyDecoder, LettersDigitsAndSpace) {
+    for (char c = 'a'; c <= 'z'; ++c)
+        EXPECT_EQ(Decode(std::string(1, c)),
+                  (std::vector<Key>{{static_cast<std::uint16_t>(c - 32), c, 0}}));
+    for (char c = 'A'; c <= 'Z'; ++c)
+        EXPECT_EQ(Decode(std::string(1, c)),
+                  (std::vector<Key>{{static_cast<std::uint16_t>(c), c, kShift}}));
+    for (char c = '0'; c <= '9'; ++c)
+        EXPECT_EQ(Decode(std::string(1, c)),
+                  (std::vector<Key>{{static_cast<std::uint16_t>(c), c, 0}}));
+    EXPECT_EQ(Decode(" "), (std::vector<Key>{{port::kVkSpace, ' ', 0}}));
+}
+
+TEST(KeyDecoder, PunctuationUsesUsLayoutCodes) {
+    struct Row {
+        char c;
+        std::uint16_t code;
+        bool shift;
+    };
+    const Row rows[] = {
+        {'!', '1', true},  {'@', '2', true}, {'#', '3', true},   {'$', '4', true},
+        {'%', '5', true},  {'^', '6', true}, {'&', '7', true},   {'*', '8', true},
+        {'(', '9', true},  {')', '0', true}, {';', 186, false},  {':', 186, true},
+        {'=', 187, false}, {'+', 187, true}, {',', 188, false},  {'<', 188, true},
+        {'-', 189, false}, {'_', 189, true}, {'.', 190, false},  {'>', 190, true},
+        {'/', 191, false}, {'?', 191, true}, {'`', 192, false},  {'~', 192, true},
+        {'[', 219, false}, {'{', 219, true}, {'\\', 220, false}, {'|', 220, true},
+        {']', 221, false}, {'}', 221, true}, {'\'', 222, false}, {'"', 222, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(1, row.c));
+        EXPECT_EQ(Decode(std::string(1, row.c)),
+                  (std::vector<Key>{{row.code, row.c, row.shift ? kShift : 0u}}));
+    }
+}
+
+TEST(KeyDecoder, PrintablesNeverActAsNavigationKeys) {
+    const std::uint16_t navigation[] = {
+        port::kVkPrior, port::kVkNext,  port::kVkEnd,  port::kVkHome,   port::kVkLeft,
+        port::kVkUp,    port::kVkRight, port::kVkDown, port::kVkInsert, port::kVkDelete};
+    for (int byte = 32; byte < 127; ++byte) {
+        std::vector<Key> keys = Decode(std::string(1, static_cast<char>(byte)));
+        ASSERT_EQ(keys.size(), 1u) << byte;
+        EXPECT_EQ(keys[0].ascii, static_cast<char>(byte));
+        EXPECT_NE(keys[0].code, 0) << byte;
+        for (std::uint16_t code : navigation)
+            EXPECT_NE(keys[0].code, code) << "byte " << byte;
+    }
+    // The ones whose byte value is a navigation code, spelled out.
+    EXPECT_EQ(Decode("!#$%&'(-.")[0].code, '1');
+    std::vector<Key> keys = Decode("!#$%&'(-.");
+    ASSERT_EQ(keys.size(), 9u);
+    EXPECT_EQ(keys[1].code, '3');
+    EXPECT_EQ(keys[2].code, '4');
+    EXPECT_EQ(keys[3].code, '5');
+    EXPECT_EQ(keys[4].code, '7');
+    EXPECT_EQ(keys[5].code, 222);
+    EXPECT_EQ(keys[6].code, '9');
+    EXPECT_EQ(keys[7].code, 189);
+    EXPECT_EQ(keys[8].code, 190);
+}
+
+TEST(KeyDecoder, HighBytesHaveNoKeyCode) {
+    for (int byte = 128; byte < 256; ++byte) {
+        std::vector<Key> keys = Decode(std::string(1, static_cast<char>(byte)));
+        ASSERT_EQ(keys.size(), 1u) << byte;
+        EXPECT_EQ(keys[0], (Key{0, static_cast<char>(byte), 0})) << byte;
+    }
+}
+
+TEST(KeyDecoder, AltWithPrintable) {
+    EXPECT_EQ(Decode("\x1b"
+                     "a"),
+              (std::vector<Key>{{'A', 'a', kAlt}}));
+    EXPECT_EQ(Decode("\x1b"
+                     "B"),
+              (std::vector<Key>{{'B', 'B', kAlt | kShift}}));
+    EXPECT_EQ(Decode("\x1b."), (std::vector<Key>{{190, '.', kAlt}}));
+}
+
+TEST(KeyDecoder, SplitSequenceIsOneKey) {
+    const std::string sequences[] = {"\x1b[A", "\x1b[1;5C", "\x1b[3;5~", "\x1bOH", "\x1b[6~"};
+    for (const std::string& sequence : sequences) {
+        for (std::size_t cut = 1; cut < sequence.size(); ++cut) {
+            KeyDecoder whole;
+            whole.Feed(sequence);
+            KeyDecoder split;
+            split.Feed(sequence.substr(0, cut));
+            EXPECT_TRUE(split.Empty());
+            EXPECT_TRUE(split.InSequence());
+            split.Feed(sequence.substr(cut));
+            EXPECT_FALSE(split.InSequence());
+            EXPECT_EQ(Drain(split), Drain(whole)) << "cut at " << cut;
+        }
+    }
+}
+
+TEST(KeyDecoder, IncompleteSequenceIsDroppedOnFlush) {
+    EXPECT_TRUE(Decode("\x1b[").empty());
+    EXPECT_TRUE(Decode("\x1b[1;5").empty());
+    EXPECT_TRUE(Decode("\x1bO").empty());
+    // What follows the flush is decoded afresh.
+    KeyDecoder decoder;
+    decoder.Feed("\x1b[1");
+    decoder.Flush();
+    decoder.Feed("x");
+    EXPECT_EQ(Drain(decoder), (std::vector<Key>{{'X', 'x', 0}}));
+}
+
+TEST(KeyDecoder, UnknownSequencesAreDroppedWhole) {
+    const char* unknown[] = {
+        "\x1b[15~",          // F5
+        "\x1b[200~",         // bracketed paste start
+        "\x1bOP",            // F1
+        "\x1b[Z",            // back tab
+        "\x1b[I",            // focus in
+        "\x1b[<0;12;5M",     // SGR mouse report
+        "\x1b[?1;2c",        // device attributes reply
+        "\x1b[12;40R",       // cursor position report
+        "\x1b[1;2;3;4;5;6A", // too many parameters
+        "\x1b[1:5A",         // sub-parameters
+        "\x1b[ 1A",          // intermediate before a parameter
+        "\x1b[2 q",          // intermediates
+    };
+    for (const char* sequence : unknown) {
+        SCOPED_TRACE(sequence + 1);
+        EXPECT_TRUE(Decode(sequence).empty());
+        // The text around it is intact.
+        std::vector<Key> keys = Decode(std::string("a") + sequence + "b");
+        ASSERT_EQ(keys.size(), 2u);
+        EXPECT_EQ(keys[0].ascii, 'a');
+        EXPECT_EQ(keys[1].ascii, 'b');
+    }
+}
+
+TEST(KeyDecoder, OverlongSequenceIsDroppedWhole) {
+    std::string sequence = "\x1b[" + std::string(100, '1') + "A";
+    std::vector<Key> keys = Decode(sequence + "z");
+    EXPECT_EQ(keys, (std::vector<Key>{{'Z', 'z', 0}}));
+}
+
+TEST(KeyDecoder, ControlByteInsideSequenceEndsIt) {
+    // The broken sequence is dropped; the control byte is still a key.
+    EXPECT_EQ(Decode("\x1b[1\r"), (std::vector<Key>{{port::kVkReturn, '\r', 0}}));
+    // An ESC starts a new sequence.
+    EXPECT_EQ(Decode("\x1b[1\x1b[B"), (std::vector<Key>{Nav(port::kVkDown)}));
+}
+
+TEST(KeyDecoder, MixedStream) {
+    std::vector<Key> keys = Decode("stop 1\x1b[D\x1b[3~\r");
+    ASSERT_EQ(keys.size(), 9u);
+    EXPECT_EQ(keys[0], (Key{'S', 's', 0}));
+    EXPECT_EQ(keys[4], (Key{port::kVkSpace, ' ', 0}));
+    EXPECT_EQ(keys[5], (Key{'1', '1', 0}));
+    EXPECT_EQ(keys[6], Nav(port::kVkLeft));
+    EXPECT_EQ(keys[7], Nav(port::kVkDelete));
+    EXPECT_EQ(keys[8], (Key{port::kVkReturn, '\r', 0}));
+}

@@ -1,0 +1,391 @@
+// The process functions of the POSIX back end against real processes.
+#include "port/console.h"
+#include "port/posix/test_hooks.h"
+#include "port/process.h"
+#include "port/system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const kProbe = ZELK_PORT_PROBE;
+
+std::string RealPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    std::string result = resolved ? resolved : "";
+    std::free(resolved);
+    return result;
+}
+
+bool ProcessEntryExists(std::uint32_t pid) {
+    return ::access(("/proc/" + std::to_string(pid)).c_str(), F_OK) == 0;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The probe's report, line by line: key -> values in order.
+std::multimap<std::string, std::string> ParseReport(const std::string& text) {
+    std::multimap<std::string, std::string> report;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t space = line.find(' ');
+        if (space == std::string::npos)
+            report.emplace(line, "");
+        else
+            report.emplace(line.substr(0, space), line.substr(space + 1));
+    }
+    return report;
+}
+
+std::vector<std::string> Values(const std::multimap<std::string, std::string>& report,
+                                const std::string& key) {
+    std::vector<std::string> values;
+    auto range = report.equal_range(key);
+    for (auto it = range.first; it != range.second; ++it)
+        values.push_back(it->second);
+    return values;
+}
+
+class ProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zelk-port-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::string command = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    // Starts the probe and waits for it to end; returns its report.
+    std::multimap<std::string, std::string>
+    RunProbe(const std::string& parameters, const char* directory, const char* file = kProbe) {
+        port::Handle process = port::kNullHandle;
+        std::uint32_t error = 0;
+        EXPECT_TRUE(port::ShellOpen(file, parameters.c_str(), directory, &process, &error))
+            << "error " << error;
+        if (process == port::kNullHandle)
+            return {};
+        EXPECT_GE(process, 3);
+        const std::uint32_t pid = port::ProcessIdOf(process);
+        EXPECT_NE(pid, 0u);
+        EXPECT_EQ(port::WaitAny(1, &process), 0u);
+        port::Close(process);
+        EXPECT_FALSE(ProcessEntryExists(pid)) << "the ended child was not reaped";
+        return ParseReport(ReadFile(dir_ + "/report"));
+    }
+
+    std::string dir_;
+};
+
+} // namespace
+
+TEST_F(ProcessTest, ShellOpenSplitsParametersAndSetsUpTheChild) {
+    ASSERT_EQ(::mkdir((dir_ + "/work").c_str(), 0700), 0);
+    // Descriptors the child must not inherit: one of ours without
+    // close-on-exec, a pidfd and the instance guard's socket.
+    int leaked = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaked, 0);
+    port::Handle self = port::OpenProcessFull(static_cast<std::uint32_t>(::getpid()));
+    ASSERT_NE(self, port::kNullHandle);
+    static int serial = 0;
+    const std::string guardName =
+        "ZelkPortProbeGuard" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    ASSERT_EQ(port::CreateInstanceGuard(guardName.c_str()), port::GuardResult::Created);
+    // Signal state the child must not inherit.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction oldUsr1 {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &ignore, &oldUsr1), 0);
+    sigset_t block, oldMask;
+    sigemptyset(&block);
+    sigaddset(&block, SIGUSR2);
+    ASSERT_EQ(::sigprocmask(SIG_BLOCK, &block, &oldMask), 0);
+
+    const std::string out = dir_ + "/report";
+    auto report = RunProbe(out + R"( plain 'two words' "say \"hi\"" back\ slash '' last)",
+                           (dir_ + "/work").c_str());
+
+    ::sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+    ::sigaction(SIGUSR1, &oldUsr1, nullptr);
+    ::close(leaked);
+    port::Close(self);
+
+    EXPECT_EQ(Values(report, "arg"),
+              (std::vector<std::string>{kProbe, out, "plain", "two words", "say \"hi\"",
+                                        "back slash", "", "last"}));
+    EXPECT_EQ(Values(report, "cwd"), (std::vector<std::string>{RealPath(dir_ + "/work")}));
+    EXPECT_EQ(Values(report, "fd"),
+              (std::vector<std::string>{"0 /dev/null", "1 /dev/null", "2 /dev/null"}));
+    EXPECT_EQ(Values(report, "leader"), (std::vector<std::string>{"1"}));
+    ASSERT_EQ(Values(report, "sigblk").size(), 1u);
+    EXPECT_EQ(std::stoull(Values(report, "sigblk")[0], nullptr, 16), 0u);
+    ASSERT_EQ(Values(report, "sigign").size(), 1u);
+    const unsigned long long ignored = std::stoull(Values(report, "sigign")[0], nullptr, 16);
+    EXPECT_EQ(ignored & (1ull << (SIGUSR1 - 1)), 0u) << "SIGUSR1 still ignored in the child";
+}
+
+TEST_F(ProcessTest, EmptyDirectoryMeansRoot) {
+    auto report = RunProbe(dir_ + "/report", "");
+    EXPECT_EQ(Values(report, "cwd"), (std::vector<std::string>{"/"}));
+}
+
+TEST_F(ProcessTest, NoDirectoryKeepsOurs) {
+    char cwd[PATH_MAX];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    auto report = RunProbe(dir_ + "/report", nullptr);
+    EXPECT_EQ(Values(report, "cwd"), (std::vector<std::string>{cwd}));
+    EXPECT_EQ(Values(report, "arg").size(), 2u);
+}
+
+TEST_F(ProcessTest, RelativeFileIsTakenFromOurDirectory) {
+    ASSERT_EQ(::mkdir((dir_ + "/bin").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(kProbe, (dir_ + "/bin/probe").c_str()), 0);
+    char cwd[PATH_MAX];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir(dir_.c_str()), 0);
+    // As the core calls it: the configured path and the part before its last '/'.
+    auto report = RunProbe(dir_ + "/report", "bin", "bin/probe");
+    ASSERT_EQ(::chdir(cwd), 0);
+    EXPECT_EQ(Values(report, "cwd"), (std::vector<std::string>{RealPath(dir_ + "/bin")}));
+    ASSERT_FALSE(Values(report, "arg").empty());
+    EXPECT_EQ(Values(report, "arg")[0], "bin/probe");
+}
+
+TEST_F(ProcessTest, FailingShellOpenReportsErrno) {
+    port::Handle process = 12345;
+    std::uint32_t error = 0;
+    EXPECT_FALSE(port::ShellOpen((dir_ + "/missing").c_str(), "", dir_.c_str(), &process, &error));
+    EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
+    EXPECT_EQ(process, port::kNullHandle);
+
+    EXPECT_FALSE(
+        port::ShellOpen(kProbe, "x", (dir_ + "/no-such-directory").c_str(), &process, &error));
+    EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
+
+    const std::string plain = dir_ + "/not-executable";
+    std::ofstream(plain) << "data\n";
+    ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
+    EXPECT_FALSE(port::ShellOpen(plain.c_str(), "", dir_.c_str(), &process, &error));
+    EXPECT_EQ(error, static_cast<std::uint32_t>(EACCES));
+    EXPECT_EQ(process, port::kNullHandle);
+}
+
+TEST_F(ProcessTest, HandleOfARunningChild) {
+    port::Handle child = port::kNullHandle;
+    std::uint32_t error = 0;
+    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "60", "/bin", &child, &error));
+    const std::uint32_t pid = port::ProcessIdOf(child);
+    ASSERT_NE(pid, 0u);
+
+    char image[PATH_MAX];
+    const std::uint32_t length = port::ProcessImageName(child, image, sizeof image);
+    ASSERT_NE(length, 0u);
+    EXPECT_EQ(std::string(image, length), RealPath("/bin/sleep"));
+    EXPECT_EQ(port::ProcessImageName(child, image, 4), 0u) << "a name that does not fit";
+
+    // The process list and the snapshot show it, with us as its parent.
+    std::vector<std::uint32_t> ids(65536);
+    std::uint32_t count = 0;
+    ASSERT_TRUE(port::ListProcessIds(ids.data(), static_cast<std::uint32_t>(ids.size()), &count));
+    ids.resize(count);
+    EXPECT_NE(std::find(ids.begin(), ids.end(), pid), ids.end());
+
+    port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
+    ASSERT_NE(snapshot, nullptr);
+    port::ProcessRecord record{};
+    bool found = false;
+    std::uint32_t previous = 0;
+    bool ascending = true;
+    for (bool more = port::FirstProcess(snapshot, &record); more;
+         more = port::NextProcess(snapshot, &record)) {
+        if (record.processId <= previous)
+            ascending = false;
+        previous = record.processId;
+        if (record.processId == pid) {
+            found = true;
+            EXPECT_EQ(record.parentProcessId, static_cast<std::uint32_t>(::getpid()));
+        }
+    }
+    port::CloseProcessSnapshot(snapshot);
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(ascending);
+
+    // A second handle, as attaching opens one.
+    port::Handle full = port::OpenProcessFull(pid);
+    ASSERT_NE(full, port::kNullHandle);
+    EXPECT_EQ(port::ProcessIdOf(full), pid);
+    char fullImage[PATH_MAX];
+    EXPECT_EQ(port::ProcessImageName(full, fullImage, sizeof fullImage), length);
+
+    // Ending it as "stop" does.
+    port::Handle killer = port::OpenProcessForTermination(pid);
+    ASSERT_NE(killer, port::kNullHandle);
+    EXPECT_TRUE(port::TerminateProcessHandle(killer, 0xFFFFFFFFu));
+    port::Close(killer);
+    EXPECT_EQ(port::WaitAny(1, &child), 0u);
+
+    // Ended, not reaped while handles remain: the pid still answers.
+    EXPECT_EQ(port::ProcessIdOf(child), pid);
+    EXPECT_EQ(port::ProcessImageName(child, image, sizeof image), 0u);
+    port::Close(full);
+    EXPECT_TRUE(ProcessEntryExists(pid)) << "reaped while the core still held a handle";
+    EXPECT_EQ(port::posix::PendingReapsForTesting(), 0u) << "the other handle reaps it";
+    port::Close(child);
+    EXPECT_FALSE(ProcessEntryExists(pid)) << "not reaped after the last handle closed";
+    EXPECT_EQ(port::posix::PendingReapsForTesting(), 0u);
+}
+
+TEST_F(ProcessTest, ChildClosedBeforeItDiedIsReapedByALaterWait) {
+    port::Handle first = port::kNullHandle;
+    std::uint32_t error = 0;
+    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "60", "/", &first, &error));
+    const std::uint32_t firstPid = port::ProcessIdOf(first);
+    ASSERT_NE(firstPid, 0u);
+    port::Close(first); // still running: kept for the reaper
+    EXPECT_EQ(port::posix::PendingReapsForTesting(), 1u);
+    ASSERT_EQ(::kill(static_cast<pid_t>(firstPid), SIGKILL), 0);
+
+    port::Handle second = port::kNullHandle;
+    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "0.3", "/", &second, &error));
+    // The first child's end is not reported; the wait goes on until the second ends.
+    EXPECT_EQ(port::WaitAny(1, &second), 0u);
+    EXPECT_EQ(port::posix::PendingReapsForTesting(), 0u);
+    EXPECT_FALSE(ProcessEntryExists(firstPid));
+    const std::uint32_t secondPid = port::ProcessIdOf(second);
+    port::Close(second);
+    EXPECT_FALSE(ProcessEntryExists(secondPid));
+}
+
+TEST_F(ProcessTest, WaitReportsTheLowestEndedRow) {
+    port::Handle rows[3] = {};
+    std::uint32_t error = 0;
+    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "60", "/", &rows[0], &error));
+    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "0.1", "/", &rows[1], &error));
+    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "0.1", "/", &rows[2], &error));
+    // Once both short ones have ended, row 1 comes first.
+    EXPECT_EQ(port::WaitAny(1, &rows[2]), 0u);
+    EXPECT_EQ(port::WaitAny(1, &rows[1]), 0u);
+    EXPECT_EQ(port::WaitAny(3, rows), 1u);
+    EXPECT_EQ(port::WaitAny(2, rows + 1), 0u);
+    port::Handle killer = port::OpenProcessForTermination(port::ProcessIdOf(rows[0]));
+    ASSERT_NE(killer, port::kNullHandle);
+    EXPECT_TRUE(port::TerminateProcessHandle(killer, 0));
+    port::Close(killer);
+    EXPECT_EQ(port::WaitAny(1, &rows[0]), 0u);
+    EXPECT_EQ(port::WaitAny(3, rows), 0u);
+    std::uint32_t pids[3];
+    for (int i = 0; i < 3; ++i)
+        pids[i] = port::ProcessIdOf(rows[i]);
+    for (int i = 0; i < 3; ++i) {
+        port::Close(rows[i]);
+        EXPECT_FALSE(ProcessEntryExists(pids[i]));
+    }
+}
+
+TEST(Process, WaitOnAnInvalidHandleFails) {
+    port::Handle null = port::kNullHandle;
+    EXPECT_EQ(port::WaitAny(1, &null), port::kWaitFailed);
+    int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 3);
+    ::close(fd);
+    port::Handle closed = fd;
+    EXPECT_EQ(port::WaitAny(1, &closed), port::kWaitFailed);
+    EXPECT_EQ(port::WaitAny(0, nullptr), port::kWaitFailed);
+}
+
+TEST(Process, OpeningMissingProcessesFails) {
+    EXPECT_EQ(port::OpenProcessFull(0), port::kNullHandle);
+    EXPECT_EQ(port::OpenProcessForTermination(0), port::kNullHandle);
+    // Above the kernel's pid limit, so no process has it.
+    EXPECT_EQ(port::OpenProcessFull(4194305u), port::kNullHandle);
+    EXPECT_EQ(port::OpenProcessForTermination(4194305u), port::kNullHandle);
+    EXPECT_EQ(port::ProcessIdOf(port::kNullHandle), 0u);
+}
+
+TEST(Process, OurOwnImageName) {
+    port::Handle self = port::OpenProcessFull(static_cast<std::uint32_t>(::getpid()));
+    ASSERT_NE(self, port::kNullHandle);
+    char image[PATH_MAX];
+    const std::uint32_t length = port::ProcessImageName(self, image, sizeof image);
+    ASSERT_NE(length, 0u);
+    EXPECT_EQ(std::string(image, length), RealPath("/proc/self/exe"));
+    EXPECT_EQ(port::ProcessIdOf(self), static_cast<std::uint32_t>(::getpid()));
+    port::Close(self);
+}
+
+// Run as another user (a child that gives up root, when we are root): our
+// process can be opened, but neither signalled nor its image read.
+TEST(Process, AnotherUsersProcessCannotBeSignalledOrRead) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to become another user";
+    const pid_t owner = ::getpid();
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(10);
+        if (::geteuid() == 0)
+            ::_exit(11);
+        if (port::OpenProcessForTermination(static_cast<std::uint32_t>(owner)) != port::kNullHandle)
+            ::_exit(12);
+        if (port::LastError() != static_cast<std::uint32_t>(EPERM))
+            ::_exit(13);
+        port::Handle full = port::OpenProcessFull(static_cast<std::uint32_t>(owner));
+        if (full == port::kNullHandle)
+            ::_exit(14);
+        char image[PATH_MAX];
+        if (port::ProcessImageName(full, image, sizeof image) != 0)
+            ::_exit(15);
+        if (port::ProcessIdOf(full) != static_cast<std::uint32_t>(owner))
+            ::_exit(16);
+        port::Close(full);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(ShortPathName, ResolvesExistingFiles) {
+    char out[PATH_MAX];
+    const std::uint32_t length = port::ShortPathName("/bin/../bin/sleep", out, sizeof out);
+    ASSERT_NE(length, 0u);
+    EXPECT_EQ(std::string(out, length), RealPath("/bin/sleep"));
+    EXPECT_EQ(std::string(out), RealPath("/bin/sleep"));
+}
+
+TEST(ShortPathName, FailsForMissingFilesAndSmallBuffers) {
+    char out[PATH_MAX];
+    EXPECT_EQ(port::ShortPathName("/no/such/file/anywhere", out, sizeof out), 0u);
+    EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(ENOENT));
+    EXPECT_EQ(port::ShortPathName("", out, sizeof out), 0u);
+    EXPECT_EQ(port::ShortPathName("/bin/sleep", out, 3), 0u);
+}
+
+TEST(Process, PathSeparator) {
+    EXPECT_EQ(port::kPathSeparator, '/');
+}
