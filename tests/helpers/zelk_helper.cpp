@@ -15,9 +15,10 @@
 //                    descendants run below this process (D = 0: no children).
 //                    A child's tag is its parent's tag with ".<index>" added.
 //   --record-args    also record every argument and the working directory
-//   --kill PID       end the process PID at once (the tests use it where the
-//                    process ids are the system's own, e.g. under Wine), then
-//                    exit with 0 on success and 1 on failure; nothing else runs
+//   --kill PID...    end the processes PID... at once (the tests use it where
+//                    the process ids are the system's own, e.g. under Wine),
+//                    then exit with the number of them that could not be
+//                    ended; nothing else runs
 //   --alive PID...   print the ids among PID... whose process still runs, one
 //                    per line, then exit with the number of them; nothing else
 //                    runs
@@ -381,12 +382,15 @@ std::string Escape(const std::string& text) {
 }
 
 int RunKill(int argc, char** argv, int at) {
-    if (at + 1 != argc - 1)
-        Usage("--kill takes exactly one process id");
-    long long id = 0;
-    if (!ParseNumber(argv[at + 1], &id) || id <= 0)
-        Usage("--kill needs a process id");
-    return KillProcess(static_cast<std::uint32_t>(id)) ? 0 : 1;
+    int failed = 0;
+    for (int i = at + 1; i < argc; ++i) {
+        long long id = 0;
+        if (!ParseNumber(argv[i], &id) || id <= 0)
+            Usage("--kill needs process ids");
+        if (!KillProcess(static_cast<std::uint32_t>(id)))
+            ++failed;
+    }
+    return failed;
 }
 
 int RunAlive(int argc, char** argv, int at) {

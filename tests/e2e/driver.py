@@ -1,0 +1,746 @@
+"""Drives the real manager in a tmux pane for the end-to-end scenarios.
+
+Every Driver owns one private tmux server (socket "zelk-e2e-<pid>", no
+configuration file), in which each started program gets a detached session of
+its own: one pane of a chosen size, in a chosen working directory. Panes stay
+after their program ended (remain-on-exit), so that the exit status can be read.
+The server is killed when the Driver is closed, whatever happened.
+
+Two modes:
+  native  runs <build>/zelkappmgr
+  wine    runs `wine <build>/zelkappmgr.exe` with WINEDEBUG=-all and the
+          test run's own prefix <build>/wineprefix; configuration paths are
+          then written in Windows form (Z:\\... for a Linux path).
+
+Only the Python standard library is used.
+"""
+
+import os
+import re
+import shlex
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+STAMP_RE = re.compile(r"^\[(\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)\]")
+MESSAGE_RE = re.compile(r"^\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\](?: (.*))?$")
+CONTINUATION_PREFIX = " " * 20
+TITLE = "Zelk Application Manager"
+
+
+class ScenarioFailure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise ScenarioFailure(message)
+
+
+def format_screen(rows):
+    width = max([len(r) for r in rows] + [1])
+    border = "+" + "-" * width + "+"
+    lines = [border]
+    for i, r in enumerate(rows):
+        lines.append("|%s|%s %d" % (r, " " * (width - len(r)), i))
+    lines.append(border)
+    return "\n".join(lines)
+
+
+def parse_messages(rows):
+    """The messages of the log area rows, oldest first. A row that begins with a
+    time stamp starts a message; a row blank in columns 0..19 with text after
+    them continues the message above it. Rows before the first stamp (the
+    tail of a message scrolled partly off the top) are left out."""
+    messages = []
+    for row in rows:
+        match = MESSAGE_RE.match(row)
+        if match:
+            messages.append(match.group(1) or "")
+        elif row.startswith(CONTINUATION_PREFIX) and row.strip() and messages:
+            messages[-1] += row[20:]
+    return messages
+
+
+class Pane:
+    def __init__(self, driver, name, width, height, argv, status_path):
+        self.driver = driver
+        self.name = name
+        self.width = width
+        self.height = height
+        self.argv = argv
+        self.status_path = status_path
+
+    # -- reading -----------------------------------------------------------
+    def screen(self):
+        """The visible rows, trailing blanks removed; always `height` rows."""
+        out = self.driver.tmux("capture-pane", "-p", "-t", self.name)
+        rows = out.split("\n")
+        if rows and rows[-1] == "":
+            rows.pop()
+        rows = [r.rstrip() for r in rows]
+        rows += [""] * (self.height - len(rows))
+        return rows[: self.height]
+
+    def row(self, index):
+        return self.screen()[index]
+
+    def log_rows(self, rows=None):
+        rows = self.screen() if rows is None else rows
+        return rows[: self.height - 1]
+
+    def input_row(self, rows=None):
+        rows = self.screen() if rows is None else rows
+        return rows[self.height - 1]
+
+    def messages(self, rows=None):
+        return parse_messages(self.log_rows(rows))
+
+    def info(self, fmt):
+        return self.driver.tmux("display-message", "-p", "-t", self.name, fmt).rstrip("\n")
+
+    def title(self):
+        return self.info("#{pane_title}")
+
+    def cursor(self):
+        x, y = self.info("#{cursor_x} #{cursor_y}").split()
+        return int(x), int(y)
+
+    def pid(self):
+        return int(self.info("#{pane_pid}"))
+
+    def program_pid(self, executable=None):
+        """The id of the process (natively) below the pane's shell wrapper
+        that runs `executable` (default: the pane's program)."""
+        root = self.pid()
+        target = os.path.realpath(executable or self.argv[0])
+        return self.driver.wait_until(
+            lambda: descendant_running(root, target),
+            "%s to run in pane %s" % (target, self.name),
+        )
+
+    def dead(self):
+        """(True, exit status) once the program ended, else (False, None).
+
+        The pane's shell wrapper writes the status to a file: tmux itself
+        loses the status of a program that ends within moments of its start
+        (#{pane_dead_status} then stays empty for good). tmux's own status is
+        the fallback for a wrapper that was killed."""
+        try:
+            with open(self.status_path) as f:
+                text = f.read().strip()
+            if text:
+                return True, int(text)
+        except FileNotFoundError:
+            pass
+        dead, status, signal_number = self.info(
+            "#{pane_dead}|#{pane_dead_status}|#{pane_dead_signal}"
+        ).split("|")
+        if dead == "1" and status.strip():
+            return True, int(status)
+        if dead == "1" and signal_number.strip():
+            return True, -int(signal_number)
+        return False, None
+
+    # -- waiting -----------------------------------------------------------
+    def wait(self, predicate, what, timeout=None):
+        """Waits until predicate(rows) is true and returns the rows. On
+        timeout fails with `what` and the last screen."""
+        timeout = self.driver.timeout if timeout is None else timeout
+        deadline = time.monotonic() + timeout
+        while True:
+            rows = self.screen()
+            try:
+                if predicate(rows):
+                    return rows
+            except (IndexError, ValueError):
+                pass
+            if time.monotonic() > deadline:
+                raise ScenarioFailure(
+                    "timed out after %.0f s waiting for %s; last screen:\n%s"
+                    % (timeout, what, format_screen(rows))
+                )
+            time.sleep(0.05)
+
+    def wait_row(self, index, pattern, timeout=None):
+        regex = re.compile(pattern)
+        return self.wait(
+            lambda rows: regex.search(rows[index]) is not None,
+            "row %d to match %r" % (index, pattern),
+            timeout,
+        )
+
+    def wait_text(self, pattern, timeout=None):
+        """Waits for any log row to match the regex."""
+        regex = re.compile(pattern)
+        return self.wait(
+            lambda rows: any(regex.search(r) for r in self.log_rows(rows)),
+            "a row matching %r" % pattern,
+            timeout,
+        )
+
+    def wait_messages(self, expected, timeout=None):
+        """Waits until the log area holds exactly the messages `expected`
+        (after a cls, say)."""
+        return self.wait(
+            lambda rows: self.messages(rows) == list(expected),
+            "the log to hold exactly %r" % (list(expected),),
+            timeout,
+        )
+
+    def wait_messages_end(self, expected, timeout=None):
+        """Waits until the newest messages are `expected`, in this order."""
+        expected = list(expected)
+        return self.wait(
+            lambda rows: self.messages(rows)[-len(expected):] == expected,
+            "the newest messages to be %r" % (expected,),
+            timeout,
+        )
+
+    def wait_input(self, text, cursor_x=None, timeout=None):
+        """Waits until the input row shows `text` (and the cursor stands in
+        column cursor_x of it, when given)."""
+        timeout = self.driver.timeout if timeout is None else timeout
+        deadline = time.monotonic() + timeout
+        while True:
+            rows = self.screen()
+            row = self.input_row(rows)
+            position = self.cursor()
+            if row == text.rstrip() and (
+                cursor_x is None or position == (cursor_x, self.height - 1)
+            ):
+                return rows
+            if time.monotonic() > deadline:
+                raise ScenarioFailure(
+                    "timed out waiting for the input row %r with the cursor at %r; "
+                    "it is %r with the cursor at %r; last screen:\n%s"
+                    % (text, cursor_x, row, position, format_screen(rows))
+                )
+            time.sleep(0.05)
+
+    def wait_title(self, title=TITLE, timeout=None):
+        timeout = self.driver.timeout if timeout is None else timeout
+        deadline = time.monotonic() + timeout
+        while True:
+            current = self.title()
+            if current == title:
+                return
+            if time.monotonic() > deadline:
+                raise ScenarioFailure(
+                    "timed out waiting for the title %r; it is %r; last screen:\n%s"
+                    % (title, current, format_screen(self.screen()))
+                )
+            time.sleep(0.05)
+
+    def wait_dead(self, timeout=None):
+        """Waits for the program to end; returns its exit status."""
+        timeout = self.driver.timeout if timeout is None else timeout
+        deadline = time.monotonic() + timeout
+        while True:
+            dead, status = self.dead()
+            if dead:
+                return status
+            if time.monotonic() > deadline:
+                raise ScenarioFailure(
+                    "timed out waiting for the program to end; last screen:\n%s"
+                    % format_screen(self.screen())
+                )
+            time.sleep(0.05)
+
+    def wait_ready(self, timeout=None):
+        """Waits until the manager has read its configuration and titled its
+        window; from then on typed keys reach its input line."""
+        timeout = self.driver.timeout if timeout is None else timeout
+        deadline = time.monotonic() + timeout
+        while True:
+            if self.title() == TITLE:
+                return
+            dead, status = self.dead()
+            if dead:
+                rows = self.screen()
+                hint = ""
+                if not any(r.strip() for r in rows):
+                    hint = (
+                        " (a blank screen: is another manager running for this user"
+                        " or Wine prefix?)"
+                    )
+                raise ScenarioFailure(
+                    "the manager ended (status %r) before it was ready%s; screen:\n%s"
+                    % (status, hint, format_screen(rows))
+                )
+            if time.monotonic() > deadline:
+                raise ScenarioFailure(
+                    "timed out waiting for the manager to set its title; it is %r; "
+                    "last screen:\n%s" % (self.title(), format_screen(self.screen()))
+                )
+            time.sleep(0.05)
+
+    # -- typing ------------------------------------------------------------
+    def type(self, text):
+        """Types the characters of `text` literally."""
+        self.driver.tmux("send-keys", "-t", self.name, "-l", "--", text)
+
+    def keys(self, *names):
+        """Sends keys by tmux name (Enter, BSpace, DC, Left, C-Right, ...)."""
+        self.driver.tmux("send-keys", "-t", self.name, *names)
+
+    def hex(self, *codes):
+        """Sends raw bytes given as hex numbers."""
+        self.driver.tmux("send-keys", "-t", self.name, "-H", *["%02x" % c for c in codes])
+
+    def escape(self):
+        """Escape alone, in a send-keys call of its own: bytes that follow it
+        at once would make it the start of a sequence."""
+        self.driver.tmux("send-keys", "-t", self.name, "Escape")
+
+    def home(self):
+        # ESC [ H: tmux's own Home (ESC [ 1 ~) does not reach a program
+        # under Wine as Home.
+        self.hex(0x1B, 0x5B, 0x48)
+
+    def end(self):
+        self.hex(0x1B, 0x5B, 0x46)
+
+    def enter_line(self, text):
+        """Types `text` and presses Enter."""
+        self.type(text)
+        self.keys("Enter")
+
+    def command(self, text, expected, timeout=None):
+        """Clears the log with cls, enters `text` and waits until the log holds
+        exactly the messages `expected`. Returns the screen."""
+        self.clear_log()
+        self.enter_line(text)
+        return self.wait_messages(expected, timeout)
+
+    def clear_log(self):
+        self.enter_line("cls")
+        self.wait(
+            lambda rows: not any(r.strip() for r in self.log_rows(rows))
+            and self.input_row(rows) == "",
+            "cls to blank the log area",
+        )
+
+
+class Driver:
+    def __init__(self, mode, build_dir, timeout=20.0):
+        if mode not in ("native", "wine"):
+            raise ValueError("mode must be native or wine")
+        self.mode = mode
+        self.build_dir = os.path.abspath(build_dir)
+        self.timeout = timeout * (2 if mode == "wine" else 1)
+        self.socket = "zelk-e2e-%d" % os.getpid()
+        self.tmux_bin = shutil.which("tmux")
+        if self.tmux_bin is None:
+            raise ScenarioFailure("tmux is not installed")
+        self.panes = []
+        self.counter = 0
+        self.server_started = False
+        self.temp_dirs = []
+        self.helper_copies = []
+        self.tracked_logs = []
+        self.status_dir = None
+        exe = ".exe" if mode == "wine" else ""
+        self.manager = os.path.join(self.build_dir, "zelkappmgr" + exe)
+        self.helper = os.path.join(self.build_dir, "tests", "helpers", "zelk_helper" + exe)
+        for program in (self.manager, self.helper):
+            if not os.path.isfile(program):
+                raise ScenarioFailure("%s is not built" % program)
+        if mode == "wine":
+            self.wine = shutil.which("wine") or shutil.which("wine64")
+            if self.wine is None:
+                raise ScenarioFailure("wine is not installed")
+            self.wine_env = {
+                "WINEDEBUG": "-all",
+                "WINEPREFIX": os.path.join(self.build_dir, "wineprefix"),
+            }
+
+    # -- tmux --------------------------------------------------------------
+    def tmux(self, *args):
+        result = subprocess.run(
+            [self.tmux_bin, "-L", self.socket, "-f", "/dev/null", *args],
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            errors="replace",
+        )
+        if result.returncode != 0:
+            raise ScenarioFailure(
+                "tmux %s failed: %s" % (" ".join(args), result.stderr.strip())
+            )
+        return result.stdout
+
+    def close(self):
+        """Ends the helpers of tracked logs, kills the private tmux server and
+        with it every pane, and removes the temporary directories."""
+        try:
+            self.kill_tracked()
+        except Exception as error:  # cleanup goes on regardless
+            print("cleanup: could not end every helper: %s" % error)
+        self.tracked_logs = []
+        if self.server_started:
+            left = set()
+            for pane in self.panes:
+                try:
+                    left |= descendants(pane.pid())
+                except ScenarioFailure:
+                    pass
+            subprocess.run(
+                [self.tmux_bin, "-L", self.socket, "-f", "/dev/null", "kill-server"],
+                stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL,
+            )
+            self.server_started = False
+            # The panes' programs end on the hangup; the next scenario must
+            # not find this run's manager still holding the single-instance
+            # name.
+            deadline = time.monotonic() + 15
+            while any(native_alive(p) for p in left) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            still = sorted(p for p in left if native_alive(p))
+            if still:
+                print("cleanup: processes of the panes still run: %r" % still)
+        for d in self.temp_dirs:
+            shutil.rmtree(d, ignore_errors=True)
+        self.temp_dirs = []
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    # -- programs ----------------------------------------------------------
+    def manager_command(self):
+        if self.mode == "native":
+            return [self.manager]
+        return ["env"] + ["%s=%s" % kv for kv in sorted(self.wine_env.items())] + [
+            self.wine,
+            self.manager,
+        ]
+
+    def start(self, cwd, width=80, height=25, command=None):
+        """Starts `command` (default: the manager) in a new pane of its own
+        and returns the Pane. A small shell wrapper runs it and writes its
+        exit status to a file; it prints nothing and leaves the terminal
+        alone."""
+        argv = self.manager_command() if command is None else command
+        self.counter += 1
+        name = "p%d" % self.counter
+        if self.status_dir is None:
+            self.status_dir = self.temp_dir("status")
+        status_path = os.path.join(self.status_dir, name)
+        wrapper = (
+            '"$@"; s=$?; echo "$s" > "%s.tmp"; mv "%s.tmp" "%s"; exit "$s"'
+            % (status_path, status_path, status_path)
+        )
+        shell_command = " ".join(shlex.quote(a) for a in ["sh", "-c", wrapper, "sh"] + argv)
+        args = []
+        if not self.server_started:
+            # remain-on-exit must be in force before the first program can end;
+            # an empty format keeps tmux from writing (and scrolling) a
+            # "Pane is dead" line over what the program left.
+            args += [
+                "set-option", "-g", "remain-on-exit", "on", ";",
+                "set-option", "-g", "remain-on-exit-format", "", ";",
+                "set-option", "-g", "status", "off", ";",
+                "set-option", "-g", "history-limit", "0", ";",
+            ]
+        args += [
+            "new-session", "-d", "-s", name, "-x", str(width), "-y", str(height),
+            "-c", cwd, "exec " + shell_command,
+        ]
+        self.server_started = True
+        self.tmux(*args)
+        pane = Pane(self, name, width, height, argv, status_path)
+        size = pane.info("#{pane_width}x#{pane_height}")
+        check(size == "%dx%d" % (width, height), "pane size is %s" % size)
+        self.panes.append(pane)
+        return pane
+
+    def start_manager(self, cwd, width=80, height=25):
+        """Starts the manager and waits until it is ready for keys."""
+        pane = self.start(cwd, width, height)
+        pane.wait_ready()
+        return pane
+
+    # -- files and paths ---------------------------------------------------
+    def temp_dir(self, name="run"):
+        d = tempfile.mkdtemp(prefix="zelk-e2e-%s-" % name)
+        self.temp_dirs.append(d)
+        return d
+
+    def path(self, linux_path):
+        """A path as the program under test sees it."""
+        linux_path = os.path.abspath(linux_path)
+        if self.mode == "wine":
+            return "Z:" + linux_path.replace("/", "\\")
+        return linux_path
+
+    def helper_copy(self, directory, name=None):
+        """Copies the helper program into `directory` (created when missing)
+        and returns the copy's Linux path. Every application of a scenario
+        gets a copy of its own: the manager attaches to any running process of
+        the same executable, so two applications must not share one."""
+        os.makedirs(directory, exist_ok=True)
+        target = os.path.join(directory, name or os.path.basename(self.helper))
+        shutil.copy2(self.helper, target)
+        self.helper_copies.append(os.path.realpath(target))
+        return target
+
+    def write_ini(self, directory, text, raw=None):
+        path = os.path.join(directory, "zelkappmgr.ini")
+        with open(path, "wb") as f:
+            f.write(raw if raw is not None else text.encode())
+        return path
+
+    # -- processes ---------------------------------------------------------
+    def helper_run(self, *args):
+        """Runs the helper program to completion (natively or under Wine) and
+        returns (exit code, stdout)."""
+        argv = [self.helper, *args]
+        env = None
+        if self.mode == "wine":
+            argv = [self.wine] + argv
+            env = dict(os.environ, **self.wine_env)
+        result = subprocess.run(
+            argv,
+            env=env,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            text=True,
+            timeout=self.timeout,
+        )
+        return result.returncode, result.stdout
+
+    def start_helper_outside(self, cwd, executable, args):
+        """Starts a copy of the helper as a process of its own, not through
+        the manager, and returns the Popen."""
+        argv = [executable, *args]
+        env = None
+        if self.mode == "wine":
+            argv = [self.wine] + argv
+            env = dict(os.environ, **self.wine_env)
+        return subprocess.Popen(
+            argv,
+            cwd=cwd,
+            env=env,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            start_new_session=True,
+        )
+
+    def alive(self, pids):
+        """The subset of `pids` (ids as the helper logs them) still running."""
+        pids = sorted(set(pids))
+        if not pids:
+            return set()
+        if self.mode == "native":
+            return {p for p in pids if native_alive(p)}
+        _, out = self.helper_run("--alive", *[str(p) for p in pids])
+        return {int(x) for x in out.split()}
+
+    def kill(self, *pids):
+        """Ends processes that this scenario started (through the manager or
+        itself), by the ids their helper logs recorded."""
+        pids = sorted(set(pids))
+        if not pids:
+            return
+        if self.mode == "native":
+            for pid in pids:
+                # Only a helper of this run is killed: an id recycled since
+                # may belong to someone else by now.
+                try:
+                    exe = os.readlink("/proc/%d/exe" % pid)
+                except OSError:
+                    continue
+                if exe not in self.helper_copies and exe != os.path.realpath(self.helper):
+                    continue
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            return
+        # Under Wine the ids are Windows ids, valid in the run's own prefix.
+        self.helper_run("--kill", *[str(p) for p in pids])
+
+    def track(self, log_path):
+        """Returns a HelperLog whose processes are ended when the Driver closes,
+        whatever the scenario did."""
+        log = HelperLog(log_path)
+        self.tracked_logs.append(log)
+        return log
+
+    def kill_tracked(self):
+        pids = set()
+        for log in self.tracked_logs:
+            pids.update(log.start_pids())
+        pids = self.alive(pids)
+        self.kill(*pids)
+
+    def wait_until(self, predicate, what, timeout=None):
+        timeout = self.timeout if timeout is None else timeout
+        deadline = time.monotonic() + timeout
+        while True:
+            value = predicate()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise ScenarioFailure("timed out after %.0f s waiting for %s" % (timeout, what))
+            time.sleep(0.05)
+
+
+def native_alive(pid):
+    """True while the process runs; a zombie has ended."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return False
+    state = stat[stat.rfind(")") + 2:][:1]
+    return state not in ("Z", "X", "")
+
+
+def descendants(root):
+    """The live process `root` and its live descendants (natively; under Wine
+    the Unix processes)."""
+    parents = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            stat = proc_stat(int(entry))
+            if stat is not None and stat[0] not in ("Z", "X"):
+                parents[int(entry)] = stat[1]
+    found = {root} if root in parents else set()
+    grew = True
+    while grew:
+        grew = False
+        for pid, parent in parents.items():
+            if parent in found and pid not in found:
+                found.add(pid)
+                grew = True
+    return found
+
+
+def descendant_running(root, executable):
+    """The id of a live descendant of process `root` that runs `executable`,
+    or None."""
+    parents = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            stat = proc_stat(int(entry))
+            if stat is not None and stat[0] not in ("Z", "X"):
+                parents[int(entry)] = stat[1]
+    for pid in sorted(parents):
+        ancestor = parents.get(pid)
+        while ancestor is not None and ancestor != root and ancestor > 1:
+            ancestor = parents.get(ancestor)
+        if ancestor != root:
+            continue
+        try:
+            if os.readlink("/proc/%d/exe" % pid) == executable:
+                return pid
+        except OSError:
+            continue
+    return None
+
+
+def proc_stat(pid):
+    """(state, ppid) of a native process, or None."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return None
+    fields = stat[stat.rfind(")") + 2:].split()
+    return fields[0], int(fields[1])
+
+
+class HelperLog:
+    """The records of one helper log file."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def records(self):
+        try:
+            with open(self.path, encoding="utf-8", errors="replace") as f:
+                lines = f.read().split("\n")
+        except FileNotFoundError:
+            return []
+        result = []
+        for line in lines:
+            if not line:
+                continue
+            record = {}
+            for field in line.split("\t"):
+                key, _, value = field.partition("=")
+                record[key] = value
+            for key in ("t", "pid", "ppid", "child", "index", "depth"):
+                if key in record:
+                    try:
+                        record[key] = int(record[key])
+                    except ValueError:
+                        pass
+            if "value" in record:
+                record["value"] = unescape(record["value"])
+            result.append(record)
+        return result
+
+    def events(self, event):
+        return [r for r in self.records() if r.get("event") == event]
+
+    def starts(self):
+        return self.events("start")
+
+    def start_pids(self):
+        return [r["pid"] for r in self.starts()]
+
+    def exits(self):
+        return self.events("exit")
+
+
+def unescape(text):
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            out.append({"t": "\t", "n": "\n", "r": "\r", "\\": "\\"}.get(nxt, nxt))
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+# -- the scenario registry ---------------------------------------------------
+SCENARIOS = {}
+
+
+class Scenario:
+    def __init__(self, name, function, modes, timeout):
+        self.name = name
+        self.function = function
+        self.modes = modes
+        self.timeout = timeout
+
+
+def scenario(name, modes=("native", "wine"), timeout=120):
+    """Registers a scenario function f(driver) under `name` for `modes`.
+    `timeout` is the CTest TIMEOUT in seconds (doubled under Wine)."""
+
+    def register(function):
+        if name in SCENARIOS:
+            raise ValueError("scenario %s registered twice" % name)
+        SCENARIOS[name] = Scenario(name, function, tuple(modes), timeout)
+        return function
+
+    return register

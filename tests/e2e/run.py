@@ -1,0 +1,66 @@
+#!/usr/bin/env python3
+"""Runs one end-to-end scenario, or lists them.
+
+  run.py --mode native|wine --list
+      one line per scenario of that mode: its name and its time limit (s)
+  run.py --mode native|wine --build BUILD_DIR SCENARIO
+      runs SCENARIO against the programs of BUILD_DIR; exit code 0 when it
+      passed, 1 when it failed (the reason and the last screen are printed)
+"""
+
+import argparse
+import os
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import driver  # noqa: E402
+import console_scenarios  # noqa: E402,F401
+import startup_scenarios  # noqa: E402,F401
+import supervision_scenarios  # noqa: E402,F401
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--mode", required=True, choices=("native", "wine"))
+    parser.add_argument("--build")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("scenario", nargs="?")
+    args = parser.parse_args()
+
+    if args.list:
+        for s in driver.SCENARIOS.values():
+            if args.mode in s.modes:
+                factor = 2 if args.mode == "wine" else 1
+                print("%s %d" % (s.name, s.timeout * factor))
+        return 0
+
+    if not args.build or not args.scenario:
+        parser.error("--build and a scenario are needed")
+    s = driver.SCENARIOS.get(args.scenario)
+    if s is None or args.mode not in s.modes:
+        print("no scenario %r for mode %s" % (args.scenario, args.mode))
+        return 1
+
+    started = time.monotonic()
+    with driver.Driver(args.mode, args.build) as d:
+        try:
+            s.function(d)
+        except driver.ScenarioFailure as failure:
+            where = traceback.extract_tb(failure.__traceback__)
+            lines = ["  %s:%d in %s" % (os.path.basename(f.filename), f.lineno, f.name)
+                     for f in where if not f.filename.endswith("driver.py")]
+            print("FAILED %s (%s) at\n%s\n%s" % (s.name, args.mode, "\n".join(lines), failure))
+            return 1
+        except Exception:
+            traceback.print_exc()
+            print("FAILED %s (%s): unexpected error" % (s.name, args.mode))
+            return 1
+    print("passed %s (%s) in %.1f s" % (s.name, args.mode, time.monotonic() - started))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
