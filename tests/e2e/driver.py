@@ -65,8 +65,9 @@ def parse_messages(rows):
 
 
 class Pane:
-    def __init__(self, driver, name, width, height, argv, status_path):
+    def __init__(self, driver, name, width, height, argv, status_path, program):
         self.driver = driver
+        self.program = program
         self.name = name
         self.width = width
         self.height = height
@@ -115,7 +116,7 @@ class Pane:
         """The id of the process (natively) below the pane's shell wrapper
         that runs `executable` (default: the pane's program)."""
         root = self.pid()
-        target = os.path.realpath(executable or self.argv[0])
+        target = os.path.realpath(executable or self.program)
         return self.driver.wait_until(
             lambda: descendant_running(root, target),
             "%s to run in pane %s" % (target, self.name),
@@ -342,6 +343,7 @@ class Driver:
         self.helper_copies = []
         self.tracked_logs = []
         self.status_dir = None
+        self.sanitizer_dir = tempfile.mkdtemp(prefix="zelk-e2e-sanitizer-")
         exe = ".exe" if mode == "wine" else ""
         self.manager = os.path.join(self.build_dir, "zelkappmgr" + exe)
         self.helper = os.path.join(self.build_dir, "tests", "helpers", "zelk_helper" + exe)
@@ -418,7 +420,16 @@ class Driver:
     # -- programs ----------------------------------------------------------
     def manager_command(self):
         if self.mode == "native":
-            return [self.manager]
+            # In a sanitizer build every report goes to a file of the run,
+            # which run.py checks after the scenario: a report written while
+            # the program ends on the panes' hangup would not be seen
+            # otherwise. Other builds ignore these variables.
+            return [
+                "env",
+                "ASAN_OPTIONS=log_path=%s/asan" % self.sanitizer_dir,
+                "UBSAN_OPTIONS=log_path=%s/ubsan:print_stacktrace=1" % self.sanitizer_dir,
+                self.manager,
+            ]
         return ["env"] + ["%s=%s" % kv for kv in sorted(self.wine_env.items())] + [
             self.wine,
             self.manager,
@@ -457,11 +468,24 @@ class Driver:
         ]
         self.server_started = True
         self.tmux(*args)
-        pane = Pane(self, name, width, height, argv, status_path)
+        program = self.manager if command is None else command[0]
+        pane = Pane(self, name, width, height, argv, status_path, program)
         size = pane.info("#{pane_width}x#{pane_height}")
         check(size == "%dx%d" % (width, height), "pane size is %s" % size)
         self.panes.append(pane)
         return pane
+
+    def sanitizer_reports(self):
+        """The sanitizer reports the programs wrote (in a sanitizer build),
+        then forgets them; call after close()."""
+        reports = []
+        if self.sanitizer_dir and os.path.isdir(self.sanitizer_dir):
+            for name in sorted(os.listdir(self.sanitizer_dir)):
+                with open(os.path.join(self.sanitizer_dir, name), errors="replace") as f:
+                    reports.append("%s:\n%s" % (name, f.read()))
+            shutil.rmtree(self.sanitizer_dir, ignore_errors=True)
+        self.sanitizer_dir = None
+        return reports
 
     def start_manager(self, cwd, width=80, height=25):
         """Starts the manager and waits until it is ready for keys."""

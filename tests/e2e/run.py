@@ -45,19 +45,28 @@ def main():
         return 1
 
     started = time.monotonic()
-    with driver.Driver(args.mode, args.build) as d:
-        try:
+    d = driver.Driver(args.mode, args.build)
+    failed = None
+    try:
+        with d:
             s.function(d)
-        except driver.ScenarioFailure as failure:
-            where = traceback.extract_tb(failure.__traceback__)
-            lines = ["  %s:%d in %s" % (os.path.basename(f.filename), f.lineno, f.name)
-                     for f in where if not f.filename.endswith("driver.py")]
-            print("FAILED %s (%s) at\n%s\n%s" % (s.name, args.mode, "\n".join(lines), failure))
-            return 1
-        except Exception:
-            traceback.print_exc()
-            print("FAILED %s (%s): unexpected error" % (s.name, args.mode))
-            return 1
+    except driver.ScenarioFailure as failure:
+        where = traceback.extract_tb(failure.__traceback__)
+        lines = [
+            "  %s:%d in %s" % (os.path.basename(f.filename), f.lineno, f.name)
+            for f in where
+            if not f.filename.endswith("driver.py")
+        ]
+        failed = "at\n%s\n%s" % ("\n".join(lines), failure)
+    except Exception:
+        failed = "unexpected error:\n" + traceback.format_exc()
+    # Read after close(): a program may write its report while it ends.
+    reports = d.sanitizer_reports()
+    if reports:
+        failed = (failed or "") + "\nsanitizer reports:\n" + "\n".join(reports)
+    if failed:
+        print("FAILED %s (%s) %s" % (s.name, args.mode, failed))
+        return 1
     print("passed %s (%s) in %.1f s" % (s.name, args.mode, time.monotonic() - started))
     return 0
 

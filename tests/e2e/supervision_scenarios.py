@@ -61,7 +61,13 @@ def launch_in_file_order(d):
     for app in apps:
         app.wait_starts(1)
         pid = app.last_pid()
-        records = [r for r in app.log.records() if r.get("pid") == pid]
+
+        def recorded():
+            # The working directory is recorded last, after the arguments.
+            records = [r for r in app.log.records() if r.get("pid") == pid]
+            return records if any(r["event"] == "cwd" for r in records) else None
+
+        records = d.wait_until(recorded, "the records of %s's arguments" % app.name)
         args = [r["value"] for r in records if r["event"] == "arg"][1:]
         check(
             args == app.params.split(),

@@ -70,8 +70,13 @@ def setup(build_dir):
         # -p: the server stays for the whole run instead of ending a few
         # seconds after its last process; it puts itself in the background.
         if run([wineserver, "-p"], env, log, 60) != 0:
-            print("wineserver -p failed; see %s" % log_path)
-            return 1
+            # A server of this prefix left by an earlier run that did not
+            # get to its cleanup: end it and start a persistent one anew.
+            run([wineserver, "-k"], env, log, 60)
+            run([wineserver, "-w"], env, log, 60)
+            if run([wineserver, "-p"], env, log, 60) != 0:
+                print("wineserver -p failed; see %s" % log_path)
+                return 1
         helper = os.path.join(build_dir, "tests", "helpers", "zelk_helper.exe")
         if run([wine, helper, "--run-ms", "0"], env, log, 120) != 0:
             print("the warm-up start of %s failed; see %s" % (helper, log_path))

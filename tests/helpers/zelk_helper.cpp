@@ -179,8 +179,10 @@ std::uint32_t StartChild(const std::vector<std::string>& arguments) {
     if (executable.empty())
         return 0;
     std::string commandLine = QuoteArgument(executable);
-    for (const std::string& argument : arguments)
-        commandLine += " " + QuoteArgument(argument);
+    for (const std::string& argument : arguments) {
+        commandLine += ' ';
+        commandLine += QuoteArgument(argument);
+    }
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back('\0');
 
