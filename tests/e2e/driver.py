@@ -28,6 +28,10 @@ STAMP_RE = re.compile(r"^\[(\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)\]")
 MESSAGE_RE = re.compile(r"^\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\](?: (.*))?$")
 CONTINUATION_PREFIX = " " * 20
 TITLE = "Zelk Application Manager"
+NO_SUCH_COMMAND = "No such command"
+# A line that no command matches: entered after a command, its answer marks
+# the end of that command's output.
+END_MARKER = "zz-end-marker"
 
 
 class ScenarioFailure(AssertionError):
@@ -310,11 +314,15 @@ class Pane:
         self.keys("Enter")
 
     def command(self, text, expected, timeout=None):
-        """Clears the log with cls, enters `text` and waits until the log holds
-        exactly the messages `expected`. Returns the screen."""
+        """Clears the log with cls, enters `text`, then a line that answers
+        "No such command", and waits until the log holds exactly the messages
+        `expected` and that answer: the answer comes only after the command
+        has returned, so nothing the command wrote can be missed. Returns the
+        screen."""
         self.clear_log()
         self.enter_line(text)
-        return self.wait_messages(expected, timeout)
+        self.enter_line(END_MARKER)
+        return self.wait_messages(list(expected) + [NO_SUCH_COMMAND], timeout)
 
     def clear_log(self):
         self.enter_line("cls")
@@ -376,18 +384,15 @@ class Driver:
         return result.stdout
 
     def close(self):
-        """Ends the helpers of tracked logs, kills the private tmux server and
-        with it every pane, and removes the temporary directories."""
-        try:
-            self.kill_tracked()
-        except Exception as error:  # cleanup goes on regardless
-            print("cleanup: could not end every helper: %s" % error)
-        self.tracked_logs = []
+        """Kills the private tmux server and with it every pane, waits for the
+        panes' programs to end, ends the helpers of tracked logs and removes
+        the temporary directories. The manager goes first: while it runs it
+        would start again every application that is ended."""
         if self.server_started:
-            left = set()
+            programs = set()
             for pane in self.panes:
                 try:
-                    left |= descendants(pane.pid())
+                    programs |= children_and_self(pane.pid())
                 except ScenarioFailure:
                     pass
             subprocess.run(
@@ -397,15 +402,23 @@ class Driver:
                 stderr=subprocess.DEVNULL,
             )
             self.server_started = False
-            # The panes' programs end on the hangup; the next scenario must
-            # not find this run's manager still holding the single-instance
-            # name.
+            # The programs end on the hangup; the next scenario must not find
+            # this run's manager still holding the single-instance name.
             deadline = time.monotonic() + 15
-            while any(native_alive(p) for p in left) and time.monotonic() < deadline:
+            while any(native_alive(p) for p in programs) and time.monotonic() < deadline:
                 time.sleep(0.05)
-            still = sorted(p for p in left if native_alive(p))
+            still = sorted(p for p in programs if native_alive(p))
             if still:
-                print("cleanup: processes of the panes still run: %r" % still)
+                print("cleanup: programs of the panes still run: %r" % still)
+        try:
+            # A helper that was starting children when it was ended may have
+            # logged another process meanwhile: go on until none is left.
+            for _ in range(5):
+                if not self.kill_tracked():
+                    break
+        except Exception as error:  # cleanup goes on regardless
+            print("cleanup: could not end every helper: %s" % error)
+        self.tracked_logs = []
         for d in self.temp_dirs:
             shutil.rmtree(d, ignore_errors=True)
         self.temp_dirs = []
@@ -603,11 +616,13 @@ class Driver:
         return log
 
     def kill_tracked(self):
+        """Ends the live processes of the tracked logs; returns their ids."""
         pids = set()
         for log in self.tracked_logs:
             pids.update(log.start_pids())
         pids = self.alive(pids)
         self.kill(*pids)
+        return pids
 
     def wait_until(self, predicate, what, timeout=None):
         timeout = self.timeout if timeout is None else timeout
@@ -632,23 +647,15 @@ def native_alive(pid):
     return state not in ("Z", "X", "")
 
 
-def descendants(root):
-    """The live process `root` and its live descendants (natively; under Wine
-    the Unix processes)."""
-    parents = {}
+def children_and_self(root):
+    """The live process `root` and its live children: a pane's shell wrapper
+    and the program it runs (under Wine, the program's Unix process)."""
+    found = {root} if native_alive(root) else set()
     for entry in os.listdir("/proc"):
         if entry.isdigit():
             stat = proc_stat(int(entry))
-            if stat is not None and stat[0] not in ("Z", "X"):
-                parents[int(entry)] = stat[1]
-    found = {root} if root in parents else set()
-    grew = True
-    while grew:
-        grew = False
-        for pid, parent in parents.items():
-            if parent in found and pid not in found:
-                found.add(pid)
-                grew = True
+            if stat is not None and stat[0] not in ("Z", "X") and stat[1] == root:
+                found.add(int(entry))
     return found
 
 

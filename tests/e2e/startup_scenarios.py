@@ -94,10 +94,18 @@ def forever_app(d, base, name):
 
 
 def wait_starts(d, log, count, what=""):
-    return d.wait_until(
-        lambda: len(log.starts()) >= count and log.starts(),
-        "%d start records in %s %s" % (count, log.path, what),
-    )
+    try:
+        return d.wait_until(
+            lambda: len(log.starts()) >= count and log.starts(),
+            "%d start records in %s %s" % (count, log.path, what),
+        )
+    except AssertionError as failure:
+        try:
+            with open(log.path, errors="replace") as f:
+                text = f.read()
+        except OSError:
+            text = "(no log)"
+        raise type(failure)("%s; the log holds:\n%s" % (failure, text[-4000:]))
 
 
 def list_rows(entries):
