@@ -2,9 +2,6 @@
 commands and their messages, cls, quit, Tab completion, the editing keys of
 the input line, its length limit and keys typed while a command runs."""
 
-import os
-import re
-
 from driver import END_MARKER, MESSAGE_RE, check, format_screen, scenario
 from startup_scenarios import RULE, list_rows
 from supervision_scenarios import App, start_with, wait_gone

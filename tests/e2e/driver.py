@@ -3,8 +3,15 @@
 Every Driver owns one private tmux server (socket "zelk-e2e-<pid>", no
 configuration file), in which each started program gets a detached session of
 its own: one pane of a chosen size, in a chosen working directory. Panes stay
-after their program ended (remain-on-exit), so that the exit status can be read.
-The server is killed when the Driver is closed, whatever happened.
+after their program ended (remain-on-exit), so that the last screen and the
+exit status can be read; a small shell wrapper in the pane records the status
+in a file, since tmux loses it for a program that ends at once. The server is
+killed when the Driver is closed, whatever happened; the helper processes the
+scenario started are ended by process id.
+
+Screens are read with capture-pane (rows with trailing blanks removed), keys
+sent with send-keys, and every wait has a time limit: on timeout the failure
+shows the last screen.
 
 Two modes:
   native  runs <build>/zelkappmgr

@@ -6,12 +6,10 @@ import datetime
 import os
 import random
 import re
-import time
 
 from driver import (
     STAMP_RE,
     TITLE,
-    HelperLog,
     check,
     format_screen,
     scenario,
