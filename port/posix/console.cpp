@@ -1,6 +1,6 @@
 // The console on a terminal: a cell grid of the terminal's size, mirrored to
 // the terminal with VT sequences, and key records decoded from the bytes the
-// terminal sends. See DESIGN.md, "POSIX back end: the mapping".
+// terminal sends.
 //
 // The core's Console is built during static initialisation and calls these
 // functions then, so every piece of state here is either constant-initialised

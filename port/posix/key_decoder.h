@@ -2,7 +2,7 @@
 // virtual-key codes the line editor dispatches on. Pure code: no OS headers,
 // so it is unit-tested over byte strings (tests/port/key_decoder_test.cpp).
 //
-// The table (DESIGN.md, "Keys on a terminal"):
+// The bytes it understands:
 //   CR or LF                          Enter (13)
 //   TAB                               Tab (9)
 //   DEL 0x7F                          Backspace (8)

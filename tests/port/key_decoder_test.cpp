@@ -1,4 +1,4 @@
-// The terminal key decoder over byte strings: every row of DESIGN.md's key
+// The terminal key decoder over byte strings: every row of the key
 // table, the printable characters whose byte values collide with navigation
 // key codes, bytes 128..255, split sequences, flushing and unknown sequences.
 #include "port/keys.h"
