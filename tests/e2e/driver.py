@@ -429,6 +429,10 @@ class Driver:
         for d in self.temp_dirs:
             shutil.rmtree(d, ignore_errors=True)
         self.temp_dirs = []
+        # Reports, if any, stay for sanitizer_reports().
+        if self.sanitizer_dir and not os.listdir(self.sanitizer_dir):
+            os.rmdir(self.sanitizer_dir)
+            self.sanitizer_dir = None
 
     def __enter__(self):
         return self
