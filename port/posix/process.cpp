@@ -42,29 +42,6 @@ int PidfdSignal(int fd, int signal) {
     return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0));
 }
 
-// Reads a small file whole; false when it cannot be read.
-bool ReadSmallFile(const char* path, std::string* text) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    text->clear();
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return n == 0;
-        }
-        text->append(buffer, static_cast<std::size_t>(n));
-        if (text->size() > 65536)
-            break;
-    }
-    ::close(fd);
-    return true;
-}
-
 // The pid behind a process handle: as recorded when it was opened, else
 // as the kernel shows it.
 int PidOf(Handle handle) {
@@ -321,8 +298,11 @@ ProcessSnapshot* OpenProcessSnapshot() {
         return nullptr;
     }
     auto* snapshot = new ProcessSnapshot;
-    std::string text;
-    char path[64];
+    const int procFd = ::dirfd(proc);
+    // One open and one read per process: a stopping tree takes a snapshot
+    // for every process in it, so this is the cost that grows with the tree.
+    char path[32];
+    char text[1024];
     for (;;) {
         const struct dirent* entry = ::readdir(proc);
         if (entry == nullptr)
@@ -330,16 +310,26 @@ ProcessSnapshot* OpenProcessSnapshot() {
         std::uint32_t pid = 0;
         if (!ParsePid(entry->d_name, &pid))
             continue;
-        std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-        if (!ReadSmallFile(path, &text))
+        std::snprintf(path, sizeof path, "%u/stat", pid);
+        const int fd = ::openat(procFd, path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
             continue; // ended meanwhile
-        // "pid (comm) state ppid ...": the name may hold blanks and ')'.
-        const std::size_t close = text.rfind(')');
-        if (close == std::string::npos)
+        ssize_t n;
+        do {
+            n = ::read(fd, text, sizeof text - 1);
+        } while (n < 0 && errno == EINTR);
+        ::close(fd);
+        if (n <= 0)
+            continue;
+        text[n] = '\0';
+        // "pid (comm) state ppid ...": the name may hold blanks and ')'. The
+        // name is at most 16 bytes, so the fields after it are within the read.
+        const char* close = std::strrchr(text, ')');
+        if (close == nullptr)
             continue;
         char state = 0;
         long parent = 0;
-        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) != 2)
+        if (std::sscanf(close + 1, " %c %ld", &state, &parent) != 2)
             continue;
         snapshot->rows.push_back(
             ProcessRecord{pid, static_cast<std::uint32_t>(parent < 0 ? 0 : parent)});

@@ -724,7 +724,7 @@ class HelperLog:
             for field in line.split("\t"):
                 key, _, value = field.partition("=")
                 record[key] = value
-            for key in ("t", "pid", "ppid", "child", "index", "depth"):
+            for key in ("t", "us", "pid", "ppid", "child", "index", "depth"):
                 if key in record:
                     try:
                         record[key] = int(record[key])

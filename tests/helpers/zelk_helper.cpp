@@ -13,6 +13,8 @@
 //   --tree D W       start W children, each a copy of this program with the
 //                    same options and --tree D-1 W, so that D levels of
 //                    descendants run below this process (D = 0: no children).
+//                    D is at most 8 and W at most 100, for at most 1000
+//                    descendants in all.
 //                    A child's tag is its parent's tag with ".<index>" added.
 //   --record-args    also record every argument and the working directory
 //   --kill PID...    end the processes PID... at once (the tests use it where
@@ -25,11 +27,12 @@
 //
 // Records are lines of tab-separated key=value fields, the first field being
 // "event=<name>":
-//   event=start  t=<ms since 1970> pid=<id> ppid=<parent id> tag=<tag> depth=<D>
+//   event=start  t=<ms since 1970> us=<µs since 1970> pid=<id> ppid=<parent id> tag=<tag>
+//                depth=<D>
 //   event=arg    pid=<id> index=<i> value=<argv[i]>        (with --record-args)
 //   event=cwd    pid=<id> value=<working directory>        (with --record-args)
 //   event=child  pid=<id> child=<child id> tag=<child tag> (one per child started)
-//   event=exit   t=<ms since 1970> pid=<id> ppid=<parent id> tag=<tag>
+//   event=exit   t=<ms since 1970> us=<µs since 1970> pid=<id> ppid=<parent id> tag=<tag>
 // "start" is written first, before any child is started; "exit" when the run
 // time is over. A killed helper writes no "exit".
 
@@ -71,6 +74,26 @@ struct Options {
     int width = 0;
     bool recordArgs = false;
 };
+
+// The number of descendants a tree of the given depth and width has.
+long long TreeSize(long long depth, long long width) {
+    long long total = 0;
+    long long level = 1;
+    for (long long d = 0; d < depth; ++d) {
+        level *= width;
+        total += level;
+        if (total > 1000000)
+            break;
+    }
+    return total;
+}
+
+constexpr long long kMaxTreeSize = 1000;
+
+std::int64_t NowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 std::int64_t NowMs() {
     using namespace std::chrono;
@@ -352,7 +375,7 @@ struct Recorder {
     std::string Common(const char* event, bool withTime) const {
         std::string line = std::string("event=") + event;
         if (withTime)
-            line += "\tt=" + std::to_string(NowMs());
+            line += "\tt=" + std::to_string(NowMs()) + "\tus=" + std::to_string(NowUs());
         line += "\tpid=" + std::to_string(OwnId());
         return line;
     }
@@ -431,8 +454,9 @@ Options ParseOptions(int argc, char** argv) {
             long long width = 0;
             if (!ParseNumber(value("--tree needs a depth"), &depth) ||
                 !ParseNumber(value("--tree needs a width"), &width) || depth < 0 || width < 0 ||
-                depth > 8 || width > 8)
-                Usage("--tree needs a depth and a width from 0 to 8");
+                depth > 8 || width > 100 || TreeSize(depth, width) > kMaxTreeSize)
+                Usage("--tree needs a depth from 0 to 8 and a width from 0 to 100, "
+                      "for at most 1000 descendants");
             options.depth = static_cast<int>(depth);
             options.width = static_cast<int>(width);
         } else if (option == "--record-args") {
