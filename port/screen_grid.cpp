@@ -31,43 +31,36 @@ std::uint32_t ScreenGrid::RunLength(Coord start, std::uint32_t length) const {
     return static_cast<std::uint32_t>(std::min<std::size_t>(length, total - first));
 }
 
-bool ScreenGrid::Write(const char* text, std::uint32_t length, Coord start,
-                       std::uint32_t* written) {
+template <typename CellChange>
+bool ScreenGrid::ChangeRun(Coord start, std::uint32_t length, std::uint32_t* written,
+                           CellChange change) {
     if (!Contains(start))
         return false;
-    std::uint32_t n = RunLength(start, length);
-    std::size_t first = Index(start.X, start.Y);
+    const std::uint32_t n = RunLength(start, length);
+    const std::size_t first = Index(start.X, start.Y);
     for (std::uint32_t i = 0; i < n; ++i)
-        cells_[first + i].character = text[i];
+        change(cells_[first + i], i);
     if (written)
         *written = n;
     return true;
+}
+
+bool ScreenGrid::Write(const char* text, std::uint32_t length, Coord start,
+                       std::uint32_t* written) {
+    return ChangeRun(start, length, written,
+                     [text](CharInfo& cell, std::uint32_t i) { cell.character = text[i]; });
 }
 
 bool ScreenGrid::FillCharacters(char character, std::uint32_t length, Coord start,
                                 std::uint32_t* written) {
-    if (!Contains(start))
-        return false;
-    std::uint32_t n = RunLength(start, length);
-    std::size_t first = Index(start.X, start.Y);
-    for (std::uint32_t i = 0; i < n; ++i)
-        cells_[first + i].character = character;
-    if (written)
-        *written = n;
-    return true;
+    return ChangeRun(start, length, written,
+                     [character](CharInfo& cell, std::uint32_t) { cell.character = character; });
 }
 
 bool ScreenGrid::FillAttributes(std::uint16_t attribute, std::uint32_t length, Coord start,
                                 std::uint32_t* written) {
-    if (!Contains(start))
-        return false;
-    std::uint32_t n = RunLength(start, length);
-    std::size_t first = Index(start.X, start.Y);
-    for (std::uint32_t i = 0; i < n; ++i)
-        cells_[first + i].attributes = attribute;
-    if (written)
-        *written = n;
-    return true;
+    return ChangeRun(start, length, written,
+                     [attribute](CharInfo& cell, std::uint32_t) { cell.attributes = attribute; });
 }
 
 namespace {

@@ -45,6 +45,9 @@ class ScreenGrid {
     }
     // Cells that a run of `length` cells from `start` may cover.
     std::uint32_t RunLength(Coord start, std::uint32_t length) const;
+    // Calls change(cell, i) for the i-th cell of such a run.
+    template <typename CellChange>
+    bool ChangeRun(Coord start, std::uint32_t length, std::uint32_t* written, CellChange change);
 
     int width_ = 0;
     int height_ = 0;

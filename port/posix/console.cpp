@@ -579,13 +579,16 @@ bool ScrollScreen(Handle output, const Rect& scroll, const Rect* clip, Coord des
     return true;
 }
 
-bool WriteCells(Handle output, const char* text, std::uint32_t length, Coord start,
-                std::uint32_t* written) {
+namespace {
+
+// Applies one run operation of the grid and mirrors the cells it changed.
+template <typename GridOperation>
+bool ChangeRun(Handle output, Coord start, std::uint32_t* written, GridOperation operation) {
     if (!CheckOutput(output))
         return false;
     ConsoleState& s = State();
     std::uint32_t count = 0;
-    if (!s.grid.Write(text, length, start, &count)) {
+    if (!operation(s.grid, &count)) {
         posix::SetError(EINVAL);
         return false;
     }
@@ -596,44 +599,29 @@ bool WriteCells(Handle output, const char* text, std::uint32_t length, Coord sta
     AppendRun(out, s.grid, start, count, current);
     Emit(out, current);
     return true;
+}
+
+} // namespace
+
+bool WriteCells(Handle output, const char* text, std::uint32_t length, Coord start,
+                std::uint32_t* written) {
+    return ChangeRun(output, start, written, [&](ScreenGrid& grid, std::uint32_t* count) {
+        return grid.Write(text, length, start, count);
+    });
 }
 
 bool FillCellCharacters(Handle output, char character, std::uint32_t length, Coord start,
                         std::uint32_t* written) {
-    if (!CheckOutput(output))
-        return false;
-    ConsoleState& s = State();
-    std::uint32_t count = 0;
-    if (!s.grid.FillCharacters(character, length, start, &count)) {
-        posix::SetError(EINVAL);
-        return false;
-    }
-    if (written)
-        *written = count;
-    std::string out;
-    std::uint16_t current = kUnknownAttribute;
-    AppendRun(out, s.grid, start, count, current);
-    Emit(out, current);
-    return true;
+    return ChangeRun(output, start, written, [&](ScreenGrid& grid, std::uint32_t* count) {
+        return grid.FillCharacters(character, length, start, count);
+    });
 }
 
 bool FillCellAttributes(Handle output, std::uint16_t attribute, std::uint32_t length, Coord start,
                         std::uint32_t* written) {
-    if (!CheckOutput(output))
-        return false;
-    ConsoleState& s = State();
-    std::uint32_t count = 0;
-    if (!s.grid.FillAttributes(attribute, length, start, &count)) {
-        posix::SetError(EINVAL);
-        return false;
-    }
-    if (written)
-        *written = count;
-    std::string out;
-    std::uint16_t current = kUnknownAttribute;
-    AppendRun(out, s.grid, start, count, current);
-    Emit(out, current);
-    return true;
+    return ChangeRun(output, start, written, [&](ScreenGrid& grid, std::uint32_t* count) {
+        return grid.FillAttributes(attribute, length, start, count);
+    });
 }
 
 bool CountInputEvents(Handle input, std::uint32_t* count) {
