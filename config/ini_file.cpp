@@ -30,11 +30,11 @@ IniFile::~IniFile() {
 }
 
 bool IniFile::Load(const std::string& fileName) {
-    // A directory is no configuration file, even where the system lets a
-    // stream be opened on it.
     if (stream.is_open())
         stream.close();
     stream.clear();
+    // A directory is no configuration file, even where the system lets a
+    // stream be opened on it.
     std::error_code error;
     if (std::filesystem::is_directory(fileName, error))
         return false;

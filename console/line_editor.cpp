@@ -1,5 +1,6 @@
 #include "console/line_editor.h"
 
+#include "console/arg_reader.h"
 #include "console/command_table.h"
 #include "console/console.h"
 #include "port/console.h"
@@ -10,9 +11,9 @@
 
 namespace {
 
-// Bytes 33 to 127 make words; every other byte separates them.
+// Words are made of the bytes that do not separate command tokens (33 to 127).
 bool IsWordByte(char c) {
-    return static_cast<signed char>(c) > 32;
+    return !IsSeparatorByte(c);
 }
 
 char* Text() {

@@ -191,30 +191,26 @@ ConsoleState& Init() {
     return s;
 }
 
-bool CheckOutput(Handle handle) {
+// True when the console is available and `handle` is its descriptor `expected`.
+bool CheckHandle(Handle handle, int ConsoleState::*expected) {
     ConsoleState& s = Init();
     if (!s.available) {
         posix::SetError(ENOTTY);
         return false;
     }
-    if (handle != s.output) {
+    if (handle != s.*expected) {
         posix::SetError(EBADF);
         return false;
     }
     return true;
 }
 
+bool CheckOutput(Handle handle) {
+    return CheckHandle(handle, &ConsoleState::output);
+}
+
 bool CheckInput(Handle handle) {
-    ConsoleState& s = Init();
-    if (!s.available) {
-        posix::SetError(ENOTTY);
-        return false;
-    }
-    if (handle != s.input) {
-        posix::SetError(EBADF);
-        return false;
-    }
-    return true;
+    return CheckHandle(handle, &ConsoleState::input);
 }
 
 bool WriteAll(int fd, const char* data, std::size_t length) {
