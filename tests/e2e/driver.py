@@ -649,36 +649,33 @@ class Driver:
 
 def native_alive(pid):
     """True while the process runs; a zombie has ended."""
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            stat = f.read()
-    except OSError:
-        return False
-    state = stat[stat.rfind(")") + 2:][:1]
-    return state not in ("Z", "X", "")
+    stat = proc_stat(pid)
+    return stat is not None and stat[0] not in ("Z", "X")
 
 
-def children_and_self(root):
-    """The live process `root` and its live children: a pane's shell wrapper
-    and the program it runs (under Wine, the program's Unix process)."""
-    found = {root} if native_alive(root) else set()
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            stat = proc_stat(int(entry))
-            if stat is not None and stat[0] not in ("Z", "X") and stat[1] == root:
-                found.add(int(entry))
-    return found
-
-
-def descendant_running(root, executable):
-    """The id of a live descendant of process `root` that runs `executable`,
-    or None."""
+def live_parents():
+    """{pid: parent pid} of every live native process."""
     parents = {}
     for entry in os.listdir("/proc"):
         if entry.isdigit():
             stat = proc_stat(int(entry))
             if stat is not None and stat[0] not in ("Z", "X"):
                 parents[int(entry)] = stat[1]
+    return parents
+
+
+def children_and_self(root):
+    """The live process `root` and its live children: a pane's shell wrapper
+    and the program it runs (under Wine, the program's Unix process)."""
+    found = {root} if native_alive(root) else set()
+    found.update(pid for pid, parent in live_parents().items() if parent == root)
+    return found
+
+
+def descendant_running(root, executable):
+    """The id of a live descendant of process `root` that runs `executable`,
+    or None."""
+    parents = live_parents()
     for pid in sorted(parents):
         ancestor = parents.get(pid)
         while ancestor is not None and ancestor != root and ancestor > 1:
@@ -701,6 +698,8 @@ def proc_stat(pid):
     except OSError:
         return None
     fields = stat[stat.rfind(")") + 2:].split()
+    if len(fields) < 2:
+        return None
     return fields[0], int(fields[1])
 
 
