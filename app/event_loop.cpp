@@ -1,6 +1,7 @@
 #include "app/event_loop.h"
 
 #include "port/system.h"
+#include "supervisor/retry_starts.h"
 
 WaitTable waitTable = {};
 bool RunningFlag = true;
@@ -32,13 +33,17 @@ void RemoveWaitHandle(port::Handle handle) {
 void RunEventLoop() {
     while (RunningFlag) {
         std::uint32_t count = static_cast<std::uint32_t>(waitTable.count);
-        std::uint32_t result = port::WaitAny(count, waitTable.handles);
+        // Without a pending start attempt the wait has no time limit.
+        std::uint32_t result = port::WaitAny(count, waitTable.handles, RetryWaitLimitMs());
         // The table is read again after the wait: a callback sees the row as
         // it stands now, and one row is served per pass, the lowest first.
         if (result < static_cast<std::uint32_t>(waitTable.count)) {
             std::int32_t row = static_cast<std::int32_t>(result);
             waitTable.callbacks[row](&waitTable, row, waitTable.contexts[row]);
         }
+        // After the row: console input is never kept waiting by an attempt.
+        if (RunningFlag)
+            RunDueRetries();
         port::SleepMs(kEventLoopPauseMs);
     }
 }

@@ -6,11 +6,15 @@
 #include "console/command_table.h"
 #include "console/console.h"
 #include "console/line_editor.h"
+#include "console/log_file.h"
 #include "port/console.h"
 #include "port/system.h"
 #include "supervisor/app_commands.h"
 #include "supervisor/app_entry.h"
+#include "supervisor/exit_report.h"
+#include "supervisor/retry_starts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -29,6 +33,19 @@ void CreateApplications(const IniFile& ini) {
                 new AppEntry(entry->key.c_str(), entry->value.c_str(), parameters.c_str());
             ++appTable.count;
         }
+    }
+}
+
+void ReadOperatorOptions(const IniFile& ini) {
+    std::string logPath;
+    if (ini.GetString("General", "LogFile", logPath) && !logPath.empty())
+        OpenLogFile(logPath);
+    ini.GetBool("General", "ReportExits", ReportExitsFlag);
+    std::string retry;
+    if (ini.GetString("General", "RetryFailedStarts", retry)) {
+        const int seconds = ParseLeadingInt(retry.c_str());
+        RetryFailedStartsSeconds =
+            seconds <= 0 ? 0 : std::min(static_cast<std::uint32_t>(seconds), kMaxRetrySeconds);
     }
 }
 
@@ -73,6 +90,7 @@ int ManagerMain() {
         port::SetWindowTitle(kWindowTitle);
         if (disableCloseButton)
             port::RemoveCloseItem();
+        ReadOperatorOptions(*ini);
 
         AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
         CreateApplications(*ini);

@@ -15,5 +15,9 @@ int ManagerMain();
 // file order, with its parameters from [Parameters].
 void CreateApplications(const IniFile& ini);
 
+// Reads the optional [General] keys LogFile, ReportExits and
+// RetryFailedStarts, and opens the log file.
+void ReadOperatorOptions(const IniFile& ini);
+
 // Fills the command table with the nine console commands.
 void RegisterCommands();

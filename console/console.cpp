@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include "console/log_file.h"
 #include "port/console.h"
 
 #include <cstdarg>
@@ -66,17 +67,12 @@ void WriteAt(const char* bytes, std::size_t length, std::int16_t column) {
                      port::Coord{column, console.logOrigin.Y}, &console.pendingEvents);
 }
 
-} // namespace
-
-void WriteLogLine(std::string text) {
+// The entry on the screen: its stamp on the newest log row and its text
+// beside it, wrapped over as many rows as it needs.
+void ShowLogEntry(const char* stamp, std::size_t n, const std::string& text) {
     if (!ScrollLog())
         return;
 
-    char stamp[256];
-    std::size_t n = 0;
-    std::time_t now = std::time(nullptr);
-    if (const std::tm* local = std::localtime(&now))
-        n = std::strftime(stamp, sizeof stamp, console.timeFormat.c_str(), local);
     WriteAt(stamp, n, console.logOrigin.X);
 
     const std::size_t length = text.size();
@@ -98,6 +94,19 @@ void WriteLogLine(std::string text) {
         done += w;
     }
     WriteAt(text.data() + done, length - done, column);
+}
+
+} // namespace
+
+void WriteLogLine(std::string text) {
+    char stamp[256];
+    std::size_t n = 0;
+    std::time_t now = std::time(nullptr);
+    if (const std::tm* local = std::localtime(&now))
+        n = std::strftime(stamp, sizeof stamp, console.timeFormat.c_str(), local);
+    ShowLogEntry(stamp, n, text);
+    // Every entry passes here once, after the screen shows it.
+    AppendLogEntry(std::string_view(stamp, n), text);
 }
 
 void PrintMessage(const char* format, ...) {

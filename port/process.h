@@ -52,4 +52,17 @@ bool FirstProcess(ProcessSnapshot* snapshot, ProcessRecord* record);
 bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record);
 void CloseProcessSnapshot(ProcessSnapshot* snapshot);
 
+// How a process ended.
+struct ExitStatus {
+    bool bySignal;          // POSIX: a signal ended it; `value` is the signal's number
+    std::uint32_t value;    // the exit code, or the signal's number
+    const char* signalName; // "SIGSEGV" and the like; null when not known
+};
+
+// Reads how the process behind an open handle ended, once it has ended,
+// leaving the handle and the process as they are (nothing is reaped). False
+// when the system keeps no status for it that this process may read (on
+// POSIX, a process that is not our child).
+bool ReadExitStatus(Handle process, ExitStatus* status);
+
 } // namespace port

@@ -10,13 +10,18 @@ namespace port {
 
 // Value of WaitAny when the wait itself failed.
 inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
+// Value of WaitAny when the time limit passed with nothing signalled.
+inline constexpr std::uint32_t kWaitTimedOut = 258;
+// A time limit of WaitAny that never passes.
+inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 
-// Blocks without a time limit until one of `handles` is signalled and returns
-// the index of the lowest signalled one. Any value not below `count` means that
-// nothing was signalled (the wait failed). The console input handle is
-// signalled while input records are waiting; a process handle once the process
-// has ended.
-std::uint32_t WaitAny(std::uint32_t count, const Handle* handles);
+// Blocks until one of `handles` is signalled and returns the index of the
+// lowest signalled one, or kWaitTimedOut once `timeoutMs` milliseconds have
+// passed. Any other value not below `count` means that the wait failed. The
+// console input handle is signalled while input records are waiting; a
+// process handle once the process has ended.
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles,
+                      std::uint32_t timeoutMs = kWaitForever);
 
 void SleepMs(std::uint32_t milliseconds);
 
@@ -38,5 +43,8 @@ void SetWindowTitle(const char* title);
 
 // Removes the Close item from the console window's system menu, where there is one.
 void RemoveCloseItem();
+
+// Milliseconds on a clock that only runs forward, from an arbitrary start.
+std::uint64_t NowMs();
 
 } // namespace port

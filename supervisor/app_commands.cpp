@@ -3,6 +3,7 @@
 #include "console/arg_reader.h"
 #include "console/console.h"
 #include "supervisor/app_entry.h"
+#include "supervisor/retry_starts.h"
 
 namespace {
 
@@ -47,7 +48,10 @@ void StopCommand(ArgReader* args) {
     if (entry == nullptr)
         return;
     if (!entry->IsRunning()) {
-        PrintMessage("Application already stopped.");
+        if (CancelRetry(*entry))
+            PrintMessage("Will not try to start %s again.", entry->name.c_str());
+        else
+            PrintMessage("Application already stopped.");
         return;
     }
     entry->Stop();
@@ -71,9 +75,13 @@ void StartAllCommand(ArgReader*) {
 }
 
 void StopAllCommand(ArgReader*) {
-    for (int i = 0; i < appTable.count; ++i)
-        if (appTable.entries[i]->IsRunning())
-            appTable.entries[i]->Stop();
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry* entry = appTable.entries[i];
+        if (entry->IsRunning())
+            entry->Stop();
+        else if (CancelRetry(*entry))
+            PrintMessage("Will not try to start %s again.", entry->name.c_str());
+    }
 }
 
 void RestartAllCommand(ArgReader*) {

@@ -4,6 +4,8 @@
 #include "console/console.h"
 #include "port/process.h"
 #include "port/system.h"
+#include "supervisor/exit_report.h"
+#include "supervisor/retry_starts.h"
 
 AppTable appTable = {};
 
@@ -108,8 +110,10 @@ void AppEntry::Launch() {
     if (!port::ShellOpen(path.c_str(), parameters.c_str(), workingDirectory, &started, &error)) {
         PrintMessage("Could not start %s. Error: %d.", name.c_str(), static_cast<int>(error));
         process = port::kNullHandle;
+        ScheduleRetry(*this);
         return;
     }
+    CancelRetry(*this);
     if (started == port::kNullHandle) {
         PrintMessage("Started %s without a process to watch, it is not supervised!", name.c_str());
         process = port::kNullHandle;
@@ -121,6 +125,8 @@ void AppEntry::Launch() {
 void OnAppExit(WaitTable*, std::int32_t, void* context) {
     AppEntry* entry = static_cast<AppEntry*>(context);
     RemoveWaitHandle(entry->process);
+    if (ReportExitsFlag)
+        ReportExit(*entry);
     port::Close(entry->process);
     entry->process = port::kNullHandle;
     entry->Launch();

@@ -26,6 +26,12 @@ class AppEntry {
     std::string path;
     std::string parameters;
     port::Handle process;
+
+    // A new attempt after a failed start (see retry_starts.h): whether one
+    // is pending, when it is due, and the wait that led to it (0: none yet).
+    bool retryPending = false;
+    std::uint64_t retryDueMs = 0;
+    std::uint32_t retryDelaySeconds = 0;
 };
 
 inline constexpr int kMaxApplications = 15;

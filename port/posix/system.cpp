@@ -6,6 +6,7 @@
 #include "port/posix/backend.h"
 #include "port/posix/test_hooks.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -41,7 +42,7 @@ std::uint32_t LastError() {
     return lastError;
 }
 
-std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs) {
     if (count == 0) {
         posix::SetError(EINVAL);
         return kWaitFailed;
@@ -52,6 +53,7 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
             return kWaitFailed;
         }
     }
+    const std::uint64_t deadline = timeoutMs == kWaitForever ? 0 : NowMs() + timeoutMs;
     std::vector<pollfd> fds;
     for (;;) {
         // Keys already decoded make the console input signalled at once.
@@ -63,7 +65,13 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
                 keysWaiting = true;
         }
         posix::AppendReaperPollFds(fds);
-        int ready = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), keysWaiting ? 0 : -1);
+        int limit = -1;
+        if (keysWaiting)
+            limit = 0;
+        else if (timeoutMs != kWaitForever)
+            limit = static_cast<int>(
+                std::min<std::uint64_t>(deadline - std::min(deadline, NowMs()), 0x7FFFFFFF));
+        int ready = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), limit);
         if (ready < 0) {
             posix::SetError(errno);
             return kWaitFailed;
@@ -80,6 +88,8 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
             if (posix::IsConsoleInput(handles[i]) && posix::ConsoleKeysWaiting())
                 return i;
         }
+        if (timeoutMs != kWaitForever && NowMs() >= deadline)
+            return kWaitTimedOut;
         // Only ended children given up by the core: reap them and wait on.
         posix::SettleReaps();
     }
@@ -138,5 +148,12 @@ void SetWindowTitle(const char* title) {
 }
 
 void RemoveCloseItem() {}
+
+std::uint64_t NowMs() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
 
 } // namespace port

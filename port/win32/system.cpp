@@ -20,7 +20,7 @@ HWND ConsoleWindow() {
 
 } // namespace
 
-std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs) {
     if (count > MAXIMUM_WAIT_OBJECTS) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return kWaitFailed;
@@ -28,9 +28,10 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
     HANDLE native[MAXIMUM_WAIT_OBJECTS];
     for (std::uint32_t i = 0; i < count; ++i)
         native[i] = ToNative(handles[i]);
-    // The raw result: WAIT_OBJECT_0 + i (that is, i) for row i; WAIT_ABANDONED_0 + i
-    // and WAIT_FAILED are never below `count`.
-    return ::WaitForMultipleObjects(count, native, FALSE, INFINITE);
+    // The raw result: WAIT_OBJECT_0 + i (that is, i) for row i; WAIT_TIMEOUT,
+    // WAIT_ABANDONED_0 + i and WAIT_FAILED are never below `count`.
+    static_assert(kWaitTimedOut == WAIT_TIMEOUT && kWaitForever == INFINITE);
+    return ::WaitForMultipleObjects(count, native, FALSE, timeoutMs);
 }
 
 void SleepMs(std::uint32_t milliseconds) {
@@ -71,6 +72,10 @@ void RemoveCloseItem() {
         return;
     if (HMENU menu = ::GetSystemMenu(window, FALSE))
         ::DeleteMenu(menu, SC_CLOSE, MF_BYCOMMAND);
+}
+
+std::uint64_t NowMs() {
+    return ::GetTickCount64();
 }
 
 } // namespace port

@@ -3,6 +3,7 @@
 #include "app/event_loop.h"
 #include "console/console.h"
 #include "port/console.h"
+#include "port/file.h"
 #include "port/process.h"
 #include "port/system.h"
 #include "supervisor/app_entry.h"
@@ -31,6 +32,7 @@ struct Internals {
     port::Handle nextHandle = 100;
     std::uint32_t lastError = 0;
     int badCloses = 0;
+    std::vector<std::string> filePaths; // by file handle, from 1000000 on
 };
 
 Internals& In() {
@@ -283,14 +285,19 @@ bool ReadInputRecord(Handle input, InputRecord* record, std::uint32_t* read) {
     return true;
 }
 
-std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs) {
     fake::State& s = Get();
     ++s.waits;
+    s.waitLimits.push_back(timeoutMs);
     if (s.onWait)
         s.onWait(s.waits);
     for (std::uint32_t i = 0; i < count; ++i)
         if (fake::Signalled(handles[i]))
             return i;
+    if (timeoutMs != kWaitForever) {
+        s.nowMs += timeoutMs;
+        return kWaitTimedOut;
+    }
     // Nothing can ever be signalled now: a test that gets here too often
     // would otherwise spin for good.
     if (++s.failedWaits > 10000) {
@@ -302,6 +309,11 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
 
 void SleepMs(std::uint32_t milliseconds) {
     Get().sleeps.push_back(milliseconds);
+    Get().nowMs += milliseconds;
+}
+
+std::uint64_t NowMs() {
+    return Get().nowMs;
 }
 
 void Close(Handle handle) {
@@ -443,6 +455,38 @@ bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
 void CloseProcessSnapshot(ProcessSnapshot* snapshot) {
     --Get().openSnapshots;
     delete snapshot;
+}
+
+bool ReadExitStatus(Handle process, ExitStatus* status) {
+    const fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    if (p == nullptr || p->alive || !p->statusReadable)
+        return fake::Fail(10);
+    *status = ExitStatus{p->endedBySignal, p->exitValue, p->endedBySignal ? "SIGTEST" : nullptr};
+    return true;
+}
+
+// Files are kept apart from process handles: their handles start at 1000000.
+Handle OpenAppendFile(const char* path) {
+    fake::State& s = Get();
+    if (std::find(s.unopenable.begin(), s.unopenable.end(), path) != s.unopenable.end()) {
+        fake::Fail(21);
+        return kNullHandle;
+    }
+    s.files[path];
+    fake::In().filePaths.push_back(path);
+    return static_cast<Handle>(1000000 + fake::In().filePaths.size() - 1);
+}
+
+bool AppendToFile(Handle file, const char* bytes, std::uint32_t length) {
+    fake::State& s = Get();
+    const std::size_t index = static_cast<std::size_t>(file - 1000000);
+    if (file < 1000000 || index >= fake::In().filePaths.size())
+        return fake::Fail(6);
+    ++s.fileWrites;
+    if (s.fileWriteFails)
+        return fake::Fail(112);
+    s.files[fake::In().filePaths[index]].append(bytes, length);
+    return true;
 }
 
 } // namespace port

@@ -22,6 +22,10 @@ struct Process {
     bool killable = true; // can be opened for termination
     bool terminateFails = false;
     bool alive = true;
+    // How it ended, as ReadExitStatus tells it.
+    bool statusReadable = true;
+    bool endedBySignal = false;
+    std::uint32_t exitValue = 0; // exit code or signal number
 };
 
 struct Launch {
@@ -77,6 +81,17 @@ struct State {
     std::vector<std::uint32_t> killed; // ids in the order they were terminated
     int openSnapshots = 0;
     int maxOpenSnapshots = 0;
+
+    // Files opened for appending: path -> everything written to it. Paths
+    // listed in `unopenable` cannot be opened (a directory, say).
+    std::map<std::string, std::string> files;
+    std::vector<std::string> unopenable;
+    int fileWrites = 0;
+    bool fileWriteFails = false;
+
+    // The clock: advanced by every sleep and by every wait that timed out.
+    std::uint64_t nowMs = 1000000;
+    std::vector<std::uint32_t> waitLimits; // the time limit of every wait
 };
 
 State& Get();
