@@ -1,0 +1,104 @@
+// The log file, the exit status of ended processes and waits with a time
+// limit on the POSIX back end, against the real system.
+#include "port/console.h"
+#include "port/file.h"
+#include "port/process.h"
+#include "port/system.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Starts `script` with /bin/sh and waits until it has ended.
+port::Handle RunToEnd(const char* script) {
+    port::Handle process = port::kNullHandle;
+    std::uint32_t error = 0;
+    const std::string parameters = std::string("-c '") + script + "'";
+    EXPECT_TRUE(port::ShellOpen("/bin/sh", parameters.c_str(), "/", &process, &error)) << error;
+    EXPECT_EQ(0u, port::WaitAny(1, &process, 10000));
+    return process;
+}
+
+TEST(LogFilePort, AppendsAtTheEndAfterATruncateAndIsNotInherited) {
+    char pattern[] = "/tmp/zelk-port-log-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(pattern));
+    const std::string dir = pattern;
+    const std::string path = dir + "/manager.log";
+
+    port::Handle file = port::OpenAppendFile(path.c_str());
+    ASSERT_NE(port::kNullHandle, file);
+    EXPECT_GT(file, 2);
+    EXPECT_NE(0, ::fcntl(static_cast<int>(file), F_GETFD) & FD_CLOEXEC);
+    EXPECT_TRUE(port::AppendToFile(file, "first\n", 6));
+    // What logrotate's copytruncate does: the next line starts the file anew.
+    std::ofstream(path, std::ios::trunc).close();
+    EXPECT_TRUE(port::AppendToFile(file, "second\n", 7));
+    EXPECT_EQ("second\n", ReadFile(path));
+    ::close(static_cast<int>(file));
+
+    EXPECT_EQ(port::kNullHandle, port::OpenAppendFile(dir.c_str()));
+    EXPECT_EQ(static_cast<std::uint32_t>(EISDIR), port::LastError());
+
+    port::Handle full = port::OpenAppendFile("/dev/full");
+    ASSERT_NE(port::kNullHandle, full);
+    EXPECT_FALSE(port::AppendToFile(full, "x\n", 2));
+    EXPECT_EQ(static_cast<std::uint32_t>(ENOSPC), port::LastError());
+    ::close(static_cast<int>(full));
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(ExitStatusPort, CodeAndSignalAreReadWithoutReapingAndOnlyForChildren) {
+    port::Handle exited = RunToEnd("exit 3");
+    port::ExitStatus status{};
+    ASSERT_TRUE(port::ReadExitStatus(exited, &status));
+    EXPECT_FALSE(status.bySignal);
+    EXPECT_EQ(3u, status.value);
+    // Still there to read again: nothing was reaped.
+    const std::uint32_t pid = port::ProcessIdOf(exited);
+    EXPECT_EQ(0, ::access(("/proc/" + std::to_string(pid)).c_str(), F_OK));
+    ASSERT_TRUE(port::ReadExitStatus(exited, &status));
+    EXPECT_EQ(3u, status.value);
+    port::Close(exited);
+
+    port::Handle crashed = RunToEnd("kill -SEGV $$");
+    ASSERT_TRUE(port::ReadExitStatus(crashed, &status));
+    EXPECT_TRUE(status.bySignal);
+    EXPECT_EQ(11u, status.value);
+    EXPECT_STREQ("SIGSEGV", status.signalName);
+    port::Close(crashed);
+
+    port::Handle parent = port::OpenProcessFull(static_cast<std::uint32_t>(::getppid()));
+    ASSERT_NE(port::kNullHandle, parent);
+    EXPECT_FALSE(port::ReadExitStatus(parent, &status));
+    port::Close(parent);
+}
+
+TEST(WaitPort, ATimeLimitEndsTheWaitAndAReadyHandleEndsItEarlier) {
+    int fds[2];
+    ASSERT_EQ(0, ::pipe2(fds, O_CLOEXEC));
+    const port::Handle readEnd = fds[0];
+    const std::uint64_t before = port::NowMs();
+    EXPECT_EQ(port::kWaitTimedOut, port::WaitAny(1, &readEnd, 60));
+    EXPECT_GE(port::NowMs() - before, 60u);
+    ASSERT_EQ(1, ::write(fds[1], "k", 1));
+    EXPECT_EQ(0u, port::WaitAny(1, &readEnd, 60000));
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+} // namespace
