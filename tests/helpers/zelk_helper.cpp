@@ -10,6 +10,7 @@
 //   --tag NAME       a name written into every record (default "-")
 //   --run-ms N       end normally after N milliseconds; 0 ends at once.
 //                    Without it the helper runs until it is killed.
+//   --exit-code N    the exit code when the run time is over (default 0)
 //   --tree D W       start W children, each a copy of this program with the
 //                    same options and --tree D-1 W, so that D levels of
 //                    descendants run below this process (D = 0: no children).
@@ -70,6 +71,7 @@ struct Options {
     std::string log;
     std::string tag = "-";
     long long runMs = -1; // -1: until killed
+    long long exitCode = 0;
     int depth = 0;
     int width = 0;
     bool recordArgs = false;
@@ -449,6 +451,10 @@ Options ParseOptions(int argc, char** argv) {
         } else if (option == "--run-ms") {
             if (!ParseNumber(value("--run-ms needs a number"), &options.runMs) || options.runMs < 0)
                 Usage("--run-ms needs a number of milliseconds");
+        } else if (option == "--exit-code") {
+            if (!ParseNumber(value("--exit-code needs a number"), &options.exitCode) ||
+                options.exitCode < 0 || options.exitCode > 255)
+                Usage("--exit-code needs a number from 0 to 255");
         } else if (option == "--tree") {
             long long depth = 0;
             long long width = 0;
@@ -526,5 +532,5 @@ int main(int argc, char** argv) {
         SleepForever();
     SleepFor(options.runMs);
     recorder.Write(recorder.Common("exit", true) + parent + tag);
-    return 0;
+    return static_cast<int>(options.exitCode);
 }
