@@ -2,6 +2,10 @@
 """Benchmarks of the manager's native Linux build. Prints figures; asserts nothing.
 
     python3 bench/bench.py [--build build/native] [--restarts 200] [--idle 10]
+                           [--operator-options]
+
+With --operator-options every configuration also turns on LogFile,
+ReportExits and RetryFailedStarts, to compare their cost.
 
 Measured, each in a tmux pane of 80 x 25 with the test helper program as the
 supervised applications:
@@ -67,9 +71,13 @@ def switches(pid):
     return int(status["voluntary_ctxt_switches"]) + int(status["nonvoluntary_ctxt_switches"])
 
 
+# [General] lines added to every configuration (see --operator-options).
+GENERAL = []
+
+
 def app_config(driver, directory, apps):
     """apps: (name, helper arguments). Each gets a copy of the helper of its own."""
-    lines = ["[Applications]"]
+    lines = (["[General]"] + GENERAL if GENERAL else []) + ["[Applications]"]
     params = ["[Parameters]"]
     for name, args in apps:
         exe = driver.helper_copy(os.path.join(directory, name))
@@ -165,7 +173,10 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "native"))
     parser.add_argument("--restarts", type=int, default=200)
     parser.add_argument("--idle", type=float, default=10.0)
+    parser.add_argument("--operator-options", action="store_true")
     args = parser.parse_args()
+    if args.operator_options:
+        GENERAL.extend(["LogFile=manager.log", "ReportExits=1", "RetryFailedStarts=5"])
 
     with Driver("native", args.build, timeout=60) as driver:
         try:
