@@ -498,6 +498,12 @@ std::vector<std::string> ChildArguments(const Options& options, int index) {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+    // A SIGSEGV sent from outside ends the helper by that signal, as it ends
+    // any program, also in a sanitizer build, whose handler would turn it
+    // into an exit with code 1.
+    std::signal(SIGSEGV, SIG_DFL);
+#endif
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--kill") == 0)
             return RunKill(argc, argv, i);
