@@ -54,16 +54,24 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
     }
     std::vector<pollfd> fds;
     for (;;) {
-        // Keys already decoded make the console input signalled at once.
-        bool keysWaiting = false;
+        // Input already taken from the terminal (keys, a sequence to settle)
+        // or a size change makes the console input signalled at once.
+        bool inputWaiting = false;
+        bool console = false;
         fds.clear();
         for (std::uint32_t i = 0; i < count; ++i) {
             fds.push_back(pollfd{static_cast<int>(handles[i]), POLLIN, 0});
-            if (posix::IsConsoleInput(handles[i]) && posix::ConsoleKeysWaiting())
-                keysWaiting = true;
+            if (posix::IsConsoleInput(handles[i])) {
+                console = true;
+                inputWaiting = inputWaiting || posix::ConsoleInputWaiting();
+            }
         }
+        if (console)
+            posix::AppendConsolePollFds(fds);
         posix::AppendReaperPollFds(fds);
-        int ready = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), keysWaiting ? 0 : -1);
+        int ready = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), inputWaiting ? 0 : -1);
+        if (ready < 0 && errno == EINTR)
+            continue; // a signal (a size change, say): look again
         if (ready < 0) {
             posix::SetError(errno);
             return kWaitFailed;
@@ -77,7 +85,7 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
         for (std::uint32_t i = 0; i < count; ++i) {
             if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
                 return i;
-            if (posix::IsConsoleInput(handles[i]) && posix::ConsoleKeysWaiting())
+            if (posix::IsConsoleInput(handles[i]) && posix::ConsoleInputWaiting())
                 return i;
         }
         // Only ended children given up by the core: reap them and wait on.
@@ -86,6 +94,9 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles) {
 }
 
 void SleepMs(std::uint32_t milliseconds) {
+    // Terminal bytes that arrive meanwhile are read and stamped as they come.
+    if (posix::SleepWatchingConsole(milliseconds))
+        return;
     struct timespec left {};
     left.tv_sec = static_cast<time_t>(milliseconds / 1000);
     left.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
