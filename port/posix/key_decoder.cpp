@@ -259,7 +259,7 @@ void KeyDecoder::Feed(const char* bytes, std::size_t length) {
         if (state_ == State::Ground)
             Ground(byte);
         else
-            Sequence(byte);
+            Sequence(byte, i + 1 == length);
     }
 }
 
@@ -317,7 +317,7 @@ void KeyDecoder::Ground(unsigned char byte) {
     Begin(State::Escape); // ESC
 }
 
-void KeyDecoder::Sequence(unsigned char byte) {
+void KeyDecoder::Sequence(unsigned char byte, bool endsWrite) {
     if (state_ == State::Escape) {
         if (byte == '[' || byte == 'O') {
             Begin(byte == '[' ? State::Csi : State::Ss3);
@@ -334,7 +334,18 @@ void KeyDecoder::Sequence(unsigned char byte) {
             alt_ = false;
             return;
         }
-        // ESC with any other key's byte, in one write: that key with Alt.
+        if (!endsWrite) {
+            // More follows in the same read: the bytes of several writes
+            // were read together (the program was busy), and a terminal
+            // writes one key at a time. ESC followed by text is then taken
+            // as Escape and the text, the common case of clearing the line
+            // and typing anew.
+            Push(kVkEscape, static_cast<char>(kEsc), alt_ ? kLeftAltPressed : 0);
+            Begin(State::Ground);
+            Ground(byte);
+            return;
+        }
+        // ESC with any other key's byte, ending the write: that key with Alt.
         KeyEvent key{};
         KeyForByte(byte, &key);
         key.controlKeyState |= kLeftAltPressed;

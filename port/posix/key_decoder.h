@@ -10,7 +10,11 @@
 //   BS 0x08                           Backspace with Ctrl
 //   ESC that arrived on its own       Escape (27)
 //   ESC before another key's bytes,   that key with Alt
-//     in the same terminal write      (ESC x is x, ESC ESC [ D is Left)
+//     in the same terminal write      (ESC x is x, ESC ESC [ D is Left);
+//                                     ESC, a character and more bytes in
+//                                     one read are Escape and the text
+//                                     (the writes of several keys, read
+//                                     together while the program was busy)
 //   ESC [ A/B/C/D, ESC O A/B/C/D      Up, Down, Right, Left
 //   ESC [ a/b/c/d (rxvt)              Up, Down, Right, Left with Shift
 //   ESC O a/b/c/d (rxvt)              Up, Down, Right, Left with Ctrl
@@ -99,7 +103,8 @@ class KeyDecoder {
     enum class State { Ground, Escape, Csi, Ss3, LinuxFunction, Ignore };
 
     void Ground(unsigned char byte);
-    void Sequence(unsigned char byte);
+    // `endsWrite`: the byte is the last of the bytes that arrived together.
+    void Sequence(unsigned char byte, bool endsWrite);
     void Dispatch(unsigned char final);
     void Push(std::uint16_t code, char ascii, std::uint32_t control);
     void Begin(State state);

@@ -20,6 +20,7 @@ import driver  # noqa: E402
 import console_scenarios  # noqa: E402,F401
 import startup_scenarios  # noqa: E402,F401
 import supervision_scenarios  # noqa: E402,F401
+import terminal_scenarios  # noqa: E402,F401
 
 
 def main():

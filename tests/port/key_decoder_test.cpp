@@ -275,6 +275,25 @@ TEST(KeyDecoder, AltWithPrintable) {
     EXPECT_EQ(Decode("\x1b."), (std::vector<Key>{{190, '.', kAlt}}));
 }
 
+TEST(KeyDecoder, EscapeAndTextReadTogetherAreEscapeAndTheText) {
+    // A terminal writes one key at a time: more than one key in a read means
+    // writes that waited together, and ESC before text is then Escape.
+    EXPECT_EQ(Decode("\x1bxyz"), (std::vector<Key>{{port::kVkEscape, 0x1b, 0},
+                                                   {'X', 'x', 0},
+                                                   {'Y', 'y', 0},
+                                                   {'Z', 'z', 0}}));
+    EXPECT_EQ(Decode("ab\x1b\rc"), (std::vector<Key>{{'A', 'a', 0},
+                                                     {'B', 'b', 0},
+                                                     {port::kVkEscape, 0x1b, 0},
+                                                     {port::kVkReturn, '\r', 0},
+                                                     {'C', 'c', 0}}));
+    // Sequences keep their meaning wherever they stand.
+    EXPECT_EQ(Decode("\x1b[Dx\x1b\x1b[Cy"), (std::vector<Key>{Nav(port::kVkLeft),
+                                                              {'X', 'x', 0},
+                                                              Nav(port::kVkRight, kAlt),
+                                                              {'Y', 'y', 0}}));
+}
+
 TEST(KeyDecoder, SplitSequenceIsOneKey) {
     const std::string sequences[] = {"\x1b[A", "\x1b[1;5C", "\x1b[3;5~", "\x1bOH", "\x1b[6~"};
     for (const std::string& sequence : sequences) {
