@@ -80,9 +80,9 @@ void AppendRun(VtOut& out, const ScreenGrid& grid, Coord start, std::uint32_t co
     if (x < 0 || y < 0 || x >= width)
         return;
     while (count > 0 && y < grid.Height()) {
-        const int last =
-            static_cast<int>(std::min<std::uint32_t>(static_cast<std::uint32_t>(width - x), count)) +
-            x - 1;
+        const int last = static_cast<int>(std::min<std::uint32_t>(
+                             static_cast<std::uint32_t>(width - x), count)) +
+                         x - 1;
         AppendRow(out, grid, y, x, last);
         count -= static_cast<std::uint32_t>(last - x + 1);
         x = 0;

@@ -54,13 +54,13 @@ TEST(VtWriter, Attributes) {
         std::uint16_t attribute;
         const char* sgr;
     } rows[] = {
-        {0x1F, "\x1b[0;97;44m"},   // bright white on blue
-        {0x0C, "\x1b[0;91;49m"},   // bright red on black: the terminal's background
-        {0x70, "\x1b[0;30;47m"},   // black on grey
+        {0x1F, "\x1b[0;97;44m"},     // bright white on blue
+        {0x0C, "\x1b[0;91;49m"},     // bright red on black: the terminal's background
+        {0x70, "\x1b[0;30;47m"},     // black on grey
         {0x4007, "\x1b[0;37;49;7m"}, // reverse video
         {0x8007, "\x1b[0;37;49;4m"}, // underscore
-        {0x0E, "\x1b[0;93;49m"},   // yellow: red and green
-        {0x09, "\x1b[0;94;49m"},   // bright blue
+        {0x0E, "\x1b[0;93;49m"},     // yellow: red and green
+        {0x09, "\x1b[0;94;49m"},     // bright blue
     };
     for (const auto& row : rows) {
         VtOut one;
@@ -70,7 +70,8 @@ TEST(VtWriter, Attributes) {
 }
 
 TEST(VtWriter, ControlBytesNeverReachTheTerminal) {
-    EXPECT_EQ("a?b??", Glyphs(std::string("a\x1b" "b\n\x7f")));
+    EXPECT_EQ("a?b??", Glyphs(std::string("a\x1b"
+                                          "b\n\x7f")));
     EXPECT_EQ("??", Glyphs("\x80\x9f"));
     EXPECT_EQ("\xc2\xa0\xc3\xa9\xc3\xbf", Glyphs("\xa0\xe9\xff"));
     VtOut out;
