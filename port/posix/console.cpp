@@ -132,9 +132,8 @@ bool WriteAll(int fd, const char* data, std::size_t length) {
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 struct pollfd p {
-                    fd, POLLIN, 0
+                    fd, POLLOUT, 0
                 };
-                p.events = POLLOUT;
                 if (::poll(&p, 1, 1000) > 0)
                     continue;
             }
