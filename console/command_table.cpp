@@ -2,7 +2,7 @@
 
 #include "common/text.h"
 #include "console/arg_reader.h"
-#include "console/line_editor.h"
+#include "console/input_line.h"
 
 #include <cstring>
 #include <vector>
@@ -45,9 +45,8 @@ void ShowHelp(std::string) {
 }
 
 void CompleteCommand() {
-    const int slot = console.currentSlot;
-    const char* typed = console.historyText[slot];
-    const std::size_t n = static_cast<std::size_t>(console.historyLength[slot]);
+    const char* typed = InputText();
+    const std::size_t n = static_cast<std::size_t>(InputLength());
 
     std::vector<const char*> candidates;
     if (AsciiCompareNoCase("help", typed, n) == 0)
@@ -71,12 +70,5 @@ void CompleteCommand() {
     }
 
     // One candidate: it replaces the line, cut to what a slot can hold.
-    std::size_t length = std::strlen(candidates[0]);
-    if (length > static_cast<std::size_t>(console.maxLineLength - 1))
-        length = static_cast<std::size_t>(console.maxLineLength - 1);
-    std::memcpy(console.historyText[slot], candidates[0], length);
-    console.historyText[slot][length] = '\0';
-    console.historyLength[slot] = static_cast<std::int32_t>(length);
-    console.historyCursor[slot] = static_cast<std::int32_t>(length);
-    RedrawInputLine();
+    ReplaceInputLine(candidates[0], std::strlen(candidates[0]));
 }

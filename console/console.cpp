@@ -3,6 +3,7 @@
 #include "console/log_file.h"
 #include "port/console.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +17,7 @@ Console::Console()
       timeFormat("[%d/%m/%y %H:%M:%S]"), maxLineLength(kMaxLineLength), historySize(kHistorySize),
       currentSlot(0), usedSlots(1), browseSlot(0),
       commandCount(0), historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
-      inputHandle(port::kNullHandle) {
+      inputHandle(port::kNullHandle), logRows(), screenShown(false) {
     outputHandle = port::StdOutput();
     inputHandle = port::StdInput();
 
@@ -34,6 +35,10 @@ Console::Console()
     logRect = port::Rect{0, 0, static_cast<std::int16_t>(w - 1), static_cast<std::int16_t>(h - 2)};
     clipRect = logRect;
     fill = port::CharInfo{' ', 7};
+    if (w > 0 && h > 1)
+        logRows.assign(static_cast<std::size_t>(h - 1),
+                       std::string(static_cast<std::size_t>(w), fill.character));
+    screenShown = w >= kMinScreenWidth && h >= kMinScreenHeight;
 
     port::SetCursorPosition(outputHandle, inputCursor);
 
@@ -51,20 +56,38 @@ int ScreenHeight() {
 
 namespace {
 
+std::size_t LogWidth() {
+    return static_cast<std::size_t>(console.logRect.Right + 1);
+}
+
 // One row up for the whole log area. False, after reporting on standard
 // output, when the console refused.
 bool ScrollLog() {
-    if (port::ScrollScreen(console.outputHandle, console.logRect, &console.clipRect,
-                           console.scrollOrigin, console.fill))
-        return true;
-    std::printf("ScrollConsoleScreenBuffer failed %d\n", static_cast<int>(port::LastError()));
-    std::fflush(stdout);
-    return false;
+    if (console.screenShown &&
+        !port::ScrollScreen(console.outputHandle, console.logRect, &console.clipRect,
+                            console.scrollOrigin, console.fill)) {
+        std::printf("ScrollConsoleScreenBuffer failed %d\n", static_cast<int>(port::LastError()));
+        std::fflush(stdout);
+        return false;
+    }
+    if (!console.logRows.empty()) {
+        console.logRows.pop_front();
+        console.logRows.emplace_back(LogWidth(), console.fill.character);
+    }
+    return true;
 }
 
+// Bytes into the newest log row from `column`.
 void WriteAt(const char* bytes, std::size_t length, std::int16_t column) {
-    port::WriteCells(console.outputHandle, bytes, static_cast<std::uint32_t>(length),
-                     port::Coord{column, console.logOrigin.Y}, &console.pendingEvents);
+    if (console.screenShown)
+        port::WriteCells(console.outputHandle, bytes, static_cast<std::uint32_t>(length),
+                         port::Coord{column, console.logOrigin.Y}, &console.pendingEvents);
+    if (console.logRows.empty())
+        return;
+    std::string& row = console.logRows.back();
+    const std::size_t at = static_cast<std::size_t>(column);
+    if (at < row.size())
+        row.replace(at, std::min(length, row.size() - at), bytes, std::min(length, row.size() - at));
 }
 
 // The entry on the screen: its stamp on the newest log row and its text
@@ -122,6 +145,10 @@ void PrintMessage(const char* format, ...) {
 }
 
 void ClsCommand(ArgReader*) {
+    for (std::string& row : console.logRows)
+        row.assign(row.size(), console.fill.character);
+    if (!console.screenShown)
+        return;
     const port::Rect& clip = console.clipRect;
     std::uint32_t count = static_cast<std::uint32_t>(clip.Right - clip.Left + 1) *
                           static_cast<std::uint32_t>(clip.Bottom - clip.Top + 1);
@@ -130,4 +157,56 @@ void ClsCommand(ArgReader*) {
                              &console.pendingEvents);
     port::FillCellAttributes(console.outputHandle, console.fill.attributes, count, start,
                              &console.pendingEvents);
+}
+
+bool ScreenShown() {
+    return console.screenShown;
+}
+
+bool LayOutScreen() {
+    port::Coord size{0, 0};
+    if (!port::GetScreenSize(console.outputHandle, &size))
+        return console.screenShown;
+    const int w = size.X;
+    const int h = size.Y;
+    if (w < kMinScreenWidth || h < kMinScreenHeight) {
+        console.screenShown = false;
+        return false;
+    }
+
+    console.inputOrigin = port::Coord{0, static_cast<std::int16_t>(h - 1)};
+    console.inputCursor.Y = console.inputOrigin.Y;
+    console.logOrigin = port::Coord{0, static_cast<std::int16_t>(h - 2)};
+    console.logRect = port::Rect{0, 0, static_cast<std::int16_t>(w - 1),
+                                 static_cast<std::int16_t>(h - 2)};
+    console.clipRect = console.logRect;
+
+    // The newest rows, bottom-aligned, cut or padded to the new width.
+    const std::size_t width = static_cast<std::size_t>(w);
+    const std::size_t rows = static_cast<std::size_t>(h - 1);
+    std::deque<std::string> kept;
+    const std::size_t from = console.logRows.size() > rows ? console.logRows.size() - rows : 0;
+    for (std::size_t i = from; i < console.logRows.size(); ++i) {
+        kept.push_back(std::move(console.logRows[i]));
+        kept.back().resize(width, console.fill.character);
+    }
+    while (kept.size() < rows)
+        kept.emplace_front(width, console.fill.character);
+    console.logRows = std::move(kept);
+    console.screenShown = true;
+
+    // The whole screen anew: what a resized console buffer holds is not ours.
+    std::string cells;
+    cells.reserve(width * rows);
+    for (const std::string& row : console.logRows)
+        cells += row;
+    const std::uint32_t all = static_cast<std::uint32_t>(width * (rows + 1));
+    port::FillCellAttributes(console.outputHandle, console.fill.attributes, all, port::Coord{0, 0},
+                             &console.pendingEvents);
+    port::WriteCells(console.outputHandle, cells.data(), static_cast<std::uint32_t>(cells.size()),
+                     port::Coord{0, 0}, &console.pendingEvents);
+    port::FillCellCharacters(console.outputHandle, console.fill.character,
+                             static_cast<std::uint32_t>(width), console.inputOrigin,
+                             &console.pendingEvents);
+    return true;
 }

@@ -5,6 +5,7 @@
 #include "port/types.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 
 class ArgReader;
@@ -52,6 +53,14 @@ struct Console {
     std::uint32_t pendingEvents;
     port::InputRecord inputRecord;
     port::Handle inputHandle;
+
+    // Beyond the spec: the screen follows a change of its size.
+    // The log area's rows as they stand on the screen, oldest first, each
+    // logRect.Right + 1 wide: what a new layout keeps.
+    std::deque<std::string> logRows;
+    // False while the screen is smaller than kMinScreenWidth x
+    // kMinScreenHeight: nothing is drawn, the log goes on in logRows.
+    bool screenShown;
 };
 
 extern Console console;
@@ -73,6 +82,20 @@ void ClsCommand(ArgReader* args);
 inline constexpr int kMinScreenWidth = 21;
 inline constexpr int kMinScreenHeight = 2;
 
-// The width and height of the screen as read when the console was set up.
+// The width and height of the screen the console is laid out on: as read
+// when the console was set up, or at the last change of its size that left
+// it large enough.
 int ScreenWidth();
 int ScreenHeight();
+
+// The screen's size changed (a buffer-size record): reads the new size and
+// lays the console out on it. The input line's limit follows (W-2, 255 at
+// most); the newest log rows are kept, bottom-aligned, each cut or padded to
+// the new width, and the whole log area and the input row are drawn anew
+// (the input line's text is the line editor's to draw). Below
+// kMinScreenWidth x kMinScreenHeight nothing is drawn and the layout stays as
+// it was until the screen is large enough again. Returns ScreenShown().
+bool LayOutScreen();
+
+// False while the screen is too small to draw anything.
+bool ScreenShown();

@@ -3,6 +3,7 @@
 #include "console/arg_reader.h"
 #include "console/command_table.h"
 #include "console/console.h"
+#include "console/input_line.h"
 #include "port/console.h"
 #include "port/keys.h"
 #include "port/system.h"
@@ -17,13 +18,13 @@ bool IsWordByte(char c) {
 }
 
 char* Text() {
-    return console.historyText[console.currentSlot];
+    return InputText();
 }
 std::int32_t& Length() {
-    return console.historyLength[console.currentSlot];
+    return InputLength();
 }
 std::int32_t& Cursor() {
-    return console.historyCursor[console.currentSlot];
+    return InputCursor();
 }
 
 int WordLeft(const char* text, int p) {
@@ -52,17 +53,7 @@ void RemoveSpan(int from, int to) {
 }
 
 void PlaceCursor() {
-    console.inputCursor.X = static_cast<std::int16_t>(Cursor());
-    port::SetCursorPosition(console.outputHandle, console.inputCursor);
-}
-
-// Blanks the input row and writes the current text; the cursor is not placed.
-void DrawInputText() {
-    port::FillCellCharacters(console.outputHandle, ' ',
-                             static_cast<std::uint32_t>(console.logRect.Right), console.inputOrigin,
-                             &console.pendingEvents);
-    port::WriteCells(console.outputHandle, Text(), static_cast<std::uint32_t>(Length()),
-                     console.inputOrigin, &console.pendingEvents);
+    PlaceInputCursor();
 }
 
 void EmptyCurrentLine() {
@@ -78,6 +69,8 @@ void CopySlotToCurrent(int slot) {
     Text()[kMaxLineLength - 1] = '\0';
     Length() = console.historyLength[slot];
     Cursor() = console.historyCursor[slot];
+    // A line entered on a wider screen is cut to what this one holds.
+    FitInputLine();
 }
 
 void EnterLine() {
@@ -118,7 +111,7 @@ void TypeCharacter(char c) {
     char* text = Text();
     int n = Length();
     int p = Cursor();
-    if (n >= console.maxLineLength - 1 || n >= console.logRect.Right - 1)
+    if (n >= InputLineLimit())
         return;
     if (p < n && console.insertMode) {
         std::memmove(text + p + 1, text + p, static_cast<std::size_t>(n - p));
@@ -135,9 +128,11 @@ void TypeCharacter(char c) {
 
 } // namespace
 
-void RedrawInputLine() {
-    DrawInputText();
-    PlaceCursor();
+void FollowScreenSize() {
+    if (!LayOutScreen())
+        return;
+    FitInputLine();
+    RedrawInputLine();
 }
 
 void HandleKey(const port::KeyEvent& key) {
@@ -233,6 +228,8 @@ void OnConsoleInput(WaitTable*, std::int32_t, void*) {
             if (console.inputRecord.eventType == port::kKeyEventType &&
                 console.inputRecord.key.keyDown)
                 HandleKey(console.inputRecord.key);
+            else if (console.inputRecord.eventType == port::kWindowBufferSizeEventType)
+                FollowScreenSize();
             if (!port::CountInputEvents(console.inputHandle, &console.pendingEvents))
                 break;
         }

@@ -3,17 +3,20 @@
 #pragma once
 
 #include "app/event_loop.h"
+#include "console/input_line.h"
 #include "port/types.h"
 
 // The wait callback of the console input row: applies every waiting key
-// event, then pauses briefly.
+// event and follows a change of the screen's size (a buffer-size record),
+// then pauses briefly.
 void OnConsoleInput(WaitTable* table, std::int32_t index, void* context);
 
 // Applies one key event to the current line.
 void HandleKey(const port::KeyEvent& key);
 
-// Puts the current line on the input row and the cursor at its cursor index.
-void RedrawInputLine();
+// The screen's size changed: the console lays itself out anew and the input
+// line is cut to the new limit and drawn again.
+void FollowScreenSize();
 
 // The pause at the end of every call of OnConsoleInput, in milliseconds.
 inline constexpr std::uint32_t kInputPauseMs = 50;

@@ -24,6 +24,7 @@ inline constexpr std::uint16_t kVkRight = 39;
 inline constexpr std::uint16_t kVkDown = 40;
 inline constexpr std::uint16_t kVkInsert = 45;
 inline constexpr std::uint16_t kVkDelete = 46;
+inline constexpr std::uint16_t kVkF1 = 112;        // F2..F12 follow
 inline constexpr std::uint16_t kVkOem1 = 186;      // ; :
 inline constexpr std::uint16_t kVkOemPlus = 187;   // = +
 inline constexpr std::uint16_t kVkOemComma = 188;  // , <

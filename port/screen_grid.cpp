@@ -79,7 +79,7 @@ Box Intersect(const Box& a, const Box& b) {
 } // namespace
 
 bool ScreenGrid::Scroll(const Rect& scroll, const Rect* clip, Coord destination,
-                        const CharInfo& fill) {
+                        const CharInfo& fill, Rect* changed) {
     const Box buffer{0, 0, width_ - 1, height_ - 1};
     Box source = Intersect(Box{scroll.Left, scroll.Top, scroll.Right, scroll.Bottom}, buffer);
     if (source.Empty())
@@ -96,6 +96,20 @@ bool ScreenGrid::Scroll(const Rect& scroll, const Rect* clip, Coord destination,
     const int dx = destination.X - scroll.Left;
     const int dy = destination.Y - scroll.Top;
     const Box target{source.left + dx, source.top + dy, source.right + dx, source.bottom + dy};
+    if (changed) {
+        // Every changed cell lies in the source (vacated) or the target
+        // (moved onto), and inside the clip.
+        const Box span = Intersect(Box{std::min(source.left, target.left),
+                                       std::min(source.top, target.top),
+                                       std::max(source.right, target.right),
+                                       std::max(source.bottom, target.bottom)},
+                                   limit);
+        *changed = span.Empty() ? Rect{0, 0, -1, -1}
+                                : Rect{static_cast<std::int16_t>(span.left),
+                                       static_cast<std::int16_t>(span.top),
+                                       static_cast<std::int16_t>(span.right),
+                                       static_cast<std::int16_t>(span.bottom)};
+    }
 
     std::vector<CharInfo> moved;
     moved.reserve(static_cast<std::size_t>(source.right - source.left + 1) *

@@ -31,8 +31,12 @@ class ScreenGrid {
     // The cell functions. Each returns false, changing nothing, when the
     // request lies outside the buffer; the writes and fills otherwise return
     // the number of cells changed through *written, going on row after row and
-    // stopping at the end of the buffer.
-    bool Scroll(const Rect& scroll, const Rect* clip, Coord destination, const CharInfo& fill);
+    // stopping at the end of the buffer. Scroll reports through *changed the
+    // smallest rectangle holding every cell it may have changed (the moved
+    // block and the vacated cells, inside the clip); it is empty (Left >
+    // Right) when no cell could change.
+    bool Scroll(const Rect& scroll, const Rect* clip, Coord destination, const CharInfo& fill,
+                Rect* changed = nullptr);
     bool Write(const char* text, std::uint32_t length, Coord start, std::uint32_t* written);
     bool FillCharacters(char character, std::uint32_t length, Coord start, std::uint32_t* written);
     bool FillAttributes(std::uint16_t attribute, std::uint32_t length, Coord start,

@@ -34,8 +34,11 @@ struct CursorInfo {
     bool visible;
 };
 
-// Console input records. Only key events carry data the manager reads.
-inline constexpr std::uint16_t kKeyEventType = 1;
+// Console input records, with the event types Windows gives them. The
+// manager reads key events and buffer-size events; every other type is
+// dropped.
+inline constexpr std::uint16_t kKeyEventType = 1;              // KEY_EVENT
+inline constexpr std::uint16_t kWindowBufferSizeEventType = 4; // WINDOW_BUFFER_SIZE_EVENT
 
 inline constexpr std::uint32_t kRightAltPressed = 0x0001;
 inline constexpr std::uint32_t kLeftAltPressed = 0x0002;
@@ -51,9 +54,16 @@ struct KeyEvent {
     std::uint32_t controlKeyState;
 };
 
+// The screen buffer's new size (WINDOW_BUFFER_SIZE_RECORD), delivered when
+// window input is enabled (input mode bit 8).
+struct BufferSizeEvent {
+    Coord size;
+};
+
 struct InputRecord {
-    std::uint16_t eventType; // kKeyEventType for key events; anything else is not a key
-    KeyEvent key;
+    std::uint16_t eventType; // which of the members below carries the record
+    KeyEvent key;               // kKeyEventType
+    BufferSizeEvent bufferSize; // kWindowBufferSizeEventType
 };
 
 // One row of a process snapshot.

@@ -5,6 +5,7 @@
 #include "port/types.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,15 @@ void SetError(int error);
 bool IsConsoleInput(Handle handle);
 // True when `handle` is one of the console's handles (input or output).
 bool IsConsoleHandle(Handle handle);
-// True when decoded keys wait to be read (the input handle is signalled).
-bool ConsoleKeysWaiting();
+// True when input waits for the core (the input handle is signalled): keys,
+// a key sequence still to be settled, or a change of the terminal's size.
+bool ConsoleInputWaiting();
+// Appends the descriptors that signal the console input besides the
+// terminal itself (the size-change notice) to `fds` (events POLLIN).
+void AppendConsolePollFds(std::vector<pollfd>& fds);
+// Sleeps `milliseconds` while reading and stamping the terminal's bytes as
+// they arrive; false (not slept) when the console does not collect input.
+bool SleepWatchingConsole(std::uint32_t milliseconds);
 // Writes the window title sequence when the console is available.
 void WriteTitle(const char* title);
 

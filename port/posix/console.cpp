@@ -1,42 +1,41 @@
-// The console on a terminal: a cell grid of the terminal's size, mirrored to
-// the terminal with VT sequences, and key records decoded from the bytes the
-// terminal sends.
+// The port's console functions on a terminal: a cell grid of the terminal's
+// size, changed with the console's semantics and mirrored to the terminal by
+// the VT writer; key records from the input collection; the terminal's size
+// followed through SIGWINCH, which arrives as a buffer-size record.
+//
+// The jobs around it have files of their own: terminal_signals (restore at
+// exit and on signals, the size-change signal), vt_writer (grid changes to
+// bytes), console_input (reading and stamping the terminal's bytes) and
+// key_decoder (bytes to key events).
 //
 // The core's Console is built during static initialisation and calls these
-// functions then, so every piece of state here is either constant-initialised
-// plain data or a function-local static that is never destroyed.
+// functions then, so the state is a function-local static that is never
+// destroyed.
 #include "port/console.h"
 
 #include "port/posix/backend.h"
-#include "port/posix/key_decoder.h"
+#include "port/posix/console_input.h"
+#include "port/posix/terminal_signals.h"
 #include "port/posix/test_hooks.h"
+#include "port/posix/vt_writer.h"
 #include "port/screen_grid.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace port {
 
 namespace {
 
-// How long the rest of an escape sequence may take to arrive.
-constexpr int kEscapeWaitMs = 25;
-
 // The cursor size a terminal starts with, as a Windows console reports it.
 constexpr std::uint32_t kInitialCursorSize = 25;
-
-constexpr std::uint16_t kUnknownAttribute = 0xFFFF;
 
 struct ConsoleState {
     bool initialised = false;
@@ -48,7 +47,8 @@ struct ConsoleState {
     Coord cursor{0, 0};
     bool cursorPlaced = false;
     CursorInfo cursorInfo{kInitialCursorSize, true};
-    posix::KeyDecoder decoder;
+    posix::TerminalInput keys;
+    bool sizeRecordWaiting = false; // a buffer-size record waits to be read
 };
 
 ConsoleState& State() {
@@ -56,103 +56,12 @@ ConsoleState& State() {
     return *state;
 }
 
-// What restoring the terminal takes, readable from a signal handler: plain
-// data, constant-initialised, filled in before `armed` is set.
-struct RestoreData {
-    volatile std::sig_atomic_t armed;
-    int terminal;     // descriptor for tcsetattr, or -1
-    bool haveTermios; // `saved` holds the mode to restore
-    struct termios saved;
-    int output; // descriptor for the restore sequence
-    char sequence[96];
-    std::size_t length;
-};
-
-RestoreData restoreData;
-bool handlersInstalled = false;
-
-void RestoreTerminal() {
-    if (!restoreData.armed)
-        return;
-    restoreData.armed = 0;
-    if (restoreData.haveTermios && restoreData.terminal >= 0)
-        ::tcsetattr(restoreData.terminal, TCSANOW, &restoreData.saved);
-    if (restoreData.output >= 0 && restoreData.length > 0) {
-        const char* p = restoreData.sequence;
-        std::size_t left = restoreData.length;
-        while (left > 0) {
-            ssize_t n = ::write(restoreData.output, p, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
-}
-
-void RestoreAtExit() {
-    RestoreTerminal();
-}
-
-void OnTerminatingSignal(int signal) {
-    const int saved = errno;
-    RestoreTerminal();
-    errno = saved;
-    // SA_RESETHAND gave the signal its default disposition again; it is
-    // blocked while this handler runs and ends the process on return.
-    ::raise(signal);
-}
-
-void InstallHandlers() {
-    if (handlersInstalled)
-        return;
-    handlersInstalled = true;
-    std::atexit(RestoreAtExit);
-    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
-        struct sigaction old {};
-        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
-            continue; // an ignored signal (nohup) stays ignored
-        struct sigaction action {};
-        action.sa_handler = OnTerminatingSignal;
-        sigfillset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        ::sigaction(signal, &action, nullptr);
-    }
-}
-
-// From now on the terminal is restored when the program ends.
-void Arm() {
-    ConsoleState& s = State();
-    if (restoreData.armed)
-        return;
-    restoreData.terminal = s.input;
-    restoreData.output = s.output;
-    const int lastRow = s.grid.Height() > 0 ? s.grid.Height() : 1;
-    int n = std::snprintf(restoreData.sequence, sizeof restoreData.sequence,
-                          "\x1b[0m\x1b[r\x1b[0 q\x1b[?25h\x1b[%d;1H\x1b[2K", lastRow);
-    restoreData.length = n > 0 ? static_cast<std::size_t>(n) : 0;
-    InstallHandlers();
-    restoreData.armed = 1;
-}
-
-// The terminal is gone (end of file or EIO): end as a hang-up would.
-[[noreturn]] void TerminalGone() {
-    RestoreTerminal();
-    ::signal(SIGHUP, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGHUP);
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    ::raise(SIGHUP);
-    ::_exit(0);
-}
-
-void ReadScreenSize(ConsoleState& s) {
+// Reads the terminal's size into the grid (all cells blank). False when the
+// terminal does not tell.
+bool ReadScreenSize(ConsoleState& s) {
     struct winsize size {};
     if (::ioctl(s.output, TIOCGWINSZ, &size) != 0)
-        return;
+        return false;
     int width = size.ws_col;
     int height = size.ws_row;
     if (width == 0 || height == 0) { // a terminal that does not know its size
@@ -163,6 +72,7 @@ void ReadScreenSize(ConsoleState& s) {
     height = std::min(height, 32767);
     s.grid.Reset(width, height);
     s.sized = true;
+    return true;
 }
 
 void Open(ConsoleState& s, int input, int output) {
@@ -181,6 +91,7 @@ void Open(ConsoleState& s, int input, int output) {
         s.available = false;
         return;
     }
+    s.keys.Attach(s.input);
     ReadScreenSize(s);
 }
 
@@ -234,177 +145,43 @@ bool WriteAll(int fd, const char* data, std::size_t length) {
     return true;
 }
 
-// --- VT output -------------------------------------------------------------
-
-void AppendNumber(std::string& out, int value) {
-    out += std::to_string(value);
+// From now on the terminal is restored when the program ends.
+void Arm(ConsoleState& s) {
+    posix::ArmTerminalRestore(s.input, s.output, s.grid.Height());
 }
 
-void AppendMove(std::string& out, int x, int y) {
-    out += "\x1b[";
-    AppendNumber(out, y + 1);
-    out += ';';
-    AppendNumber(out, x + 1);
-    out += 'H';
+// Ends an operation (default attributes, the cursor back where it was put)
+// and sends its bytes in one write.
+void Emit(ConsoleState& s, posix::VtOut& out) {
+    posix::AppendFinish(out, s.cursorPlaced ? &s.cursor : nullptr);
+    Arm(s);
+    WriteAll(s.output, out.bytes.data(), out.bytes.size());
 }
 
-// Windows colour bits (blue 1, green 2, red 4) to ANSI (red 1, green 2, blue 4).
-int AnsiColour(int bits) {
-    return ((bits & 1) << 2) | (bits & 2) | ((bits & 4) >> 2);
-}
-
-void AppendAttribute(std::string& out, std::uint16_t attribute) {
-    if (attribute == ScreenGrid::kDefaultAttribute) {
-        out += "\x1b[0m";
+// A size change was signalled: the grid takes the terminal's new size, blank,
+// and so does the terminal; a buffer-size record waits for the core, which
+// lays its screen out anew.
+void FollowSizeChange(ConsoleState& s) {
+    if (!posix::TakeSizeChange() || !s.sized)
         return;
-    }
-    const int foreground = attribute & 0x0F;
-    const int background = (attribute >> 4) & 0x0F;
-    out += "\x1b[0;";
-    AppendNumber(out, (foreground & 8 ? 90 : 30) + AnsiColour(foreground & 7));
-    out += ';';
-    if (background == 0)
-        out += "49"; // black: the terminal's own background
-    else
-        AppendNumber(out, (background & 8 ? 100 : 40) + AnsiColour(background & 7));
-    if (attribute & 0x4000) // COMMON_LVB_REVERSE_VIDEO
-        out += ";7";
-    if (attribute & 0x8000) // COMMON_LVB_UNDERSCORE
-        out += ";4";
-    out += 'm';
-}
-
-// One column per cell; control bytes never reach the terminal.
-void AppendGlyph(std::string& out, char character) {
-    const unsigned char c = static_cast<unsigned char>(character);
-    if (c < 32 || c == 127 || (c >= 128 && c < 160)) {
-        out += '?';
-    } else if (c >= 160) { // Latin-1, as UTF-8
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(c);
-    }
-}
-
-// Paints cells [x0, x1] of row y from the grid, positioned explicitly.
-void AppendRow(std::string& out, const ScreenGrid& grid, int y, int x0, int x1,
-               std::uint16_t& current) {
-    if (x0 > x1)
+    if (!ReadScreenSize(s))
         return;
-    AppendMove(out, x0, y);
-    for (int x = x0; x <= x1; ++x) {
-        const CharInfo& cell = grid.At(x, y);
-        if (cell.attributes != current) {
-            AppendAttribute(out, cell.attributes);
-            current = cell.attributes;
-        }
-        AppendGlyph(out, cell.character);
+    s.cursor.X = static_cast<std::int16_t>(std::min<int>(s.cursor.X, s.grid.Width() - 1));
+    s.cursor.Y = static_cast<std::int16_t>(std::min<int>(s.cursor.Y, s.grid.Height() - 1));
+    posix::SetRestoreRow(s.grid.Height());
+    if (posix::TerminalRestoreArmed()) {
+        posix::VtOut out;
+        posix::AppendClear(out);
+        Emit(s, out);
     }
+    s.sizeRecordWaiting = true;
 }
 
-// Paints `count` cells from `start`, row after row.
-void AppendRun(std::string& out, const ScreenGrid& grid, Coord start, std::uint32_t count,
-               std::uint16_t& current) {
-    int x = start.X;
-    int y = start.Y;
-    const int width = grid.Width();
-    while (count > 0 && y < grid.Height()) {
-        const int last = static_cast<int>(std::min<std::uint32_t>(
-                             static_cast<std::uint32_t>(width - x), count)) +
-                         x - 1;
-        AppendRow(out, grid, y, x, last, current);
-        count -= static_cast<std::uint32_t>(last - x + 1);
-        x = 0;
-        ++y;
-    }
-}
-
-// Ends an operation: default attributes, the cursor back where it was put;
-// then one write.
-void Emit(std::string& out, std::uint16_t current) {
-    ConsoleState& s = State();
-    if (current != kUnknownAttribute && current != ScreenGrid::kDefaultAttribute)
-        out += "\x1b[0m";
-    if (s.cursorPlaced)
-        AppendMove(out, s.cursor.X, s.cursor.Y);
-    Arm();
-    WriteAll(s.output, out.data(), out.size());
-}
-
-// --- input -------------------------------------------------------------------
-
-// Reads the bytes the terminal has waiting into the decoder. False when the
-// terminal is gone.
-bool ReadWaiting(ConsoleState& s) {
-    char buffer[4096];
-    int available = 0;
-    if (::ioctl(s.input, FIONREAD, &available) != 0)
-        available = 0;
-    if (available == 0) {
-        // Nothing counted: either nothing arrived, or end of file / hang-up.
-        struct pollfd p {
-            s.input, POLLIN, 0
-        };
-        int r = ::poll(&p, 1, 0);
-        if (r <= 0)
-            return true;
-        if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
-            return false;
-        if (!(p.revents & POLLIN))
-            return true;
-        ssize_t n = ::read(s.input, buffer, sizeof buffer);
-        if (n > 0) {
-            s.decoder.Feed(buffer, static_cast<std::size_t>(n));
-            return true;
-        }
-        return n < 0 && (errno == EINTR || errno == EAGAIN);
-    }
-    while (available > 0) {
-        const std::size_t want =
-            std::min<std::size_t>(sizeof buffer, static_cast<std::size_t>(available));
-        ssize_t n = ::read(s.input, buffer, want);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno == EAGAIN;
-        if (n == 0)
-            return false;
-        s.decoder.Feed(buffer, static_cast<std::size_t>(n));
-        available -= static_cast<int>(n);
-    }
-    return true;
-}
-
-long long NowMs() {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// Reads what waits; when that ends inside an escape sequence, waits briefly
-// for the rest, then settles it (a lone ESC is Escape).
-void Collect(ConsoleState& s) {
-    if (!ReadWaiting(s))
-        TerminalGone();
-    const long long deadline = NowMs() + kEscapeWaitMs;
-    while (s.decoder.InSequence()) {
-        const long long left = deadline - NowMs();
-        if (left <= 0)
-            break;
-        struct pollfd p {
-            s.input, POLLIN, 0
-        };
-        int r = ::poll(&p, 1, static_cast<int>(left));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        if (!ReadWaiting(s))
-            TerminalGone();
-    }
-    if (s.decoder.InSequence())
-        s.decoder.Flush();
+// Everything that came in for the core: a size change, and the keys.
+void Gather(ConsoleState& s) {
+    FollowSizeChange(s);
+    if (!s.keys.Collect())
+        posix::TerminalGone();
 }
 
 } // namespace
@@ -448,14 +225,11 @@ bool SetInputMode(Handle input, std::uint32_t mode) {
     if (!CheckInput(input))
         return false;
     ConsoleState& s = State();
-    if (!restoreData.haveTermios) {
-        if (::tcgetattr(s.input, &restoreData.saved) != 0) {
-            posix::SetError(errno);
-            return false;
-        }
-        restoreData.haveTermios = true;
+    if (!posix::SaveTerminalMode(s.input)) {
+        posix::SetError(errno);
+        return false;
     }
-    struct termios raw = restoreData.saved;
+    struct termios raw = *posix::SavedTerminalMode();
     raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT);
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | ISIG | IEXTEN);
     // The Windows bits: processed input (1) lets keys raise signals, line
@@ -467,11 +241,16 @@ bool SetInputMode(Handle input, std::uint32_t mode) {
     raw.c_cflag |= CS8;
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    Arm();
+    Arm(s);
     if (::tcsetattr(s.input, TCSANOW, &raw) != 0) {
         posix::SetError(errno);
         return false;
     }
+    // Window input (8): size changes arrive as buffer-size records.
+    if (mode & 8u)
+        posix::WatchSizeChanges();
+    if (!(mode & 2u))
+        s.keys.StartCollecting();
     return true;
 }
 
@@ -485,8 +264,8 @@ bool SetCursorPosition(Handle output, Coord position) {
     }
     s.cursor = position;
     s.cursorPlaced = true;
-    std::string out;
-    Emit(out, kUnknownAttribute);
+    posix::VtOut out;
+    Emit(s, out);
     return true;
 }
 
@@ -506,10 +285,10 @@ bool SetCursorInfo(Handle output, const CursorInfo& info) {
     }
     ConsoleState& s = State();
     s.cursorInfo = info;
-    std::string out = info.size >= 50 ? "\x1b[2 q" : "\x1b[4 q";
-    out += info.visible ? "\x1b[?25h" : "\x1b[?25l";
-    Arm();
-    WriteAll(s.output, out.data(), out.size());
+    posix::VtOut out;
+    posix::AppendCursorShape(out, info);
+    Arm(s);
+    WriteAll(s.output, out.bytes.data(), out.bytes.size());
     return true;
 }
 
@@ -518,60 +297,15 @@ bool ScrollScreen(Handle output, const Rect& scroll, const Rect* clip, Coord des
     if (!CheckOutput(output))
         return false;
     ConsoleState& s = State();
-    ScreenGrid& grid = s.grid;
-    if (!grid.Scroll(scroll, clip, destination, fill)) {
+    Rect changed{};
+    if (!s.grid.Scroll(scroll, clip, destination, fill, &changed)) {
         posix::SetError(EINVAL);
         return false;
     }
-    const int width = grid.Width();
-    const int height = grid.Height();
-    // Source and clip as the grid used them (inside the buffer).
-    const int sLeft = std::max<int>(scroll.Left, 0), sTop = std::max<int>(scroll.Top, 0);
-    const int sRight = std::min<int>(scroll.Right, width - 1);
-    const int sBottom = std::min<int>(scroll.Bottom, height - 1);
-    int lLeft = 0, lTop = 0, lRight = width - 1, lBottom = height - 1;
-    if (clip) {
-        lLeft = std::max<int>(clip->Left, 0);
-        lTop = std::max<int>(clip->Top, 0);
-        lRight = std::min<int>(clip->Right, width - 1);
-        lBottom = std::min<int>(clip->Bottom, height - 1);
-    }
-    const int dx = destination.X - scroll.Left;
-    const int dy = destination.Y - scroll.Top;
-
-    std::string out;
-    std::uint16_t current = kUnknownAttribute;
-    if (dx == 0 && dy < 0 && lLeft == 0 && lRight == width - 1 && sLeft == 0 &&
-        sRight == width - 1) {
-        // Whole rows move up: let the terminal scroll the region, so that
-        // what it showed scrolls as a console buffer does; then paint the
-        // vacated rows.
-        const int n = -dy;
-        const int top = std::max(lTop, sTop + dy);
-        const int bottom = std::min(lBottom, sBottom);
-        if (bottom > top && bottom - top + 1 > n) {
-            out += "\x1b[";
-            AppendNumber(out, top + 1);
-            out += ';';
-            AppendNumber(out, bottom + 1);
-            out += "r\x1b[";
-            AppendNumber(out, n);
-            out += "S\x1b[r";
-            for (int y = bottom - n + 1; y <= bottom; ++y)
-                AppendRow(out, grid, y, 0, width - 1, current);
-            Emit(out, current);
-            return true;
-        }
-    }
-    // Anything else: repaint the rows the move may have changed.
-    const int tLeft = sLeft + dx, tTop = sTop + dy, tRight = sRight + dx, tBottom = sBottom + dy;
-    const int x0 = std::max(lLeft, std::min(sLeft, tLeft));
-    const int x1 = std::min(lRight, std::max(sRight, tRight));
-    const int y0 = std::max(lTop, std::min(sTop, tTop));
-    const int y1 = std::min(lBottom, std::max(sBottom, tBottom));
-    for (int y = y0; y <= y1; ++y)
-        AppendRow(out, grid, y, x0, x1, current);
-    Emit(out, current);
+    posix::VtOut out;
+    posix::AppendScroll(out, s.grid, changed, destination.X - scroll.Left,
+                        destination.Y - scroll.Top);
+    Emit(s, out);
     return true;
 }
 
@@ -590,10 +324,9 @@ bool ChangeRun(Handle output, Coord start, std::uint32_t* written, GridOperation
     }
     if (written)
         *written = count;
-    std::string out;
-    std::uint16_t current = kUnknownAttribute;
-    AppendRun(out, s.grid, start, count, current);
-    Emit(out, current);
+    posix::VtOut out;
+    posix::AppendRun(out, s.grid, start, count);
+    Emit(s, out);
     return true;
 }
 
@@ -624,8 +357,8 @@ bool CountInputEvents(Handle input, std::uint32_t* count) {
     if (!CheckInput(input))
         return false;
     ConsoleState& s = State();
-    Collect(s);
-    *count = static_cast<std::uint32_t>(s.decoder.Count());
+    Gather(s);
+    *count = static_cast<std::uint32_t>(s.keys.Decoder().Count()) + (s.sizeRecordWaiting ? 1 : 0);
     return true;
 }
 
@@ -633,14 +366,23 @@ bool ReadInputRecord(Handle input, InputRecord* record, std::uint32_t* read) {
     if (!CheckInput(input))
         return false;
     ConsoleState& s = State();
-    if (s.decoder.Empty())
-        Collect(s);
-    if (s.decoder.Empty()) {
+    if (!s.sizeRecordWaiting && s.keys.Decoder().Empty())
+        Gather(s);
+    *record = InputRecord{};
+    if (s.sizeRecordWaiting) {
+        s.sizeRecordWaiting = false;
+        record->eventType = kWindowBufferSizeEventType;
+        record->bufferSize.size = Coord{static_cast<std::int16_t>(s.grid.Width()),
+                                        static_cast<std::int16_t>(s.grid.Height())};
+        *read = 1;
+        return true;
+    }
+    if (s.keys.Decoder().Empty()) {
         *read = 0;
         return true;
     }
     record->eventType = kKeyEventType;
-    record->key = s.decoder.Pop();
+    record->key = s.keys.Decoder().Pop();
     *read = 1;
     return true;
 }
@@ -657,19 +399,31 @@ bool IsConsoleHandle(Handle handle) {
     return s.initialised && s.available && (handle == s.input || handle == s.output);
 }
 
-bool ConsoleKeysWaiting() {
-    return !State().decoder.Empty();
+bool ConsoleInputWaiting() {
+    ConsoleState& s = State();
+    return s.keys.Waiting() || s.sizeRecordWaiting || SizeChangePending();
+}
+
+void AppendConsolePollFds(std::vector<pollfd>& fds) {
+    if (SizeChangeFd() >= 0)
+        fds.push_back(pollfd{SizeChangeFd(), POLLIN, 0});
+}
+
+bool SleepWatchingConsole(std::uint32_t milliseconds) {
+    ConsoleState& s = State();
+    if (!s.initialised || !s.available || !s.keys.Collecting())
+        return false;
+    s.keys.SleepCollecting(milliseconds);
+    return true;
 }
 
 void WriteTitle(const char* title) {
     ConsoleState& s = Init();
     if (!s.available)
         return;
-    std::string out = "\x1b]0;";
-    for (const char* p = title; *p; ++p)
-        AppendGlyph(out, *p);
-    out += '\x07';
-    WriteAll(s.output, out.data(), out.size());
+    VtOut out;
+    AppendTitle(out, title);
+    WriteAll(s.output, out.bytes.data(), out.bytes.size());
 }
 
 void AttachConsoleForTesting(int input, int output) {
@@ -678,11 +432,8 @@ void AttachConsoleForTesting(int input, int output) {
 }
 
 void DetachConsoleForTesting() {
-    RestoreTerminal();
-    restoreData.haveTermios = false;
-    restoreData.terminal = -1;
-    restoreData.output = -1;
-    restoreData.length = 0;
+    ForgetTerminal();
+    TakeSizeChange();
     ConsoleState& s = State();
     if (s.input >= 0)
         ::close(s.input);
@@ -696,7 +447,8 @@ void DetachConsoleForTesting() {
     s.cursor = Coord{0, 0};
     s.cursorPlaced = false;
     s.cursorInfo = CursorInfo{kInitialCursorSize, true};
-    s.decoder.Clear();
+    s.keys.Detach();
+    s.sizeRecordWaiting = false;
 }
 
 const ScreenGrid& ConsoleGridForTesting() {

@@ -129,19 +129,35 @@ bool ParseNumbers(const std::string& text, std::vector<int>* numbers) {
 }
 
 // The control-key state of an xterm modifier parameter (1 + bits of Shift 1,
-// Alt 2, Ctrl 4). Alt with Left or Right is a word move, as Ctrl is.
-std::uint32_t ModifierState(int modifier, bool wordKey) {
+// Alt 2, Ctrl 4).
+std::uint32_t ModifierState(int modifier) {
     if (modifier <= 1)
         return 0;
     const int bits = (modifier - 1) & 0x0F;
     std::uint32_t state = 0;
     if (bits & 1)
         state |= kShiftPressed;
+    if (bits & 2)
+        state |= kLeftAltPressed;
     if (bits & 4)
         state |= kLeftCtrlPressed;
-    if (bits & 2)
-        state |= wordKey ? kLeftCtrlPressed : kLeftAltPressed;
     return state;
+}
+
+// rxvt's arrows with a modifier: a lower-case final byte.
+std::uint16_t RxvtArrow(unsigned char final) {
+    switch (final) {
+    case 'a':
+        return kVkUp;
+    case 'b':
+        return kVkDown;
+    case 'c':
+        return kVkRight;
+    case 'd':
+        return kVkLeft;
+    default:
+        return 0;
+    }
 }
 
 // The key of a final byte that names a cursor key alone (A/B/C/D/H/F).
@@ -243,16 +259,28 @@ void KeyDecoder::Feed(const char* bytes, std::size_t length) {
         if (state_ == State::Ground)
             Ground(byte);
         else
-            Sequence(byte);
+            Sequence(byte, i + 1 == length);
     }
+}
+
+void KeyDecoder::FeedAt(Micros arrival, const char* bytes, std::size_t length) {
+    if (length == 0)
+        return;
+    if (InSequence() && arrival - lastArrival_ > kOneWriteGapUs)
+        Flush();
+    lastArrival_ = arrival;
+    Feed(bytes, length);
+}
+
+void KeyDecoder::Settle(Micros now) {
+    if (InSequence() && now - lastArrival_ > kOneWriteGapUs)
+        Flush();
 }
 
 void KeyDecoder::Flush() {
     if (state_ == State::Escape)
-        Push(kVkEscape, static_cast<char>(kEsc), 0);
-    state_ = State::Ground;
-    parameters_.clear();
-    intermediates_.clear();
+        Push(kVkEscape, static_cast<char>(kEsc), alt_ ? kLeftAltPressed : 0);
+    Begin(State::Ground);
 }
 
 KeyEvent KeyDecoder::Pop() {
@@ -263,7 +291,15 @@ KeyEvent KeyDecoder::Pop() {
 
 void KeyDecoder::Clear() {
     keys_.clear();
-    state_ = State::Ground;
+    Begin(State::Ground);
+}
+
+// Enters `state` with empty parameters. Only the CSI and SS3 states keep the
+// Alt of an ESC ESC that began them.
+void KeyDecoder::Begin(State state) {
+    state_ = state;
+    if (state != State::Csi && state != State::Ss3)
+        alt_ = false;
     parameters_.clear();
     intermediates_.clear();
 }
@@ -278,45 +314,77 @@ void KeyDecoder::Ground(unsigned char byte) {
         keys_.push_back(key);
         return;
     }
-    state_ = State::Escape; // ESC
+    Begin(State::Escape); // ESC
 }
 
-void KeyDecoder::Sequence(unsigned char byte) {
+void KeyDecoder::Sequence(unsigned char byte, bool endsWrite) {
     if (state_ == State::Escape) {
         if (byte == '[' || byte == 'O') {
-            state_ = byte == '[' ? State::Csi : State::Ss3;
-            parameters_.clear();
-            intermediates_.clear();
+            Begin(byte == '[' ? State::Csi : State::Ss3);
             return;
         }
-        if (byte == kEsc) { // the first ESC stood alone
-            Push(kVkEscape, static_cast<char>(kEsc), 0);
+        if (byte == kEsc) {
+            if (!alt_) { // ESC ESC in one write: Alt with the key the second begins
+                alt_ = true;
+                return;
+            }
+            // A third ESC: the second one (with Alt) was Escape; this one
+            // begins afresh.
+            Push(kVkEscape, static_cast<char>(kEsc), kLeftAltPressed);
+            alt_ = false;
             return;
         }
-        state_ = State::Ground;
+        if (!endsWrite) {
+            // More follows in the same read: the bytes of several writes
+            // were read together (the program was busy), and a terminal
+            // writes one key at a time. ESC followed by text is then taken
+            // as Escape and the text, the common case of clearing the line
+            // and typing anew.
+            Push(kVkEscape, static_cast<char>(kEsc), alt_ ? kLeftAltPressed : 0);
+            Begin(State::Ground);
+            Ground(byte);
+            return;
+        }
+        // ESC with any other key's byte, ending the write: that key with Alt.
         KeyEvent key{};
         KeyForByte(byte, &key);
         key.controlKeyState |= kLeftAltPressed;
         keys_.push_back(key);
+        Begin(State::Ground);
+        return;
+    }
+    if (state_ == State::LinuxFunction) {
+        const bool alt = alt_;
+        Begin(State::Ground);
+        if (byte >= 'A' && byte <= 'E') { // ESC [ [ A..E: F1..F5, no character
+            Push(static_cast<std::uint16_t>(kVkF1 + (byte - 'A')), 0, alt ? kLeftAltPressed : 0);
+            return;
+        }
+        Ground(byte); // anything else: ESC [ [ was an unknown sequence
         return;
     }
 
     // Inside a CSI or SS3 sequence, or skipping the rest of a malformed one.
     if (byte == kEsc) { // a new sequence begins; the unfinished one is dropped
-        state_ = State::Escape;
+        Begin(State::Escape);
         return;
     }
     if (byte < 0x20 || byte >= 0x80) { // not part of any sequence: drop, then take the byte
-        state_ = State::Ground;
+        Begin(State::Ground);
         Ground(byte);
         return;
     }
     if (byte == 0x7F) // ignored inside sequences, as terminals do
         return;
     if (byte >= 0x40) { // final byte
+        if (state_ == State::Csi && byte == '[' && parameters_.empty() &&
+            intermediates_.empty()) {
+            state_ = State::LinuxFunction; // ESC [ [: the Linux console's F1..F5
+            return;
+        }
         if (state_ != State::Ignore)
             Dispatch(byte);
-        state_ = State::Ground;
+        Begin(State::Ground);
         return;
     }
     if (state_ == State::Ignore)
@@ -343,6 +411,16 @@ void KeyDecoder::Dispatch(unsigned char final) {
         return;
 
     const bool ss3 = state_ == State::Ss3;
+    const std::uint32_t alt = alt_ ? kLeftAltPressed : 0;
+    if (numbers.empty() && final == 'Z' && !ss3) { // back tab: Shift+Tab
+        Push(kVkTab, '\t', kShiftPressed | alt);
+        return;
+    }
+    if (const std::uint16_t arrow = RxvtArrow(final); arrow != 0 && numbers.empty()) {
+        // rxvt: ESC [ a..d with Shift, ESC O a..d with Ctrl.
+        Push(arrow, 0, (ss3 ? kLeftCtrlPressed : kShiftPressed) | alt);
+        return;
+    }
     const std::uint16_t cursorKey = CursorKey(final);
     if (cursorKey != 0) {
         // CSI: no parameters, or 1;m. SS3: no parameters, m, or 1;m.
@@ -355,8 +433,7 @@ void KeyDecoder::Dispatch(unsigned char final) {
             modifier = 1;
         else if (!numbers.empty())
             return;
-        const bool word = cursorKey == kVkLeft || cursorKey == kVkRight;
-        Push(cursorKey, 0, ModifierState(modifier, word));
+        Push(cursorKey, 0, ModifierState(modifier) | alt);
         return;
     }
     if (final == '~' && !ss3 && !numbers.empty() && numbers.size() <= 2) {
@@ -364,7 +441,7 @@ void KeyDecoder::Dispatch(unsigned char final) {
         if (key == 0)
             return;
         const int modifier = numbers.size() == 2 ? numbers[1] : 1;
-        Push(key, 0, ModifierState(modifier, false));
+        Push(key, 0, ModifierState(modifier) | alt);
         return;
     }
     // Anything else (function keys, focus and mouse reports, ...) is dropped.

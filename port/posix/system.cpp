@@ -56,22 +56,30 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
     const std::uint64_t deadline = timeoutMs == kWaitForever ? 0 : NowMs() + timeoutMs;
     std::vector<pollfd> fds;
     for (;;) {
-        // Keys already decoded make the console input signalled at once.
-        bool keysWaiting = false;
+        // Input already taken from the terminal (keys, a sequence to settle)
+        // or a size change makes the console input signalled at once.
+        bool inputWaiting = false;
+        bool console = false;
         fds.clear();
         for (std::uint32_t i = 0; i < count; ++i) {
             fds.push_back(pollfd{static_cast<int>(handles[i]), POLLIN, 0});
-            if (posix::IsConsoleInput(handles[i]) && posix::ConsoleKeysWaiting())
-                keysWaiting = true;
+            if (posix::IsConsoleInput(handles[i])) {
+                console = true;
+                inputWaiting = inputWaiting || posix::ConsoleInputWaiting();
+            }
         }
+        if (console)
+            posix::AppendConsolePollFds(fds);
         posix::AppendReaperPollFds(fds);
         int limit = -1;
-        if (keysWaiting)
+        if (inputWaiting)
             limit = 0;
         else if (timeoutMs != kWaitForever)
             limit = static_cast<int>(
                 std::min<std::uint64_t>(deadline - std::min(deadline, NowMs()), 0x7FFFFFFF));
         int ready = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), limit);
+        if (ready < 0 && errno == EINTR)
+            continue; // a signal (a size change, say): look again
         if (ready < 0) {
             posix::SetError(errno);
             return kWaitFailed;
@@ -85,7 +93,7 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
         for (std::uint32_t i = 0; i < count; ++i) {
             if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
                 return i;
-            if (posix::IsConsoleInput(handles[i]) && posix::ConsoleKeysWaiting())
+            if (posix::IsConsoleInput(handles[i]) && posix::ConsoleInputWaiting())
                 return i;
         }
         if (timeoutMs != kWaitForever && NowMs() >= deadline)
@@ -96,6 +104,9 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
 }
 
 void SleepMs(std::uint32_t milliseconds) {
+    // Terminal bytes that arrive meanwhile are read and stamped as they come.
+    if (posix::SleepWatchingConsole(milliseconds))
+        return;
     struct timespec left {};
     left.tv_sec = static_cast<time_t>(milliseconds / 1000);
     left.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;

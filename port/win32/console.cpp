@@ -179,6 +179,8 @@ bool ReadInputRecord(Handle input, InputRecord* record, std::uint32_t* read) {
         record->key.virtualKeyCode = key.wVirtualKeyCode;
         record->key.asciiChar = key.uChar.AsciiChar;
         record->key.controlKeyState = key.dwControlKeyState;
+    } else if (native.EventType == WINDOW_BUFFER_SIZE_EVENT) {
+        record->bufferSize.size = FromNative(native.Event.WindowBufferSizeEvent.dwSize);
     }
     return true;
 }

@@ -28,6 +28,10 @@ inline COORD ToNative(Coord coord) {
     return COORD{coord.X, coord.Y};
 }
 
+inline Coord FromNative(COORD coord) {
+    return Coord{coord.X, coord.Y};
+}
+
 inline SMALL_RECT ToNative(const Rect& rect) {
     return SMALL_RECT{rect.Left, rect.Top, rect.Right, rect.Bottom};
 }

@@ -289,6 +289,16 @@ class Pane:
                 )
             time.sleep(0.05)
 
+    # -- the window --------------------------------------------------------
+    def resize(self, width, height):
+        """Resizes the pane's window, as a dragged window or a re-attach from
+        a terminal of another size does; the program gets SIGWINCH."""
+        self.driver.tmux("resize-window", "-t", self.name, "-x", str(width), "-y", str(height))
+        self.width = width
+        self.height = height
+        size = self.info("#{pane_width}x#{pane_height}")
+        check(size == "%dx%d" % (width, height), "pane size is %s after resize" % size)
+
     # -- typing ------------------------------------------------------------
     def type(self, text):
         """Types the characters of `text` literally."""

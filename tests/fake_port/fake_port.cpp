@@ -121,6 +121,25 @@ void PushRecord(const port::InputRecord& record) {
     Get().input.push_back(record);
 }
 
+void ResizeScreen(int width, int height, bool pushRecord, char leftover,
+                  std::uint16_t leftoverAttribute) {
+    State& s = Get();
+    s.screen.Reset(width, height);
+    s.screen.FillCharacters(leftover, static_cast<std::uint32_t>(width * height),
+                            port::Coord{0, 0}, nullptr);
+    s.screen.FillAttributes(leftoverAttribute, static_cast<std::uint32_t>(width * height),
+                            port::Coord{0, 0}, nullptr);
+    if (!s.screen.Contains(s.cursor))
+        s.cursor = port::Coord{0, 0};
+    if (!pushRecord)
+        return;
+    port::InputRecord r{};
+    r.eventType = port::kWindowBufferSizeEventType;
+    r.bufferSize.size = port::Coord{static_cast<std::int16_t>(width),
+                                    static_cast<std::int16_t>(height)};
+    PushRecord(r);
+}
+
 void PushKey(std::uint16_t virtualKey, char character, std::uint32_t controlState) {
     port::InputRecord r{};
     r.eventType = port::kKeyEventType;

@@ -107,6 +107,13 @@ int OpenProcessHandles();
 int BadCloses();
 std::uint32_t PidOf(port::Handle handle);
 
+// The screen buffer takes a new size, as a resized console or terminal does:
+// every cell becomes `leftover` with attribute `leftoverAttribute` (what the
+// console left there is not the program's), and a buffer-size record with
+// the new size is queued when `pushRecord` is set.
+void ResizeScreen(int width, int height, bool pushRecord = true, char leftover = '~',
+                  std::uint16_t leftoverAttribute = 0x4F);
+
 // Input records.
 void PushKey(std::uint16_t virtualKey, char character = 0, std::uint32_t controlState = 0);
 void PushText(const std::string& text);

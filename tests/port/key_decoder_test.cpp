@@ -1,6 +1,7 @@
 // The terminal key decoder over byte strings: every row of the key
 // table, the printable characters whose byte values collide with navigation
-// key codes, bytes 128..255, split sequences, flushing and unknown sequences.
+// key codes, bytes 128..255, split sequences, flushing, unknown sequences,
+// and arrival times: a lone ESC against an ESC written with a key.
 #include "port/keys.h"
 #include "port/posix/key_decoder.h"
 
@@ -78,9 +79,12 @@ TEST(KeyDecoder, LoneEscapeBecomesEscapeOnFlush) {
     EXPECT_EQ(Drain(decoder), (std::vector<Key>{{port::kVkEscape, 0x1b, 0}}));
 }
 
-TEST(KeyDecoder, TwoEscapes) {
-    EXPECT_EQ(Decode("\x1b\x1b"),
-              (std::vector<Key>{{port::kVkEscape, 0x1b, 0}, {port::kVkEscape, 0x1b, 0}}));
+TEST(KeyDecoder, TwoEscapesInOneWriteAreEscapeWithAlt) {
+    // Alt+Escape as a terminal that prefixes Alt with ESC sends it.
+    EXPECT_EQ(Decode("\x1b\x1b"), (std::vector<Key>{{port::kVkEscape, 0x1b, kAlt}}));
+    // Three: Alt+Escape, then a lone Escape.
+    EXPECT_EQ(Decode("\x1b\x1b\x1b"),
+              (std::vector<Key>{{port::kVkEscape, 0x1b, kAlt}, {port::kVkEscape, 0x1b, 0}}));
 }
 
 TEST(KeyDecoder, Arrows) {
@@ -94,8 +98,8 @@ TEST(KeyDecoder, Arrows) {
     EXPECT_EQ(Decode("\x1bOD"), (std::vector<Key>{Nav(port::kVkLeft)}));
 }
 
-TEST(KeyDecoder, WordMovesCarryCtrl) {
-    for (const char* modifier : {"5", "3", "7"}) {
+TEST(KeyDecoder, WordMovesCarryCtrlAndAltIsOnlyReported) {
+    for (const char* modifier : {"5", "7"}) {
         SCOPED_TRACE(modifier);
         std::vector<Key> right = Decode(std::string("\x1b[1;") + modifier + "C");
         std::vector<Key> left = Decode(std::string("\x1b[1;") + modifier + "D");
@@ -107,7 +111,51 @@ TEST(KeyDecoder, WordMovesCarryCtrl) {
         EXPECT_NE(left[0].control & (port::kLeftCtrlPressed | port::kRightCtrlPressed), 0u);
     }
     EXPECT_EQ(Decode("\x1b[1;5C"), (std::vector<Key>{Nav(port::kVkRight, kCtrl)}));
+    EXPECT_EQ(Decode("\x1b[1;7D"), (std::vector<Key>{Nav(port::kVkLeft, kCtrl | kAlt)}));
     EXPECT_EQ(Decode("\x1b[1;2D"), (std::vector<Key>{Nav(port::kVkLeft, kShift)}));
+    // Alt+Left and Alt+Right are the plain keys, as on Windows: Alt is
+    // reported and never looked at.
+    EXPECT_EQ(Decode("\x1b[1;3D"), (std::vector<Key>{Nav(port::kVkLeft, kAlt)}));
+    EXPECT_EQ(Decode("\x1b[1;3C"), (std::vector<Key>{Nav(port::kVkRight, kAlt)}));
+}
+
+TEST(KeyDecoder, EscapePrefixedSequencesAreTheKeyWithAlt) {
+    // PuTTY and rxvt send Alt+Left as ESC ESC [ D.
+    EXPECT_EQ(Decode("\x1b\x1b[D"), (std::vector<Key>{Nav(port::kVkLeft, kAlt)}));
+    EXPECT_EQ(Decode("\x1b\x1bOC"), (std::vector<Key>{Nav(port::kVkRight, kAlt)}));
+    EXPECT_EQ(Decode("\x1b\x1b[3~"), (std::vector<Key>{Nav(port::kVkDelete, kAlt)}));
+    EXPECT_EQ(Decode("\x1b\x1b[1;5D"), (std::vector<Key>{Nav(port::kVkLeft, kAlt | kCtrl)}));
+    // The Alt ends with the key: what follows is plain.
+    EXPECT_EQ(Decode("\x1b\x1b[Dx"),
+              (std::vector<Key>{Nav(port::kVkLeft, kAlt), {'X', 'x', 0}}));
+}
+
+TEST(KeyDecoder, ShiftTabIsTab) {
+    EXPECT_EQ(Decode("\x1b[Z"), (std::vector<Key>{{port::kVkTab, '\t', kShift}}));
+}
+
+TEST(KeyDecoder, RxvtArrows) {
+    EXPECT_EQ(Decode("\x1bOa"), (std::vector<Key>{Nav(port::kVkUp, kCtrl)}));
+    EXPECT_EQ(Decode("\x1bOb"), (std::vector<Key>{Nav(port::kVkDown, kCtrl)}));
+    EXPECT_EQ(Decode("\x1bOc"), (std::vector<Key>{Nav(port::kVkRight, kCtrl)}));
+    EXPECT_EQ(Decode("\x1bOd"), (std::vector<Key>{Nav(port::kVkLeft, kCtrl)}));
+    EXPECT_EQ(Decode("\x1b[a"), (std::vector<Key>{Nav(port::kVkUp, kShift)}));
+    EXPECT_EQ(Decode("\x1b[b"), (std::vector<Key>{Nav(port::kVkDown, kShift)}));
+    EXPECT_EQ(Decode("\x1b[c"), (std::vector<Key>{Nav(port::kVkRight, kShift)}));
+    EXPECT_EQ(Decode("\x1b[d"), (std::vector<Key>{Nav(port::kVkLeft, kShift)}));
+    // With parameters they are nothing known.
+    EXPECT_TRUE(Decode("\x1b[1;5d").empty());
+}
+
+TEST(KeyDecoder, LinuxConsoleFunctionKeysTypeNothing) {
+    for (char final = 'A'; final <= 'E'; ++final) {
+        SCOPED_TRACE(final);
+        EXPECT_EQ(Decode(std::string("\x1b[[") + final),
+                  (std::vector<Key>{Nav(static_cast<std::uint16_t>(port::kVkF1 + final - 'A'))}));
+    }
+    // Any other byte after ESC [ [ is a key of its own, as before.
+    EXPECT_EQ(Decode("\x1b[[x"), (std::vector<Key>{{'X', 'x', 0}}));
+    EXPECT_TRUE(Decode("\x1b[[").empty());
 }
 
 TEST(KeyDecoder, HomeAndEnd) {
@@ -227,6 +275,25 @@ TEST(KeyDecoder, AltWithPrintable) {
     EXPECT_EQ(Decode("\x1b."), (std::vector<Key>{{190, '.', kAlt}}));
 }
 
+TEST(KeyDecoder, EscapeAndTextReadTogetherAreEscapeAndTheText) {
+    // A terminal writes one key at a time: more than one key in a read means
+    // writes that waited together, and ESC before text is then Escape.
+    EXPECT_EQ(Decode("\x1bxyz"), (std::vector<Key>{{port::kVkEscape, 0x1b, 0},
+                                                   {'X', 'x', 0},
+                                                   {'Y', 'y', 0},
+                                                   {'Z', 'z', 0}}));
+    EXPECT_EQ(Decode("ab\x1b\rc"), (std::vector<Key>{{'A', 'a', 0},
+                                                     {'B', 'b', 0},
+                                                     {port::kVkEscape, 0x1b, 0},
+                                                     {port::kVkReturn, '\r', 0},
+                                                     {'C', 'c', 0}}));
+    // Sequences keep their meaning wherever they stand.
+    EXPECT_EQ(Decode("\x1b[Dx\x1b\x1b[Cy"), (std::vector<Key>{Nav(port::kVkLeft),
+                                                              {'X', 'x', 0},
+                                                              Nav(port::kVkRight, kAlt),
+                                                              {'Y', 'y', 0}}));
+}
+
 TEST(KeyDecoder, SplitSequenceIsOneKey) {
     const std::string sequences[] = {"\x1b[A", "\x1b[1;5C", "\x1b[3;5~", "\x1bOH", "\x1b[6~"};
     for (const std::string& sequence : sequences) {
@@ -261,7 +328,6 @@ TEST(KeyDecoder, UnknownSequencesAreDroppedWhole) {
         "\x1b[15~",          // F5
         "\x1b[200~",         // bracketed paste start
         "\x1bOP",            // F1
-        "\x1b[Z",            // back tab
         "\x1b[I",            // focus in
         "\x1b[<0;12;5M",     // SGR mouse report
         "\x1b[?1;2c",        // device attributes reply
@@ -304,4 +370,91 @@ TEST(KeyDecoder, MixedStream) {
     EXPECT_EQ(keys[6], Nav(port::kVkLeft));
     EXPECT_EQ(keys[7], Nav(port::kVkDelete));
     EXPECT_EQ(keys[8], (Key{port::kVkReturn, '\r', 0}));
+}
+
+// --- arrival times ------------------------------------------------------------
+
+constexpr port::posix::Micros kGap = port::posix::kOneWriteGapUs;
+
+TEST(KeyDecoderTimes, EscapeAloneThenAKeyLaterIsEscapeAndTheKey) {
+    KeyDecoder decoder;
+    decoder.FeedAt(1000, "abc");
+    decoder.FeedAt(50000, "\x1b");
+    EXPECT_TRUE(decoder.InSequence());
+    // The key came one human key press later: the ESC was alone.
+    decoder.FeedAt(50000 + kGap + 1, "xyz");
+    EXPECT_EQ(Drain(decoder), (std::vector<Key>{{'A', 'a', 0},
+                                                {'B', 'b', 0},
+                                                {'C', 'c', 0},
+                                                {port::kVkEscape, 0x1b, 0},
+                                                {'X', 'x', 0},
+                                                {'Y', 'y', 0},
+                                                {'Z', 'z', 0}}));
+}
+
+TEST(KeyDecoderTimes, EscapeWrittenTogetherWithAKeyIsThatKey) {
+    KeyDecoder decoder;
+    decoder.FeedAt(7000, "\x1bx");
+    decoder.FeedAt(7000 + kGap + 1, "\x1b\x1b[D");
+    decoder.FeedAt(7000 + 3 * kGap, "\x1b[1;3D");
+    EXPECT_EQ(Drain(decoder), (std::vector<Key>{{'X', 'x', kAlt},
+                                                Nav(port::kVkLeft, kAlt),
+                                                Nav(port::kVkLeft, kAlt)}));
+}
+
+TEST(KeyDecoderTimes, ASequenceSplitWithinOneWriteGapIsOneKey) {
+    const std::string sequences[] = {"\x1b[A", "\x1b[1;5C", "\x1b[3;5~", "\x1bOH", "\x1b\x1b[D",
+                                     "\x1b[[B", "\x1b[Z"};
+    for (const std::string& sequence : sequences) {
+        for (std::size_t cut = 1; cut < sequence.size(); ++cut) {
+            SCOPED_TRACE(sequence.substr(1) + " cut at " + std::to_string(cut));
+            KeyDecoder whole;
+            whole.Feed(sequence);
+            KeyDecoder split;
+            split.FeedAt(100, sequence.substr(0, cut));
+            split.Settle(100 + kGap); // not yet: the rest may still come
+            EXPECT_TRUE(split.InSequence());
+            split.FeedAt(100 + kGap, sequence.substr(cut));
+            EXPECT_FALSE(split.InSequence());
+            EXPECT_EQ(Drain(split), Drain(whole));
+        }
+    }
+}
+
+TEST(KeyDecoderTimes, ASequenceWhoseRestComesLaterIsDropped) {
+    KeyDecoder decoder;
+    decoder.FeedAt(0, "\x1b[1;");
+    decoder.FeedAt(kGap + 1, "5C");
+    EXPECT_EQ(Drain(decoder), (std::vector<Key>{{'5', '5', 0}, {'C', 'C', kShift}}));
+}
+
+TEST(KeyDecoderTimes, SettleEndsALoneEscapeOnlyAfterTheGap) {
+    KeyDecoder decoder;
+    decoder.FeedAt(500, "\x1b");
+    EXPECT_EQ(decoder.SettleTime(), 500 + kGap + 1);
+    decoder.Settle(500 + kGap);
+    EXPECT_TRUE(decoder.InSequence());
+    EXPECT_TRUE(decoder.Empty());
+    decoder.Settle(decoder.SettleTime());
+    EXPECT_FALSE(decoder.InSequence());
+    EXPECT_EQ(Drain(decoder), (std::vector<Key>{{port::kVkEscape, 0x1b, 0}}));
+    // Settling with nothing unfinished does nothing.
+    decoder.Settle(1000000);
+    EXPECT_TRUE(decoder.Empty());
+}
+
+TEST(KeyDecoderTimes, TwoEscapesPressedApartAreTwoEscapes) {
+    KeyDecoder decoder;
+    decoder.FeedAt(0, "\x1b");
+    decoder.FeedAt(30000, "\x1b");
+    decoder.Settle(60000);
+    EXPECT_EQ(Drain(decoder),
+              (std::vector<Key>{{port::kVkEscape, 0x1b, 0}, {port::kVkEscape, 0x1b, 0}}));
+}
+
+TEST(KeyDecoderTimes, UntimedFeedContinuesTheLastWrite) {
+    KeyDecoder decoder;
+    decoder.FeedAt(10, "\x1b");
+    decoder.Feed("x"); // arrived with the ESC
+    EXPECT_EQ(Drain(decoder), (std::vector<Key>{{'X', 'x', kAlt}}));
 }

@@ -15,7 +15,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <string>
+#include <thread>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -184,6 +186,9 @@ class VtScreen {
                     cells_[static_cast<std::size_t>(row)].assign(static_cast<std::size_t>(width_),
                                                                  Cell{});
             }
+        } else if (final == 'J' && parameters == "2" && intermediates.empty()) {
+            for (auto& row : cells_)
+                row.assign(static_cast<std::size_t>(width_), Cell{});
         } else if (final == 'K' && parameters == "2" && intermediates.empty()) {
             cells_[static_cast<std::size_t>(y)].assign(static_cast<std::size_t>(width_), Cell{});
         } else if (final == 'm' && intermediates.empty()) {
@@ -231,6 +236,10 @@ struct Pty {
         slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (slave < 0)
             return false;
+        return Resize(width, height);
+    }
+
+    bool Resize(int width, int height) {
         struct winsize size {};
         size.ws_col = static_cast<unsigned short>(width);
         size.ws_row = static_cast<unsigned short>(height);
@@ -274,16 +283,15 @@ struct Pty {
 
     // Types `keys` and waits until the terminal has them all as input.
     void Type(const std::string& keys) {
+        int before = 0;
+        ASSERT_EQ(::ioctl(slave, FIONREAD, &before), 0);
         ASSERT_EQ(::write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-        for (int i = 0; i < 500; ++i) {
+        for (int i = 0; i < 5000; ++i) {
             int waiting = 0;
             ASSERT_EQ(::ioctl(slave, FIONREAD, &waiting), 0);
-            if (waiting >= static_cast<int>(keys.size()))
+            if (waiting >= before + static_cast<int>(keys.size()))
                 return;
-            struct pollfd p {
-                slave, POLLIN, 0
-            };
-            ::poll(&p, 1, 10);
+            ::usleep(1000);
         }
         FAIL() << "typed keys did not arrive";
     }
@@ -668,6 +676,131 @@ TEST_F(TerminalTest, ExitRestoresTheTerminal) {
     vt.Feed(pty_.Drain());
     EXPECT_EQ(vt.y, kHeight - 1);
     EXPECT_EQ(vt.x, 0);
+}
+
+TEST_F(TerminalTest, ASizeChangeArrivesAsABufferSizeRecord) {
+    ASSERT_TRUE(port::SetInputMode(in_, 28));
+    PlaceCursor(3, kHeight - 1);
+    LogLine("[s]", "before");
+    vt_.Feed(pty_.Drain());
+
+    ASSERT_TRUE(pty_.Resize(40, 12));
+    ASSERT_EQ(::raise(SIGWINCH), 0);
+    port::Handle rows[1] = {in_};
+    EXPECT_EQ(port::WaitAny(1, rows), 0u);
+    std::uint32_t count = 0;
+    ASSERT_TRUE(port::CountInputEvents(in_, &count));
+    EXPECT_EQ(count, 1u);
+    port::InputRecord record{};
+    std::uint32_t read = 0;
+    ASSERT_TRUE(port::ReadInputRecord(in_, &record, &read));
+    ASSERT_EQ(read, 1u);
+    EXPECT_EQ(record.eventType, port::kWindowBufferSizeEventType);
+    EXPECT_EQ(record.bufferSize.size.X, 40);
+    EXPECT_EQ(record.bufferSize.size.Y, 12);
+    ASSERT_TRUE(port::CountInputEvents(in_, &count));
+    EXPECT_EQ(count, 0u);
+    port::Coord size{};
+    ASSERT_TRUE(port::GetScreenSize(out_, &size));
+    EXPECT_EQ(size.X, 40);
+    EXPECT_EQ(size.Y, 12);
+
+    // The grid and the terminal are blank at the new size; the terminal was
+    // cleared, so a screen of the new size that reads what followed agrees.
+    const port::ScreenGrid& grid = port::posix::ConsoleGridForTesting();
+    EXPECT_EQ(grid.Width(), 40);
+    EXPECT_EQ(grid.Height(), 12);
+    VtScreen vt(40, 12);
+    vt.Feed("XXXXXXXXXX");
+    vt.Feed(pty_.Drain());
+    EXPECT_TRUE(vt.errors.empty()) << vt.errors.front();
+    EXPECT_EQ(vt.Row(0), std::string(40, ' '));
+    EXPECT_EQ(vt.x, 3);
+    EXPECT_EQ(vt.y, kHeight - 1) << "the cursor stays where it was put";
+
+    // Drawing goes on at the new size.
+    const port::Rect log{0, 0, 39, 10};
+    ASSERT_TRUE(port::ScrollScreen(out_, log, &log, port::Coord{0, -1}, port::CharInfo{' ', 7}));
+    std::uint32_t written = 0;
+    ASSERT_TRUE(port::WriteCells(out_, "after", 5, port::Coord{35, 10}, &written));
+    ASSERT_TRUE(port::SetCursorPosition(out_, port::Coord{0, 11}));
+    vt.Feed(pty_.Drain());
+    EXPECT_TRUE(vt.errors.empty()) << vt.errors.front();
+    EXPECT_EQ(vt.Row(10), std::string(35, ' ') + "after");
+    EXPECT_EQ(grid.RowText(10), vt.Row(10));
+
+    // The terminal is left on its new last row.
+    port::posix::DetachConsoleForTesting();
+    vt.Feed(pty_.Drain());
+    EXPECT_EQ(vt.y, 11);
+}
+
+TEST_F(TerminalTest, ASignalDuringTheWaitSignalsTheInputInsteadOfFailingIt) {
+    ASSERT_TRUE(port::SetInputMode(in_, 28));
+    const pthread_t waiter = ::pthread_self();
+    std::thread resizer([waiter] {
+        ::usleep(30000);
+        ::pthread_kill(waiter, SIGWINCH);
+    });
+    port::Handle rows[1] = {in_};
+    const std::uint32_t result = port::WaitAny(1, rows);
+    resizer.join();
+    EXPECT_EQ(result, 0u);
+    std::uint32_t count = 0;
+    ASSERT_TRUE(port::CountInputEvents(in_, &count));
+    EXPECT_EQ(count, 1u) << "a buffer-size record, even for the same size";
+    port::InputRecord record{};
+    std::uint32_t read = 0;
+    ASSERT_TRUE(port::ReadInputRecord(in_, &record, &read));
+    EXPECT_EQ(record.eventType, port::kWindowBufferSizeEventType);
+    EXPECT_EQ(record.bufferSize.size.X, kWidth);
+}
+
+TEST_F(TerminalTest, BytesThatArriveDuringTheSleepAreStampedAsTheyCome) {
+    ASSERT_TRUE(port::SetInputMode(in_, 28));
+    // Escape, then a key a moment later, both before the program reads: as
+    // with a manager that pauses between its passes.
+    pty_.Type("\x1b");
+    const int master = pty_.master;
+    std::thread typist([master] {
+        ::usleep(20000);
+        [[maybe_unused]] ssize_t n = ::write(master, "xyz", 3);
+    });
+    port::SleepMs(80);
+    typist.join();
+    std::vector<port::KeyEvent> events;
+    EXPECT_EQ(Keys(in_, &events), "\x1bxyz");
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].virtualKeyCode, port::kVkEscape);
+    EXPECT_EQ(events[1].virtualKeyCode, 'X');
+    EXPECT_EQ(events[1].controlKeyState, 0u);
+
+    // ESC and a key in one write: the key with Alt, and no Escape.
+    events.clear();
+    pty_.Type("\x1bk");
+    port::SleepMs(10);
+    EXPECT_EQ(Keys(in_, &events), "k");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].controlKeyState, port::kLeftAltPressed);
+
+    // Alt+Left as PuTTY sends it, and as xterm does: one character left.
+    events.clear();
+    pty_.Type("\x1b\x1b[D");
+    pty_.Type("\x1b[1;3D");
+    Keys(in_, &events);
+    ASSERT_EQ(events.size(), 2u);
+    for (const port::KeyEvent& key : events) {
+        EXPECT_EQ(key.virtualKeyCode, port::kVkLeft);
+        EXPECT_EQ(key.controlKeyState, port::kLeftAltPressed);
+    }
+}
+
+TEST_F(TerminalTest, WithoutRawModeTheSleepReadsNothing) {
+    pty_.Type("ab\n");
+    port::SleepMs(5);
+    int waiting = 0;
+    ASSERT_EQ(::ioctl(pty_.slave, FIONREAD, &waiting), 0);
+    EXPECT_EQ(waiting, 3);
 }
 
 TEST(TerminalGone, EndsTheProgramAsAHangUp) {

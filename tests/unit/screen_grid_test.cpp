@@ -93,4 +93,64 @@ TEST(ScreenGrid, ScrollWithoutClipChangesOnlyTheBufferAndRejectsOutsideRects) {
     EXPECT_FALSE(grid.Scroll(Rect{5, 5, 6, 6}, nullptr, Coord{0, 0}, CharInfo{' ', 7}));
 }
 
+TEST(ScreenGrid, ScrollReportsTheRectangleItChanged) {
+    ScreenGrid grid;
+    grid.Reset(6, 5);
+    FillRows(grid);
+    Rect changed{};
+    const Rect log{0, 0, 5, 3};
+    ASSERT_TRUE(grid.Scroll(log, &log, Coord{0, -1}, CharInfo{' ', 7}, &changed));
+    EXPECT_EQ(0, changed.Left);
+    EXPECT_EQ(0, changed.Top);
+    EXPECT_EQ(5, changed.Right);
+    EXPECT_EQ(3, changed.Bottom);
+
+    // A block moved right and down, without a clip: source and target.
+    ASSERT_TRUE(grid.Scroll(Rect{1, 1, 2, 2}, nullptr, Coord{3, 2}, CharInfo{'.', 7}, &changed));
+    EXPECT_EQ(1, changed.Left);
+    EXPECT_EQ(1, changed.Top);
+    EXPECT_EQ(4, changed.Right);
+    EXPECT_EQ(3, changed.Bottom);
+
+    // Moved wholly outside a clip that holds none of it: nothing changes.
+    const Rect clip{5, 4, 5, 4};
+    ASSERT_TRUE(grid.Scroll(Rect{0, 0, 1, 1}, &clip, Coord{2, 0}, CharInfo{'.', 7}, &changed));
+    EXPECT_GT(changed.Left, changed.Right);
+}
+
+// Whatever the request, no cell outside the reported rectangle changes.
+TEST(ScreenGrid, NoCellOutsideTheReportedRectangleChanges) {
+    const int w = 7, h = 6;
+    unsigned seed = 12345;
+    auto next = [&seed](int range) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>((seed >> 16) % static_cast<unsigned>(range));
+    };
+    for (int round = 0; round < 2000; ++round) {
+        ScreenGrid grid;
+        grid.Reset(w, h);
+        FillRows(grid);
+        const ScreenGrid before = grid;
+        auto r = [&](int range) { return static_cast<std::int16_t>(next(range + 4) - 2); };
+        Rect scroll{r(w), r(h), r(w), r(h)};
+        Rect clip{r(w), r(h), r(w), r(h)};
+        Coord destination{r(w), r(h)};
+        Rect changed{};
+        const bool useClip = next(2) == 0;
+        if (!grid.Scroll(scroll, useClip ? &clip : nullptr, destination, CharInfo{'#', 9},
+                         &changed))
+            continue;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const bool inside = x >= changed.Left && x <= changed.Right && y >= changed.Top &&
+                                    y <= changed.Bottom;
+                if (inside)
+                    continue;
+                EXPECT_EQ(before.At(x, y).character, grid.At(x, y).character)
+                    << "round " << round << " cell " << x << "," << y;
+                EXPECT_EQ(before.At(x, y).attributes, grid.At(x, y).attributes);
+            }
+    }
+}
+
 } // namespace
