@@ -67,6 +67,8 @@ int ManagerMain() {
             PrintMessage("Could not open zelkappmgr.ini!");
             return 0;
         }
+        for (int line : ini->MalformedHeaderLines())
+            PrintMessage("Ignored malformed section header in line %d of zelkappmgr.ini.", line);
 
         bool disableCloseButton = true;
         ini->GetBool("General", "DisableCloseButton", disableCloseButton);
