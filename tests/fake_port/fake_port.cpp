@@ -1,11 +1,8 @@
 #include "fake_port.h"
 
-#include "app/event_loop.h"
-#include "console/console.h"
 #include "port/console.h"
 #include "port/process.h"
 #include "port/system.h"
-#include "supervisor/app_entry.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -89,13 +86,6 @@ void Reset(int width, int height) {
     s = State();
     s.screen.Reset(width, height);
     In() = Internals();
-
-    for (int i = 0; i < appTable.count; ++i)
-        delete appTable.entries[i];
-    appTable = AppTable{};
-    waitTable = WaitTable{};
-    RunningFlag = true;
-    console = Console();
 }
 
 port::Handle InputHandle() {

@@ -81,8 +81,8 @@ struct State {
 
 State& Get();
 
-// Everything back to defaults with a blank screen of the given size and the
-// core's console, tables and flags rebuilt over it.
+// Everything back to defaults with a blank screen of the given size. The
+// core's own state is reset apart (ResetManagerForTesting).
 void Reset(int width = 80, int height = 25);
 
 // The console input handle and the handles held open by the core.

@@ -27,7 +27,7 @@ void Second(ArgReader*) {
 class CommandTableTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset(80, 40);
+        test::Reset(80, 40);
         ran.clear();
     }
     static void SetLine(const std::string& text) {
