@@ -58,8 +58,18 @@ int ManagerMain() {
         return 0;
     }
 
-    if (port::CreateInstanceGuard(kInstanceName) == port::GuardResult::AlreadyExists)
+    switch (port::CreateInstanceGuard(kInstanceName)) {
+    case port::GuardResult::AlreadyExists:
         return 0;
+    case port::GuardResult::Refused:
+        // Said after the terminal is given back, so that nothing erases it.
+        port::RestoreConsole();
+        std::fprintf(stderr, "zelkappmgr: %s; not started.\n", port::InstanceGuardProblem());
+        return 1;
+    case port::GuardResult::Created:
+    case port::GuardResult::Failed:
+        break;
+    }
 
     {
         auto ini = std::make_unique<IniFile>(kConfigFileName);

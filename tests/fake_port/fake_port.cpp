@@ -178,6 +178,9 @@ Handle StdOutput() {
 Handle StdInput() {
     return fake::kInput;
 }
+void RestoreConsole() {
+    Get().consoleRestored = true;
+}
 std::uint32_t LastError() {
     return fake::In().lastError;
 }
@@ -300,10 +303,16 @@ void Close(Handle handle) {
 }
 
 GuardResult CreateInstanceGuard(const char*) {
+    if (!Get().guardRefusal.empty())
+        return GuardResult::Refused;
     if (Get().guardTaken)
         return GuardResult::AlreadyExists;
     Get().guardTaken = true;
     return GuardResult::Created;
+}
+
+const char* InstanceGuardProblem() {
+    return Get().guardRefusal.c_str();
 }
 
 void SetWindowTitle(const char* title) {

@@ -58,6 +58,8 @@ struct State {
 
     // Single-instance guard and window.
     bool guardTaken = false;
+    std::string guardRefusal; // non-empty: the guard is refused with this text
+    bool consoleRestored = false;
     std::string windowTitle;
     bool closeItemRemoved = false;
 

@@ -73,6 +73,19 @@ TEST_F(StartupTest, ASecondCopyLeavesSilently) {
     EXPECT_EQ(0, fake::Get().waits);
 }
 
+TEST_F(StartupTest, ARefusedGuardSaysWhyOnStandardErrorAfterTheConsoleIsGivenBack) {
+    fake::Get().guardRefusal = "/tmp/zelkappmgr-1000 belongs to another user (uid 0)";
+    Config("[Applications]\nA=C:\\a.exe\n");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(1, ManagerMain());
+    EXPECT_EQ("zelkappmgr: /tmp/zelkappmgr-1000 belongs to another user (uid 0); not started.\n",
+              ::testing::internal::GetCapturedStderr());
+    EXPECT_TRUE(fake::Get().consoleRestored);
+    EXPECT_TRUE(test::LogMessages().empty());
+    EXPECT_TRUE(fake::Get().launches.empty());
+    EXPECT_EQ("", fake::Get().windowTitle);
+}
+
 TEST_F(StartupTest, WithoutAConsoleNothingIsTouched) {
     fake::Get().consoleAvailable = false;
     const int outputCallsBefore = fake::Get().outputCalls;
