@@ -75,8 +75,18 @@ int ManagerMain() {
         return 0;
     }
 
-    if (port::CreateInstanceGuard(kInstanceName) == port::GuardResult::AlreadyExists)
+    switch (port::CreateInstanceGuard(kInstanceName)) {
+    case port::GuardResult::AlreadyExists:
         return 0;
+    case port::GuardResult::Refused:
+        // Said after the terminal is given back, so that nothing erases it.
+        port::RestoreConsole();
+        std::fprintf(stderr, "zelkappmgr: %s; not started.\n", port::InstanceGuardProblem());
+        return 1;
+    case port::GuardResult::Created:
+    case port::GuardResult::Failed:
+        break;
+    }
 
     {
         auto ini = std::make_unique<IniFile>(kConfigFileName);
@@ -84,6 +94,8 @@ int ManagerMain() {
             PrintMessage("Could not open zelkappmgr.ini!");
             return 0;
         }
+        for (int line : ini->MalformedHeaderLines())
+            PrintMessage("Ignored malformed section header in line %d of zelkappmgr.ini.", line);
 
         bool disableCloseButton = true;
         ini->GetBool("General", "DisableCloseButton", disableCloseButton);

@@ -8,7 +8,8 @@ inline constexpr char kConfigFileName[] = "zelkappmgr.ini";
 inline constexpr char kInstanceName[] = "ZelkAppMgr";
 inline constexpr char kWindowTitle[] = "Zelk Application Manager";
 
-// The whole program; returns its exit code, which is always 0.
+// The whole program; returns its exit code: 0, or 1 when the single-instance
+// guard could not be established safely.
 int ManagerMain();
 
 // Creates one application per entry of every [Applications] section, in

@@ -2,12 +2,24 @@
 
 #include "common/text.h"
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 namespace {
 
 const char kBlanks[] = " \r\n\t";
+
+// Read-only, text mode, shared with other programs; never inherited by the
+// applications the manager starts.
+#if defined(_WIN32)
+const char kOpenMode[] = "rN";
+#else
+const char kOpenMode[] = "re";
+#endif
+
+// The UTF-8 byte-order mark some editors write at the start of a file.
+const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 } // namespace
 
@@ -25,38 +37,77 @@ IniFile::IniFile(const std::string& fileName) {
 
 IniFile::~IniFile() {
     Clear();
-    if (stream.is_open())
-        stream.close();
+    if (file != nullptr)
+        std::fclose(file);
 }
 
 bool IniFile::Load(const std::string& fileName) {
-    if (stream.is_open())
-        stream.close();
-    stream.clear();
+    if (file != nullptr) {
+        std::fclose(file);
+        file = nullptr;
+    }
     // A directory is no configuration file, even where the system lets a
-    // stream be opened on it.
+    // file be opened on it.
     std::error_code error;
     if (std::filesystem::is_directory(fileName, error))
         return false;
-    stream.open(fileName, std::ios::in);
-    if (!stream.is_open())
+    file = std::fopen(fileName.c_str(), kOpenMode);
+    bufferStart = bufferEnd = 0;
+    if (file == nullptr)
         return false;
     Parse();
     return true;
+}
+
+bool IniFile::ReadLine(std::string& line) {
+    line.clear();
+    if (file == nullptr)
+        return false;
+    for (;;) {
+        if (bufferStart == bufferEnd) {
+            bufferStart = 0;
+            bufferEnd = std::fread(buffer, 1, sizeof buffer, file);
+            // The end of the file or a read error: the last line needs no
+            // line feed.
+            if (bufferEnd == 0)
+                return !line.empty();
+        }
+        const char* begin = buffer + bufferStart;
+        const std::size_t available = bufferEnd - bufferStart;
+        const void* feed = std::memchr(begin, '\n', available);
+        if (feed != nullptr) {
+            const std::size_t length =
+                static_cast<std::size_t>(static_cast<const char*>(feed) - begin);
+            line.append(begin, length);
+            bufferStart += length + 1;
+            return true;
+        }
+        line.append(begin, available);
+        bufferStart = bufferEnd;
+    }
 }
 
 void IniFile::Parse() {
     Clear();
     IniSection* current = nullptr;
     std::string line;
-    while (std::getline(stream, line)) {
+    int number = 0;
+    while (ReadLine(line)) {
+        ++number;
+        if (number == 1 && line.compare(0, 3, kByteOrderMark) == 0)
+            line.erase(0, 3);
         line = Trim(line, kBlanks);
         if (!line.empty() && (line[0] == '#' || line[0] == ';'))
             continue;
         if (!line.empty() && line[0] == '[') {
             std::string::size_type close = line.find(']');
-            if (close == std::string::npos)
+            if (close == std::string::npos) {
+                // What follows was meant for another section: it must not
+                // land in the one above.
+                malformedHeaders.push_back(number);
+                current = nullptr;
                 continue;
+            }
             auto section = std::make_unique<IniSection>();
             section->name = line.substr(1, close - 1);
             current = section.get();
@@ -77,10 +128,11 @@ void IniFile::Parse() {
 
 void IniFile::Clear() {
     sections.clear();
+    malformedHeaders.clear();
 }
 
 bool IniFile::IsOpen() const {
-    return stream.is_open();
+    return file != nullptr;
 }
 
 bool IniFile::GetString(const std::string& section, const std::string& key,

@@ -1,8 +1,10 @@
 // Reader of INI files: ordered sections of ordered key/value entries, with
-// string and boolean lookups. It never writes the file and reports nothing.
+// string and boolean lookups. It never writes the file and reports nothing:
+// what it skipped is recorded for the caller to report.
 #pragma once
 
-#include <fstream>
+#include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,12 +28,17 @@ class IniFile {
 
     // Opens the file and parses it. False, changing nothing, when it cannot be opened.
     bool Load(const std::string& fileName);
-    // Rebuilds the sections from the open stream.
+    // Rebuilds the sections from the rest of the open file.
     void Parse();
     void Clear();
     bool IsOpen() const;
 
     const std::vector<std::unique_ptr<IniSection>>& Sections() const { return sections; }
+
+    // The lines (counted from 1) that began with '[' but had no ']': each
+    // one ends the section before it, and the lines after it belong to no
+    // section until the next valid header.
+    const std::vector<int>& MalformedHeaderLines() const { return malformedHeaders; }
 
     // The first value of `key` in any section named `section`, in file order.
     // `out` keeps its value when nothing is found.
@@ -40,8 +47,17 @@ class IniFile {
     bool GetBool(const std::string& section, const std::string& key, bool& out) const;
 
   private:
-    std::ifstream stream;
+    // Reads the next line without its line feed; false at the end of the
+    // file or on a read error.
+    bool ReadLine(std::string& line);
+
+    std::FILE* file = nullptr;
+    // Bytes read ahead of the current line: buffer[bufferStart, bufferEnd).
+    char buffer[4096];
+    std::size_t bufferStart = 0;
+    std::size_t bufferEnd = 0;
     std::vector<std::unique_ptr<IniSection>> sections;
+    std::vector<int> malformedHeaders;
 };
 
 // `text` without the leading and trailing bytes found in `blanks`.

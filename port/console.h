@@ -17,6 +17,12 @@ bool ConsoleAvailable();
 Handle StdOutput();
 Handle StdInput();
 
+// Gives the terminal back as the program found it (its mode, scroll region
+// and cursor), for a program that ends with a message on standard error:
+// what is written afterwards stays on the screen. The console is not used
+// again afterwards.
+void RestoreConsole();
+
 // The size of the screen buffer in cells.
 bool GetScreenSize(Handle output, Coord* size);
 

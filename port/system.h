@@ -31,12 +31,16 @@ void Close(Handle handle);
 enum class GuardResult {
     Created,       // this process now holds the name
     AlreadyExists, // another process holds it
-    Failed,        // neither could be established
+    Failed,        // neither could be established; the program may go on
+    Refused,       // cannot be established safely: the program must not run
 };
 
 // Claims the named single-instance marker for this process. It is held until
 // the process ends and is never inherited by child processes.
 GuardResult CreateInstanceGuard(const char* name);
+
+// Why the last CreateInstanceGuard gave Refused, as one line of text.
+const char* InstanceGuardProblem();
 
 // Sets the title of the console window (or terminal).
 void SetWindowTitle(const char* title);

@@ -58,4 +58,14 @@ int FdinfoPid(int fd);
 // original. Returns the new descriptor, or -1 with errno set.
 int AboveStandardDescriptors(int fd);
 
+// --- runtime_directory.cpp -------------------------------------------------
+
+// The directory of this user's own that holds the single-instance lock (and
+// any other endpoint only this user may reach): $XDG_RUNTIME_DIR when it is
+// this user's and private, else <temporary folder>/zelkappmgr-<uid>, created
+// when missing and verified (this user's, mode 0700, not a link). Returns its
+// path, or an empty string with *problem set to one line saying why there is
+// none.
+std::string RuntimeDirectory(std::string* problem);
+
 } // namespace port::posix

@@ -208,6 +208,10 @@ Handle StdInput() {
     return s.input;
 }
 
+void RestoreConsole() {
+    RestoreTerminal();
+}
+
 bool GetScreenSize(Handle output, Coord* size) {
     if (!CheckOutput(output))
         return false;

@@ -2,6 +2,7 @@
 // children. A child is reaped only when no handle of its pid remains open,
 // so its pid cannot be reused while the core may still use it.
 #include "port/posix/backend.h"
+#include "port/posix/syscalls.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -77,8 +78,8 @@ bool TryReap(Reap& reap) {
     }
     for (;;) {
         siginfo_t info{};
-        int rc = ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(reap.fd), &info,
-                          WEXITED | WNOHANG);
+        int rc = sys.waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(reap.fd), &info,
+                            WEXITED | WNOHANG);
         if (rc == 0) {
             if (info.si_pid != 0) { // reaped
                 CloseNoIntr(reap.fd);
@@ -100,13 +101,13 @@ bool TryReap(Reap& reap) {
 int FdinfoPid(int fd) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/self/fdinfo/%d", fd);
-    int file = ::open(path, O_RDONLY | O_CLOEXEC);
+    int file = sys.openat(AT_FDCWD, path, O_RDONLY | O_CLOEXEC, 0);
     if (file < 0)
         return 0;
     char text[1024];
     ssize_t n;
     do {
-        n = ::read(file, text, sizeof text - 1);
+        n = sys.read(file, text, sizeof text - 1);
     } while (n < 0 && errno == EINTR);
     ::close(file);
     if (n <= 0)

@@ -1,9 +1,9 @@
-// Waiting, sleeping, closing handles, the single-instance guard and the
-// terminal's title.
+// Waiting, sleeping, closing handles and the terminal's title.
 #include "port/system.h"
 
 #include "port/console.h"
 #include "port/posix/backend.h"
+#include "port/posix/syscalls.h"
 #include "port/posix/test_hooks.h"
 
 #include <algorithm>
@@ -12,8 +12,6 @@
 #include <cstring>
 #include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -77,7 +75,7 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
         else if (timeoutMs != kWaitForever)
             limit = static_cast<int>(
                 std::min<std::uint64_t>(deadline - std::min(deadline, NowMs()), 0x7FFFFFFF));
-        int ready = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), limit);
+        int ready = posix::sys.poll(fds.data(), static_cast<nfds_t>(fds.size()), limit);
         if (ready < 0 && errno == EINTR)
             continue; // a signal (a size change, say): look again
         if (ready < 0) {
@@ -118,40 +116,6 @@ void Close(Handle handle) {
     if (handle <= 2 || handle > 0x7FFFFFFF || posix::IsConsoleHandle(handle))
         return; // never ours to close
     posix::CloseDescriptor(static_cast<int>(handle));
-}
-
-GuardResult CreateInstanceGuard(const char* name) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        posix::SetError(errno);
-        return GuardResult::Failed;
-    }
-    fd = posix::AboveStandardDescriptors(fd);
-    if (fd < 0) {
-        posix::SetError(errno);
-        return GuardResult::Failed;
-    }
-    // An abstract name (leading NUL): no file, gone with the process.
-    const std::string abstract =
-        std::string(name) + "-" + std::to_string(static_cast<unsigned long>(::getuid()));
-    struct sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    if (abstract.size() + 1 > sizeof address.sun_path) {
-        ::close(fd);
-        posix::SetError(ENAMETOOLONG);
-        return GuardResult::Failed;
-    }
-    std::memcpy(address.sun_path + 1, abstract.data(), abstract.size());
-    const socklen_t length =
-        static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + abstract.size());
-    if (::bind(fd, reinterpret_cast<const struct sockaddr*>(&address), length) != 0) {
-        const int error = errno;
-        ::close(fd);
-        posix::SetError(error);
-        return error == EADDRINUSE ? GuardResult::AlreadyExists : GuardResult::Failed;
-    }
-    // Held (never closed) until the process ends.
-    return GuardResult::Created;
 }
 
 void SetWindowTitle(const char* title) {

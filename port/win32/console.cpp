@@ -67,6 +67,10 @@ Handle StdInput() {
     return StandardHandle(STD_INPUT_HANDLE);
 }
 
+void RestoreConsole() {
+    // Nothing of the console hides what is written to it afterwards.
+}
+
 bool GetScreenSize(Handle output, Coord* size) {
     if (RefuseWithoutConsole())
         return false;

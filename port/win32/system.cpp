@@ -57,6 +57,10 @@ GuardResult CreateInstanceGuard(const char* name) {
     return GuardResult::Created;
 }
 
+const char* InstanceGuardProblem() {
+    return ""; // the mutex is never refused: a failure lets the program go on
+}
+
 void SetWindowTitle(const char* title) {
     if (HWND window = ConsoleWindow()) {
         ::SetWindowTextA(window, title);

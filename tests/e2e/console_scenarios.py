@@ -199,11 +199,10 @@ def tab_completion(d):
     pane.clear_log()
     pane.keys("Tab")
     rows = pane.wait_messages([ALL_MATCHES])
-    check(len(ALL_MATCHES) == 89, "the expected text itself is wrong")
     stamp = rows[22][:20]
     check(
         rows[22] == stamp + ALL_MATCHES[:60] and rows[23] == " " * 20 + ALL_MATCHES[60:],
-        "the 89 characters should take rows 22 and 23:\n" + format_screen(rows),
+        "the listing should take rows 22 and 23:\n" + format_screen(rows),
     )
     pane.wait_input("", 0)
 

@@ -1,7 +1,10 @@
 """Drives the real manager in a tmux pane for the end-to-end scenarios.
 
 Every Driver owns one private tmux server (socket "zelk-e2e-<pid>", no
-configuration file), in which each started program gets a detached session of
+configuration file) and one private runtime directory (a fresh mode 0700
+directory as XDG_RUNTIME_DIR of everything the server runs), where the Linux
+manager takes its single-instance lock: a test run never meets another run's
+manager, nor one of the same user outside the tests, in which each started program gets a detached session of
 its own: one pane of a chosen size, in a chosen working directory. Panes stay
 after their program ended (remain-on-exit), so that the last screen and the
 exit status can be read; a small shell wrapper in the pane records the status
@@ -369,6 +372,7 @@ class Driver:
         self.tracked_logs = []
         self.status_dir = None
         self.sanitizer_dir = tempfile.mkdtemp(prefix="zelk-e2e-sanitizer-")
+        self.runtime_dir = tempfile.mkdtemp(prefix="zelk-e2e-runtime-")
         exe = ".exe" if mode == "wine" else ""
         self.manager = os.path.join(self.build_dir, "zelkappmgr" + exe)
         self.helper = os.path.join(self.build_dir, "tests", "helpers", "zelk_helper" + exe)
@@ -388,6 +392,7 @@ class Driver:
     def tmux(self, *args):
         result = subprocess.run(
             [self.tmux_bin, "-L", self.socket, "-f", "/dev/null", *args],
+            env=self.environment(),
             stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
@@ -439,6 +444,9 @@ class Driver:
         for d in self.temp_dirs:
             shutil.rmtree(d, ignore_errors=True)
         self.temp_dirs = []
+        if self.runtime_dir:
+            shutil.rmtree(self.runtime_dir, ignore_errors=True)
+            self.runtime_dir = None
         # Reports, if any, stay for sanitizer_reports().
         if self.sanitizer_dir and not os.listdir(self.sanitizer_dir):
             os.rmdir(self.sanitizer_dir)
@@ -452,14 +460,26 @@ class Driver:
         return False
 
     # -- programs ----------------------------------------------------------
-    def manager_command(self):
+    def environment(self):
+        """The environment of the tmux server, and so of every pane."""
+        return dict(os.environ, XDG_RUNTIME_DIR=self.runtime_dir)
+
+    def manager_command(self, environment=None):
+        """The command that starts the manager; `environment` maps variable
+        names to values for it, None removing a variable (natively only)."""
         if self.mode == "native":
             # In a sanitizer build every report goes to a file of the run,
             # which run.py checks after the scenario: a report written while
             # the program ends on the panes' hangup would not be seen
             # otherwise. Other builds ignore these variables.
+            environment = sorted((environment or {}).items())
+            changes = []
+            for name, value in environment:  # env takes its options first
+                changes += ["-u", name] if value is None else []
+            changes += ["%s=%s" % (n, v) for n, v in environment if v is not None]
             return [
                 "env",
+                *changes,
                 "ASAN_OPTIONS=log_path=%s/asan" % self.sanitizer_dir,
                 "UBSAN_OPTIONS=log_path=%s/ubsan:print_stacktrace=1" % self.sanitizer_dir,
                 self.manager,
@@ -469,12 +489,12 @@ class Driver:
             self.manager,
         ]
 
-    def start(self, cwd, width=80, height=25, command=None):
-        """Starts `command` (default: the manager) in a new pane of its own
-        and returns the Pane. A small shell wrapper runs it and writes its
-        exit status to a file; it prints nothing and leaves the terminal
-        alone."""
-        argv = self.manager_command() if command is None else command
+    def start(self, cwd, width=80, height=25, command=None, environment=None):
+        """Starts `command` (default: the manager, with the changes of
+        `environment` to its variables) in a new pane of its own and returns
+        the Pane. A small shell wrapper runs it and writes its exit status to
+        a file; it prints nothing and leaves the terminal alone."""
+        argv = self.manager_command(environment) if command is None else command
         self.counter += 1
         name = "p%d" % self.counter
         if self.status_dir is None:

@@ -270,3 +270,107 @@ def hostile_config(d):
     status = pane.wait_dead()
     check(status == 0, "directory as configuration: exit status %r" % status)
     check_no_config_screen(pane, pane.screen())
+
+
+ABSTRACT_HOLDER = """import socket, sys, time
+holder = socket.socket(socket.AF_UNIX)
+holder.bind("\\0" + sys.argv[1])
+print("bound", flush=True)
+time.sleep(600)
+"""
+
+
+@scenario("guard_of_another_user", modes=("native",))
+def guard_of_another_user(d):
+    """Another user holding the abstract socket name the guard once used does
+    not keep the manager from starting. A lock directory that is not the
+    user's own refuses the start with one line on the screen and exit code 1."""
+    import socket
+    import subprocess
+    import sys
+
+    name = "ZelkAppMgr-%d" % os.getuid()
+    holder_argv = [sys.executable, "-c", ABSTRACT_HOLDER, name]
+    if os.geteuid() == 0:
+        holder_argv = ["setpriv", "--reuid", "nobody", "--regid", "nogroup",
+                       "--clear-groups"] + holder_argv
+    holder = subprocess.Popen(holder_argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              text=True)
+    try:
+        check(holder.stdout.readline().strip() == "bound", "the other user could not bind")
+        probe = socket.socket(socket.AF_UNIX)
+        try:
+            probe.bind("\0" + name)
+            taken = False
+        except OSError:
+            taken = True
+        finally:
+            probe.close()
+        check(taken, "the abstract name is not held")
+
+        work = d.temp_dir("guard")
+        app, log = forever_app(d, work, "keeper")
+        write_app_ini(d, work, [app])
+        pane = d.start_manager(work)
+        wait_starts(d, log, 1)
+        pane.enter_line("quit")
+        check(pane.wait_dead() == 0, "quit: exit status is not 0")
+    finally:
+        holder.kill()
+        holder.wait()
+
+    # A lock directory under the temporary folder that is another user's (a
+    # link, where the test may not give a directory away).
+    temporary = d.temp_dir("guardtmp")
+    own = os.path.join(temporary, "zelkappmgr-%d" % os.geteuid())
+    if os.geteuid() == 0:
+        os.mkdir(own, 0o700)
+        os.chown(own, 65534, 65534)
+        reason = "%s belongs to another user (uid 65534)" % own
+    else:
+        os.symlink(temporary, own)
+        reason = "%s is not a directory but a link or a file" % own
+    pane = d.start(work, width=200, environment={"XDG_RUNTIME_DIR": None, "TMPDIR": temporary})
+    status = pane.wait_dead()
+    rows = pane.screen()
+    check(status == 1, "a refused guard: exit status %r, expected 1" % status)
+    expected = "zelkappmgr: %s; not started." % reason
+    check([r for r in rows if r.strip()] == [expected],
+          "the screen should hold the one line %r:\n%s" % (expected, format_screen(rows)))
+
+
+@scenario("malformed_header")
+def malformed_header(d):
+    """A section header without ']' is reported with its line number, and
+    the lines below it belong to no section: a parameter string meant for
+    [Parameters] is never started as a program."""
+    work = d.temp_dir("header")
+    (name, exe, params), log = forever_app(d, work, "web")
+    d.write_ini(work, "[Parameters]\nweb=%s\n[Applications]\nweb=%s\n[Parameters\nweb=--port 8080\n"
+                % (params, d.path(exe)))
+    pane = d.start_manager(work)
+    wait_starts(d, log, 1)
+    rows = pane.wait_text(r"Starting process web\.$")
+    messages = pane.messages(rows)
+    check("Ignored malformed section header in line 5 of zelkappmgr.ini." in messages,
+          "the malformed header was not reported:\n%s" % format_screen(rows))
+    check(not any("port" in m for m in messages),
+          "the parameter string was taken for an application:\n%s" % format_screen(rows))
+    pane.command("list", list_rows([("web", True)]))
+    pane.enter_line("quit")
+    check(pane.wait_dead() == 0, "quit: exit status is not 0")
+
+
+@scenario("byte_order_mark")
+def byte_order_mark(d):
+    """A configuration saved with a UTF-8 byte-order mark and CR LF line ends
+    starts its applications."""
+    work = d.temp_dir("bom")
+    (name, exe, params), log = forever_app(d, work, "keeper")
+    text = "[Applications]\r\nkeeper=%s\r\n[Parameters]\r\nkeeper=%s\r\n" % (d.path(exe), params)
+    d.write_ini(work, None, raw=b"\xef\xbb\xbf" + text.encode())
+    pane = d.start_manager(work)
+    wait_starts(d, log, 1)
+    pane.command("list", list_rows([("keeper", True)]))
+    pane.enter_line("quit")
+    check(pane.wait_dead() == 0, "quit: exit status is not 0")

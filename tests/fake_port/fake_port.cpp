@@ -1,12 +1,9 @@
 #include "fake_port.h"
 
-#include "app/event_loop.h"
-#include "console/console.h"
 #include "port/console.h"
 #include "port/file.h"
 #include "port/process.h"
 #include "port/system.h"
-#include "supervisor/app_entry.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -91,13 +88,6 @@ void Reset(int width, int height) {
     s = State();
     s.screen.Reset(width, height);
     In() = Internals();
-
-    for (int i = 0; i < appTable.count; ++i)
-        delete appTable.entries[i];
-    appTable = AppTable{};
-    waitTable = WaitTable{};
-    RunningFlag = true;
-    console = Console();
 }
 
 port::Handle InputHandle() {
@@ -208,6 +198,9 @@ Handle StdOutput() {
 }
 Handle StdInput() {
     return fake::kInput;
+}
+void RestoreConsole() {
+    Get().consoleRestored = true;
 }
 std::uint32_t LastError() {
     return fake::In().lastError;
@@ -341,10 +334,16 @@ void Close(Handle handle) {
 }
 
 GuardResult CreateInstanceGuard(const char*) {
+    if (!Get().guardRefusal.empty())
+        return GuardResult::Refused;
     if (Get().guardTaken)
         return GuardResult::AlreadyExists;
     Get().guardTaken = true;
     return GuardResult::Created;
+}
+
+const char* InstanceGuardProblem() {
+    return Get().guardRefusal.c_str();
 }
 
 void SetWindowTitle(const char* title) {

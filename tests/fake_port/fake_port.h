@@ -62,6 +62,8 @@ struct State {
 
     // Single-instance guard and window.
     bool guardTaken = false;
+    std::string guardRefusal; // non-empty: the guard is refused with this text
+    bool consoleRestored = false;
     std::string windowTitle;
     bool closeItemRemoved = false;
 
@@ -96,8 +98,8 @@ struct State {
 
 State& Get();
 
-// Everything back to defaults with a blank screen of the given size and the
-// core's console, tables and flags rebuilt over it.
+// Everything back to defaults with a blank screen of the given size. The
+// core's own state is reset apart (ResetManagerForTesting).
 void Reset(int width = 80, int height = 25);
 
 // The console input handle and the handles held open by the core.

@@ -385,7 +385,3 @@ TEST(ShortPathName, FailsForMissingFilesAndSmallBuffers) {
     EXPECT_EQ(port::ShortPathName("", out, sizeof out), 0u);
     EXPECT_EQ(port::ShortPathName("/bin/sleep", out, 3), 0u);
 }
-
-TEST(Process, PathSeparator) {
-    EXPECT_EQ(port::kPathSeparator, '/');
-}

@@ -1,58 +1,208 @@
-// The single-instance guard, sleeping and the error code.
+// The single-instance guard in the user's runtime directory, sleeping and
+// closing handles.
 #include "port/console.h"
+#include "port/posix/backend.h"
+#include "port/posix/syscalls.h"
 #include "port/system.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
 
-// A name of this test run's own, so that a running manager is not disturbed
-// (a claim is held until the process ends, so every call gives a new name).
+// A name of this test run's own: a claim is held until the process ends, so
+// every call gives a new name.
 std::string UniqueName(const char* base) {
     static int serial = 0;
     return std::string(base) + std::to_string(::getpid()) + "-" + std::to_string(++serial);
 }
 
-} // namespace
+bool IsCloseOnExecLink(const std::string& target) {
+    for (int fd = 3; fd < 1024; ++fd) {
+        char link[4096];
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(proc.c_str(), link, sizeof link - 1);
+        if (n <= 0 || std::string(link, static_cast<std::size_t>(n)) != target)
+            continue;
+        return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+    }
+    return false;
+}
 
-TEST(InstanceGuard, SecondClaimFindsTheFirst) {
+// Points XDG_RUNTIME_DIR and TMPDIR into a directory of the test's own and
+// puts everything back afterwards.
+class InstanceGuardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zelk-guard-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        base = pattern;
+        runtime = base + "/runtime";
+        temporary = base + "/tmp";
+        ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+        ASSERT_EQ(::mkdir(temporary.c_str(), 0777), 0);
+        Save("XDG_RUNTIME_DIR", savedRuntime);
+        Save("TMPDIR", savedTemporary);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        ::setenv("TMPDIR", temporary.c_str(), 1);
+        own = temporary + "/zelkappmgr-" + std::to_string(::geteuid());
+    }
+    void TearDown() override {
+        port::posix::RestoreSystemCalls();
+        Put("XDG_RUNTIME_DIR", savedRuntime);
+        Put("TMPDIR", savedTemporary);
+        ASSERT_EQ(std::system(("rm -rf '" + base + "'").c_str()), 0);
+    }
+    static void Save(const char* name, std::string& out) {
+        const char* value = std::getenv(name);
+        out = value ? std::string(1, '=') + value : "";
+    }
+    static void Put(const char* name, const std::string& saved) {
+        if (saved.empty())
+            ::unsetenv(name);
+        else
+            ::setenv(name, saved.c_str() + 1, 1);
+    }
+    static std::string Directory() {
+        std::string problem;
+        std::string path = port::posix::RuntimeDirectory(&problem);
+        return path.empty() ? "problem: " + problem : path;
+    }
+
+    std::string base, runtime, temporary, own;
+    std::string savedRuntime, savedTemporary;
+};
+
+TEST_F(InstanceGuardTest, ALockFileInTheRuntimeDirectoryIsHeldOnce) {
     const std::string name = UniqueName("ZelkPortGuardTest");
+    EXPECT_EQ(Directory(), runtime);
     EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created);
+    EXPECT_TRUE(IsCloseOnExecLink(runtime + "/" + name + ".lock"))
+        << "the lock is held by a close-on-exec descriptor";
     EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::AlreadyExists);
-    EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(EADDRINUSE));
+    EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(EWOULDBLOCK));
     const std::string other = name + "-other";
     EXPECT_EQ(port::CreateInstanceGuard(other.c_str()), port::GuardResult::Created);
 }
 
-TEST(InstanceGuard, TheNameIsAnAbstractSocketOfTheUser) {
-    const std::string name = UniqueName("ZelkPortGuardName");
-    ASSERT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created);
-    // Binding the documented address ourselves must find it taken.
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    const std::string abstract = name + "-" + std::to_string(::getuid());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    abstract.copy(address.sun_path + 1, abstract.size());
-    socklen_t length =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + abstract.size());
-    EXPECT_NE(::bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
-    EXPECT_EQ(errno, EADDRINUSE);
-    ::close(fd);
-    // No file was made for it.
-    EXPECT_NE(::access(name.c_str(), F_OK), 0);
+TEST_F(InstanceGuardTest, WithoutAPrivateRuntimeDirectoryOneOfOurOwnIsMade) {
+    ASSERT_EQ(::chmod(runtime.c_str(), 0755), 0);
+    EXPECT_EQ(Directory(), own) << "a runtime directory others may enter is passed over";
+    struct stat status {};
+    ASSERT_EQ(::lstat(own.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(::chmod(own.c_str(), 0755), 0);
+    EXPECT_EQ(Directory(), own);
+    ASSERT_EQ(::lstat(own.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u) << "our own directory is made private again";
+    const std::string name = UniqueName("ZelkPortGuardTmp");
+    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created);
+    EXPECT_EQ(::access((own + "/" + name + ".lock").c_str(), F_OK), 0);
 }
 
-TEST(System, SleepAndDecorations) {
-    port::SleepMs(0);
-    port::SleepMs(5);
-    port::RemoveCloseItem();
-    port::Close(port::kNullHandle); // ignored
-    SUCCEED();
+TEST_F(InstanceGuardTest, ALinkOrAnotherUsersDirectoryIsRefused) {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(::symlink(runtime.c_str(), own.c_str()), 0);
+    const std::string name = UniqueName("ZelkPortGuardLink");
+    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
+    EXPECT_EQ(std::string(port::InstanceGuardProblem()),
+              own + " is not a directory but a link or a file");
+    EXPECT_NE(::access((runtime + "/" + name + ".lock").c_str(), F_OK), 0)
+        << "nothing was made through the link";
+
+    ASSERT_EQ(::unlink(own.c_str()), 0);
+    ASSERT_EQ(::mkdir(own.c_str(), 0700), 0);
+    if (::chown(own.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "giving a directory away needs root";
+    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
+    EXPECT_EQ(std::string(port::InstanceGuardProblem()),
+              own + " belongs to another user (uid 65534)");
 }
+
+int FailingLockFileOpen(int directory, const char* path, int flags, mode_t mode) {
+    const std::size_t n = std::strlen(path);
+    if (n > 5 && std::strcmp(path + n - 5, ".lock") == 0) {
+        errno = EACCES;
+        return -1;
+    }
+    return port::posix::RealSystemCalls().openat(directory, path, flags, mode);
+}
+
+int FailingFlock(int, int) {
+    errno = ENOLCK;
+    return -1;
+}
+
+TEST_F(InstanceGuardTest, AFailingOpenOrLockIsRefusedWithItsReason) {
+    const std::string name = UniqueName("ZelkPortGuardFail");
+    const std::string lock = runtime + "/" + name + ".lock";
+    port::posix::sys.openat = FailingLockFileOpen;
+    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
+    EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(EACCES));
+    EXPECT_EQ(std::string(port::InstanceGuardProblem()),
+              "cannot open the lock file " + lock + ": " + std::strerror(EACCES));
+
+    port::posix::RestoreSystemCalls();
+    port::posix::sys.flock = FailingFlock;
+    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
+    EXPECT_EQ(std::string(port::InstanceGuardProblem()),
+              "cannot lock " + lock + ": " + std::strerror(ENOLCK));
+
+    port::posix::RestoreSystemCalls();
+    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created)
+        << "a refused claim held nothing";
+}
+
+double Elapsed(const timespec& from) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - from.tv_sec) * 1000.0 +
+           static_cast<double>(now.tv_nsec - from.tv_nsec) / 1e6;
+}
+
+void OnAlarm(int) {}
+
+TEST(System, ASleepInterruptedByASignalSleepsItsWholeTime) {
+    struct sigaction action {};
+    struct sigaction old {};
+    action.sa_handler = OnAlarm; // no SA_RESTART: the sleep is interrupted
+    ASSERT_EQ(::sigaction(SIGALRM, &action, &old), 0);
+    itimerval timer{};
+    timer.it_value.tv_usec = 5000;
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    ASSERT_EQ(::setitimer(ITIMER_REAL, &timer, nullptr), 0);
+    port::SleepMs(40);
+    const double slept = Elapsed(start);
+    ::sigaction(SIGALRM, &old, nullptr);
+    EXPECT_GE(slept, 40.0);
+}
+
+TEST(System, CloseLeavesStandardDescriptorsAndClosesOthers) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    const int low = ::dup2(pipeEnds[0], 200);
+    ASSERT_EQ(low, 200);
+    port::Close(port::kNullHandle);
+    port::Close(2);
+    EXPECT_NE(::fcntl(2, F_GETFD), -1) << "standard error stays open";
+    port::Close(low);
+    EXPECT_EQ(::fcntl(low, F_GETFD), -1) << "a handle of ours is closed";
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+}
+
+} // namespace

@@ -18,7 +18,7 @@ using Lines = std::vector<std::string>;
 class AppCommandsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset(100, 80);
+        test::Reset(100, 80);
         AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
         RegisterCommands();
     }

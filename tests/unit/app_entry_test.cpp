@@ -18,7 +18,7 @@ const std::string kToolShort = "C:\\Apps\\Tool\\tool.exe";
 class AppEntryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset(100, 60);
+        test::Reset(100, 60);
         AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
         fake::AddFile(kTool, kToolShort);
     }

@@ -27,7 +27,7 @@ void Second(ArgReader*) {
 class CommandTableTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset(80, 40);
+        test::Reset(80, 40);
         ran.clear();
     }
     static void SetLine(const std::string& text) {
@@ -104,7 +104,6 @@ TEST_F(CommandTableTest, TabOnAnEmptyLineListsEveryNameOverTwoRows) {
     HandleKey(port::KeyEvent{true, 1, port::kVkTab, '\t', 0});
     const std::string expected = "Multiple matches found: help list start stop restart startall "
                                  "stopall restartall cls quit";
-    EXPECT_EQ(89u, expected.size());
     EXPECT_EQ(expected, test::LastMessage());
     EXPECT_EQ(expected.substr(0, 60), fake::Row(37).substr(20));
     EXPECT_EQ(expected.substr(60), test::TrimRight(fake::Row(38).substr(20)));

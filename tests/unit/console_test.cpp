@@ -12,7 +12,7 @@ namespace {
 
 class ConsoleTest : public ::testing::Test {
   protected:
-    void SetUp() override { fake::Reset(80, 25); }
+    void SetUp() override { test::Reset(80, 25); }
 };
 
 std::string Cells(int y, int from, int to) {
@@ -20,7 +20,7 @@ std::string Cells(int y, int from, int to) {
 }
 
 TEST_F(ConsoleTest, ConstructionSetsTheGeometryAndPlacesTheCursorOnTheInputRow) {
-    fake::Reset(80, 300);
+    test::Reset(80, 300);
     EXPECT_EQ(28u, fake::Get().inputMode);
     EXPECT_EQ(299, fake::Get().cursor.Y);
     EXPECT_EQ(0, fake::Get().cursor.X);
@@ -171,7 +171,7 @@ TEST_F(ConsoleTest, AScrollFailingBetweenRowsKeepsWhatWasWritten) {
 }
 
 TEST_F(ConsoleTest, ANarrowScreenStillWrapsByWidth) {
-    fake::Reset(21, 6);
+    test::Reset(21, 6);
     WriteLogLine("abc");
     EXPECT_EQ("a", fake::Row(2).substr(20, 1));
     EXPECT_EQ("b", fake::Row(3).substr(20, 1));

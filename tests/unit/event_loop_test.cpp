@@ -2,6 +2,7 @@
 
 #include "fake_port.h"
 #include "port/system.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ void Record(WaitTable* table, std::int32_t index, void* context) {
 class EventLoopTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset();
+        test::Reset();
         calls.clear();
     }
 };

@@ -74,10 +74,13 @@ TEST_F(IniFileTest, HeadersAreTakenFromTheTrimmedLineUpToTheFirstBracket) {
     EXPECT_EQ("4", v);
 }
 
-TEST_F(IniFileTest, AHeaderWithoutClosingBracketIsIgnored) {
-    Write("[Lost\nbefore=1\n[One]\na=1\n[Broken\nb=2\n");
+TEST_F(IniFileTest, AHeaderWithoutClosingBracketEndsTheSectionAboveAndIsRecorded) {
+    Write("[Lost\nbefore=1\n[One]\na=1\n  [Broken\nb=2\n[Two]\nc=3\n");
     IniFile ini(path);
-    EXPECT_EQ("[One]a=1;b=2;\n", Dump(ini));
+    EXPECT_EQ("[One]a=1;\n[Two]c=3;\n", Dump(ini));
+    EXPECT_EQ((std::vector<int>{1, 5}), ini.MalformedHeaderLines());
+    ini.Clear();
+    EXPECT_TRUE(ini.MalformedHeaderLines().empty());
 }
 
 TEST_F(IniFileTest, LinesBeforeTheFirstHeaderAndLinesWithoutEqualsAreIgnored) {
@@ -133,13 +136,11 @@ TEST_F(IniFileTest, TheFirstMatchInFileOrderWins) {
     EXPECT_EQ(3u, ini.Sections()[0]->entries.size()) << "a repeated key is kept";
 }
 
-TEST_F(IniFileTest, AByteOrderMarkHidesTheFirstHeader) {
-    Write("\xEF\xBB\xBF[Applications]\nA=a.exe\n[Parameters]\nA=-x\n");
+TEST_F(IniFileTest, AByteOrderMarkAtTheStartIsSkipped) {
+    Write("\xEF\xBB\xBF[Applications]\r\nA=a.exe\r\n\xEF\xBB\xBF[Parameters]\r\nA=-x\r\n");
     IniFile ini(path);
-    ASSERT_EQ(1u, ini.Sections().size());
-    EXPECT_EQ("Parameters", ini.Sections()[0]->name);
-    std::string v;
-    EXPECT_FALSE(ini.GetString("Applications", "A", v));
+    EXPECT_EQ("[Applications]A=a.exe;A=-x;\n", Dump(ini))
+        << "only the mark at the start of the file is skipped: the second header is none";
 }
 
 TEST_F(IniFileTest, EmptyAndMissingFiles) {

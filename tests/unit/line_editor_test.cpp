@@ -27,7 +27,7 @@ void Remember(ArgReader* args) {
 class LineEditorTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset(80, 25);
+        test::Reset(80, 25);
         executed.clear();
         AddCommand("run", "Remembers its arguments", Remember);
     }
@@ -209,7 +209,7 @@ TEST_F(LineEditorTest, ALineStopsAt78CharactersIn80ColumnsInBothModes) {
 }
 
 TEST_F(LineEditorTest, AWideScreenLimitsALineTo255) {
-    fake::Reset(300, 10);
+    test::Reset(300, 10);
     Type(std::string(300, 'w'));
     EXPECT_EQ(255, Length());
     EXPECT_EQ('\0', console.historyText[0][255]);

@@ -16,7 +16,7 @@ using Ids = std::vector<std::uint32_t>;
 
 class ProcessTreeTest : public ::testing::Test {
   protected:
-    void SetUp() override { fake::Reset(100, 60); }
+    void SetUp() override { test::Reset(100, 60); }
     void TearDown() override { EXPECT_EQ(0, fake::BadCloses()); }
 };
 
@@ -65,7 +65,7 @@ TEST_F(ProcessTreeTest, ParentCyclesAndSelfParentsAreNotFollowed) {
     KillProcessTree(10);
     EXPECT_EQ((Ids{12, 11, 10}), fake::Get().killed);
 
-    fake::Reset(100, 60);
+    test::Reset(100, 60);
     fake::AddProcess(0, 0, "idle");
     fake::AddProcess(5, 0, "system");
     KillChildProcesses(0);

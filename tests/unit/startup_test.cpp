@@ -20,7 +20,7 @@ using Lines = std::vector<std::string>;
 class StartupTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset(100, 60);
+        test::Reset(100, 60);
         original = fs::current_path();
         dir = fs::temp_directory_path() /
               ("zelk-startup-" +
@@ -73,6 +73,19 @@ TEST_F(StartupTest, ASecondCopyLeavesSilently) {
     EXPECT_EQ(0, fake::Get().waits);
 }
 
+TEST_F(StartupTest, ARefusedGuardSaysWhyOnStandardErrorAfterTheConsoleIsGivenBack) {
+    fake::Get().guardRefusal = "/tmp/zelkappmgr-1000 belongs to another user (uid 0)";
+    Config("[Applications]\nA=C:\\a.exe\n");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(1, ManagerMain());
+    EXPECT_EQ("zelkappmgr: /tmp/zelkappmgr-1000 belongs to another user (uid 0); not started.\n",
+              ::testing::internal::GetCapturedStderr());
+    EXPECT_TRUE(fake::Get().consoleRestored);
+    EXPECT_TRUE(test::LogMessages().empty());
+    EXPECT_TRUE(fake::Get().launches.empty());
+    EXPECT_EQ("", fake::Get().windowTitle);
+}
+
 TEST_F(StartupTest, WithoutAConsoleNothingIsTouched) {
     fake::Get().consoleAvailable = false;
     const int outputCallsBefore = fake::Get().outputCalls;
@@ -87,14 +100,14 @@ TEST_F(StartupTest, WithoutAConsoleNothingIsTouched) {
 
 TEST_F(StartupTest, AScreenTooSmallForTheLayoutIsRefused) {
     for (auto size : {std::pair{20, 25}, std::pair{80, 1}}) {
-        fake::Reset(size.first, size.second);
+        test::Reset(size.first, size.second);
         testing::internal::CaptureStderr();
         EXPECT_EQ(0, ManagerMain());
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(std::string::npos, err.find("21 columns and 2 rows")) << err;
         EXPECT_FALSE(fake::Get().guardTaken);
     }
-    fake::Reset(21, 2);
+    test::Reset(21, 2);
     fake::Get().onWait = [](int) { RunningFlag = false; };
     Config("[General]\n");
     EXPECT_EQ(0, ManagerMain());
@@ -113,7 +126,7 @@ TEST_F(StartupTest, TheCloseButtonSettingDecidesTheCloseItemOnly) {
                  {"DisableCloseButton=Yes", false},
                  {"DisableCloseButton=true", false}};
     for (const auto& c : cases) {
-        fake::Reset(100, 60);
+        test::Reset(100, 60);
         fake::Get().onWait = [](int) { RunningFlag = false; };
         Config(std::string("[General]\n") + c.line + "\n");
         EXPECT_EQ(0, ManagerMain());
@@ -151,6 +164,20 @@ TEST_F(StartupTest, EveryApplicationsSectionIsWalkedInFileOrder) {
     EXPECT_EQ(nullptr, waitTable.contexts[0]);
     EXPECT_EQ(appTable.entries[0], waitTable.contexts[1]);
     EXPECT_EQ(6, waitTable.count);
+}
+
+TEST_F(StartupTest, MalformedHeadersAreReportedAndTheirLinesStartNothing) {
+    Files({"/srv/web"});
+    Config("[Applications]\nweb=/srv/web\n[Parameters\nweb=--port 8080\n[General\n");
+    EXPECT_EQ(0, ManagerMain());
+    const Lines log = test::LogMessages();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ("Ignored malformed section header in line 3 of zelkappmgr.ini.", log[0]);
+    EXPECT_EQ("Ignored malformed section header in line 5 of zelkappmgr.ini.", log[1]);
+    ASSERT_EQ(1, appTable.count);
+    ASSERT_EQ(1u, fake::Get().launches.size());
+    EXPECT_EQ("/srv/web", fake::Get().launches[0].file);
+    EXPECT_EQ("", fake::Get().launches[0].parameters);
 }
 
 TEST_F(StartupTest, EmptyKeysAndValuesStillMakeApplications) {

@@ -1,6 +1,7 @@
 // Reading the fake console screen back as log messages.
 #pragma once
 
+#include "app/reset_for_testing.h"
 #include "fake_port.h"
 
 #include <regex>
@@ -8,6 +9,13 @@
 #include <vector>
 
 namespace test {
+
+// A fresh fake system with a blank screen of the given size, and the
+// manager's state rebuilt over it as at start.
+inline void Reset(int width = 80, int height = 25) {
+    fake::Reset(width, height);
+    ResetManagerForTesting();
+}
 
 inline std::string TrimRight(std::string s) {
     while (!s.empty() && s.back() == ' ')
