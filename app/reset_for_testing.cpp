@@ -2,7 +2,10 @@
 
 #include "app/event_loop.h"
 #include "console/console.h"
+#include "console/log_file.h"
 #include "supervisor/app_entry.h"
+#include "supervisor/exit_report.h"
+#include "supervisor/retry_starts.h"
 
 void ResetManagerForTesting() {
     for (int i = 0; i < appTable.count; ++i)
@@ -11,4 +14,7 @@ void ResetManagerForTesting() {
     waitTable = WaitTable{};
     RunningFlag = true;
     console = Console();
+    logFile = LogFile{};
+    ReportExitsFlag = false;
+    RetryFailedStartsSeconds = 0;
 }

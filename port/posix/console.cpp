@@ -209,7 +209,7 @@ Handle StdInput() {
 }
 
 void RestoreConsole() {
-    RestoreTerminal();
+    posix::RestoreTerminal();
 }
 
 bool GetScreenSize(Handle output, Coord* size) {

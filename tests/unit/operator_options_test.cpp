@@ -33,7 +33,7 @@ void ResetOptions() {
 class OperatorOptionsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset(100, 60);
+        test::Reset(100, 60);
         ResetOptions();
         AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
         RegisterCommands();

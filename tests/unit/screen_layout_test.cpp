@@ -18,7 +18,7 @@ using namespace port;
 
 class ScreenLayoutTest : public ::testing::Test {
   protected:
-    void SetUp() override { fake::Reset(80, 25); }
+    void SetUp() override { test::Reset(80, 25); }
 
     static void Type(const std::string& text) {
         for (char c : text)
