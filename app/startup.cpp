@@ -15,6 +15,7 @@
 #include <memory>
 
 void CreateApplications(const IniFile& ini) {
+    BeginAttachBatch();
     for (const auto& section : ini.Sections()) {
         if (!AsciiEqualNoCase(std::string_view(section->name), "Applications"))
             continue;
@@ -30,6 +31,7 @@ void CreateApplications(const IniFile& ini) {
             ++appTable.count;
         }
     }
+    EndAttachBatch();
 }
 
 void RegisterCommands() {

@@ -22,6 +22,7 @@ struct Process {
     bool killable = true; // can be opened for termination
     bool terminateFails = false;
     bool alive = true;
+    std::uint32_t sessionId = 0; // the leader of its session; 0: none
 };
 
 struct Launch {
@@ -73,10 +74,14 @@ struct State {
     bool launchedEndsAtOnce = false;
     bool processIdFails = false; // ProcessIdOf answers 0 // launched processes are dead on arrival
     std::vector<Launch> launches;
-    std::function<void()> onLaunch;    // called at every ShellOpen
-    std::vector<std::uint32_t> killed; // ids in the order they were terminated
+    std::function<void()> onLaunch;                 // called at every ShellOpen
+    std::vector<std::uint32_t> killed;              // ids in the order they were terminated
+    std::function<void(std::uint32_t)> onTerminate; // after a process was terminated
+    std::vector<std::uint32_t> suspended;           // SuspendProcess calls
+    std::vector<std::uint32_t> endedGroups;         // groups ended by EndProcessGroup
     int openSnapshots = 0;
     int maxOpenSnapshots = 0;
+    int snapshotsTaken = 0;
 };
 
 State& Get();
