@@ -149,6 +149,16 @@ TEST_F(ProcessTreeTest, SnapshotFailuresSkipTheLevel) {
     EXPECT_EQ(0, fake::Get().openSnapshots) << "the snapshot is closed";
 }
 
+TEST_F(ProcessTreeTest, AnUnreadableListStillEndsTheGroupOfTheRootsSession) {
+    fake::AddProcess(100, 7, "root").sessionId = 100;
+    fake::AddProcess(101, 100, "child").sessionId = 100;
+    fake::Get().snapshotFails = true;
+    KillProcessTree(100);
+    EXPECT_EQ((std::vector<std::string>{"Failed to get process list!"}), test::LogMessages());
+    EXPECT_EQ((Ids{100}), fake::Get().endedGroups);
+    EXPECT_FALSE(fake::FindProcess(101)->alive);
+}
+
 TEST_F(ProcessTreeTest, AProcessThatEndedOnItsOwnIsNotAFailure) {
     KillProcess(4242);
     EXPECT_TRUE(test::LogMessages().empty());
