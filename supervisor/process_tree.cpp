@@ -130,7 +130,9 @@ bool OwnsItsSession(const ProcessList& list, std::uint32_t root, std::uint32_t s
 
 // Ends the descendants of `root` (and, with `withRoot`, the rest of its
 // session, then `root` itself). The list is read once and the tree ended
-// from that reading; further readings catch what was started meanwhile.
+// from that reading, children first and `root` last; further readings then
+// catch what was started meanwhile (children whose parent had already been
+// ended, daemons of the session), until a reading finds nothing new.
 void EndTree(std::uint32_t root, bool withRoot) {
     Walk walk{nullptr, port::CurrentProcessId(), {}, {}};
     if (withRoot && root == walk.self)
@@ -146,13 +148,18 @@ void EndTree(std::uint32_t root, bool withRoot) {
         const std::size_t before = walk.done.size();
         KillChildren(walk, root);
         KillStragglers(walk, root, session);
+        if (reading == 1 && withRoot) {
+            walk.done.insert(root);
+            KillProcess(root);
+        }
         if ((reading > 1 && walk.done.size() == before) || reading == kMaxReadings)
             break;
         listed = ReadProcessList(&list);
     }
     if (!withRoot)
         return;
-    KillProcess(root);
+    if (walk.done.count(root) == 0)
+        KillProcess(root);
     // What the list could not show (or could not be read for) in the group
     // of the application's own session ends in one step.
     port::EndProcessGroup(root);

@@ -458,6 +458,9 @@ ProcessSnapshot* OpenProcessSnapshot() {
     if (s.snapshotFails)
         return nullptr;
     auto* snapshot = new ProcessSnapshot();
+    // The manager runs, so a list never lacks it, even with no row for it.
+    if (fake::FindProcess(fake::kManagerPid) == nullptr)
+        snapshot->rows.push_back(ProcessRecord{fake::kManagerPid, 0, 0});
     for (const fake::Process& p : s.processes)
         if (p.alive)
             snapshot->rows.push_back(ProcessRecord{p.pid, p.parentPid, p.sessionId});

@@ -13,7 +13,7 @@
 //   --tree D W       start W children, each a copy of this program with the
 //                    same options and --tree D-1 W, so that D levels of
 //                    descendants run below this process (D = 0: no children).
-//                    D is at most 8 and W at most 100, for at most 1000
+//                    D is at most 8 and W at most 1000, for at most 1000
 //                    descendants in all.
 //                    A child's tag is its parent's tag with ".<index>" added.
 //   --record-args    also record every argument and the working directory
@@ -465,8 +465,8 @@ Options ParseOptions(int argc, char** argv) {
             long long width = 0;
             if (!ParseNumber(value("--tree needs a depth"), &depth) ||
                 !ParseNumber(value("--tree needs a width"), &width) || depth < 0 || width < 0 ||
-                depth > 8 || width > 100 || TreeSize(depth, width) > kMaxTreeSize)
-                Usage("--tree needs a depth from 0 to 8 and a width from 0 to 100, "
+                depth > 8 || width > 1000 || TreeSize(depth, width) > kMaxTreeSize)
+                Usage("--tree needs a depth from 0 to 8 and a width from 0 to 1000, "
                       "for at most 1000 descendants");
             options.depth = static_cast<int>(depth);
             options.width = static_cast<int>(width);
