@@ -17,7 +17,7 @@ constexpr std::uint32_t kNameBuffer = 4096;
 
 // The process list is first read with room for this many ids; a full buffer
 // means there may be more, and it is read again with twice the room.
-constexpr std::uint32_t kFirstListCapacity = 1024;
+constexpr std::uint32_t kFirstListCapacity = 4096;
 
 // One running process and the canonical name of its executable.
 struct RunningImage {

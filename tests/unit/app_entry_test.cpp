@@ -101,14 +101,14 @@ TEST_F(AppEntryTest, TheFirstOpenableMatchWinsAndUnreadableProcessesAreSkipped) 
     EXPECT_EQ(1, fake::OpenProcessHandles());
 }
 
-TEST_F(AppEntryTest, ACopyListedAfterMoreThan1024OtherProcessesIsFound) {
+TEST_F(AppEntryTest, ACopyListedAfterThousandsOfOtherProcessesIsFound) {
     fake::AddFile("C:\\other.exe", "C:\\other.exe");
-    for (std::uint32_t pid = 2; pid < 2102; ++pid)
+    for (std::uint32_t pid = 2; pid < 10002; ++pid)
         fake::AddProcess(pid, 4, "C:\\other.exe");
-    fake::AddProcess(5000, 4, kTool);
+    fake::AddProcess(20000, 4, kTool);
     auto a = Make("alpha", kTool);
     EXPECT_EQ("alpha already running, attached!", test::LastMessage());
-    EXPECT_EQ(5000u, fake::PidOf(a->process));
+    EXPECT_EQ(20000u, fake::PidOf(a->process));
 }
 
 TEST_F(AppEntryTest, ABatchReadsTheListOnceAndSeesWhatItStarted) {
