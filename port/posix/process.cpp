@@ -382,7 +382,8 @@ bool TerminateProcessHandle(Handle process, std::uint32_t) {
         posix::SetError(EBADF);
         return false;
     }
-    if (PidfdSignal(static_cast<int>(process), SIGKILL) != 0) {
+    // A process that ended since it was opened has what was asked for.
+    if (PidfdSignal(static_cast<int>(process), SIGKILL) != 0 && errno != ESRCH) {
         posix::SetError(errno);
         return false;
     }

@@ -3,6 +3,7 @@
 #include "port/console.h"
 #include "port/posix/syscalls.h"
 #include "port/process.h"
+#include "port/system.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <set>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -60,6 +62,14 @@ int WaitidInterruptedTwice(idtype_t type, id_t id, siginfo_t* info, int options)
         return -1;
     }
     return RealSystemCalls().waitid(type, id, info, options);
+}
+
+int KillFindsNoProcess(int pidfd, int signal, siginfo_t* info, unsigned int flags) {
+    if (signal == SIGKILL) {
+        errno = ESRCH;
+        return -1;
+    }
+    return RealSystemCalls().pidfd_send_signal(pidfd, signal, info, flags);
 }
 
 class ProcessFaultTest : public ::testing::Test {
@@ -125,4 +135,22 @@ TEST_F(ProcessFaultTest, AStartWithoutAHandleEndsAndReapsTheChild) {
     // Reaped: not even a zombie is left.
     EXPECT_EQ(-1, ::kill(spawned, 0));
     EXPECT_EQ(ESRCH, errno);
+}
+
+TEST_F(ProcessFaultTest, AProcessThatEndedBeforeItsKillIsNoFailure) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    port::Handle handle = port::OpenProcessForTermination(static_cast<std::uint32_t>(child));
+    EXPECT_NE(port::kNullHandle, handle);
+    sys.pidfd_send_signal = KillFindsNoProcess;
+    EXPECT_TRUE(port::TerminateProcessHandle(handle, 0));
+    port::posix::RestoreSystemCalls();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    if (handle != port::kNullHandle)
+        port::Close(handle);
 }
