@@ -19,6 +19,7 @@
 #include <memory>
 
 void CreateApplications(const IniFile& ini) {
+    BeginAttachBatch();
     for (const auto& section : ini.Sections()) {
         if (!AsciiEqualNoCase(std::string_view(section->name), "Applications"))
             continue;
@@ -34,6 +35,7 @@ void CreateApplications(const IniFile& ini) {
             ++appTable.count;
         }
     }
+    EndAttachBatch();
 }
 
 void ReadOperatorOptions(const IniFile& ini) {

@@ -1,39 +1,51 @@
 #!/usr/bin/env python3
-"""Benchmarks of the manager's native Linux build. Prints figures; asserts nothing.
+"""Benchmarks of the manager's native Linux build against a floor. Prints figures; asserts nothing.
 
-    python3 bench/bench.py [--build build/native] [--restarts 200] [--idle 10]
-                           [--operator-options]
+    python3 bench/bench.py [--build build/native] [--restarts 50] [--idle 10]
+                           [--crowd 1000] [--rounds 5]
 
-With --operator-options every configuration also turns on LogFile,
-ReportExits and RetryFailedStarts, to compare their cost.
+Every workload runs twice in the same invocation: once under the manager
+(in a tmux pane of 80 x 25) and once under bench/floor.c, the least a Linux
+supervisor can do for the same work (posix_spawn and waitpid; killpg for a
+tree). Each figure is printed with its floor and the ratio of the two. The
+supervised applications are copies of the test helper program.
 
-Measured, each in a tmux pane of 80 x 25 with the test helper program as the
-supervised applications:
-
-  restart latency  the time from an application's "exit" record to its
-                   replacement's "start" record, for an application that runs
-                   for 200 ms, so that its end finds the manager waiting, not in
-                   the 100 ms pause that follows every pass (median and 95th
-                   percentile)
-  idle cost        the manager's context switches (wakeups) and CPU time over
-                   an idle period with 5 applications running
-  memory           the manager's resident set size (VmRSS and its peak, VmHWM)
-  tree stop        the time from pressing Enter on "stop 0" until every process
-                   of a tree has ended: 100 processes (the application and 99
-                   children) and 121 processes (4 levels of 3 below the
-                   application); best, median and worst of 5
+  restart latency  an application that runs for 300 ms, so that its end
+                   finds the supervisor waiting: the time from its "exit"
+                   record to its replacement's "start" record (median and
+                   95th percentile)
+  idle cost        context switches (wakeups) and CPU time of the supervisor
+                   over an idle period with 15 applications running
+  memory           resident set size (VmRSS) of the idle supervisor with 15
+                   applications
+  start-up walk    with --crowd other processes running (all readable, so
+                   the manager's walk for running copies looks at each), the
+                   time from the supervisor's exec to the 15th application's
+                   start record
+  tree stop        from the stop command (Enter, sent through a tmux control
+                   client; for the floor, a line on its input) until the
+                   last process of the tree has ended, watched with pidfds:
+                   121 processes (the application and 4 levels of 3) and
+                   1,000 processes (the application and 999 children)
 """
 
 import argparse
 import os
 import statistics
+import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
-from driver import Driver, HelperLog, native_alive  # noqa: E402
+from driver import Driver  # noqa: E402
+
+# Runs the rest of its arguments after writing the wall-clock time (µs since
+# 1970, as the helper's records have it) to the file named first.
+STAMP = ("import os, sys, time; open(sys.argv[1], 'w').write(str(time.time_ns() // 1000)); "
+         "os.execv(sys.argv[2], sys.argv[2:])")
 
 
 def record_time(record):
@@ -71,131 +83,343 @@ def switches(pid):
     return int(status["voluntary_ctxt_switches"]) + int(status["nonvoluntary_ctxt_switches"])
 
 
-# [General] lines added to every configuration (see --operator-options).
-GENERAL = []
+def rss_kib(pid):
+    return int(proc_status(pid)["VmRSS"].split()[0])
 
 
-def app_config(driver, directory, apps):
-    """apps: (name, helper arguments). Each gets a copy of the helper of its own."""
-    lines = (["[General]"] + GENERAL if GENERAL else []) + ["[Applications]"]
-    params = ["[Parameters]"]
-    for name, args in apps:
-        exe = driver.helper_copy(os.path.join(directory, name))
-        lines.append("%s=%s" % (name, exe))
-        params.append("%s=%s" % (name, args))
-    driver.write_ini(directory, "\n".join(lines + params) + "\n")
+def build_floor(build):
+    floor = os.path.join(build, "bench_floor")
+    source = os.path.join(ROOT, "bench", "floor.c")
+    if not os.path.exists(floor) or os.path.getmtime(floor) < os.path.getmtime(source):
+        subprocess.run(["cc", "-O2", "-o", floor, source], check=True)
+    return floor
 
 
-def bench_restart(driver, restarts):
-    directory = driver.temp_dir("bench-restart")
-    log_path = os.path.join(directory, "flash.log")
-    app_config(driver, directory, [("flash", "--log %s --run-ms 200" % log_path)])
-    log = driver.track(log_path)
-    pane = driver.start_manager(directory)
-    driver.wait_until(
-        lambda: len(log.starts()) > restarts,
-        "%d restarts" % restarts,
-        timeout=restarts * 0.5 + 30,
-    )
-    pane.enter_line("quit")
-    pane.wait_dead()
+class Apps:
+    """Applications for one workload: name -> (executable copy, arguments).
+    The manager gets an INI file; the floor a file of command lines."""
+
+    def __init__(self, driver, directory):
+        self.driver = driver
+        self.directory = directory
+        self.apps = []
+        self.logs = []
+
+    def add(self, name, args):
+        exe = self.driver.helper_copy(os.path.join(self.directory, name))
+        log_path = os.path.join(self.directory, name + ".log")
+        self.apps.append((name, exe, "--log %s --tag %s %s" % (log_path, name, args)))
+        log = self.driver.track(log_path)
+        self.logs.append(log)
+        return log
+
+    def write_ini(self):
+        lines = ["[Applications]"] + ["%s=%s" % (n, e) for n, e, _ in self.apps]
+        lines += ["[Parameters]"] + ["%s=%s" % (n, a) for n, _, a in self.apps]
+        self.driver.write_ini(self.directory, "\n".join(lines) + "\n")
+
+    def write_floor_file(self):
+        path = os.path.join(self.directory, "floor.apps")
+        with open(path, "w") as f:
+            for _, exe, args in self.apps:
+                f.write("%s %s\n" % (exe, args))
+        return path
+
+    def all_started(self, count=1):
+        return all(len(log.starts()) >= count for log in self.logs)
+
+
+def end_started(driver, apps):
+    pids = set()
+    for log in apps.logs:
+        pids.update(log.start_pids())
+    driver.kill(*driver.alive(pids))
+
+
+class Floor:
+    def __init__(self, path):
+        self.path = path
+
+    def start(self, *args, stdin=subprocess.DEVNULL, stamp=None):
+        argv = [self.path] + [str(a) for a in args]
+        if stamp is not None:
+            argv = [sys.executable, "-c", STAMP, stamp] + argv
+        return subprocess.Popen(argv, stdin=stdin, stdout=subprocess.PIPE, text=True)
+
+
+def stop_process(process):
+    process.kill()
+    process.wait()
+
+
+# -- restart latency ---------------------------------------------------------
+def latencies_of(log):
     records = [r for r in log.records() if r.get("event") in ("start", "exit")]
-    latencies = []
+    result = []
     for previous, following in zip(records, records[1:]):
         if previous["event"] == "exit" and following["event"] == "start":
-            latencies.append(record_time(following) - record_time(previous))
-    return latencies
+            result.append(record_time(following) - record_time(previous))
+    return result
 
 
-def bench_idle(driver, seconds):
-    directory = driver.temp_dir("bench-idle")
-    apps = []
-    logs = []
-    for i in range(5):
-        log_path = os.path.join(directory, "app%d.log" % i)
-        apps.append(("app%d" % i, "--log %s" % log_path))
-        logs.append(driver.track(log_path))
-    app_config(driver, directory, apps)
-    pane = driver.start_manager(directory)
-    pid = pane.program_pid()
-    driver.wait_until(lambda: all(log.starts() for log in logs), "5 applications to start")
-    time.sleep(1.0)
-    before_switches, before_cpu = switches(pid), cpu_ms(pid)
-    time.sleep(seconds)
-    after_switches, after_cpu = switches(pid), cpu_ms(pid)
-    status = proc_status(pid)
-    fds = len(os.listdir("/proc/%d/fd" % pid))
+def restart_manager(driver, restarts):
+    apps = Apps(driver, driver.temp_dir("bench-restart"))
+    log = apps.add("flash", "--run-ms 300")
+    apps.write_ini()
+    pane = driver.start_manager(apps.directory)
+    driver.wait_until(lambda: len(log.starts()) > restarts, "%d restarts" % restarts,
+                      timeout=restarts * 0.5 + 30)
     pane.enter_line("quit")
     pane.wait_dead()
+    end_started(driver, apps)
+    return latencies_of(log)
+
+
+def restart_floor(driver, floor, restarts):
+    apps = Apps(driver, driver.temp_dir("bench-restart-floor"))
+    log = apps.add("flash", "--run-ms 300")
+    process = floor.start("restart", restarts, apps.write_floor_file())
+    process.wait()
+    return latencies_of(log)
+
+
+# -- idle cost and memory ------------------------------------------------------
+def fifteen_apps(driver, name):
+    apps = Apps(driver, driver.temp_dir(name))
+    for i in range(15):
+        apps.add("app%02d" % i, "")
+    return apps
+
+
+def idle_figures(pid, seconds):
+    before_switches, before_cpu = switches(pid), cpu_ms(pid)
+    time.sleep(seconds)
     return {
-        "wakeups": after_switches - before_switches,
-        "cpu_ms": after_cpu - before_cpu,
-        "rss": status["VmRSS"],
-        "hwm": status["VmHWM"],
-        "fds": fds,
+        "wakeups": switches(pid) - before_switches,
+        "cpu_ms": cpu_ms(pid) - before_cpu,
+        "rss": rss_kib(pid),
     }
 
 
-def bench_tree(driver, tree_args, expected, rounds=5):
-    directory = driver.temp_dir("bench-tree")
-    log_path = os.path.join(directory, "tree.log")
-    app_config(driver, directory, [("tree", "--log %s --tree %s" % (log_path, tree_args))])
-    log = driver.track(log_path)
-    pane = driver.start_manager(directory)
+def idle_manager(driver, seconds):
+    apps = fifteen_apps(driver, "bench-idle")
+    apps.write_ini()
+    pane = driver.start_manager(apps.directory)
+    pid = pane.program_pid()
+    driver.wait_until(apps.all_started, "15 applications to start")
+    time.sleep(1.0)
+    figures = idle_figures(pid, seconds)
+    pane.enter_line("quit")
+    pane.wait_dead()
+    end_started(driver, apps)
+    return figures
+
+
+def idle_floor(driver, floor, seconds):
+    apps = fifteen_apps(driver, "bench-idle-floor")
+    process = floor.start("supervise", apps.write_floor_file())
+    driver.wait_until(apps.all_started, "15 applications to start under the floor")
+    time.sleep(1.0)
+    figures = idle_figures(process.pid, seconds)
+    stop_process(process)
+    end_started(driver, apps)
+    return figures
+
+
+# -- start-up among many processes -------------------------------------------
+def fifteenth_start_ms(driver, apps, stamp_path):
+    driver.wait_until(apps.all_started, "15 applications to start")
+    with open(stamp_path) as f:
+        launched_us = int(f.read())
+    last_start = max(record_time(log.starts()[0]) for log in apps.logs)
+    return last_start - launched_us / 1000.0
+
+
+def startup_manager(driver, crowd_size):
+    apps = fifteen_apps(driver, "bench-startup")
+    apps.write_ini()
+    stamp = os.path.join(apps.directory, "launched")
+    command = [sys.executable, "-c", STAMP, stamp] + driver.manager_command()[-1:]
+    pane = driver.start(apps.directory, command=command)
+    ms = fifteenth_start_ms(driver, apps, stamp)
+    pane.wait_ready()
+    pane.enter_line("quit")
+    pane.wait_dead()
+    end_started(driver, apps)
+    return ms
+
+
+def startup_floor(driver, floor):
+    apps = fifteen_apps(driver, "bench-startup-floor")
+    stamp = os.path.join(apps.directory, "launched")
+    process = floor.start("supervise", apps.write_floor_file(), stamp=stamp)
+    ms = fifteenth_start_ms(driver, apps, stamp)
+    stop_process(process)
+    end_started(driver, apps)
+    return ms
+
+
+# -- tree stop ---------------------------------------------------------------
+class ControlClient:
+    """A tmux control-mode client of the driver's server: a key sent through it
+    reaches the pane without starting a tmux process per key."""
+
+    def __init__(self, driver):
+        self.process = subprocess.Popen(
+            [driver.tmux_bin, "-L", driver.socket, "-f", "/dev/null", "-C",
+             "new-session", "-s", "bench-control"],
+            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
+
+    def send(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait()
+
+
+def watch(floor, pids):
+    """A watcher of `pids` that is ready; read its output for the end time."""
+    watcher = floor.start("watch", *pids)
+    if watcher.stdout.readline().strip() != "ready":
+        raise RuntimeError("the watcher did not start")
+    return watcher
+
+
+def ended_at(watcher):
+    value = float(watcher.stdout.readline())
+    watcher.wait()
+    return value
+
+
+def tree_manager(driver, floor, control, tree_args, expected, rounds):
+    apps = Apps(driver, driver.temp_dir("bench-tree"))
+    log = apps.add("tree", "--tree %s" % tree_args)
+    apps.write_ini()
+    pane = driver.start_manager(apps.directory)
     times = []
     seen = 0
     for _ in range(rounds):
-        driver.wait_until(
-            lambda: len(log.starts()) >= seen + expected, "%d processes" % expected, timeout=60
-        )
+        driver.wait_until(lambda: len(log.starts()) >= seen + expected,
+                          "%d processes" % expected, timeout=120)
         pids = log.start_pids()[seen:seen + expected]
         seen += expected
+        watcher = watch(floor, pids)
         pane.type("stop 0")
         # The typed keys cost the manager its two pauses (50 ms after the
         # keys, 100 ms after the pass): let them pass, so that Enter finds
         # it waiting and the clock measures the stop alone.
         time.sleep(0.3)
-        t0 = time.monotonic()
-        pane.keys("Enter")
-        while any(native_alive(p) for p in pids):
-            time.sleep(0.001)
-        times.append((time.monotonic() - t0) * 1000.0)
+        t0 = time.monotonic() * 1000.0
+        control.send("send-keys -t %s Enter" % pane.name)
+        times.append(ended_at(watcher) - t0)
         pane.enter_line("start 0")
-    driver.wait_until(lambda: len(log.starts()) >= seen + expected, "the last tree", timeout=60)
+    driver.wait_until(lambda: len(log.starts()) >= seen + expected, "the last tree", timeout=120)
     pane.enter_line("stop 0")
     pane.enter_line("quit")
     pane.wait_dead()
+    end_started(driver, apps)
     return times
+
+
+def tree_floor(driver, floor, tree_args, expected, rounds):
+    apps = Apps(driver, driver.temp_dir("bench-tree-floor"))
+    log = apps.add("tree", "--tree %s" % tree_args)
+    path = apps.write_floor_file()
+    times = []
+    seen = 0
+    for _ in range(rounds):
+        process = floor.start("tree", path, stdin=subprocess.PIPE)
+        driver.wait_until(lambda: len(log.starts()) >= seen + expected,
+                          "%d processes under the floor" % expected, timeout=120)
+        pids = log.start_pids()[seen:seen + expected]
+        seen += expected
+        watcher = watch(floor, pids)
+        time.sleep(0.3)
+        t0 = time.monotonic() * 1000.0
+        process.stdin.write("stop\n")
+        process.stdin.flush()
+        times.append(ended_at(watcher) - t0)
+        process.wait()
+    end_started(driver, apps)
+    return times
+
+
+# -- output ------------------------------------------------------------------
+def ratio(value, floor):
+    return "%.2fx" % (value / floor) if floor else "n/a"
+
+
+def show(what, value, floor, unit, goal=""):
+    print("%-44s %10.2f %-4s floor %10.2f %-4s ratio %7s%s"
+          % (what, value, unit, floor, unit, ratio(value, floor),
+             ("   goal " + goal) if goal else ""))
+    sys.stdout.flush()
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "native"))
-    parser.add_argument("--restarts", type=int, default=200)
+    parser.add_argument("--restarts", type=int, default=50)
     parser.add_argument("--idle", type=float, default=10.0)
-    parser.add_argument("--operator-options", action="store_true")
+    parser.add_argument("--crowd", type=int, default=1000)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--only", default="restart,idle,startup,tree",
+                        help="the workloads to run, separated by commas")
     args = parser.parse_args()
-    if args.operator_options:
-        GENERAL.extend(["LogFile=manager.log", "ReportExits=1", "RetryFailedStarts=5"])
+    only = set(args.only.split(","))
+    floor = Floor(build_floor(args.build))
 
     with Driver("native", args.build, timeout=60) as driver:
+        control = None
         try:
-            latencies = bench_restart(driver, args.restarts)
-            print("restart latency over %d restarts: median %.2f ms, 95th percentile %.2f ms, "
-                  "max %.2f ms" % (len(latencies), statistics.median(latencies),
-                                   percentile(latencies, 0.95), max(latencies)))
+            if "restart" in only:
+                manager = restart_manager(driver, args.restarts)
+                base = restart_floor(driver, floor, args.restarts)
+                show("restart latency, median (300 ms application)",
+                     statistics.median(manager), statistics.median(base), "ms", "<= 1.2x")
+                show("restart latency, 95th percentile", percentile(manager, 0.95),
+                     percentile(base, 0.95), "ms")
 
-            idle = bench_idle(driver, args.idle)
-            print("idle for %.0f s with 5 applications: %d wakeups, %.0f ms CPU"
-                  % (args.idle, idle["wakeups"], idle["cpu_ms"]))
-            print("memory: VmRSS %s, peak VmHWM %s; open descriptors %d"
-                  % (idle["rss"], idle["hwm"], idle["fds"]))
+            if "idle" in only:
+                manager = idle_manager(driver, args.idle)
+                base = idle_floor(driver, floor, args.idle)
+                show("idle %.0f s, 15 applications: wakeups" % args.idle, manager["wakeups"],
+                     base["wakeups"], "", "0")
+                show("idle %.0f s, 15 applications: CPU" % args.idle, manager["cpu_ms"],
+                     base["cpu_ms"], "ms")
+                show("resident memory, idle, 15 applications", manager["rss"] / 1024.0,
+                     base["rss"] / 1024.0, "MiB", "<= 2 MiB")
 
-            for label, tree_args, expected in (("flat", "1 99", 100), ("deep", "4 3", 121)):
-                times = bench_tree(driver, tree_args, expected)
-                print("stop a %s tree of %d processes: best %.1f ms, median %.1f ms, worst %.1f ms"
-                      % (label, expected, min(times), statistics.median(times), max(times)))
+            if "startup" in only:
+                crowd = floor.start("crowd", args.crowd, stdin=subprocess.PIPE)
+                try:
+                    if crowd.stdout.readline().strip() != "ready":
+                        raise RuntimeError("the crowd did not start")
+                    manager = [startup_manager(driver, args.crowd) for _ in range(args.rounds)]
+                    base = [startup_floor(driver, floor) for _ in range(args.rounds)]
+                finally:
+                    crowd.stdin.close()
+                    crowd.wait()
+                show("15th application started, %d others, median of %d"
+                     % (args.crowd, args.rounds), statistics.median(manager),
+                     statistics.median(base), "ms", "<= 30 ms")
+
+            control = ControlClient(driver)
+            for label, tree_args, expected, rounds in (
+                ("121", "4 3", 121, args.rounds),
+                ("1,000", "1 999", 1000, max(1, args.rounds // 2 + 1)),
+            ):
+                if "tree" not in only:
+                    break
+                manager = tree_manager(driver, floor, control, tree_args, expected, rounds)
+                base = tree_floor(driver, floor, tree_args, expected, rounds)
+                show("stop of a %s-process tree, median of %d" % (label, rounds),
+                     statistics.median(manager), statistics.median(base), "ms", "<= 2x")
         finally:
+            if control is not None:
+                control.close()
             driver.kill_tracked()
 
 

@@ -15,8 +15,18 @@ extern const char kPathSeparator;
 // cannot be resolved (for instance the file does not exist) or does not fit.
 std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size);
 
-// The ids of the running processes, at most `capacity` of them.
+// The ids of the running processes, at most `capacity` of them. A *count
+// equal to `capacity` means the list may have been cut short: ask again with
+// a larger buffer.
 bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count);
+
+// The id of this process.
+std::uint32_t CurrentProcessId();
+
+// The canonical name (as ShortPathName gives it) of the executable that the
+// process with this id runs, read without keeping the process open. Returns
+// its length, or 0 when it cannot be read or does not fit.
+std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size);
 
 // Opens a process with every access right, not inheritable; null on failure.
 Handle OpenProcessFull(std::uint32_t processId);
@@ -42,6 +52,23 @@ Handle OpenProcessForTermination(std::uint32_t processId);
 
 // Ends a process at once with the given exit code (where the system records one).
 bool TerminateProcessHandle(Handle process, std::uint32_t exitCode);
+
+// True when the last failed OpenProcessForTermination found no process with
+// that id: it has ended (a process that exists but may not be ended is not).
+bool LastOpenFoundNoProcess();
+
+// Keeps a process from running, and so from starting others, until it is
+// ended. On Linux a session leader (every application the manager starts)
+// is stopped with its whole process group in one step, which also stops
+// the children its members are forking at that moment. Does nothing where
+// the system offers no such step (Windows). Returns whether it stopped one.
+bool SuspendProcess(std::uint32_t processId);
+
+// Ends at once every process of the group that `processId` leads as the
+// leader of its own session (Linux: the group the manager created for an
+// application), without reading the process list. Never touches the group of
+// this process. False when there is no such group (always on Windows).
+bool EndProcessGroup(std::uint32_t processId);
 
 // A snapshot of the process list as (id, parent id) rows, in the system's order.
 struct ProcessSnapshot;

@@ -70,6 +70,9 @@ struct InputRecord {
 struct ProcessRecord {
     std::uint32_t processId;
     std::uint32_t parentProcessId;
+    // The id of the leader of the process's session (Linux); 0 where the
+    // system has no sessions of this kind (Windows).
+    std::uint32_t sessionId = 0;
 };
 
 } // namespace port

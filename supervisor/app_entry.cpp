@@ -7,6 +7,9 @@
 #include "supervisor/exit_report.h"
 #include "supervisor/retry_starts.h"
 
+#include <string>
+#include <vector>
+
 AppTable appTable = {};
 
 namespace {
@@ -14,8 +17,26 @@ namespace {
 // Room for the canonical names compared while attaching.
 constexpr std::uint32_t kNameBuffer = 4096;
 
-// At most this many process ids are looked at while attaching.
-constexpr std::uint32_t kMaxProcessIds = 1024;
+// The process list is first read with room for this many ids; a full buffer
+// means there may be more, and it is read again with twice the room.
+constexpr std::uint32_t kFirstListCapacity = 4096;
+
+// One running process and the canonical name of its executable.
+struct RunningImage {
+    std::uint32_t processId;
+    std::string image;
+};
+
+// The running processes whose executable could be read, in list order.
+// Entries created in one batch share one reading (see BeginAttachBatch).
+struct RunningImages {
+    bool batch = false;
+    bool read = false;
+    bool listed = false;
+    std::vector<RunningImage> rows;
+};
+
+RunningImages runningImages;
 
 bool PathTooLong(const AppEntry& entry) {
     if (entry.path.size() <= kMaxPathLength)
@@ -36,30 +57,93 @@ void Supervise(AppEntry& entry, port::Handle process) {
     PrintMessage("Too many processes to watch, %s is not supervised!", entry.name.c_str());
 }
 
-// The first running process whose executable has the canonical name
-// `wanted`, opened with full access; null when there is none.
-port::Handle FindRunningCopy(const char* wanted, bool* listed) {
-    static std::uint32_t ids[kMaxProcessIds];
-    std::uint32_t count = 0;
-    *listed = port::ListProcessIds(ids, kMaxProcessIds, &count);
-    if (!*listed)
-        return port::kNullHandle;
+// Every running process id, however many there are.
+bool ListAllProcessIds(std::vector<std::uint32_t>* ids) {
+    std::uint32_t capacity = kFirstListCapacity;
+    for (;;) {
+        ids->resize(capacity);
+        std::uint32_t count = 0;
+        if (!port::ListProcessIds(ids->data(), capacity, &count))
+            return false;
+        if (count < capacity) {
+            ids->resize(count);
+            return true;
+        }
+        capacity *= 2;
+    }
+}
 
+// Reads the executable of every process but this one (an entry naming the
+// manager's own executable must never attach to the manager).
+bool ReadRunningImages(std::vector<RunningImage>* rows) {
+    rows->clear();
+    std::vector<std::uint32_t> ids;
+    if (!ListAllProcessIds(&ids))
+        return false;
+    const std::uint32_t self = port::CurrentProcessId();
+    static char image[kNameBuffer];
+    for (std::uint32_t id : ids) {
+        if (id == 0 || id == self)
+            continue;
+        const std::uint32_t length = port::ProcessImageById(id, image, kNameBuffer);
+        if (length != 0)
+            rows->push_back(RunningImage{id, std::string(image, length)});
+    }
+    return true;
+}
+
+// Opens a process found by its image, and checks that the open process is
+// still the one that was read (its id may have been reused meanwhile).
+port::Handle OpenMatching(std::uint32_t processId, const char* wanted) {
+    port::Handle process = port::OpenProcessFull(processId);
+    if (process == port::kNullHandle)
+        return port::kNullHandle;
     static char image[kNameBuffer];
     static char canonical[kNameBuffer];
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (ids[i] == 0)
-            continue;
-        port::Handle process = port::OpenProcessFull(ids[i]);
-        if (process == port::kNullHandle)
-            continue;
-        if (port::ProcessImageName(process, image, kNameBuffer) != 0 &&
-            port::ShortPathName(image, canonical, kNameBuffer) != 0 &&
-            AsciiEqualNoCase(wanted, canonical))
-            return process;
-        port::Close(process);
-    }
+    if (port::ProcessImageName(process, image, kNameBuffer) != 0 &&
+        port::ShortPathName(image, canonical, kNameBuffer) != 0 &&
+        AsciiEqualNoCase(wanted, canonical))
+        return process;
+    port::Close(process);
     return port::kNullHandle;
+}
+
+// The first running process whose executable has the canonical name
+// `wanted`, opened with full access; null when there is none. The configured
+// path is resolved once by the caller and compared with each process's
+// already canonical image, so a process is opened only when it matches.
+port::Handle FindRunningCopy(const char* wanted, bool* listed) {
+    RunningImages& cache = runningImages;
+    if (!cache.batch || !cache.read) {
+        cache.listed = ReadRunningImages(&cache.rows);
+        cache.read = true;
+    }
+    *listed = cache.listed;
+    port::Handle found = port::kNullHandle;
+    if (cache.listed) {
+        for (const RunningImage& row : cache.rows) {
+            if (!AsciiEqualNoCase(wanted, row.image.c_str()))
+                continue;
+            found = OpenMatching(row.processId, wanted);
+            if (found != port::kNullHandle)
+                break;
+        }
+    }
+    if (!cache.batch) {
+        cache.read = false;
+        std::vector<RunningImage>().swap(cache.rows);
+    }
+    return found;
+}
+
+// Within a batch, a process the manager has just started counts as running
+// for the entries created after it, as a fresh reading would show it.
+void NoteStarted(const AppEntry& entry, const char* canonical) {
+    if (!runningImages.batch || !runningImages.read || !entry.IsRunning())
+        return;
+    const std::uint32_t processId = port::ProcessIdOf(entry.process);
+    if (processId != 0)
+        runningImages.rows.push_back(RunningImage{processId, canonical});
 }
 
 } // namespace
@@ -88,6 +172,7 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
         return;
     }
     Launch();
+    NoteStarted(*this, shortPath);
 }
 
 void AppEntry::Launch() {
@@ -130,4 +215,13 @@ void OnAppExit(WaitTable*, std::int32_t, void* context) {
     port::Close(entry->process);
     entry->process = port::kNullHandle;
     entry->Launch();
+}
+
+void BeginAttachBatch() {
+    runningImages.batch = true;
+    runningImages.read = false;
+}
+
+void EndAttachBatch() {
+    runningImages = RunningImages{};
 }

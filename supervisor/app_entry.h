@@ -46,6 +46,13 @@ struct AppTable {
 
 extern AppTable appTable;
 
+// Entries created between these two calls (start-up creates all of them at
+// once) share one reading of the process list while they look for running
+// copies: the list is read when the first of them looks, and the processes
+// the batch itself starts are added to it as they start.
+void BeginAttachBatch();
+void EndAttachBatch();
+
 // The wait callback of an application's process handle: the process has
 // ended, so it is started again.
 void OnAppExit(WaitTable* table, std::int32_t index, void* context);

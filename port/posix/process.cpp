@@ -2,8 +2,10 @@
 // posix_spawn to start programs.
 #include "port/process.h"
 
+#include "port/console.h"
 #include "port/posix/backend.h"
 #include "port/posix/shell_words.h"
+#include "port/posix/syscalls.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,12 +36,50 @@ struct ProcessSnapshot {
 
 namespace {
 
+using posix::sys;
+
 int PidfdOpen(int pid) {
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    return sys.pidfd_open(pid, 0);
 }
 
 int PidfdSignal(int fd, int signal) {
-    return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0));
+    return sys.pidfd_send_signal(fd, signal, nullptr, 0);
+}
+
+// Only these errors of a /proc read mean that the process has ended
+// meanwhile; any other (out of descriptors, say) is a failure of the reading.
+bool EndedMeanwhile(int error) {
+    return error == ENOENT || error == ESRCH;
+}
+
+// Reads up to size - 1 bytes of a /proc file into `text`, terminated.
+// Returns the length, or -1 with errno set.
+ssize_t ReadProcFile(int directory, const char* path, char* text, std::size_t size) {
+    const int fd = sys.openat(directory, path, O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    ssize_t n;
+    do {
+        n = sys.read(fd, text, size - 1);
+    } while (n < 0 && errno == EINTR);
+    const int error = errno;
+    ::close(fd);
+    if (n < 0) {
+        errno = error;
+        return -1;
+    }
+    text[n] = '\0';
+    return n;
+}
+
+// True when the process leads a session of its own that this process is not
+// part of: its process group (with the same id) is then the one it was
+// started in, and never ours.
+bool LeadsOtherSession(std::uint32_t processId) {
+    if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX))
+        return false;
+    const pid_t pid = static_cast<pid_t>(processId);
+    return pid != ::getpid() && ::getsid(pid) == pid && ::getsid(0) != pid;
 }
 
 // The pid behind a process handle: as recorded when it was opened, else
@@ -120,24 +160,54 @@ std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size) {
 }
 
 bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
-    DIR* proc = ::opendir("/proc");
+    *count = 0;
+    DIR* proc = sys.opendir("/proc");
     if (proc == nullptr) {
         posix::SetError(errno);
         return false;
     }
     std::uint32_t n = 0;
+    int error = 0;
     while (n < capacity) {
         errno = 0;
         const struct dirent* entry = ::readdir(proc);
-        if (entry == nullptr)
+        if (entry == nullptr) {
+            error = errno;
             break;
+        }
         std::uint32_t pid = 0;
         if (ParsePid(entry->d_name, &pid))
             ids[n++] = pid;
     }
     ::closedir(proc);
+    if (error != 0) {
+        posix::SetError(error);
+        return false;
+    }
     *count = n;
     return true;
+}
+
+std::uint32_t CurrentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size) {
+    // The kernel names the executable by its resolved absolute path, which is
+    // what ShortPathName gives for it: no resolution is needed here.
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
+    const ssize_t length = sys.readlinkat(AT_FDCWD, link, out, size);
+    if (length < 0) {
+        posix::SetError(errno);
+        return 0;
+    }
+    if (static_cast<std::size_t>(length) >= size) {
+        posix::SetError(ENAMETOOLONG);
+        return 0;
+    }
+    out[length] = '\0';
+    return static_cast<std::uint32_t>(length);
 }
 
 Handle OpenProcessFull(std::uint32_t processId) {
@@ -159,7 +229,7 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/%d/exe", pid);
     std::vector<char> target(PATH_MAX + 1);
-    const ssize_t length = ::readlink(link, target.data(), target.size());
+    const ssize_t length = sys.readlinkat(AT_FDCWD, link, target.data(), target.size());
     if (length < 0) {
         posix::SetError(errno);
         return 0;
@@ -229,7 +299,7 @@ bool ShellOpen(const char* file, const char* parameters, const char* directory, 
 
     pid_t pid = 0;
     const int result =
-        ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+        sys.posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (result != 0) {
@@ -240,9 +310,12 @@ bool ShellOpen(const char* file, const char* parameters, const char* directory, 
 
     int fd = OpenPidfd(static_cast<std::uint32_t>(pid));
     if (fd < 0) {
+        // Without a handle the child could be neither watched nor reaped:
+        // it is ended and reaped here, and the start counts as failed.
         const int openError = errno;
-        ::kill(pid, SIGKILL);
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        sys.kill(pid, SIGKILL);
+        siginfo_t info;
+        while (sys.waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) < 0 && errno == EINTR) {
         }
         *error = static_cast<std::uint32_t>(openError);
         posix::SetError(openError);
@@ -279,12 +352,38 @@ Handle OpenProcessForTermination(std::uint32_t processId) {
     return fd;
 }
 
+bool LastOpenFoundNoProcess() {
+    return LastError() == static_cast<std::uint32_t>(ESRCH);
+}
+
+bool SuspendProcess(std::uint32_t processId) {
+    // A signal to a whole group is also given to the children its members
+    // are forking at that moment; one to a single process is not.
+    if (LeadsOtherSession(processId))
+        return sys.kill(-static_cast<pid_t>(processId), SIGSTOP) == 0;
+    if (processId == CurrentProcessId())
+        return false;
+    const int fd = OpenPidfd(processId);
+    if (fd < 0)
+        return false;
+    const bool stopped = PidfdSignal(fd, SIGSTOP) == 0;
+    ::close(fd);
+    return stopped;
+}
+
+bool EndProcessGroup(std::uint32_t processId) {
+    if (!LeadsOtherSession(processId))
+        return false;
+    return sys.kill(-static_cast<pid_t>(processId), SIGKILL) == 0;
+}
+
 bool TerminateProcessHandle(Handle process, std::uint32_t) {
     if (process <= 2 || process > INT_MAX) {
         posix::SetError(EBADF);
         return false;
     }
-    if (PidfdSignal(static_cast<int>(process), SIGKILL) != 0) {
+    // A process that ended since it was opened has what was asked for.
+    if (PidfdSignal(static_cast<int>(process), SIGKILL) != 0 && errno != ESRCH) {
         posix::SetError(errno);
         return false;
     }
@@ -292,49 +391,55 @@ bool TerminateProcessHandle(Handle process, std::uint32_t) {
 }
 
 ProcessSnapshot* OpenProcessSnapshot() {
-    DIR* proc = ::opendir("/proc");
+    DIR* proc = sys.opendir("/proc");
     if (proc == nullptr) {
         posix::SetError(errno);
         return nullptr;
     }
     auto* snapshot = new ProcessSnapshot;
     const int procFd = ::dirfd(proc);
-    // One open and one read per process: a stopping tree takes a snapshot
-    // for every process in it, so this is the cost that grows with the tree.
     char path[32];
     char text[1024];
+    int error = 0;
     for (;;) {
+        errno = 0;
         const struct dirent* entry = ::readdir(proc);
-        if (entry == nullptr)
+        if (entry == nullptr) {
+            error = errno;
             break;
+        }
         std::uint32_t pid = 0;
         if (!ParsePid(entry->d_name, &pid))
             continue;
         std::snprintf(path, sizeof path, "%u/stat", pid);
-        const int fd = ::openat(procFd, path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            continue; // ended meanwhile
-        ssize_t n;
-        do {
-            n = ::read(fd, text, sizeof text - 1);
-        } while (n < 0 && errno == EINTR);
-        ::close(fd);
-        if (n <= 0)
-            continue;
-        text[n] = '\0';
-        // "pid (comm) state ppid ...": the name may hold blanks and ')'. The
-        // name is at most 16 bytes, so the fields after it are within the read.
+        if (ReadProcFile(procFd, path, text, sizeof text) < 0) {
+            if (EndedMeanwhile(errno))
+                continue;
+            error = errno;
+            break;
+        }
+        // "pid (comm) state ppid pgrp session ...": the name may hold blanks
+        // and ')'. It is at most 16 bytes, so the fields after it are within
+        // the read.
         const char* close = std::strrchr(text, ')');
-        if (close == nullptr)
-            continue;
         char state = 0;
         long parent = 0;
-        if (std::sscanf(close + 1, " %c %ld", &state, &parent) != 2)
+        long group = 0;
+        long session = 0;
+        if (close == nullptr ||
+            std::sscanf(close + 1, " %c %ld %ld %ld", &state, &parent, &group, &session) != 4)
             continue;
         snapshot->rows.push_back(
-            ProcessRecord{pid, static_cast<std::uint32_t>(parent < 0 ? 0 : parent)});
+            ProcessRecord{pid, static_cast<std::uint32_t>(parent < 0 ? 0 : parent),
+                          static_cast<std::uint32_t>(session < 0 ? 0 : session)});
     }
     ::closedir(proc);
+    if (error != 0) {
+        delete snapshot;
+        posix::SetError(error);
+        return nullptr;
+    }
+    // /proc lists processes in id order already; sorting keeps that promise.
     std::sort(
         snapshot->rows.begin(), snapshot->rows.end(),
         [](const ProcessRecord& a, const ProcessRecord& b) { return a.processId < b.processId; });

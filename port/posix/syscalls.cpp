@@ -22,8 +22,8 @@ int RealPidfdSendSignal(int pidfd, int signal, siginfo_t* info, unsigned int fla
 }
 
 constexpr SystemCalls kReal = {
-    RealOpenat,          ::read,   ::write,  ::poll,  ::posix_spawn, RealPidfdOpen,
-    RealPidfdSendSignal, ::waitid, ::socket, ::flock, ::opendir,     ::readlinkat,
+    RealOpenat, ::read,   ::write, ::poll,    ::posix_spawn, RealPidfdOpen, RealPidfdSendSignal,
+    ::waitid,   ::socket, ::flock, ::opendir, ::readlinkat,  ::kill,
 };
 
 } // namespace

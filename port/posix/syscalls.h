@@ -32,6 +32,7 @@ struct SystemCalls {
     int (*flock)(int fd, int operation);
     DIR* (*opendir)(const char* path);
     ssize_t (*readlinkat)(int directory, const char* path, char* buffer, size_t size);
+    int (*kill)(pid_t pid, int signal);
 };
 
 // The table in use. Tests may replace entries; RestoreSystemCalls puts the

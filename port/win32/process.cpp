@@ -50,6 +50,24 @@ bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* c
     return true;
 }
 
+std::uint32_t CurrentProcessId() {
+    return ::GetCurrentProcessId();
+}
+
+std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size) {
+    // A process's image can only be read through a handle: opened as the
+    // walk for a running copy always has, and closed again at once.
+    HANDLE process = ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+    if (process == nullptr)
+        return 0;
+    std::vector<char> image(size);
+    std::uint32_t length = ProcessImageName(FromNative(process), image.data(), size);
+    if (length != 0)
+        length = ShortPathName(image.data(), out, size);
+    ::CloseHandle(process);
+    return length;
+}
+
 Handle OpenProcessFull(std::uint32_t processId) {
     return FromNative(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId));
 }
@@ -97,6 +115,21 @@ Handle OpenProcessForTermination(std::uint32_t processId) {
 
 bool TerminateProcessHandle(Handle process, std::uint32_t exitCode) {
     return ::TerminateProcess(ToNative(process), exitCode) != 0;
+}
+
+bool LastOpenFoundNoProcess() {
+    // OpenProcess names an id that belongs to no process an invalid parameter.
+    return ::GetLastError() == ERROR_INVALID_PARAMETER;
+}
+
+// Windows has no documented call that keeps a process from starting others;
+// the stop instead reads the list again for children started meanwhile.
+bool SuspendProcess(std::uint32_t) {
+    return false;
+}
+
+bool EndProcessGroup(std::uint32_t) {
+    return false;
 }
 
 } // namespace port

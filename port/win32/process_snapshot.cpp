@@ -25,6 +25,7 @@ namespace {
 void CopyEntry(const PROCESSENTRY32& entry, ProcessRecord* record) {
     record->processId = entry.th32ProcessID;
     record->parentProcessId = entry.th32ParentProcessID;
+    record->sessionId = 0;
 }
 
 } // namespace

@@ -5,6 +5,7 @@ own, since the manager attaches to any process of the same executable."""
 
 import os
 import re
+import time
 
 from driver import check, native_alive, proc_stat, scenario
 from startup_scenarios import RULE, list_rows, wait_starts, write_app_ini
@@ -218,6 +219,52 @@ def stop_ends_the_tree(d):
     pane.command("list", list_rows([("tree", False), ("other", True)]))
     check(len(tree.starts()) == 15, "the tree was started again after stop")
     check(d.alive([other.last_pid()]), "the other application was ended too")
+
+
+@scenario("stop_leaves_no_survivor", modes=("native",), timeout=180)
+def stop_leaves_no_survivor(d):
+    """"stop" ends a tree that starts a new child every few milliseconds, an
+    application that starts its worker again as soon as it ends, and one
+    that left a daemon in its session; when the command has returned nothing
+    of them runs or starts any more, and no process that ended during the
+    stop is reported. (Native only: the daemon and the worker keeper are
+    POSIX behaviours of the helper.)"""
+    base = d.temp_dir("survivors")
+    apps = [
+        App(d, base, "forker", "--fork-every 3"),
+        App(d, base, "keeper", "--keep-worker"),
+        App(d, base, "daemon", "--daemon"),
+    ]
+    pane = start_with(d, apps)
+    apps[0].wait_starts(40)
+    apps[1].wait_starts(2)
+    apps[2].wait_starts(2)
+    for index, app in enumerate(apps):
+        pane.command("stop %d" % index, ["Terminating process %s." % app.name])
+        pids = app.pids()
+        wait_gone(d, pids, "every process of %s" % app.name)
+        count = len(pids)
+        time.sleep(0.3)
+        check(len(app.pids()) == count,
+              "%s started %d processes after its stop" % (app.name, len(app.pids()) - count))
+        check(not d.alive(app.pids()), "%s has survivors: %r" % (app.name, d.alive(app.pids())))
+
+
+@scenario("own_executable_is_not_attached", modes=("native",))
+def own_executable_is_not_attached(d):
+    """An entry naming the manager's own executable never attaches to the
+    manager: a copy is started instead (which finds a manager running and
+    ends), and "stop" of the entry leaves the manager running."""
+    base = d.temp_dir("self")
+    write_app_ini(d, base, [("self", os.path.realpath(d.manager), None)])
+    pane = d.start_manager(base)
+    # The copy ends at once and is started again on every pass.
+    rows = pane.wait(lambda rows: pane.messages(rows)[:1] != [], "the first message")
+    check(pane.messages(rows)[0] == "Starting process self.",
+          "the entry should start a copy: %r" % pane.messages(rows)[:1])
+    pane.enter_line("stop 0")
+    pane.command("list", list_rows([("self", False)]))
+    check(pane.dead() == (False, None), "the manager ended on stop of its own executable")
 
 
 @scenario("quit_leaves_applications")

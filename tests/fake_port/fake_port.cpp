@@ -16,6 +16,8 @@ namespace {
 constexpr port::Handle kInput = 11;
 constexpr port::Handle kOutput = 12;
 constexpr std::uint32_t kManagerPid = 1;
+// The error of opening an id that no process has (ERROR_INVALID_PARAMETER).
+constexpr std::uint32_t kNoProcessError = 87;
 
 enum class Kind { Process, Termination };
 
@@ -374,6 +376,17 @@ bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* c
     return true;
 }
 
+std::uint32_t CurrentProcessId() {
+    return fake::kManagerPid;
+}
+
+std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size) {
+    const fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive || !p->openable || p->image.empty())
+        return 0;
+    return ShortPathName(p->image.c_str(), out, size);
+}
+
 Handle OpenProcessFull(std::uint32_t processId) {
     const fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive || !p->openable) {
@@ -421,7 +434,11 @@ std::uint32_t ProcessIdOf(Handle process) {
 
 Handle OpenProcessForTermination(std::uint32_t processId) {
     const fake::Process* p = fake::FindProcess(processId);
-    if (p == nullptr || !p->alive || !p->killable) {
+    if (p == nullptr || !p->alive) {
+        fake::Fail(fake::kNoProcessError);
+        return kNullHandle;
+    }
+    if (!p->killable) {
         fake::Fail(5);
         return kNullHandle;
     }
@@ -434,6 +451,30 @@ bool TerminateProcessHandle(Handle process, std::uint32_t) {
         return fake::Fail(5);
     p->alive = false;
     Get().killed.push_back(p->pid);
+    if (Get().onTerminate)
+        Get().onTerminate(p->pid);
+    return true;
+}
+
+bool LastOpenFoundNoProcess() {
+    return fake::In().lastError == fake::kNoProcessError;
+}
+
+bool SuspendProcess(std::uint32_t processId) {
+    Get().suspended.push_back(processId);
+    return true;
+}
+
+bool EndProcessGroup(std::uint32_t processId) {
+    const fake::Process* leader = fake::FindProcess(processId);
+    const fake::Process* manager = fake::FindProcess(fake::kManagerPid);
+    if (leader == nullptr || leader->sessionId != processId ||
+        (manager != nullptr && manager->sessionId == processId))
+        return false;
+    Get().endedGroups.push_back(processId);
+    for (fake::Process& p : Get().processes)
+        if (p.sessionId == processId)
+            p.alive = false;
     return true;
 }
 
@@ -447,10 +488,14 @@ ProcessSnapshot* OpenProcessSnapshot() {
     if (s.snapshotFails)
         return nullptr;
     auto* snapshot = new ProcessSnapshot();
+    // The manager runs, so a list never lacks it, even with no row for it.
+    if (fake::FindProcess(fake::kManagerPid) == nullptr)
+        snapshot->rows.push_back(ProcessRecord{fake::kManagerPid, 0, 0});
     for (const fake::Process& p : s.processes)
         if (p.alive)
-            snapshot->rows.push_back(ProcessRecord{p.pid, p.parentPid});
+            snapshot->rows.push_back(ProcessRecord{p.pid, p.parentPid, p.sessionId});
     ++s.openSnapshots;
+    ++s.snapshotsTaken;
     s.maxOpenSnapshots = std::max(s.maxOpenSnapshots, s.openSnapshots);
     return snapshot;
 }

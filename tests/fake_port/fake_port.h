@@ -26,6 +26,7 @@ struct Process {
     bool statusReadable = true;
     bool endedBySignal = false;
     std::uint32_t exitValue = 0; // exit code or signal number
+    std::uint32_t sessionId = 0; // the leader of its session; 0: none
 };
 
 struct Launch {
@@ -79,8 +80,11 @@ struct State {
     bool launchedEndsAtOnce = false;
     bool processIdFails = false; // ProcessIdOf answers 0 // launched processes are dead on arrival
     std::vector<Launch> launches;
-    std::function<void()> onLaunch;    // called at every ShellOpen
-    std::vector<std::uint32_t> killed; // ids in the order they were terminated
+    std::function<void()> onLaunch;                 // called at every ShellOpen
+    std::vector<std::uint32_t> killed;              // ids in the order they were terminated
+    std::function<void(std::uint32_t)> onTerminate; // after a process was terminated
+    std::vector<std::uint32_t> suspended;           // SuspendProcess calls
+    std::vector<std::uint32_t> endedGroups;         // groups ended by EndProcessGroup
     int openSnapshots = 0;
     int maxOpenSnapshots = 0;
 
@@ -94,6 +98,7 @@ struct State {
     // The clock: advanced by every sleep and by every wait that timed out.
     std::uint64_t nowMs = 1000000;
     std::vector<std::uint32_t> waitLimits; // the time limit of every wait
+    int snapshotsTaken = 0;
 };
 
 State& Get();

@@ -14,10 +14,18 @@
 //   --tree D W       start W children, each a copy of this program with the
 //                    same options and --tree D-1 W, so that D levels of
 //                    descendants run below this process (D = 0: no children).
-//                    D is at most 8 and W at most 100, for at most 1000
+//                    D is at most 8 and W at most 1000, for at most 1000
 //                    descendants in all.
 //                    A child's tag is its parent's tag with ".<index>" added.
 //   --record-args    also record every argument and the working directory
+//   --fork-every N   start a new child (a copy of this program with the same
+//                    --log and a tag of its own, running until killed) every
+//                    N milliseconds, for ever
+//   --keep-worker    (POSIX) start one such child as a worker and start it
+//                    again whenever it ends
+//   --daemon         (POSIX) leave a daemon behind, as `( daemon & )` does: a
+//                    child starts a copy of this program and ends at once, so
+//                    that the copy is orphaned but stays in this session
 //   --kill PID...    end the processes PID... at once (the tests use it where
 //                    the process ids are the system's own, e.g. under Wine),
 //                    then exit with the number of them that could not be
@@ -75,6 +83,9 @@ struct Options {
     int depth = 0;
     int width = 0;
     bool recordArgs = false;
+    long long forkEveryMs = -1;
+    bool keepWorker = false;
+    bool daemon = false;
 };
 
 // The number of descendants a tree of the given depth and width has.
@@ -460,13 +471,21 @@ Options ParseOptions(int argc, char** argv) {
             long long width = 0;
             if (!ParseNumber(value("--tree needs a depth"), &depth) ||
                 !ParseNumber(value("--tree needs a width"), &width) || depth < 0 || width < 0 ||
-                depth > 8 || width > 100 || TreeSize(depth, width) > kMaxTreeSize)
-                Usage("--tree needs a depth from 0 to 8 and a width from 0 to 100, "
+                depth > 8 || width > 1000 || TreeSize(depth, width) > kMaxTreeSize)
+                Usage("--tree needs a depth from 0 to 8 and a width from 0 to 1000, "
                       "for at most 1000 descendants");
             options.depth = static_cast<int>(depth);
             options.width = static_cast<int>(width);
         } else if (option == "--record-args") {
             options.recordArgs = true;
+        } else if (option == "--fork-every") {
+            if (!ParseNumber(value("--fork-every needs a number"), &options.forkEveryMs) ||
+                options.forkEveryMs < 1)
+                Usage("--fork-every needs a number of milliseconds");
+        } else if (option == "--keep-worker") {
+            options.keepWorker = true;
+        } else if (option == "--daemon") {
+            options.daemon = true;
         } else {
             Usage(("unknown option " + option).c_str());
         }
@@ -494,6 +513,61 @@ std::vector<std::string> ChildArguments(const Options& options, int index) {
         arguments.push_back("--record-args");
     return arguments;
 }
+
+// The options of a child that only records its start and runs until killed.
+std::vector<std::string> PlainChildArguments(const Options& options, const std::string& tag) {
+    std::vector<std::string> arguments;
+    if (!options.log.empty()) {
+        arguments.push_back("--log");
+        arguments.push_back(options.log);
+    }
+    arguments.push_back("--tag");
+    arguments.push_back(tag);
+    return arguments;
+}
+
+[[noreturn]] void ForkForever(const Options& options) {
+    for (long long i = 0;; ++i) {
+        StartChild(PlainChildArguments(options, options.tag + ".f" + std::to_string(i)));
+        SleepFor(options.forkEveryMs);
+    }
+}
+
+#ifdef _WIN32
+
+[[noreturn]] void KeepWorker(const Options&) {
+    Usage("--keep-worker is not available on Windows");
+}
+
+void LeaveDaemon(const Options&) {
+    Usage("--daemon is not available on Windows");
+}
+
+#else
+
+[[noreturn]] void KeepWorker(const Options& options) {
+    for (long long i = 0;; ++i) {
+        const std::uint32_t worker =
+            StartChild(PlainChildArguments(options, options.tag + ".w" + std::to_string(i)));
+        if (worker == 0)
+            std::exit(3);
+        while (waitpid(static_cast<pid_t>(worker), nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+void LeaveDaemon(const Options& options) {
+    const pid_t child = fork();
+    if (child == 0) {
+        StartChild(PlainChildArguments(options, options.tag + ".daemon"));
+        _exit(0);
+    }
+    if (child > 0)
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+}
+
+#endif
 
 } // namespace
 
@@ -533,6 +607,13 @@ int main(int argc, char** argv) {
                            "\ttag=" + Escape(options.tag + "." + std::to_string(i)));
         }
     }
+
+    if (options.daemon)
+        LeaveDaemon(options);
+    if (options.keepWorker)
+        KeepWorker(options);
+    if (options.forkEveryMs > 0)
+        ForkForever(options);
 
     if (options.runMs < 0)
         SleepForever();

@@ -90,6 +90,21 @@ TEST(ProcessImageName, NamesThisProgram) {
     port::Close(self);
 }
 
+TEST(ProcessImageById, NamesThisProgramInItsShortForm) {
+    EXPECT_EQ(port::CurrentProcessId(), ::GetCurrentProcessId());
+    char image[1024];
+    ASSERT_GT(port::ProcessImageById(port::CurrentProcessId(), image, sizeof image), 0u);
+    char expected[1024];
+    ASSERT_GT(port::ShortPathName(OwnPath().c_str(), expected, sizeof expected), 0u);
+    EXPECT_EQ(_stricmp(image, expected), 0) << image << " " << expected;
+}
+
+TEST(OpenProcessForTermination, AnIdOfNoProcessIsNoProcess) {
+    // Ids are multiples of 4, and nothing runs under this one.
+    EXPECT_EQ(port::OpenProcessForTermination(0x7FFFFFFCu), port::kNullHandle);
+    EXPECT_TRUE(port::LastOpenFoundNoProcess()) << ::GetLastError();
+}
+
 TEST(ProcessIdOf, IsZeroForANullHandle) {
     EXPECT_EQ(port::ProcessIdOf(port::kNullHandle), 0u);
 }

@@ -101,6 +101,31 @@ TEST_F(AppEntryTest, TheFirstOpenableMatchWinsAndUnreadableProcessesAreSkipped) 
     EXPECT_EQ(1, fake::OpenProcessHandles());
 }
 
+TEST_F(AppEntryTest, ACopyListedAfterThousandsOfOtherProcessesIsFound) {
+    fake::AddFile("C:\\other.exe", "C:\\other.exe");
+    for (std::uint32_t pid = 2; pid < 10002; ++pid)
+        fake::AddProcess(pid, 4, "C:\\other.exe");
+    fake::AddProcess(20000, 4, kTool);
+    auto a = Make("alpha", kTool);
+    EXPECT_EQ("alpha already running, attached!", test::LastMessage());
+    EXPECT_EQ(20000u, fake::PidOf(a->process));
+}
+
+TEST_F(AppEntryTest, ABatchReadsTheListOnceAndSeesWhatItStarted) {
+    BeginAttachBatch();
+    auto a = Make("a", kTool);
+    fake::AddProcess(900, 4, kTool); // too late for the batch's reading
+    auto b = Make("b", kTool);
+    EndAttachBatch();
+    ASSERT_EQ(1u, fake::Get().launches.size());
+    EXPECT_EQ(fake::PidOf(a->process), fake::PidOf(b->process));
+    EXPECT_EQ("b already running, attached!", test::LastMessage());
+
+    auto c = Make("c", kTool);
+    EXPECT_EQ(fake::PidOf(a->process), fake::PidOf(c->process))
+        << "outside a batch the list is read afresh, in list order";
+}
+
 TEST_F(AppEntryTest, TwoEntriesAttachToOneProcessAndBothRestartWhenItEnds) {
     fake::AddProcess(800, 4, kTool);
     auto a = Make("a", kTool);

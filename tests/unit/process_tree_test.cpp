@@ -45,15 +45,56 @@ TEST_F(ProcessTreeTest, KillChildProcessesLeavesTheParent) {
     EXPECT_TRUE(fake::FindProcess(100)->alive);
 }
 
-TEST_F(ProcessTreeTest, OneSnapshotIsOpenPerLevelOfDepth) {
-    fake::AddProcess(1, 0, "a");
-    fake::AddProcess(2, 1, "b");
-    fake::AddProcess(3, 2, "c");
-    fake::AddProcess(4, 3, "d");
-    KillProcessTree(1);
-    EXPECT_EQ((Ids{4, 3, 2, 1}), fake::Get().killed);
-    EXPECT_EQ(4, fake::Get().maxOpenSnapshots);
+TEST_F(ProcessTreeTest, TheListIsReadOnceForTheTreeAndOnceMoreToCheck) {
+    fake::AddProcess(11, 7, "a");
+    fake::AddProcess(12, 11, "b");
+    fake::AddProcess(13, 12, "c");
+    fake::AddProcess(14, 13, "d");
+    KillProcessTree(11);
+    EXPECT_EQ((Ids{14, 13, 12, 11}), fake::Get().killed);
+    EXPECT_EQ(2, fake::Get().snapshotsTaken);
+    EXPECT_EQ(1, fake::Get().maxOpenSnapshots);
     EXPECT_EQ(0, fake::Get().openSnapshots);
+    EXPECT_EQ((Ids{11}), fake::Get().suspended) << "the tree is held still first";
+}
+
+TEST_F(ProcessTreeTest, ProcessesStartedDuringTheStopAreEndedToo) {
+    // While the stop runs, the root starts a new child when one of its
+    // children ends, and 102 starts a child just before its own end.
+    fake::AddProcess(100, 7, "root");
+    fake::AddProcess(101, 100, "worker");
+    fake::AddProcess(102, 100, "forker");
+    fake::Get().onTerminate = [](std::uint32_t pid) {
+        if (pid == 101)
+            fake::AddProcess(150, 100, "restarted worker");
+        if (pid == 102)
+            fake::AddProcess(160, 102, "late child");
+    };
+    KillProcessTree(100);
+    // The root ends once its known tree has; what it started meanwhile after it.
+    EXPECT_EQ((Ids{101, 102, 100, 150, 160}), fake::Get().killed);
+    EXPECT_TRUE(test::LogMessages().empty());
+}
+
+TEST_F(ProcessTreeTest, TheRestOfTheRootsOwnSessionEndsBeforeIt) {
+    fake::AddProcess(100, 7, "root").sessionId = 100;
+    fake::AddProcess(101, 100, "child").sessionId = 100;
+    fake::AddProcess(300, 7, "daemon that left the tree").sessionId = 100;
+    fake::AddProcess(301, 300, "its child").sessionId = 100;
+    fake::AddProcess(400, 7, "another session").sessionId = 400;
+    KillProcessTree(100);
+    EXPECT_EQ((Ids{101, 301, 300, 100}), fake::Get().killed);
+    EXPECT_EQ((Ids{100}), fake::Get().endedGroups);
+    EXPECT_TRUE(fake::FindProcess(400)->alive);
+
+    // A root in the manager's own session takes nobody else with it.
+    fake::Reset(100, 60);
+    fake::AddProcess(1, 100, "the manager").sessionId = 100;
+    fake::AddProcess(100, 7, "root").sessionId = 100;
+    fake::AddProcess(300, 7, "the manager's terminal").sessionId = 100;
+    KillProcessTree(100);
+    EXPECT_EQ((Ids{100}), fake::Get().killed);
+    EXPECT_TRUE(fake::FindProcess(1)->alive);
 }
 
 TEST_F(ProcessTreeTest, ParentCyclesAndSelfParentsAreNotFollowed) {
@@ -109,9 +150,30 @@ TEST_F(ProcessTreeTest, SnapshotFailuresSkipTheLevel) {
     EXPECT_EQ(0, fake::Get().openSnapshots) << "the snapshot is closed";
 }
 
-TEST_F(ProcessTreeTest, KillingAMissingProcessReportsIt) {
+TEST_F(ProcessTreeTest, AnUnreadableListStillEndsTheGroupOfTheRootsSession) {
+    fake::AddProcess(100, 7, "root").sessionId = 100;
+    fake::AddProcess(101, 100, "child").sessionId = 100;
+    fake::Get().snapshotFails = true;
+    KillProcessTree(100);
+    EXPECT_EQ((std::vector<std::string>{"Failed to get process list!"}), test::LogMessages());
+    EXPECT_EQ((Ids{100}), fake::Get().endedGroups);
+    EXPECT_FALSE(fake::FindProcess(101)->alive);
+}
+
+TEST_F(ProcessTreeTest, AProcessThatEndedOnItsOwnIsNotAFailure) {
     KillProcess(4242);
-    EXPECT_EQ("Failed to open process with id: 4242!", test::LastMessage());
+    EXPECT_TRUE(test::LogMessages().empty());
+
+    fake::AddProcess(100, 7, "root");
+    fake::AddProcess(102, 100, "sibling");
+    fake::AddProcess(101, 100, "ends while its sibling dies");
+    fake::Get().onTerminate = [](std::uint32_t pid) {
+        if (pid == 102)
+            fake::EndProcess(101);
+    };
+    KillProcessTree(100);
+    EXPECT_EQ((Ids{102, 100}), fake::Get().killed);
+    EXPECT_TRUE(test::LogMessages().empty()) << test::LastMessage();
 }
 
 class StopTest : public ProcessTreeTest {
