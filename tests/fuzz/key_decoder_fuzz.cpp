@@ -1,10 +1,14 @@
-// Terminal byte streams -> the key decoder, fed in arbitrary pieces. However
-// a stream is split, it must decode to the same keys as in one piece.
+// Terminal byte streams -> the key decoder, fed in arbitrary pieces (reads
+// of the terminal). Every piece decodes to key presses, at most one per byte.
+// Without an ESC, however a stream is split, it decodes to the same keys as
+// in one piece; with one, where a read ends may decide between Escape and a
+// key with Alt, so only the general rules hold.
 #include "port/posix/key_decoder.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -62,10 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pieces.Flush();
     const std::vector<port::KeyEvent> got = Drain(pieces);
 
+    Require(got.size() <= length, "at most one key per byte, in pieces too");
+    for (const port::KeyEvent& key : got)
+        Require(key.keyDown, "decoded keys are key presses");
+    if (std::memchr(stream, 0x1B, length) != nullptr)
+        return 0;
     Require(got.size() == expected.size(), "pieces give as many keys as the whole");
-    for (std::size_t i = 0; i < got.size(); ++i) {
+    for (std::size_t i = 0; i < got.size(); ++i)
         Require(Same(got[i], expected[i]), "pieces give the same keys as the whole");
-        Require(got[i].keyDown, "decoded keys are key presses");
-    }
     return 0;
 }
