@@ -12,7 +12,9 @@ struct WaitTable;
 // Called with the table, the row that was signalled and the row's context.
 using WaitCallback = void (*)(WaitTable* table, std::int32_t index, void* context);
 
-inline constexpr int kWaitTableSize = 16;
+// Console input, the control channel and one row for each of at most 15
+// applications.
+inline constexpr int kWaitTableSize = 17;
 
 // Row i of the three arrays is one wait slot: a handle, its callback and the
 // callback's context. The handles form one contiguous array in row order,

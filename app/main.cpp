@@ -1,5 +1,25 @@
+#include "app/control_client.h"
+#include "app/options.h"
 #include "app/startup.h"
 
-int main() {
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "zelkappmgr: %s (see --help)\n", error.c_str());
+        return kUsageExitCode;
+    }
+    switch (options.mode) {
+    case ProgramMode::Help:
+        std::fputs(UsageText(), stdout);
+        return 0;
+    case ProgramMode::Send:
+    case ProgramMode::Status:
+        return ClientMain(options);
+    case ProgramMode::Manager:
+        break;
+    }
     return ManagerMain();
 }

@@ -14,6 +14,7 @@ void ResetManagerForTesting() {
     waitTable = WaitTable{};
     RunningFlag = true;
     console = Console();
+    SetUpConsole();
     logFile = LogFile{};
     ReportExitsFlag = false;
     RetryFailedStartsSeconds = 0;

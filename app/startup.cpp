@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/control_server.h"
 #include "app/event_loop.h"
 #include "common/text.h"
 #include "config/ini_file.h"
@@ -69,6 +70,7 @@ int ManagerMain() {
                    stderr);
         return 0;
     }
+    SetUpConsole();
     if (ScreenWidth() < kMinScreenWidth || ScreenHeight() < kMinScreenHeight) {
         std::fprintf(stderr,
                      "zelkappmgr: the console needs at least %d columns and %d rows; "
@@ -109,6 +111,7 @@ int ManagerMain() {
         AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
         CreateApplications(*ini);
     }
+    OpenControlChannel();
 
     RegisterCommands();
     if (RunningFlag)

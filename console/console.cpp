@@ -17,34 +17,37 @@ Console::Console()
       timeFormat("[%d/%m/%y %H:%M:%S]"), maxLineLength(kMaxLineLength), historySize(kHistorySize),
       currentSlot(0), usedSlots(1), browseSlot(0),
       commandCount(0), historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
-      inputHandle(port::kNullHandle), logRows(), screenShown(false) {
-    outputHandle = port::StdOutput();
-    inputHandle = port::StdInput();
+      inputHandle(port::kNullHandle), logRows(), screenShown(false) {}
+
+void SetUpConsole() {
+    console.outputHandle = port::StdOutput();
+    console.inputHandle = port::StdInput();
 
     port::Coord size{0, 0};
-    port::GetScreenSize(outputHandle, &size);
+    port::GetScreenSize(console.outputHandle, &size);
     const std::int16_t w = size.X;
     const std::int16_t h = size.Y;
 
-    port::SetInputMode(inputHandle, 28);
+    port::SetInputMode(console.inputHandle, 28);
 
-    inputOrigin = port::Coord{0, static_cast<std::int16_t>(h - 1)};
-    inputCursor = inputOrigin;
-    logOrigin = port::Coord{0, static_cast<std::int16_t>(h - 2)};
-    scrollOrigin = port::Coord{0, -1};
-    logRect = port::Rect{0, 0, static_cast<std::int16_t>(w - 1), static_cast<std::int16_t>(h - 2)};
-    clipRect = logRect;
-    fill = port::CharInfo{' ', 7};
+    console.inputOrigin = port::Coord{0, static_cast<std::int16_t>(h - 1)};
+    console.inputCursor = console.inputOrigin;
+    console.logOrigin = port::Coord{0, static_cast<std::int16_t>(h - 2)};
+    console.scrollOrigin = port::Coord{0, -1};
+    console.logRect =
+        port::Rect{0, 0, static_cast<std::int16_t>(w - 1), static_cast<std::int16_t>(h - 2)};
+    console.clipRect = console.logRect;
+    console.fill = port::CharInfo{' ', 7};
     if (w > 0 && h > 1)
-        logRows.assign(static_cast<std::size_t>(h - 1),
-                       std::string(static_cast<std::size_t>(w), fill.character));
-    screenShown = w >= kMinScreenWidth && h >= kMinScreenHeight;
+        console.logRows.assign(static_cast<std::size_t>(h - 1),
+                               std::string(static_cast<std::size_t>(w), console.fill.character));
+    console.screenShown = w >= kMinScreenWidth && h >= kMinScreenHeight;
 
-    port::SetCursorPosition(outputHandle, inputCursor);
+    port::SetCursorPosition(console.outputHandle, console.inputCursor);
 
     port::CursorInfo cursor{0, true};
-    if (port::GetCursorInfo(outputHandle, &cursor))
-        insertMode = cursor.size != kOverwriteCursorSize;
+    if (port::GetCursorInfo(console.outputHandle, &cursor))
+        console.insertMode = cursor.size != kOverwriteCursorSize;
 }
 
 int ScreenWidth() {
@@ -56,9 +59,12 @@ int ScreenHeight() {
 
 namespace {
 
+std::vector<std::string>* logCapture = nullptr;
+
 std::size_t LogWidth() {
     return static_cast<std::size_t>(console.logRect.Right + 1);
 }
+
 
 // One row up for the whole log area. False, after reporting on standard
 // output, when the console refused.
@@ -130,6 +136,12 @@ void WriteLogLine(std::string text) {
     ShowLogEntry(stamp, n, text);
     // Every entry passes here once, after the screen shows it.
     AppendLogEntry(std::string_view(stamp, n), text);
+    if (logCapture != nullptr)
+        logCapture->push_back(text);
+}
+
+void CaptureLogEntries(std::vector<std::string>* into) {
+    logCapture = into;
 }
 
 void PrintMessage(const char* format, ...) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 class ArgReader;
 
@@ -27,6 +28,9 @@ inline constexpr std::uint32_t kInsertCursorSize = 19;
 inline constexpr std::uint32_t kOverwriteCursorSize = 99;
 
 // Log area: rows 0 to H-2; the newest log row is H-2; the input line is H-1.
+// The object is built during static initialisation without touching the
+// console; SetUpConsole, the manager's first step, takes the console over.
+// A client run of the program (--send, --status) leaves the terminal alone.
 struct Console {
     Console();
 
@@ -65,6 +69,10 @@ struct Console {
 
 extern Console console;
 
+// Takes the standard handles, sets the input mode, reads the screen size,
+// lays out the log area and the input line and puts the cursor on it.
+void SetUpConsole();
+
 // One log entry from a printf-style format; text past 255 bytes is cut off.
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
@@ -73,6 +81,10 @@ void PrintMessage(const char* format, ...);
 
 // One log entry from a ready-made string, wrapped over as many rows as it needs.
 void WriteLogLine(std::string text);
+
+// While `into` is not null, the text of every log entry written is also
+// appended to it (a control client's command collects what it wrote).
+void CaptureLogEntries(std::vector<std::string>* into);
 
 // The "cls" command: blanks the log area, leaving the input line alone.
 void ClsCommand(ArgReader* args);

@@ -50,6 +50,10 @@ bool PathTooLong(const AppEntry& entry) {
 void Supervise(AppEntry& entry, port::Handle process) {
     if (AddWaitHandle(process, OnAppExit, &entry)) {
         entry.process = process;
+        entry.startedMs = port::NowMs();
+        if (entry.supervisedOnce)
+            ++entry.restarts;
+        entry.supervisedOnce = true;
         return;
     }
     port::Close(process);

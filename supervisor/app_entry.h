@@ -7,6 +7,13 @@
 
 #include <string>
 
+// How an application's process ended, as far as the system told.
+struct AppExit {
+    bool known = false;
+    bool bySignal = false; // `value` is a signal number, else an exit code
+    std::uint32_t value = 0;
+};
+
 class AppEntry {
   public:
     // Attaches to a running copy of `path` or launches it; prints what happened.
@@ -32,6 +39,14 @@ class AppEntry {
     bool retryPending = false;
     std::uint64_t retryDueMs = 0;
     std::uint32_t retryDelaySeconds = 0;
+
+    // For the status report: when the current process was taken under
+    // supervision (port::NowMs), how often a process was supervised after
+    // the first, and how the last one ended on its own.
+    std::uint64_t startedMs = 0;
+    std::uint32_t restarts = 0;
+    bool supervisedOnce = false;
+    AppExit lastExit;
 };
 
 inline constexpr int kMaxApplications = 15;

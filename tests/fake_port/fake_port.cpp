@@ -1,5 +1,6 @@
 #include "fake_port.h"
 
+#include "fake_control.h"
 #include "port/console.h"
 #include "port/file.h"
 #include "port/process.h"
@@ -72,6 +73,8 @@ bool Signalled(port::Handle h) {
         return true;
     if (h == kInput)
         return !s.input.empty();
+    if (h == ControlEndpoint())
+        return !Control().waiting.empty();
     auto it = In().handles.find(h);
     if (it == In().handles.end())
         return false;
@@ -90,6 +93,7 @@ void Reset(int width, int height) {
     s = State();
     s.screen.Reset(width, height);
     In() = Internals();
+    Control() = ControlState();
 }
 
 port::Handle InputHandle() {

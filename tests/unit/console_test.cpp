@@ -35,9 +35,11 @@ TEST_F(ConsoleTest, ConstructionSetsTheGeometryAndPlacesTheCursorOnTheInputRow) 
 TEST_F(ConsoleTest, ACursorOfSize99StartsInOverwriteMode) {
     fake::Get().cursorInfo = port::CursorInfo{99, true};
     console = Console();
+    SetUpConsole();
     EXPECT_FALSE(console.insertMode);
     fake::Get().cursorInfo = port::CursorInfo{100, true};
     console = Console();
+    SetUpConsole();
     EXPECT_TRUE(console.insertMode);
 }
 

@@ -5,6 +5,7 @@
 #include "console/console.h"
 #include "console/line_editor.h"
 #include "supervisor/app_entry.h"
+#include "fake_control.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -163,7 +164,9 @@ TEST_F(StartupTest, EveryApplicationsSectionIsWalkedInFileOrder) {
     EXPECT_EQ(OnConsoleInput, waitTable.callbacks[0]);
     EXPECT_EQ(nullptr, waitTable.contexts[0]);
     EXPECT_EQ(appTable.entries[0], waitTable.contexts[1]);
-    EXPECT_EQ(6, waitTable.count);
+    // The control channel's row comes after the applications'.
+    EXPECT_EQ(7, waitTable.count);
+    EXPECT_EQ(fake::ControlEndpoint(), waitTable.handles[6]);
 }
 
 TEST_F(StartupTest, MalformedHeadersAreReportedAndTheirLinesStartNothing) {

@@ -1,0 +1,73 @@
+#include "app/options.h"
+
+#include <cstring>
+
+namespace {
+
+bool Is(const char* argument, const char* longName, const char* shortName = nullptr) {
+    return std::strcmp(argument, longName) == 0 ||
+           (shortName != nullptr && std::strcmp(argument, shortName) == 0);
+}
+
+} // namespace
+
+bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
+    *options = Options{};
+    bool sawSend = false;
+    bool sawStatus = false;
+    bool sawHelp = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (Is(argument, "--send", "-s")) {
+            if (sawSend) {
+                *error = "--send may be given once only";
+                return false;
+            }
+            if (i + 1 >= argc) {
+                *error = std::string(argument) + " needs the command line to send";
+                return false;
+            }
+            sawSend = true;
+            options->line = argv[++i];
+        } else if (Is(argument, "--status")) {
+            sawStatus = true;
+        } else if (Is(argument, "--json")) {
+            options->json = true;
+        } else if (Is(argument, "--help", "-h")) {
+            sawHelp = true;
+        } else {
+            *error = std::string("unknown option: ") + argument;
+            return false;
+        }
+    }
+    if (sawHelp) {
+        options->mode = ProgramMode::Help;
+        return true;
+    }
+    if (sawSend && sawStatus) {
+        *error = "--send and --status cannot be combined";
+        return false;
+    }
+    if (options->json && !sawStatus) {
+        *error = "--json goes with --status";
+        return false;
+    }
+    if (sawSend)
+        options->mode = ProgramMode::Send;
+    else if (sawStatus)
+        options->mode = ProgramMode::Status;
+    return true;
+}
+
+const char* UsageText() {
+    return "Usage: zelkappmgr [option]\n"
+           "Without an option, supervises the applications of zelkappmgr.ini in the\n"
+           "working directory. With one, talks to the manager running for this user:\n"
+           "  -s, --send LINE    runs LINE as if typed on the manager's console and\n"
+           "                     prints the log entries it wrote\n"
+           "      --status       prints the applications and their state\n"
+           "      --status --json  the same as a JSON array\n"
+           "  -h, --help         prints this text\n"
+           "Exit codes: 0 done, 1 no manager running or the request was refused,\n"
+           "2 the command line was not understood.\n";
+}

@@ -1,0 +1,28 @@
+// The command line. Without arguments the program is the manager; with
+// --send or --status it is a client of the manager that runs for this user.
+#pragma once
+
+#include <string>
+
+enum class ProgramMode {
+    Manager, // no arguments: supervise the configured applications
+    Send,    // --send LINE: run LINE in the running manager
+    Status,  // --status [--json]: the running manager's applications
+    Help,    // --help: list the options
+};
+
+struct Options {
+    ProgramMode mode = ProgramMode::Manager;
+    std::string line; // the command line of --send
+    bool json = false;
+};
+
+// Exit code of a command line that cannot be understood.
+inline constexpr int kUsageExitCode = 2;
+
+// Reads the arguments after the program name. False, with a one-line
+// explanation in *error, when they are not understood.
+bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error);
+
+// The text of --help, lines ending in '\n'.
+const char* UsageText();

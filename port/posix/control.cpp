@@ -1,0 +1,240 @@
+// The control channel on POSIX: a Unix stream socket "<name>.sock" in the
+// user's private runtime directory, beside the single-instance lock. Only
+// this user can enter that directory; the manager still checks the peer's
+// credentials of every connection.
+#include "port/control.h"
+
+#include "port/posix/backend.h"
+#include "port/posix/syscalls.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace port {
+
+namespace {
+
+bool SocketAddress(const char* name, sockaddr_un* address, socklen_t* length) {
+    std::string problem;
+    const std::string directory = posix::RuntimeDirectory(&problem);
+    if (directory.empty()) {
+        errno = EACCES;
+        return false;
+    }
+    const std::string path = directory + "/" + name + ".sock";
+    if (path.size() + 1 > sizeof address->sun_path) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    *address = sockaddr_un{};
+    address->sun_family = AF_UNIX;
+    std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    return true;
+}
+
+Handle Fail() {
+    posix::SetError(errno);
+    return kNullHandle;
+}
+
+long long NowMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits for `events` on `fd` until `deadline`; false when the time ran out
+// (or the wait failed, with errno set).
+bool WaitFor(int fd, short events, long long deadline) {
+    for (;;) {
+        const long long left = deadline - NowMs();
+        if (left < 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        pollfd p{fd, events, 0};
+        const int ready = posix::sys.poll(&p, 1, static_cast<int>(left));
+        if (ready > 0)
+            return true;
+        if (ready == 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+bool ValidFd(Handle handle) {
+    return handle > 2 && handle <= 0x7FFFFFFF;
+}
+
+} // namespace
+
+Handle OpenControlEndpoint(const char* name) {
+    sockaddr_un address;
+    socklen_t length = 0;
+    if (!SocketAddress(name, &address, &length))
+        return Fail();
+    int fd = posix::sys.socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Fail();
+    fd = posix::AboveStandardDescriptors(fd);
+    if (fd < 0)
+        return Fail();
+    // A socket file left by a manager that ended: whoever holds the
+    // single-instance lock owns the name.
+    ::unlink(address.sun_path);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+        ::chmod(address.sun_path, 0600) != 0 || ::listen(fd, 16) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return Fail();
+    }
+    return fd;
+}
+
+Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUser) {
+    *userId = 0;
+    *sameUser = false;
+    if (!ValidFd(endpoint)) {
+        posix::SetError(EBADF);
+        return kNullHandle;
+    }
+    int fd;
+    do {
+        fd = ::accept4(static_cast<int>(endpoint), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return Fail();
+    fd = posix::AboveStandardDescriptors(fd);
+    if (fd < 0)
+        return Fail();
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return Fail();
+    }
+    *userId = static_cast<std::uint32_t>(credentials.uid);
+    *sameUser = credentials.uid == ::geteuid();
+    return fd;
+}
+
+Handle ConnectControlEndpoint(const char* name) {
+    sockaddr_un address;
+    socklen_t length = 0;
+    if (!SocketAddress(name, &address, &length))
+        return Fail();
+    int fd = posix::sys.socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Fail();
+    fd = posix::AboveStandardDescriptors(fd);
+    if (fd < 0)
+        return Fail();
+    int result;
+    do {
+        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    } while (result != 0 && errno == EINTR);
+    // Reads and writes then wait with a time limit of their own.
+    if (result != 0 || ::fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return Fail();
+    }
+    return fd;
+}
+
+ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
+                      std::uint32_t* read) {
+    *read = 0;
+    if (!ValidFd(connection)) {
+        posix::SetError(EBADF);
+        return ControlIo::Failed;
+    }
+    const int fd = static_cast<int>(connection);
+    const long long deadline = NowMs() + timeoutMs;
+    for (;;) {
+        const ssize_t n = posix::sys.read(fd, buffer, size);
+        if (n > 0) {
+            *read = static_cast<std::uint32_t>(n);
+            return ControlIo::Done;
+        }
+        if (n == 0)
+            return ControlIo::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            posix::SetError(errno);
+            return errno == ECONNRESET ? ControlIo::Closed : ControlIo::Failed;
+        }
+        if (!WaitFor(fd, POLLIN, deadline)) {
+            posix::SetError(errno);
+            return errno == ETIMEDOUT ? ControlIo::TimedOut : ControlIo::Failed;
+        }
+    }
+}
+
+ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length,
+                       std::uint32_t timeoutMs) {
+    if (!ValidFd(connection)) {
+        posix::SetError(EBADF);
+        return ControlIo::Failed;
+    }
+    const int fd = static_cast<int>(connection);
+    const long long deadline = NowMs() + timeoutMs;
+    while (length > 0) {
+        // MSG_NOSIGNAL: a peer that went away is an error, not a SIGPIPE.
+        const ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            data += n;
+            length -= static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            posix::SetError(errno);
+            return ControlIo::Failed;
+        }
+        if (!WaitFor(fd, POLLOUT, deadline)) {
+            posix::SetError(errno);
+            return errno == ETIMEDOUT ? ControlIo::TimedOut : ControlIo::Failed;
+        }
+    }
+    return ControlIo::Done;
+}
+
+void CloseControl(Handle connection, std::uint32_t lingerMs) {
+    if (!ValidFd(connection))
+        return;
+    const int fd = static_cast<int>(connection);
+    // What the peer sent and nobody read would turn the close into a reset,
+    // which may destroy the reply before the peer has read it: say that
+    // nothing more comes, then take what still arrives until the peer closes.
+    ::shutdown(fd, SHUT_WR);
+    char discard[256];
+    std::uint32_t read = 0;
+    const long long deadline = NowMs() + lingerMs;
+    for (;;) {
+        const long long left = deadline - NowMs();
+        if (left < 0 || ReadControl(connection, discard, sizeof discard,
+                                    static_cast<std::uint32_t>(left), &read) != ControlIo::Done)
+            break;
+    }
+    ::close(fd);
+}
+
+} // namespace port

@@ -1,0 +1,183 @@
+// The command line, the control protocol's records and forms, and the
+// manager's end of the control channel over the fake port.
+#include "app/control_protocol.h"
+#include "app/control_server.h"
+#include "app/options.h"
+#include "app/startup.h"
+#include "console/console.h"
+#include "console/line_editor.h"
+#include "fake_control.h"
+#include "supervisor/app_entry.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+bool Parse(std::vector<const char*> args, Options* options, std::string* error) {
+    args.insert(args.begin(), "zelkappmgr");
+    return ParseOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(Options, ModesAndRefusals) {
+    Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({}, &o, &error));
+    EXPECT_EQ(ProgramMode::Manager, o.mode);
+    ASSERT_TRUE(Parse({"-s", "stop 1"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Send, o.mode);
+    EXPECT_EQ("stop 1", o.line);
+    ASSERT_TRUE(Parse({"--send", ""}, &o, &error));
+    EXPECT_EQ(ProgramMode::Send, o.mode);
+    ASSERT_TRUE(Parse({"--json", "--status"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Status, o.mode);
+    EXPECT_TRUE(o.json);
+    ASSERT_TRUE(Parse({"--status", "--help"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Help, o.mode);
+
+    for (const auto& bad : std::vector<std::vector<const char*>>{{"--send"},
+                                                                 {"--bogus"},
+                                                                 {"status"},
+                                                                 {"--send", "a", "--status"},
+                                                                 {"--json"},
+                                                                 {"-s", "a", "-s", "b"}}) {
+        error.clear();
+        EXPECT_FALSE(Parse(bad, &o, &error)) << bad[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
+    AppStatus web;
+    web.number = 0;
+    web.name = "web \"a\"\\";
+    web.running = true;
+    web.processId = 4321;
+    web.upSeconds = 75;
+    web.restarts = 2;
+    web.lastExit = LastExit{LastExit::Kind::Signal, 11};
+    AppStatus worker;
+    worker.number = 12;
+    worker.name = "w\tx";
+    worker.lastExit = LastExit{LastExit::Kind::Code, 0xC0000005u};
+
+    AppStatus back;
+    ASSERT_TRUE(DecodeStatusRecord(EncodeStatusRecord(web), &back));
+    EXPECT_EQ(web.name, back.name);
+    EXPECT_EQ(4321u, back.processId);
+    EXPECT_EQ(75u, back.upSeconds);
+    EXPECT_EQ(2u, back.restarts);
+    EXPECT_EQ(LastExit::Kind::Signal, back.lastExit.kind);
+    ASSERT_TRUE(DecodeStatusRecord(EncodeStatusRecord(worker), &back));
+    EXPECT_EQ("w?x", back.name); // a tab cannot travel inside a field
+    EXPECT_FALSE(back.running);
+    EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\tcode:x\tname", &back));
+    EXPECT_FALSE(DecodeStatusRecord("0\tgone\t1\t2\t3\t-\tname", &back));
+
+    EXPECT_EQ("NUM  NAME      STATE     PID  UPTIME(S)  RESTARTS  LAST EXIT\n"
+              "  0  web \"a\"\\  running  4321         75         2  signal 11\n"
+              " 12  w?x       stopped     -          -         0  0xC0000005\n",
+              FormatStatusTable({web, worker}));
+    EXPECT_EQ("[\n  {\"number\": 0, \"name\": \"web \\\"a\\\"\\\\\", \"state\": \"running\", "
+              "\"pid\": 4321, \"uptime_seconds\": 75, \"restarts\": 2, \"last_exit_code\": null, "
+              "\"last_exit_signal\": 11},\n"
+              "  {\"number\": 12, \"name\": \"w\\u0009x\", \"state\": \"stopped\", \"pid\": null, "
+              "\"uptime_seconds\": null, \"restarts\": 0, \"last_exit_code\": 3221225477, "
+              "\"last_exit_signal\": null}\n]\n",
+              FormatStatusJson({web, worker}));
+    EXPECT_EQ("[]\n", FormatStatusJson({}));
+}
+
+class ControlServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::Reset(100, 60);
+        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
+        for (const char* name : {"alpha", "beta"}) {
+            const std::string path = std::string("C:\\apps\\") + name + ".exe";
+            fake::AddFile(path, path);
+            appTable.entries[appTable.count++] = new AppEntry(name, path.c_str(), "");
+        }
+        RegisterCommands();
+        OpenControlChannel();
+    }
+
+    // Lines up a client, runs the event loop's callback for the signalled
+    // endpoint row and returns what the client got back.
+    static fake::ControlClient Serve(fake::ControlClient client) {
+        fake::Control().waiting.push_back(client);
+        int row = 0;
+        while (row < waitTable.count && waitTable.handles[row] != fake::ControlEndpoint())
+            ++row;
+        EXPECT_LT(row, waitTable.count);
+        waitTable.callbacks[row](&waitTable, row, waitTable.contexts[row]);
+        EXPECT_FALSE(fake::Control().served.empty());
+        return fake::Control().served.back();
+    }
+    static fake::ControlClient Request(const std::string& text) {
+        fake::ControlClient client;
+        client.request = text;
+        return Serve(client);
+    }
+};
+
+TEST_F(ControlServerTest, ASentLineRunsAsTypedAndItsEntriesComeBack) {
+    const int slot = console.currentSlot;
+    const fake::ControlClient client = Request("send stop 1\n");
+    EXPECT_EQ("ok 1\nTerminating process beta.\n", client.reply);
+    EXPECT_TRUE(client.closed);
+    EXPECT_FALSE(appTable.entries[1]->IsRunning());
+    const Lines log = test::LogMessages();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ("Command from outside: stop 1", log[log.size() - 2]);
+    EXPECT_EQ(slot, console.currentSlot); // the ring keeps typed lines only
+
+    EXPECT_EQ("ok 0\n", Request("send quit").reply); // the client's end of sending ends the line
+    EXPECT_FALSE(RunningFlag);
+}
+
+TEST_F(ControlServerTest, StatusWritesNothingToTheLog) {
+    const std::size_t before = test::LogMessages().size();
+    const std::string reply = Request("status\n").reply;
+    EXPECT_EQ(before, test::LogMessages().size());
+    ASSERT_EQ(0u, reply.find("ok 2\n"));
+    AppStatus status;
+    const std::string second = reply.substr(reply.rfind('\n', reply.size() - 2) + 1);
+    ASSERT_TRUE(DecodeStatusRecord(second.substr(0, second.size() - 1), &status));
+    EXPECT_EQ("beta", status.name);
+    EXPECT_TRUE(status.running);
+    EXPECT_EQ(fake::PidOf(appTable.entries[1]->process), status.processId);
+}
+
+TEST_F(ControlServerTest, RefusalsAndDroppedClients) {
+    fake::ControlClient stranger;
+    stranger.request = "send stopall\n";
+    stranger.sameUser = false;
+    stranger.userId = 1001;
+    const fake::ControlClient refused = Serve(stranger);
+    EXPECT_EQ(0u, refused.reply.find("error: "));
+    EXPECT_EQ("Refused a command from user 1001.", test::LastMessage());
+    EXPECT_TRUE(appTable.entries[0]->IsRunning());
+
+    const fake::ControlClient tooLong = Request("send " + std::string(300, 'x') + "\n");
+    EXPECT_EQ("error: refused: a request holds at most 255 bytes\n", tooLong.reply);
+    EXPECT_EQ("error: unknown request\n", Request("stop 1\n").reply);
+    EXPECT_EQ("error: the command line is empty\n", Request("send \n").reply);
+
+    // A client that sends nothing is dropped once the limit has passed.
+    fake::ControlClient silent;
+    silent.closesAfterSending = false;
+    const std::uint64_t before = fake::Get().nowMs;
+    const fake::ControlClient dropped = Serve(silent);
+    EXPECT_EQ("", dropped.reply);
+    EXPECT_TRUE(dropped.closed);
+    EXPECT_EQ(before + kControlTimeLimitMs, fake::Get().nowMs);
+    EXPECT_EQ("Refused a command from user 1001.", test::LastMessage());
+}
+
+} // namespace
