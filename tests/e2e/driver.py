@@ -541,6 +541,29 @@ class Driver:
         self.sanitizer_dir = None
         return reports
 
+    def client(self, *args, user=None):
+        """Runs the manager's program as a client (--send, --status) to its
+        end and returns (exit code, stdout, stderr). `user` runs it natively
+        as that user, through setpriv."""
+        argv = [self.manager, *args]
+        env = self.environment()
+        if self.mode == "wine":
+            argv = [self.wine] + argv
+            env.update(self.wine_env)
+        elif user is not None:
+            argv = ["setpriv", "--reuid", user, "--regid", user, "--clear-groups"] + argv
+        result = subprocess.run(
+            argv,
+            env=env,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            errors="replace",
+            timeout=self.timeout,
+        )
+        return result.returncode, result.stdout, result.stderr
+
     def start_manager(self, cwd, width=80, height=25):
         """Starts the manager and waits until it is ready for keys."""
         pane = self.start(cwd, width, height)
