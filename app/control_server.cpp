@@ -147,7 +147,7 @@ std::vector<AppStatus> CollectStatus() {
             status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;
         }
         status.restarts = entry->restarts;
-        if (entry->lastExit.known)
+        if (entry->lastExitKnown)
             status.lastExit =
                 LastExit{entry->lastExit.bySignal ? LastExit::Kind::Signal : LastExit::Kind::Code,
                          entry->lastExit.value};

@@ -214,6 +214,7 @@ void AppEntry::Launch() {
 void OnAppExit(WaitTable*, std::int32_t, void* context) {
     AppEntry* entry = static_cast<AppEntry*>(context);
     RemoveWaitHandle(entry->process);
+    entry->lastExitKnown = port::ReadExitStatus(entry->process, &entry->lastExit);
     if (ReportExitsFlag)
         ReportExit(*entry);
     port::Close(entry->process);

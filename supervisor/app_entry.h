@@ -3,16 +3,10 @@
 #pragma once
 
 #include "app/event_loop.h"
+#include "port/process.h"
 #include "port/types.h"
 
 #include <string>
-
-// How an application's process ended, as far as the system told.
-struct AppExit {
-    bool known = false;
-    bool bySignal = false; // `value` is a signal number, else an exit code
-    std::uint32_t value = 0;
-};
 
 class AppEntry {
   public:
@@ -41,12 +35,14 @@ class AppEntry {
     std::uint32_t retryDelaySeconds = 0;
 
     // For the status report: when the current process was taken under
-    // supervision (port::NowMs), how often a process was supervised after
-    // the first, and how the last one ended on its own.
+    // supervision (port::NowMs), and how often a process was supervised
+    // after the first.
     std::uint64_t startedMs = 0;
     std::uint32_t restarts = 0;
     bool supervisedOnce = false;
-    AppExit lastExit;
+    // How the last process ended on its own, when the system told.
+    bool lastExitKnown = false;
+    port::ExitStatus lastExit{};
 };
 
 inline constexpr int kMaxApplications = 15;

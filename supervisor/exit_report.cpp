@@ -16,8 +16,8 @@ constexpr std::uint32_t kStatusCodeFloor = 0x80000000u;
 
 void ReportExit(const AppEntry& entry) {
     const char* name = entry.name.c_str();
-    port::ExitStatus status{};
-    if (!port::ReadExitStatus(entry.process, &status)) {
+    const port::ExitStatus& status = entry.lastExit;
+    if (!entry.lastExitKnown) {
         // A process we attached to but did not start (on POSIX) leaves us
         // no status to read: only the end itself is known.
         PrintMessage("%s ended.", name);

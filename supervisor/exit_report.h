@@ -6,6 +6,6 @@ class AppEntry;
 // Set from the configuration: report every exit that was not asked for.
 extern bool ReportExitsFlag;
 
-// Writes how the entry's process ended: its exit code, or the signal that
-// ended it. The process must have ended and its handle still be open.
+// Writes how the entry's process ended, as OnAppExit recorded it: its exit
+// code, or the signal that ended it.
 void ReportExit(const AppEntry& entry);

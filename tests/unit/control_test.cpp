@@ -141,17 +141,32 @@ TEST_F(ControlServerTest, ASentLineRunsAsTypedAndItsEntriesComeBack) {
     EXPECT_FALSE(RunningFlag);
 }
 
-TEST_F(ControlServerTest, StatusWritesNothingToTheLog) {
+TEST_F(ControlServerTest, StatusFollowsExitsAndWritesNothingToTheLog) {
+    // alpha ends with code 3 and is started again.
+    const std::uint32_t first = fake::PidOf(appTable.entries[0]->process);
+    fake::FindProcess(first)->exitValue = 3;
+    fake::EndProcess(first);
+    OnAppExit(&waitTable, 1, appTable.entries[0]);
+    fake::Get().nowMs += 5000;
+
     const std::size_t before = test::LogMessages().size();
     const std::string reply = Request("status\n").reply;
     EXPECT_EQ(before, test::LogMessages().size());
     ASSERT_EQ(0u, reply.find("ok 2\n"));
-    AppStatus status;
-    const std::string second = reply.substr(reply.rfind('\n', reply.size() - 2) + 1);
-    ASSERT_TRUE(DecodeStatusRecord(second.substr(0, second.size() - 1), &status));
-    EXPECT_EQ("beta", status.name);
-    EXPECT_TRUE(status.running);
-    EXPECT_EQ(fake::PidOf(appTable.entries[1]->process), status.processId);
+    std::vector<AppStatus> apps(2);
+    const std::size_t second = reply.find('\n', 5) + 1;
+    ASSERT_TRUE(DecodeStatusRecord(reply.substr(5, second - 6), &apps[0]));
+    ASSERT_TRUE(DecodeStatusRecord(reply.substr(second, reply.size() - second - 1), &apps[1]));
+    EXPECT_EQ("alpha", apps[0].name);
+    EXPECT_EQ(fake::PidOf(appTable.entries[0]->process), apps[0].processId);
+    EXPECT_NE(first, apps[0].processId);
+    EXPECT_EQ(1u, apps[0].restarts);
+    EXPECT_EQ(LastExit::Kind::Code, apps[0].lastExit.kind);
+    EXPECT_EQ(3u, apps[0].lastExit.value);
+    EXPECT_EQ(5u, apps[0].upSeconds);
+    EXPECT_EQ("beta", apps[1].name);
+    EXPECT_EQ(0u, apps[1].restarts);
+    EXPECT_EQ(LastExit::Kind::None, apps[1].lastExit.kind);
 }
 
 TEST_F(ControlServerTest, RefusalsAndDroppedClients) {
