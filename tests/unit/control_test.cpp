@@ -96,7 +96,7 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
 class ControlServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset(100, 60);
+        test::Reset(100, 60);
         AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
         for (const char* name : {"alpha", "beta"}) {
             const std::string path = std::string("C:\\apps\\") + name + ".exe";
