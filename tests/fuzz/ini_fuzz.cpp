@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "config/ini_file.h"
 #include "fake_port.h"
+#include "require.h"
 #include "supervisor/app_entry.h"
 
 #include <cstdint>
@@ -18,13 +19,6 @@ std::string path;
 
 void RemoveFile() {
     std::remove(path.c_str());
-}
-
-void Require(bool condition, const char* what) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
 }
 
 bool HasOuterBlank(const std::string& text) {

@@ -4,6 +4,7 @@
 // in one piece; with one, where a read ends may decide between Escape and a
 // key with Alt, so only the general rules hold.
 #include "port/posix/key_decoder.h"
+#include "require.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,13 +13,6 @@
 #include <vector>
 
 namespace {
-
-void Require(bool condition, const char* what) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 std::vector<port::KeyEvent> Drain(port::posix::KeyDecoder& decoder) {
     std::vector<port::KeyEvent> keys;

@@ -7,6 +7,7 @@
 #include "console/line_editor.h"
 #include "fake_port.h"
 #include "port/keys.h"
+#include "require.h"
 #include "supervisor/app_entry.h"
 
 #include <algorithm>
@@ -17,13 +18,6 @@
 #include <string>
 
 namespace {
-
-void Require(bool condition, const char* what) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 // The keys the editor acts on, and some it must ignore.
 constexpr std::uint16_t kKeys[] = {

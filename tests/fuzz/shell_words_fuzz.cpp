@@ -1,6 +1,7 @@
 // Parameter strings -> the word splitter. Quoting every word it returns and
 // splitting the result again must give the same words back.
 #include "port/posix/shell_words.h"
+#include "require.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -10,13 +11,6 @@
 #include <vector>
 
 namespace {
-
-void Require(bool condition, const char* what) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 std::string Quoted(const std::string& word) {
     std::string out = "'";
