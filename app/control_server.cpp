@@ -2,7 +2,6 @@
 
 #include "console/command_table.h"
 #include "console/console.h"
-#include "port/console.h"
 #include "port/control.h"
 #include "port/process.h"
 #include "port/system.h"

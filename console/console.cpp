@@ -2,6 +2,7 @@
 
 #include "console/log_file.h"
 #include "port/console.h"
+#include "port/system.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -65,7 +66,6 @@ std::size_t LogWidth() {
     return static_cast<std::size_t>(console.logRect.Right + 1);
 }
 
-
 // One row up for the whole log area. False, after reporting on standard
 // output, when the console refused.
 bool ScrollLog() {
@@ -93,7 +93,8 @@ void WriteAt(const char* bytes, std::size_t length, std::int16_t column) {
     std::string& row = console.logRows.back();
     const std::size_t at = static_cast<std::size_t>(column);
     if (at < row.size())
-        row.replace(at, std::min(length, row.size() - at), bytes, std::min(length, row.size() - at));
+        row.replace(at, std::min(length, row.size() - at), bytes,
+                    std::min(length, row.size() - at));
 }
 
 // The entry on the screen: its stamp on the newest log row and its text
@@ -189,8 +190,8 @@ bool LayOutScreen() {
     console.inputOrigin = port::Coord{0, static_cast<std::int16_t>(h - 1)};
     console.inputCursor.Y = console.inputOrigin.Y;
     console.logOrigin = port::Coord{0, static_cast<std::int16_t>(h - 2)};
-    console.logRect = port::Rect{0, 0, static_cast<std::int16_t>(w - 1),
-                                 static_cast<std::int16_t>(h - 2)};
+    console.logRect =
+        port::Rect{0, 0, static_cast<std::int16_t>(w - 1), static_cast<std::int16_t>(h - 2)};
     console.clipRect = console.logRect;
 
     // The newest rows, bottom-aligned, cut or padded to the new width.

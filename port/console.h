@@ -1,6 +1,6 @@
 // The console: a screen buffer of W x H cells driven cell by cell, and an input
 // queue of key records. The functions behave like the Windows console functions
-// of similar names; every one returns false on failure and sets LastError().
+// of similar names; every one returns false on failure and sets LastError() (port/system.h).
 #pragma once
 
 #include "port/types.h"
@@ -54,8 +54,5 @@ bool FillCellAttributes(Handle output, std::uint16_t attribute, std::uint32_t le
 bool CountInputEvents(Handle input, std::uint32_t* count);
 // Reads one input record; *read is 0 when none was waiting.
 bool ReadInputRecord(Handle input, InputRecord* record, std::uint32_t* read);
-
-// The error code of the last failing call of this port layer on this thread.
-std::uint32_t LastError();
 
 } // namespace port

@@ -13,7 +13,7 @@ extern const char kPathSeparator;
 // The canonical form of `path` (its short 8.3 form on Windows, the resolved
 // absolute path on POSIX) into `out`. Returns its length, or 0 when the path
 // cannot be resolved (for instance the file does not exist) or does not fit.
-std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size);
+std::uint32_t CanonicalPath(const char* path, char* out, std::uint32_t size);
 
 // The ids of the running processes, at most `capacity` of them. A *count
 // equal to `capacity` means the list may have been cut short: ask again with
@@ -23,7 +23,7 @@ bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* c
 // The id of this process.
 std::uint32_t CurrentProcessId();
 
-// The canonical name (as ShortPathName gives it) of the executable that the
+// The canonical name (as CanonicalPath gives it) of the executable that the
 // process with this id runs, read without keeping the process open. Returns
 // its length, or 0 when it cannot be read or does not fit.
 std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size);
@@ -35,13 +35,15 @@ Handle OpenProcessFull(std::uint32_t processId);
 // Returns its length, or 0 when it cannot be read or does not fit.
 std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size);
 
-// Starts `file` the way the shell's "open" verb does, minimised, with
-// `parameters`, in `directory` (or the default directory when null). On
+// Starts the program `file`, minimised where the system has windows, with
+// `parameters`, in `directory` (or the default directory when null): the
+// shell's "open" verb on Windows; on POSIX no shell is run, the parameters
+// are split into words as a shell would split them. On
 // success returns true and sets *process to the new process's handle, which
 // may be null when the system started nothing it could hand back. On failure
 // returns false and sets *error to the system's error code.
-bool ShellOpen(const char* file, const char* parameters, const char* directory, Handle* process,
-               std::uint32_t* error);
+bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
+                  std::uint32_t* error);
 
 // The id of the process behind an open process handle; 0 on failure.
 std::uint32_t ProcessIdOf(Handle process);

@@ -8,6 +8,9 @@
 
 namespace port {
 
+// The error code of the last failing call of this port layer on this thread.
+std::uint32_t LastError();
+
 // Value of WaitAny when the wait itself failed.
 inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
 // Value of WaitAny when the time limit passed with nothing signalled.

@@ -105,7 +105,7 @@ port::Handle OpenMatching(std::uint32_t processId, const char* wanted) {
     static char image[kNameBuffer];
     static char canonical[kNameBuffer];
     if (port::ProcessImageName(process, image, kNameBuffer) != 0 &&
-        port::ShortPathName(image, canonical, kNameBuffer) != 0 &&
+        port::CanonicalPath(image, canonical, kNameBuffer) != 0 &&
         AsciiEqualNoCase(wanted, canonical))
         return process;
     port::Close(process);
@@ -158,7 +158,7 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
         return;
 
     char shortPath[kNameBuffer];
-    if (port::ShortPathName(path.c_str(), shortPath, kNameBuffer) == 0) {
+    if (port::CanonicalPath(path.c_str(), shortPath, kNameBuffer) == 0) {
         PrintMessage("Could not get FileShortName!");
         return;
     }
@@ -196,7 +196,7 @@ void AppEntry::Launch() {
 
     port::Handle started = port::kNullHandle;
     std::uint32_t error = 0;
-    if (!port::ShellOpen(path.c_str(), parameters.c_str(), workingDirectory, &started, &error)) {
+    if (!port::StartProgram(path.c_str(), parameters.c_str(), workingDirectory, &started, &error)) {
         PrintMessage("Could not start %s. Error: %d.", name.c_str(), static_cast<int>(error));
         process = port::kNullHandle;
         ScheduleRetry(*this);

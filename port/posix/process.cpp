@@ -1,8 +1,8 @@
 // Processes on Linux: /proc for the lists, pidfds as process handles,
 // posix_spawn to start programs.
 #include "port/process.h"
+#include "port/system.h"
 
-#include "port/console.h"
 #include "port/posix/backend.h"
 #include "port/posix/shell_words.h"
 #include "port/posix/syscalls.h"
@@ -138,7 +138,7 @@ std::string AbsolutePath(const char* file) {
 
 } // namespace
 
-std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size) {
+std::uint32_t CanonicalPath(const char* path, char* out, std::uint32_t size) {
     if (path == nullptr || *path == '\0') {
         posix::SetError(ENOENT);
         return 0;
@@ -194,7 +194,7 @@ std::uint32_t CurrentProcessId() {
 
 std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size) {
     // The kernel names the executable by its resolved absolute path, which is
-    // what ShortPathName gives for it: no resolution is needed here.
+    // what CanonicalPath gives for it: no resolution is needed here.
     char link[32];
     std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
     const ssize_t length = sys.readlinkat(AT_FDCWD, link, out, size);
@@ -250,8 +250,8 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
     return static_cast<std::uint32_t>(length);
 }
 
-bool ShellOpen(const char* file, const char* parameters, const char* directory, Handle* process,
-               std::uint32_t* error) {
+bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
+                  std::uint32_t* error) {
     *process = kNullHandle;
     *error = 0;
     if (file == nullptr || *file == '\0') {

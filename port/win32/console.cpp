@@ -189,8 +189,4 @@ bool ReadInputRecord(Handle input, InputRecord* record, std::uint32_t* read) {
     return true;
 }
 
-std::uint32_t LastError() {
-    return ::GetLastError();
-}
-
 } // namespace port

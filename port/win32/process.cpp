@@ -21,8 +21,8 @@ namespace {
 
 // Start the file with its process handle kept for us, and let the shell show
 // no error dialog: failures come back as error codes.
-constexpr ULONG kShellOpenMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-static_assert(kShellOpenMask == 0x440);
+constexpr ULONG kShellExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+static_assert(kShellExecuteMask == 0x440);
 
 // A result of a call that returns the length written (without terminator), 0
 // on failure, and the needed size when the buffer is too small: the length,
@@ -33,7 +33,7 @@ std::uint32_t FittingLength(DWORD result, std::uint32_t size) {
 
 } // namespace
 
-std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size) {
+std::uint32_t CanonicalPath(const char* path, char* out, std::uint32_t size) {
     return FittingLength(::GetShortPathNameA(path, out, size), size);
 }
 
@@ -63,7 +63,7 @@ std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t
     std::vector<char> image(size);
     std::uint32_t length = ProcessImageName(FromNative(process), image.data(), size);
     if (length != 0)
-        length = ShortPathName(image.data(), out, size);
+        length = CanonicalPath(image.data(), out, size);
     ::CloseHandle(process);
     return length;
 }
@@ -83,12 +83,12 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
     return length != 0 && length + 1 < size ? length : 0;
 }
 
-bool ShellOpen(const char* file, const char* parameters, const char* directory, Handle* process,
-               std::uint32_t* error) {
+bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
+                  std::uint32_t* error) {
     SHELLEXECUTEINFOA info;
     std::memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
-    info.fMask = kShellOpenMask;
+    info.fMask = kShellExecuteMask;
     info.lpVerb = "open";
     info.lpFile = file;
     info.lpParameters = parameters;

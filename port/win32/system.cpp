@@ -78,6 +78,10 @@ void RemoveCloseItem() {
         ::DeleteMenu(menu, SC_CLOSE, MF_BYCOMMAND);
 }
 
+std::uint32_t LastError() {
+    return ::GetLastError();
+}
+
 std::uint64_t NowMs() {
     return ::GetTickCount64();
 }

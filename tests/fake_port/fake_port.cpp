@@ -121,8 +121,8 @@ void ResizeScreen(int width, int height, bool pushRecord, char leftover,
                   std::uint16_t leftoverAttribute) {
     State& s = Get();
     s.screen.Reset(width, height);
-    s.screen.FillCharacters(leftover, static_cast<std::uint32_t>(width * height),
-                            port::Coord{0, 0}, nullptr);
+    s.screen.FillCharacters(leftover, static_cast<std::uint32_t>(width * height), port::Coord{0, 0},
+                            nullptr);
     s.screen.FillAttributes(leftoverAttribute, static_cast<std::uint32_t>(width * height),
                             port::Coord{0, 0}, nullptr);
     if (!s.screen.Contains(s.cursor))
@@ -131,8 +131,8 @@ void ResizeScreen(int width, int height, bool pushRecord, char leftover,
         return;
     port::InputRecord r{};
     r.eventType = port::kWindowBufferSizeEventType;
-    r.bufferSize.size = port::Coord{static_cast<std::int16_t>(width),
-                                    static_cast<std::int16_t>(height)};
+    r.bufferSize.size =
+        port::Coord{static_cast<std::int16_t>(width), static_cast<std::int16_t>(height)};
     PushRecord(r);
 }
 
@@ -359,7 +359,7 @@ void RemoveCloseItem() {
     Get().closeItemRemoved = true;
 }
 
-std::uint32_t ShortPathName(const char* path, char* out, std::uint32_t size) {
+std::uint32_t CanonicalPath(const char* path, char* out, std::uint32_t size) {
     auto it = Get().shortNames.find(path);
     if (it == Get().shortNames.end() || it->second.size() + 1 > size) {
         fake::Fail(2);
@@ -388,7 +388,7 @@ std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t
     const fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive || !p->openable || p->image.empty())
         return 0;
-    return ShortPathName(p->image.c_str(), out, size);
+    return CanonicalPath(p->image.c_str(), out, size);
 }
 
 Handle OpenProcessFull(std::uint32_t processId) {
@@ -408,8 +408,8 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
     return static_cast<std::uint32_t>(p->image.size());
 }
 
-bool ShellOpen(const char* file, const char* parameters, const char* directory, Handle* process,
-               std::uint32_t* error) {
+bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
+                  std::uint32_t* error) {
     fake::State& s = Get();
     if (s.onLaunch)
         s.onLaunch();

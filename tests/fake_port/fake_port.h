@@ -75,12 +75,12 @@ struct State {
     bool snapshotFails = false;
     bool firstProcessFails = false;
     std::uint32_t nextPid = 1000;
-    std::uint32_t launchError = 0;    // non-zero: ShellOpen fails with it
-    bool launchWithoutHandle = false; // ShellOpen succeeds without a process
+    std::uint32_t launchError = 0;    // non-zero: StartProgram fails with it
+    bool launchWithoutHandle = false; // StartProgram succeeds without a process
     bool launchedEndsAtOnce = false;
     bool processIdFails = false; // ProcessIdOf answers 0 // launched processes are dead on arrival
     std::vector<Launch> launches;
-    std::function<void()> onLaunch;                 // called at every ShellOpen
+    std::function<void()> onLaunch;                 // called at every StartProgram
     std::vector<std::uint32_t> killed;              // ids in the order they were terminated
     std::function<void(std::uint32_t)> onTerminate; // after a process was terminated
     std::vector<std::uint32_t> suspended;           // SuspendProcess calls

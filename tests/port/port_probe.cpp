@@ -1,4 +1,4 @@
-// A tiny program the process tests start with ShellOpen. It writes what it
+// A tiny program the process tests start with StartProgram. It writes what it
 // received and where it runs to the file named by its first argument:
 //   arg <text>            one line per argv entry, argv[0] first
 //   cwd <path>

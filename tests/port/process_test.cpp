@@ -84,7 +84,7 @@ class ProcessTest : public ::testing::Test {
     RunProbe(const std::string& parameters, const char* directory, const char* file = kProbe) {
         port::Handle process = port::kNullHandle;
         std::uint32_t error = 0;
-        EXPECT_TRUE(port::ShellOpen(file, parameters.c_str(), directory, &process, &error))
+        EXPECT_TRUE(port::StartProgram(file, parameters.c_str(), directory, &process, &error))
             << "error " << error;
         if (process == port::kNullHandle)
             return {};
@@ -102,7 +102,7 @@ class ProcessTest : public ::testing::Test {
 
 } // namespace
 
-TEST_F(ProcessTest, ShellOpenSplitsParametersAndSetsUpTheChild) {
+TEST_F(ProcessTest, StartProgramSplitsParametersAndSetsUpTheChild) {
     ASSERT_EQ(::mkdir((dir_ + "/work").c_str(), 0700), 0);
     // Descriptors the child must not inherit: one of ours without
     // close-on-exec, a pidfd and the instance guard's socket.
@@ -174,21 +174,22 @@ TEST_F(ProcessTest, RelativeFileIsTakenFromOurDirectory) {
     EXPECT_EQ(Values(report, "arg")[0], "bin/probe");
 }
 
-TEST_F(ProcessTest, FailingShellOpenReportsErrno) {
+TEST_F(ProcessTest, FailingStartReportsErrno) {
     port::Handle process = 12345;
     std::uint32_t error = 0;
-    EXPECT_FALSE(port::ShellOpen((dir_ + "/missing").c_str(), "", dir_.c_str(), &process, &error));
+    EXPECT_FALSE(
+        port::StartProgram((dir_ + "/missing").c_str(), "", dir_.c_str(), &process, &error));
     EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
     EXPECT_EQ(process, port::kNullHandle);
 
     EXPECT_FALSE(
-        port::ShellOpen(kProbe, "x", (dir_ + "/no-such-directory").c_str(), &process, &error));
+        port::StartProgram(kProbe, "x", (dir_ + "/no-such-directory").c_str(), &process, &error));
     EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
 
     const std::string plain = dir_ + "/not-executable";
     std::ofstream(plain) << "data\n";
     ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
-    EXPECT_FALSE(port::ShellOpen(plain.c_str(), "", dir_.c_str(), &process, &error));
+    EXPECT_FALSE(port::StartProgram(plain.c_str(), "", dir_.c_str(), &process, &error));
     EXPECT_EQ(error, static_cast<std::uint32_t>(EACCES));
     EXPECT_EQ(process, port::kNullHandle);
 }
@@ -196,7 +197,7 @@ TEST_F(ProcessTest, FailingShellOpenReportsErrno) {
 TEST_F(ProcessTest, HandleOfARunningChild) {
     port::Handle child = port::kNullHandle;
     std::uint32_t error = 0;
-    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "60", "/bin", &child, &error));
+    ASSERT_TRUE(port::StartProgram("/bin/sleep", "60", "/bin", &child, &error));
     const std::uint32_t pid = port::ProcessIdOf(child);
     ASSERT_NE(pid, 0u);
 
@@ -261,7 +262,7 @@ TEST_F(ProcessTest, HandleOfARunningChild) {
 TEST_F(ProcessTest, ChildClosedBeforeItDiedIsReapedByALaterWait) {
     port::Handle first = port::kNullHandle;
     std::uint32_t error = 0;
-    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "60", "/", &first, &error));
+    ASSERT_TRUE(port::StartProgram("/bin/sleep", "60", "/", &first, &error));
     const std::uint32_t firstPid = port::ProcessIdOf(first);
     ASSERT_NE(firstPid, 0u);
     port::Close(first); // still running: kept for the reaper
@@ -269,7 +270,7 @@ TEST_F(ProcessTest, ChildClosedBeforeItDiedIsReapedByALaterWait) {
     ASSERT_EQ(::kill(static_cast<pid_t>(firstPid), SIGKILL), 0);
 
     port::Handle second = port::kNullHandle;
-    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "0.3", "/", &second, &error));
+    ASSERT_TRUE(port::StartProgram("/bin/sleep", "0.3", "/", &second, &error));
     // The first child's end is not reported; the wait goes on until the second ends.
     EXPECT_EQ(port::WaitAny(1, &second), 0u);
     EXPECT_EQ(port::posix::PendingReapsForTesting(), 0u);
@@ -282,9 +283,9 @@ TEST_F(ProcessTest, ChildClosedBeforeItDiedIsReapedByALaterWait) {
 TEST_F(ProcessTest, WaitReportsTheLowestEndedRow) {
     port::Handle rows[3] = {};
     std::uint32_t error = 0;
-    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "60", "/", &rows[0], &error));
-    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "0.1", "/", &rows[1], &error));
-    ASSERT_TRUE(port::ShellOpen("/bin/sleep", "0.1", "/", &rows[2], &error));
+    ASSERT_TRUE(port::StartProgram("/bin/sleep", "60", "/", &rows[0], &error));
+    ASSERT_TRUE(port::StartProgram("/bin/sleep", "0.1", "/", &rows[1], &error));
+    ASSERT_TRUE(port::StartProgram("/bin/sleep", "0.1", "/", &rows[2], &error));
     // Once both short ones have ended, row 1 comes first.
     EXPECT_EQ(port::WaitAny(1, &rows[2]), 0u);
     EXPECT_EQ(port::WaitAny(1, &rows[1]), 0u);
@@ -370,18 +371,18 @@ TEST(Process, AnotherUsersProcessCannotBeSignalledOrRead) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(ShortPathName, ResolvesExistingFiles) {
+TEST(CanonicalPath, ResolvesExistingFiles) {
     char out[PATH_MAX];
-    const std::uint32_t length = port::ShortPathName("/bin/../bin/sleep", out, sizeof out);
+    const std::uint32_t length = port::CanonicalPath("/bin/../bin/sleep", out, sizeof out);
     ASSERT_NE(length, 0u);
     EXPECT_EQ(std::string(out, length), RealPath("/bin/sleep"));
     EXPECT_EQ(std::string(out), RealPath("/bin/sleep"));
 }
 
-TEST(ShortPathName, FailsForMissingFilesAndSmallBuffers) {
+TEST(CanonicalPath, FailsForMissingFilesAndSmallBuffers) {
     char out[PATH_MAX];
-    EXPECT_EQ(port::ShortPathName("/no/such/file/anywhere", out, sizeof out), 0u);
+    EXPECT_EQ(port::CanonicalPath("/no/such/file/anywhere", out, sizeof out), 0u);
     EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(ENOENT));
-    EXPECT_EQ(port::ShortPathName("", out, sizeof out), 0u);
-    EXPECT_EQ(port::ShortPathName("/bin/sleep", out, 3), 0u);
+    EXPECT_EQ(port::CanonicalPath("", out, sizeof out), 0u);
+    EXPECT_EQ(port::CanonicalPath("/bin/sleep", out, 3), 0u);
 }

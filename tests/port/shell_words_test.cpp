@@ -1,4 +1,4 @@
-// Splitting ShellOpen's parameter string into words, as a POSIX shell does
+// Splitting StartProgram's parameter string into words, as a POSIX shell does
 // (quotes and backslashes; no expansion, no shell).
 #include "port/posix/shell_words.h"
 

@@ -2,6 +2,7 @@
 // and changes nothing. The process leaves any console it was given first, so
 // the test means the same whether it runs in a terminal or under CTest.
 #include "port/console.h"
+#include "port/system.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -21,41 +21,41 @@ namespace {
 constexpr std::uint32_t kKilledExitCode = 0xFFFFFFFFu;
 constexpr std::uint32_t kAppearLimitMs = 10000;
 
-TEST(ShortPathName, NamesAnExistingFile) {
+TEST(CanonicalPath, NamesAnExistingFile) {
     const std::string own = OwnPath();
     char out[1024];
-    const std::uint32_t length = port::ShortPathName(own.c_str(), out, sizeof out);
+    const std::uint32_t length = port::CanonicalPath(own.c_str(), out, sizeof out);
     ASSERT_GT(length, 0u);
     EXPECT_EQ(length, std::strlen(out));
     EXPECT_TRUE(SameFile(out, own)) << out << " vs " << own;
     // The short form is its own short form.
     char again[1024];
-    ASSERT_EQ(port::ShortPathName(out, again, sizeof again), length);
+    ASSERT_EQ(port::CanonicalPath(out, again, sizeof again), length);
     EXPECT_STREQ(again, out);
 }
 
-TEST(ShortPathName, FailsForAMissingFile) {
+TEST(CanonicalPath, FailsForAMissingFile) {
     const std::string missing = DirectoryOf(OwnPath()) + "\\no_such_file_here.exe";
     char out[1024] = "untouched";
-    EXPECT_EQ(port::ShortPathName(missing.c_str(), out, sizeof out), 0u);
+    EXPECT_EQ(port::CanonicalPath(missing.c_str(), out, sizeof out), 0u);
 }
 
-TEST(ShortPathName, FailsWhenTheResultDoesNotFit) {
+TEST(CanonicalPath, FailsWhenTheResultDoesNotFit) {
     const std::string own = OwnPath();
     char full[1024];
-    const std::uint32_t length = port::ShortPathName(own.c_str(), full, sizeof full);
+    const std::uint32_t length = port::CanonicalPath(own.c_str(), full, sizeof full);
     ASSERT_GT(length, 0u);
     std::vector<char> exact(length + 1);
-    EXPECT_EQ(port::ShortPathName(own.c_str(), exact.data(), length + 1), length);
+    EXPECT_EQ(port::CanonicalPath(own.c_str(), exact.data(), length + 1), length);
     std::vector<char> small(length);
-    EXPECT_EQ(port::ShortPathName(own.c_str(), small.data(), length), 0u);
+    EXPECT_EQ(port::CanonicalPath(own.c_str(), small.data(), length), 0u);
 }
 
-TEST(ShellOpen, ReportsTheErrorOfAMissingFile) {
+TEST(StartProgram, ReportsTheErrorOfAMissingFile) {
     const std::string missing = DirectoryOf(OwnPath()) + "\\no_such_program.exe";
     port::Handle process = 12345;
     std::uint32_t error = 0;
-    EXPECT_FALSE(port::ShellOpen(missing.c_str(), "", nullptr, &process, &error));
+    EXPECT_FALSE(port::StartProgram(missing.c_str(), "", nullptr, &process, &error));
     EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(process, port::kNullHandle);
 }
@@ -95,7 +95,7 @@ TEST(ProcessImageById, NamesThisProgramInItsShortForm) {
     char image[1024];
     ASSERT_GT(port::ProcessImageById(port::CurrentProcessId(), image, sizeof image), 0u);
     char expected[1024];
-    ASSERT_GT(port::ShortPathName(OwnPath().c_str(), expected, sizeof expected), 0u);
+    ASSERT_GT(port::CanonicalPath(OwnPath().c_str(), expected, sizeof expected), 0u);
     EXPECT_EQ(_stricmp(image, expected), 0) << image << " " << expected;
 }
 

@@ -58,8 +58,8 @@ StartedProcess StartChild(int generations) {
     const std::string directory = DirectoryOf(path);
     StartedProcess started;
     std::uint32_t error = 0;
-    if (!port::ShellOpen(path.c_str(), parameters.c_str(), directory.c_str(), &started.process,
-                         &error))
+    if (!port::StartProgram(path.c_str(), parameters.c_str(), directory.c_str(), &started.process,
+                            &error))
         return StartedProcess{};
     if (started.process != port::kNullHandle)
         started.processId = ::GetProcessId(reinterpret_cast<HANDLE>(started.process));

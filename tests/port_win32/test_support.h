@@ -24,7 +24,7 @@ struct StartedProcess {
     std::uint32_t processId = 0;
 };
 
-// Starts the child program through port::ShellOpen with `generations` below it.
+// Starts the child program through port::StartProgram with `generations` below it.
 // The result has a null handle when that failed.
 StartedProcess StartChild(int generations);
 
