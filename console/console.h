@@ -58,9 +58,9 @@ struct Console {
     port::InputRecord inputRecord;
     port::Handle inputHandle;
 
-    // Beyond the spec: the screen follows a change of its size.
     // The log area's rows as they stand on the screen, oldest first, each
-    // logRect.Right + 1 wide: what a new layout keeps.
+    // logRect.Right + 1 wide: what a new layout keeps when the screen's size
+    // changes.
     std::deque<std::string> logRows;
     // False while the screen is smaller than kMinScreenWidth x
     // kMinScreenHeight: nothing is drawn, the log goes on in logRows.
