@@ -94,4 +94,8 @@ struct ExitStatus {
 // POSIX, a process that is not our child).
 bool ReadExitStatus(Handle process, ExitStatus* status);
 
+// How long ago, in milliseconds, the process behind an open handle started;
+// 0 when the system does not tell.
+std::uint64_t ProcessAgeMs(Handle process);
+
 } // namespace port

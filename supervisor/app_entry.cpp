@@ -171,8 +171,12 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
     }
     if (running != port::kNullHandle) {
         Supervise(*this, running);
-        if (IsRunning())
+        if (IsRunning()) {
+            // The copy found ran before the manager took it over.
+            const std::uint64_t age = port::ProcessAgeMs(process);
+            startedMs -= age < startedMs ? age : startedMs;
             PrintMessage("%s already running, attached!", name.c_str());
+        }
         return;
     }
     Launch();

@@ -556,4 +556,9 @@ bool AppendToFile(Handle file, const char* bytes, std::uint32_t length) {
     return true;
 }
 
+std::uint64_t ProcessAgeMs(Handle process) {
+    const fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    return p == nullptr ? 0 : p->ageMs;
+}
+
 } // namespace port

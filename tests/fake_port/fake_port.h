@@ -26,6 +26,7 @@ struct Process {
     bool statusReadable = true;
     bool endedBySignal = false;
     std::uint32_t exitValue = 0; // exit code or signal number
+    std::uint64_t ageMs = 0;     // how long ago it started
     std::uint32_t sessionId = 0; // the leader of its session; 0: none
 };
 

@@ -259,6 +259,23 @@ TEST_F(ProcessTest, HandleOfARunningChild) {
     EXPECT_EQ(port::posix::PendingReapsForTesting(), 0u);
 }
 
+TEST_F(ProcessTest, AgeOfAProcessCountsFromItsStart) {
+    port::Handle self = port::OpenProcessFull(static_cast<std::uint32_t>(::getpid()));
+    ASSERT_NE(self, port::kNullHandle);
+    ::usleep(50000); // the test program has run a while before the child starts
+    port::Handle child = port::kNullHandle;
+    std::uint32_t error = 0;
+    ASSERT_TRUE(port::StartProgram("/bin/sleep", "60", "/", &child, &error));
+    const std::uint64_t selfAge = port::ProcessAgeMs(self);
+    const std::uint64_t childAge = port::ProcessAgeMs(child);
+    EXPECT_GT(selfAge, childAge);
+    EXPECT_LT(selfAge, 24u * 3600u * 1000u);
+    EXPECT_EQ(0u, port::ProcessAgeMs(port::kNullHandle));
+    port::TerminateProcessHandle(child, 1);
+    port::Close(child);
+    port::Close(self);
+}
+
 TEST_F(ProcessTest, ChildClosedBeforeItDiedIsReapedByALaterWait) {
     port::Handle first = port::kNullHandle;
     std::uint32_t error = 0;

@@ -169,6 +169,19 @@ TEST_F(ControlServerTest, StatusFollowsExitsAndWritesNothingToTheLog) {
     EXPECT_EQ(LastExit::Kind::None, apps[1].lastExit.kind);
 }
 
+TEST_F(ControlServerTest, AnAttachedCopyCountsItsUptimeFromItsOwnStart) {
+    const std::string path = "C:\\apps\\gamma.exe";
+    fake::AddFile(path, path);
+    fake::AddProcess(4242, 1, path).ageMs = 90500;
+    appTable.entries[appTable.count++] = new AppEntry("gamma", path.c_str(), "");
+    const std::string reply = Request("status\n").reply;
+    const std::string last = reply.substr(reply.rfind('\n', reply.size() - 2) + 1);
+    AppStatus status;
+    ASSERT_TRUE(DecodeStatusRecord(last.substr(0, last.size() - 1), &status)) << reply;
+    EXPECT_EQ(4242u, status.processId);
+    EXPECT_EQ(90u, status.upSeconds);
+}
+
 TEST_F(ControlServerTest, RefusalsAndDroppedClients) {
     fake::ControlClient stranger;
     stranger.request = "send stopall\n";
