@@ -545,24 +545,7 @@ class Driver:
         """Runs the manager's program as a client (--send, --status) to its
         end and returns (exit code, stdout, stderr). `user` runs it natively
         as that user, through setpriv."""
-        argv = [self.manager, *args]
-        env = self.environment()
-        if self.mode == "wine":
-            argv = [self.wine] + argv
-            env.update(self.wine_env)
-        elif user is not None:
-            argv = ["setpriv", "--reuid", user, "--regid", user, "--clear-groups"] + argv
-        result = subprocess.run(
-            argv,
-            env=env,
-            stdin=subprocess.DEVNULL,
-            stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE,
-            text=True,
-            errors="replace",
-            timeout=self.timeout,
-        )
-        return result.returncode, result.stdout, result.stderr
+        return self.run_program(self.manager, *args, user=user)
 
     def start_manager(self, cwd, width=80, height=25):
         """Starts the manager and waits until it is ready for keys."""
@@ -601,24 +584,33 @@ class Driver:
         return path
 
     # -- processes ---------------------------------------------------------
-    def helper_run(self, *args):
-        """Runs the helper program to completion (natively or under Wine) and
-        returns (exit code, stdout)."""
-        argv = [self.helper, *args]
-        env = None
+    def run_program(self, program, *args, user=None):
+        """Runs `program` (natively or under Wine) to its end, in the run's
+        environment, and returns (exit code, stdout, stderr). `user` runs it
+        natively as that user, through setpriv."""
+        argv = [program, *args]
+        env = self.environment()
         if self.mode == "wine":
             argv = [self.wine] + argv
-            env = dict(os.environ, **self.wine_env)
+            env.update(self.wine_env)
+        elif user is not None:
+            argv = ["setpriv", "--reuid", user, "--regid", user, "--clear-groups"] + argv
         result = subprocess.run(
             argv,
             env=env,
             stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
             text=True,
+            errors="replace",
             timeout=self.timeout,
         )
-        return result.returncode, result.stdout
+        return result.returncode, result.stdout, result.stderr
+
+    def helper_run(self, *args):
+        """Runs the helper program to completion (natively or under Wine) and
+        returns (exit code, stdout)."""
+        return self.run_program(self.helper, *args)[:2]
 
     def start_helper_outside(self, cwd, executable, args):
         """Starts a copy of the helper as a process of its own, not through
