@@ -99,11 +99,10 @@ bool ScreenGrid::Scroll(const Rect& scroll, const Rect* clip, Coord destination,
     if (changed) {
         // Every changed cell lies in the source (vacated) or the target
         // (moved onto), and inside the clip.
-        const Box span = Intersect(Box{std::min(source.left, target.left),
-                                       std::min(source.top, target.top),
-                                       std::max(source.right, target.right),
-                                       std::max(source.bottom, target.bottom)},
-                                   limit);
+        const Box span = Intersect(
+            Box{std::min(source.left, target.left), std::min(source.top, target.top),
+                std::max(source.right, target.right), std::max(source.bottom, target.bottom)},
+            limit);
         *changed = span.Empty() ? Rect{0, 0, -1, -1}
                                 : Rect{static_cast<std::int16_t>(span.left),
                                        static_cast<std::int16_t>(span.top),

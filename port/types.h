@@ -61,7 +61,7 @@ struct BufferSizeEvent {
 };
 
 struct InputRecord {
-    std::uint16_t eventType; // which of the members below carries the record
+    std::uint16_t eventType;    // which of the members below carries the record
     KeyEvent key;               // kKeyEventType
     BufferSizeEvent bufferSize; // kWindowBufferSizeEventType
 };

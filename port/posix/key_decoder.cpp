@@ -377,8 +377,7 @@ void KeyDecoder::Sequence(unsigned char byte, bool endsWrite) {
     if (byte == 0x7F) // ignored inside sequences, as terminals do
         return;
     if (byte >= 0x40) { // final byte
-        if (state_ == State::Csi && byte == '[' && parameters_.empty() &&
-            intermediates_.empty()) {
+        if (state_ == State::Csi && byte == '[' && parameters_.empty() && intermediates_.empty()) {
             state_ = State::LinuxFunction; // ESC [ [: the Linux console's F1..F5
             return;
         }

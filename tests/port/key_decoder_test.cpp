@@ -126,8 +126,7 @@ TEST(KeyDecoder, EscapePrefixedSequencesAreTheKeyWithAlt) {
     EXPECT_EQ(Decode("\x1b\x1b[3~"), (std::vector<Key>{Nav(port::kVkDelete, kAlt)}));
     EXPECT_EQ(Decode("\x1b\x1b[1;5D"), (std::vector<Key>{Nav(port::kVkLeft, kAlt | kCtrl)}));
     // The Alt ends with the key: what follows is plain.
-    EXPECT_EQ(Decode("\x1b\x1b[Dx"),
-              (std::vector<Key>{Nav(port::kVkLeft, kAlt), {'X', 'x', 0}}));
+    EXPECT_EQ(Decode("\x1b\x1b[Dx"), (std::vector<Key>{Nav(port::kVkLeft, kAlt), {'X', 'x', 0}}));
 }
 
 TEST(KeyDecoder, ShiftTabIsTab) {
@@ -278,20 +277,18 @@ TEST(KeyDecoder, AltWithPrintable) {
 TEST(KeyDecoder, EscapeAndTextReadTogetherAreEscapeAndTheText) {
     // A terminal writes one key at a time: more than one key in a read means
     // writes that waited together, and ESC before text is then Escape.
-    EXPECT_EQ(Decode("\x1bxyz"), (std::vector<Key>{{port::kVkEscape, 0x1b, 0},
-                                                   {'X', 'x', 0},
-                                                   {'Y', 'y', 0},
-                                                   {'Z', 'z', 0}}));
+    EXPECT_EQ(Decode("\x1bxyz"),
+              (std::vector<Key>{
+                  {port::kVkEscape, 0x1b, 0}, {'X', 'x', 0}, {'Y', 'y', 0}, {'Z', 'z', 0}}));
     EXPECT_EQ(Decode("ab\x1b\rc"), (std::vector<Key>{{'A', 'a', 0},
                                                      {'B', 'b', 0},
                                                      {port::kVkEscape, 0x1b, 0},
                                                      {port::kVkReturn, '\r', 0},
                                                      {'C', 'c', 0}}));
     // Sequences keep their meaning wherever they stand.
-    EXPECT_EQ(Decode("\x1b[Dx\x1b\x1b[Cy"), (std::vector<Key>{Nav(port::kVkLeft),
-                                                              {'X', 'x', 0},
-                                                              Nav(port::kVkRight, kAlt),
-                                                              {'Y', 'y', 0}}));
+    EXPECT_EQ(Decode("\x1b[Dx\x1b\x1b[Cy"),
+              (std::vector<Key>{
+                  Nav(port::kVkLeft), {'X', 'x', 0}, Nav(port::kVkRight, kAlt), {'Y', 'y', 0}}));
 }
 
 TEST(KeyDecoder, SplitSequenceIsOneKey) {
@@ -397,14 +394,14 @@ TEST(KeyDecoderTimes, EscapeWrittenTogetherWithAKeyIsThatKey) {
     decoder.FeedAt(7000, "\x1bx");
     decoder.FeedAt(7000 + kGap + 1, "\x1b\x1b[D");
     decoder.FeedAt(7000 + 3 * kGap, "\x1b[1;3D");
-    EXPECT_EQ(Drain(decoder), (std::vector<Key>{{'X', 'x', kAlt},
-                                                Nav(port::kVkLeft, kAlt),
-                                                Nav(port::kVkLeft, kAlt)}));
+    EXPECT_EQ(
+        Drain(decoder),
+        (std::vector<Key>{{'X', 'x', kAlt}, Nav(port::kVkLeft, kAlt), Nav(port::kVkLeft, kAlt)}));
 }
 
 TEST(KeyDecoderTimes, ASequenceSplitWithinOneWriteGapIsOneKey) {
-    const std::string sequences[] = {"\x1b[A", "\x1b[1;5C", "\x1b[3;5~", "\x1bOH", "\x1b\x1b[D",
-                                     "\x1b[[B", "\x1b[Z"};
+    const std::string sequences[] = {"\x1b[A",     "\x1b[1;5C", "\x1b[3;5~", "\x1bOH",
+                                     "\x1b\x1b[D", "\x1b[[B",   "\x1b[Z"};
     for (const std::string& sequence : sequences) {
         for (std::size_t cut = 1; cut < sequence.size(); ++cut) {
             SCOPED_TRACE(sequence.substr(1) + " cut at " + std::to_string(cut));

@@ -17,10 +17,10 @@
 #include <poll.h>
 #include <pthread.h>
 #include <string>
-#include <thread>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 

@@ -4,8 +4,8 @@
 #include "config/ini_file.h"
 #include "console/console.h"
 #include "console/line_editor.h"
-#include "supervisor/app_entry.h"
 #include "fake_control.h"
+#include "supervisor/app_entry.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
