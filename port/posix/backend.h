@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct pollfd;
@@ -53,6 +54,13 @@ std::size_t PendingReaps();
 // The pid the kernel shows for a pidfd: -1 once the process was reaped, 0
 // when it cannot be read.
 int FdinfoPid(int fd);
+
+// --- process.cpp -----------------------------------------------------------
+
+// Reads up to size - 1 bytes of a /proc file (`path` relative to the open
+// directory `directory`, or to the working directory with AT_FDCWD) into
+// `text`, terminated. Returns the length, or -1 with errno set.
+ssize_t ReadProcFile(int directory, const char* path, char* text, std::size_t size);
 
 // Moves a new descriptor above 0..2 (handles never use them); closes the
 // original. Returns the new descriptor, or -1 with errno set.

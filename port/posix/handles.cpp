@@ -101,18 +101,9 @@ bool TryReap(Reap& reap) {
 int FdinfoPid(int fd) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/self/fdinfo/%d", fd);
-    int file = sys.openat(AT_FDCWD, path, O_RDONLY | O_CLOEXEC, 0);
-    if (file < 0)
-        return 0;
     char text[1024];
-    ssize_t n;
-    do {
-        n = sys.read(file, text, sizeof text - 1);
-    } while (n < 0 && errno == EINTR);
-    ::close(file);
-    if (n <= 0)
+    if (ReadProcFile(AT_FDCWD, path, text, sizeof text) <= 0)
         return 0;
-    text[n] = '\0';
     const char* at = std::strstr(text, "\nPid:");
     if (at == nullptr)
         return 0;

@@ -52,26 +52,6 @@ bool EndedMeanwhile(int error) {
     return error == ENOENT || error == ESRCH;
 }
 
-// Reads up to size - 1 bytes of a /proc file into `text`, terminated.
-// Returns the length, or -1 with errno set.
-ssize_t ReadProcFile(int directory, const char* path, char* text, std::size_t size) {
-    const int fd = sys.openat(directory, path, O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    ssize_t n;
-    do {
-        n = sys.read(fd, text, size - 1);
-    } while (n < 0 && errno == EINTR);
-    const int error = errno;
-    ::close(fd);
-    if (n < 0) {
-        errno = error;
-        return -1;
-    }
-    text[n] = '\0';
-    return n;
-}
-
 // True when the process leads a session of its own that this process is not
 // part of: its process group (with the same id) is then the one it was
 // started in, and never ours.
@@ -412,7 +392,7 @@ ProcessSnapshot* OpenProcessSnapshot() {
         if (!ParsePid(entry->d_name, &pid))
             continue;
         std::snprintf(path, sizeof path, "%u/stat", pid);
-        if (ReadProcFile(procFd, path, text, sizeof text) < 0) {
+        if (posix::ReadProcFile(procFd, path, text, sizeof text) < 0) {
             if (EndedMeanwhile(errno))
                 continue;
             error = errno;
@@ -471,5 +451,27 @@ bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
 void CloseProcessSnapshot(ProcessSnapshot* snapshot) {
     delete snapshot;
 }
+
+namespace posix {
+
+ssize_t ReadProcFile(int directory, const char* path, char* text, std::size_t size) {
+    const int fd = sys.openat(directory, path, O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    ssize_t n;
+    do {
+        n = sys.read(fd, text, size - 1);
+    } while (n < 0 && errno == EINTR);
+    const int error = errno;
+    ::close(fd);
+    if (n < 0) {
+        errno = error;
+        return -1;
+    }
+    text[n] = '\0';
+    return n;
+}
+
+} // namespace posix
 
 } // namespace port

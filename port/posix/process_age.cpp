@@ -2,9 +2,8 @@
 // (clock ticks since the system booted).
 #include "port/process.h"
 
-#include "port/posix/syscalls.h"
+#include "port/posix/backend.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,18 +19,9 @@ std::uint64_t ProcessAgeMs(Handle process) {
         return 0;
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-    const int fd = posix::sys.openat(AT_FDCWD, path, O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
     char text[1024];
-    ssize_t n;
-    do {
-        n = posix::sys.read(fd, text, sizeof text - 1);
-    } while (n < 0 && errno == EINTR);
-    ::close(fd);
-    if (n <= 0)
+    if (posix::ReadProcFile(AT_FDCWD, path, text, sizeof text) <= 0)
         return 0;
-    text[n] = '\0';
     // "pid (comm) state ppid ...": the start time is the 20th field after
     // the name, whose own text may hold blanks and ')'.
     const char* field = std::strrchr(text, ')');
