@@ -17,16 +17,6 @@ bool IsWordByte(char c) {
     return !IsSeparatorByte(c);
 }
 
-char* Text() {
-    return InputText();
-}
-std::int32_t& Length() {
-    return InputLength();
-}
-std::int32_t& Cursor() {
-    return InputCursor();
-}
-
 int WordLeft(const char* text, int p) {
     while (p > 0 && !IsWordByte(text[p - 1]))
         --p;
@@ -45,36 +35,32 @@ int WordRight(const char* text, int n, int p) {
 
 // Removes the bytes [from, to) of the current line.
 void RemoveSpan(int from, int to) {
-    char* text = Text();
-    int n = Length();
+    char* text = InputText();
+    int n = InputLength();
     std::memmove(text + from, text + to, static_cast<std::size_t>(n - to));
-    Length() = n - (to - from);
-    text[Length()] = '\0';
-}
-
-void PlaceCursor() {
-    PlaceInputCursor();
+    InputLength() = n - (to - from);
+    text[InputLength()] = '\0';
 }
 
 void EmptyCurrentLine() {
-    Text()[0] = '\0';
-    Length() = 0;
-    Cursor() = 0;
+    InputText()[0] = '\0';
+    InputLength() = 0;
+    InputCursor() = 0;
 }
 
 void CopySlotToCurrent(int slot) {
     if (slot == console.currentSlot)
         return;
-    std::memcpy(Text(), console.historyText[slot], static_cast<std::size_t>(kMaxLineLength));
-    Text()[kMaxLineLength - 1] = '\0';
-    Length() = console.historyLength[slot];
-    Cursor() = console.historyCursor[slot];
+    std::memcpy(InputText(), console.historyText[slot], static_cast<std::size_t>(kMaxLineLength));
+    InputText()[kMaxLineLength - 1] = '\0';
+    InputLength() = console.historyLength[slot];
+    InputCursor() = console.historyCursor[slot];
     // A line entered on a wider screen is cut to what this one holds.
     FitInputLine();
 }
 
 void EnterLine() {
-    ExecuteLine(Text());
+    ExecuteLine(InputText());
     if (console.usedSlots < console.historySize)
         ++console.usedSlots;
     console.currentSlot = (console.currentSlot + 1) % console.historySize;
@@ -108,9 +94,9 @@ void ToggleInsertMode() {
 }
 
 void TypeCharacter(char c) {
-    char* text = Text();
-    int n = Length();
-    int p = Cursor();
+    char* text = InputText();
+    int n = InputLength();
+    int p = InputCursor();
     if (n >= InputLineLimit())
         return;
     if (p < n && console.insertMode) {
@@ -120,8 +106,8 @@ void TypeCharacter(char c) {
         ++n;
     }
     text[p] = c;
-    Cursor() = p + 1;
-    Length() = n;
+    InputCursor() = p + 1;
+    InputLength() = n;
     text[n] = '\0';
     RedrawInputLine();
 }
@@ -138,20 +124,20 @@ void FollowScreenSize() {
 void HandleKey(const port::KeyEvent& key) {
     const bool ctrl =
         (key.controlKeyState & (port::kLeftCtrlPressed | port::kRightCtrlPressed)) != 0;
-    const int n = Length();
-    const int p = Cursor();
+    const int n = InputLength();
+    const int p = InputCursor();
 
     switch (key.virtualKeyCode) {
     case port::kVkBack:
         if (p == 0)
             return;
         if (ctrl) {
-            int target = WordLeft(Text(), p);
+            int target = WordLeft(InputText(), p);
             RemoveSpan(target, p);
-            Cursor() = target;
+            InputCursor() = target;
         } else {
             RemoveSpan(p - 1, p);
-            Cursor() = p - 1;
+            InputCursor() = p - 1;
         }
         RedrawInputLine();
         return;
@@ -180,26 +166,26 @@ void HandleKey(const port::KeyEvent& key) {
     case port::kVkEnd:
         if (p == n)
             return;
-        Cursor() = n;
-        PlaceCursor();
+        InputCursor() = n;
+        PlaceInputCursor();
         return;
     case port::kVkHome:
         if (p == 0)
             return;
-        Cursor() = 0;
-        PlaceCursor();
+        InputCursor() = 0;
+        PlaceInputCursor();
         return;
     case port::kVkLeft:
         if (p == 0)
             return;
-        Cursor() = ctrl ? WordLeft(Text(), p) : p - 1;
-        PlaceCursor();
+        InputCursor() = ctrl ? WordLeft(InputText(), p) : p - 1;
+        PlaceInputCursor();
         return;
     case port::kVkRight:
         if (p == n)
             return;
-        Cursor() = ctrl ? WordRight(Text(), n, p) : p + 1;
-        PlaceCursor();
+        InputCursor() = ctrl ? WordRight(InputText(), n, p) : p + 1;
+        PlaceInputCursor();
         return;
     case port::kVkInsert:
         ToggleInsertMode();
@@ -207,7 +193,7 @@ void HandleKey(const port::KeyEvent& key) {
     case port::kVkDelete:
         if (p == n)
             return;
-        RemoveSpan(p, ctrl ? WordRight(Text(), n, p) : p + 1);
+        RemoveSpan(p, ctrl ? WordRight(InputText(), n, p) : p + 1);
         DrawInputText();
         return;
     default:
