@@ -1,5 +1,7 @@
 #include "port/posix/console_input.h"
 
+#include "port/posix/syscalls.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
@@ -74,14 +76,14 @@ bool TerminalInput::ReadWaiting() {
         struct pollfd p {
             fd_, POLLIN, 0
         };
-        const int r = ::poll(&p, 1, 0);
+        const int r = sys.poll(&p, 1, 0);
         if (r <= 0)
             return true;
         if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
             return !(gone_ = true);
         if (!(p.revents & POLLIN))
             return true;
-        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        const ssize_t n = sys.read(fd_, buffer, sizeof buffer);
         if (n > 0) {
             decoder_.FeedAt(NowUs(), buffer, static_cast<std::size_t>(n));
             return true;
@@ -95,7 +97,7 @@ bool TerminalInput::ReadWaiting() {
     while (available > 0) {
         const std::size_t want =
             std::min<std::size_t>(sizeof buffer, static_cast<std::size_t>(available));
-        const ssize_t n = ::read(fd_, buffer, want);
+        const ssize_t n = sys.read(fd_, buffer, want);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

@@ -3,6 +3,7 @@
 // this user can enter that directory; the manager still checks the peer's
 // credentials of every connection.
 #include "port/control.h"
+#include "port/system.h"
 
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
@@ -14,7 +15,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace port {
@@ -45,17 +45,15 @@ Handle Fail() {
     return kNullHandle;
 }
 
-long long NowMs() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+std::int64_t Now() {
+    return static_cast<std::int64_t>(NowMs());
 }
 
 // Waits for `events` on `fd` until `deadline`; false when the time ran out
 // (or the wait failed, with errno set).
-bool WaitFor(int fd, short events, long long deadline) {
+bool WaitFor(int fd, short events, std::int64_t deadline) {
     for (;;) {
-        const long long left = deadline - NowMs();
+        const std::int64_t left = deadline - Now();
         if (left < 0) {
             errno = ETIMEDOUT;
             return false;
@@ -165,7 +163,7 @@ ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::
         return ControlIo::Failed;
     }
     const int fd = static_cast<int>(connection);
-    const long long deadline = NowMs() + timeoutMs;
+    const std::int64_t deadline = Now() + timeoutMs;
     for (;;) {
         const ssize_t n = posix::sys.read(fd, buffer, size);
         if (n > 0) {
@@ -194,7 +192,7 @@ ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length
         return ControlIo::Failed;
     }
     const int fd = static_cast<int>(connection);
-    const long long deadline = NowMs() + timeoutMs;
+    const std::int64_t deadline = Now() + timeoutMs;
     while (length > 0) {
         // MSG_NOSIGNAL: a peer that went away is an error, not a SIGPIPE.
         const ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -227,9 +225,9 @@ void CloseControl(Handle connection, std::uint32_t lingerMs) {
     ::shutdown(fd, SHUT_WR);
     char discard[256];
     std::uint32_t read = 0;
-    const long long deadline = NowMs() + lingerMs;
+    const std::int64_t deadline = Now() + lingerMs;
     for (;;) {
-        const long long left = deadline - NowMs();
+        const std::int64_t left = deadline - Now();
         if (left < 0 || ReadControl(connection, discard, sizeof discard,
                                     static_cast<std::uint32_t>(left), &read) != ControlIo::Done)
             break;
