@@ -8,9 +8,8 @@
 // bytes), console_input (reading and stamping the terminal's bytes) and
 // key_decoder (bytes to key events).
 //
-// The core's Console is built during static initialisation and calls these
-// functions then, so the state is a function-local static that is never
-// destroyed.
+// The state is a function-local static that is never destroyed: the exit
+// handlers may still write to the terminal during static destruction.
 #include "port/console.h"
 
 #include "port/posix/backend.h"

@@ -3,8 +3,8 @@
 // terminal goes away), and noting a change of the terminal's size (SIGWINCH)
 // so that the console input handle becomes signalled.
 //
-// Everything here is plain, constant-initialised data: the core's Console is
-// built during static initialisation and the handlers may run at any time.
+// Everything here is plain, constant-initialised data: the handlers may run
+// at any time, also before or after the objects with constructors live.
 #pragma once
 
 #include <termios.h>
