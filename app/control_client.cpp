@@ -3,16 +3,17 @@
 #include "app/control_protocol.h"
 #include "app/control_server.h"
 #include "port/control.h"
+#include "port/system.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
 
-// How long the client waits for the manager: a command such as stopping a
-// large tree may take a while, a manager that hangs must not hang us.
+// How long the client waits for the manager in all, from connecting to the
+// end of the reply: a command such as stopping a large tree may take a
+// while, a manager that hangs must not hang us.
 constexpr std::uint32_t kClientTimeLimitMs = 30000;
 
 int Fail(const char* why) {
@@ -20,38 +21,34 @@ int Fail(const char* why) {
     return 1;
 }
 
-// The reply: its first line and the payload lines it announces, or false
-// when the connection ended before they were all there.
-bool ReadReply(port::Handle connection, std::string* head, std::vector<std::string>* lines) {
-    std::string data;
+std::uint32_t Left(std::uint64_t deadline) {
+    const std::uint64_t now = port::NowMs();
+    return now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now);
+}
+
+// Sends the request and reads the reply, before the deadline.
+bool Exchange(port::Handle connection, const std::string& request, std::uint64_t deadline,
+              ControlReply* reply) {
+    std::uint32_t written = 0;
+    if (port::WriteControl(connection, request.data(), static_cast<std::uint32_t>(request.size()),
+                           Left(deadline), &written) != port::ControlIo::Done)
+        return false;
+    std::string received;
     char buffer[4096];
-    std::size_t expected = 0;
-    bool haveHead = false;
     for (;;) {
-        // Whole lines first.
-        std::size_t end;
-        while ((end = data.find('\n')) != std::string::npos) {
-            std::string line = data.substr(0, end);
-            data.erase(0, end + 1);
-            if (!haveHead) {
-                *head = line;
-                haveHead = true;
-                const std::string ok = std::string(kReplyOk) + " ";
-                if (line.compare(0, ok.size(), ok) != 0)
-                    return true;
-                expected = std::strtoul(line.c_str() + ok.size(), nullptr, 10);
-            } else {
-                lines->push_back(line);
-            }
-            if (haveHead && lines->size() == expected)
-                return true;
+        switch (DecodeReply(received, reply)) {
+        case ReplyState::Complete:
+            return true;
+        case ReplyState::Malformed:
+            return false;
+        case ReplyState::Incomplete:
+            break;
         }
         std::uint32_t read = 0;
-        const port::ControlIo result =
-            port::ReadControl(connection, buffer, sizeof buffer, kClientTimeLimitMs, &read);
-        if (result != port::ControlIo::Done)
+        if (port::ReadControl(connection, buffer, sizeof buffer, Left(deadline), &read) !=
+            port::ControlIo::Done)
             return false;
-        data.append(buffer, read);
+        received.append(buffer, read);
     }
 }
 
@@ -69,29 +66,28 @@ int ClientMain(const Options& options) {
         request = EncodeStatusRequest();
     }
 
-    const port::Handle connection = port::ConnectControlEndpoint(kControlName);
+    const std::uint64_t deadline = port::NowMs() + kClientTimeLimitMs;
+    bool timedOut = false;
+    const port::Handle connection =
+        port::ConnectControlEndpoint(kControlName, kClientTimeLimitMs, &timedOut);
     if (connection == port::kNullHandle)
-        return Fail("no manager is running for this user");
-
-    std::string head;
-    std::vector<std::string> lines;
-    const bool sent =
-        port::WriteControl(connection, request.data(), static_cast<std::uint32_t>(request.size()),
-                           kClientTimeLimitMs) == port::ControlIo::Done;
-    const bool answered = sent && ReadReply(connection, &head, &lines);
-    port::CloseControl(connection, 0);
+        return Fail(timedOut ? "the manager did not answer"
+                             : "no manager is running for this user");
+    ControlReply reply;
+    const bool answered = Exchange(connection, request, deadline, &reply);
+    port::CloseControl(connection);
     if (!answered)
         return Fail("the manager did not answer");
-    if (head.compare(0, sizeof kReplyErrorPrefix - 1, kReplyErrorPrefix) == 0)
-        return Fail(head.c_str() + sizeof kReplyErrorPrefix - 1);
+    if (!reply.ok)
+        return Fail(reply.error.c_str());
 
     if (options.mode == ProgramMode::Send) {
-        for (const std::string& line : lines)
+        for (const std::string& line : reply.lines)
             std::printf("%s\n", line.c_str());
         return 0;
     }
     std::vector<AppStatus> apps;
-    for (const std::string& line : lines) {
+    for (const std::string& line : reply.lines) {
         AppStatus status;
         if (!DecodeStatusRecord(line, &status))
             return Fail("the manager's answer could not be read");

@@ -1,5 +1,7 @@
 #include "app/control_protocol.h"
 
+#include "common/text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +10,8 @@ namespace {
 
 constexpr char kSendPrefix[] = "send ";
 constexpr char kStatusWord[] = "status";
+constexpr char kReplyOk[] = "ok "; // and the number of payload lines
+constexpr char kReplyErrorPrefix[] = "error: ";
 
 std::string Number(std::uint64_t value) {
     char text[32];
@@ -100,21 +104,69 @@ ControlRequest DecodeRequest(std::string_view text) {
     return request;
 }
 
-std::string OneLine(std::string_view text) {
-    std::string line(text);
-    for (char& c : line) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 32 || byte == 127)
-            c = '?';
+RequestLine FindRequestLine(std::string_view received, bool ended, std::string* line) {
+    const std::size_t end = received.find('\n');
+    if (end == std::string_view::npos) {
+        if (received.size() > kMaxRequestLength)
+            return RequestLine::TooLong;
+        if (!ended)
+            return RequestLine::Incomplete;
+        *line = std::string(received);
+        return RequestLine::Complete;
     }
-    return line;
+    std::string_view text = received.substr(0, end);
+    if (!text.empty() && text.back() == '\r')
+        text.remove_suffix(1);
+    if (text.size() > kMaxRequestLength)
+        return RequestLine::TooLong;
+    *line = std::string(text);
+    return RequestLine::Complete;
+}
+
+std::string EncodeOkReply(const std::vector<std::string>& lines) {
+    std::string reply = kReplyOk + Number(lines.size()) + "\n";
+    for (const std::string& line : lines)
+        reply += line + "\n";
+    return reply;
+}
+
+std::string EncodeErrorReply(std::string_view why) {
+    return std::string(kReplyErrorPrefix) + WithoutControlBytes(why) + "\n";
+}
+
+ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
+    *reply = ControlReply{};
+    const std::size_t headEnd = received.find('\n');
+    if (headEnd == std::string_view::npos)
+        return ReplyState::Incomplete;
+    const std::string_view head = received.substr(0, headEnd);
+    std::string_view rest = received.substr(headEnd + 1);
+    const std::string_view errorPrefix = kReplyErrorPrefix;
+    if (head.substr(0, errorPrefix.size()) == errorPrefix) {
+        reply->error = std::string(head.substr(errorPrefix.size()));
+        return ReplyState::Complete;
+    }
+    const std::string_view okPrefix = kReplyOk;
+    std::uint64_t expected = 0;
+    if (head.substr(0, okPrefix.size()) != okPrefix ||
+        !ReadNumber(head.substr(okPrefix.size()), &expected))
+        return ReplyState::Malformed;
+    reply->ok = true;
+    while (reply->lines.size() < expected) {
+        const std::size_t end = rest.find('\n');
+        if (end == std::string_view::npos)
+            return ReplyState::Incomplete;
+        reply->lines.emplace_back(rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+    }
+    return ReplyState::Complete;
 }
 
 std::string EncodeStatusRecord(const AppStatus& s) {
     return Number(static_cast<std::uint64_t>(s.number)) + '\t' +
            (s.running ? "running" : "stopped") + '\t' + Number(s.processId) + '\t' +
            Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' + EncodeLastExit(s.lastExit) +
-           '\t' + OneLine(s.name);
+           '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
@@ -147,14 +199,8 @@ bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
 
 std::string LastExitText(const LastExit& exit) {
     switch (exit.kind) {
-    case LastExit::Kind::Code: {
-        char text[16];
-        if (exit.value >= 0x80000000u)
-            std::snprintf(text, sizeof text, "0x%08X", exit.value);
-        else
-            std::snprintf(text, sizeof text, "%u", exit.value);
-        return text;
-    }
+    case LastExit::Kind::Code:
+        return ExitCodeText(exit.value);
     case LastExit::Kind::Signal:
         return "signal " + Number(exit.value);
     case LastExit::Kind::None:
@@ -167,7 +213,7 @@ std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT"});
     for (const AppStatus& s : apps) {
-        rows.push_back({Number(static_cast<std::uint64_t>(s.number)), OneLine(s.name),
+        rows.push_back({Number(static_cast<std::uint64_t>(s.number)), WithoutControlBytes(s.name),
                         s.running ? "running" : "stopped", s.running ? Number(s.processId) : "-",
                         s.running ? Number(s.upSeconds) : "-", Number(s.restarts),
                         LastExitText(s.lastExit)});

@@ -1,7 +1,8 @@
 // What the manager and its command-line client say to each other over the
-// control endpoint: one request line, then a reply whose first line is "ok"
-// or "error: <why>" and whose further lines are the payload; the manager
-// closes the connection after the reply.
+// control endpoint, one exchange per connection. The client sends one
+// request line; the manager answers with "ok <N>" and N payload lines, or
+// with the one line "error: <why>", and closes the connection once the
+// client has closed its end (or after its time limit). Lines end in LF.
 //
 //   send <LINE>   runs LINE as if typed on the console; the payload is the
 //                 text of every log entry the command wrote, one per line
@@ -18,9 +19,6 @@ inline constexpr std::size_t kMaxSentLineLength = 255;
 // The longest request line the manager reads: "send " and such a command line.
 inline constexpr std::size_t kMaxRequestLength = 5 + kMaxSentLineLength;
 
-inline constexpr char kReplyOk[] = "ok";
-inline constexpr char kReplyErrorPrefix[] = "error: ";
-
 struct ControlRequest {
     enum class Kind { Send, Status, Unknown } kind = Kind::Unknown;
     std::string line; // the command line of a Send request
@@ -31,9 +29,32 @@ std::string EncodeStatusRequest();
 // Reads one request line (without its line end).
 ControlRequest DecodeRequest(std::string_view text);
 
-// Text safe to put on one line of the stream: bytes below 32 and byte 127
-// become '?', as in the log file.
-std::string OneLine(std::string_view text);
+enum class RequestLine {
+    Incomplete, // more bytes are needed
+    Complete,   // *line holds the request line
+    TooLong,    // longer than kMaxRequestLength: refused
+};
+
+// Finds the request line in the bytes a client has sent so far: up to its
+// line end (LF or CR LF, not part of the line), or all of them when the
+// client has closed (`ended`) without one.
+RequestLine FindRequestLine(std::string_view received, bool ended, std::string* line);
+
+// The reply: "ok <N>" and the N lines (none of which may hold a line feed);
+// or "error: <why>".
+std::string EncodeOkReply(const std::vector<std::string>& lines);
+std::string EncodeErrorReply(std::string_view why);
+
+struct ControlReply {
+    bool ok = false;
+    std::string error;              // why, when not ok
+    std::vector<std::string> lines; // the payload, when ok
+};
+
+enum class ReplyState { Incomplete, Complete, Malformed };
+
+// Reads the reply from the bytes received so far.
+ReplyState DecodeReply(std::string_view received, ControlReply* reply);
 
 // How an application's process last ended, as far as the manager knows.
 struct LastExit {

@@ -1,13 +1,14 @@
 #include "app/startup.h"
 
 #include "app/control_server.h"
-#include "app/event_loop.h"
 #include "common/text.h"
 #include "config/ini_file.h"
 #include "console/command_table.h"
 #include "console/console.h"
 #include "console/line_editor.h"
 #include "console/log_file.h"
+#include "loop/event_loop.h"
+#include "loop/wait_table.h"
 #include "port/console.h"
 #include "port/system.h"
 #include "supervisor/app_commands.h"
@@ -41,8 +42,8 @@ void CreateApplications(const IniFile& ini) {
 
 void ReadOperatorOptions(const IniFile& ini) {
     std::string logPath;
-    if (ini.GetString("General", "LogFile", logPath) && !logPath.empty())
-        OpenLogFile(logPath);
+    if (ini.GetString("General", "LogFile", logPath) && !logPath.empty() && !OpenLogFile(logPath))
+        PrintMessage("Could not open log file %s!", logPath.c_str());
     ini.GetBool("General", "ReportExits", ReportExitsFlag);
     std::string retry;
     if (ini.GetString("General", "RetryFailedStarts", retry)) {
@@ -50,6 +51,10 @@ void ReadOperatorOptions(const IniFile& ini) {
         RetryFailedStartsSeconds =
             seconds <= 0 ? 0 : std::min(static_cast<std::uint32_t>(seconds), kMaxRetrySeconds);
     }
+}
+
+void QuitCommand(ArgReader*) {
+    RunningFlag = false;
 }
 
 void RegisterCommands() {
@@ -116,5 +121,6 @@ int ManagerMain() {
     RegisterCommands();
     if (RunningFlag)
         RunEventLoop();
+    CloseControlChannel();
     return 0;
 }

@@ -2,6 +2,7 @@
 // console window, the applications, the commands, then the event loop.
 #pragma once
 
+class ArgReader;
 class IniFile;
 
 inline constexpr char kConfigFileName[] = "zelkappmgr.ini";
@@ -22,3 +23,7 @@ void ReadOperatorOptions(const IniFile& ini);
 
 // Fills the command table with the nine console commands.
 void RegisterCommands();
+
+// The "quit" command: the event loop ends after the pass that runs it; the
+// applications keep running.
+void QuitCommand(ArgReader* args);

@@ -1,11 +1,14 @@
-// Byte-string helpers shared by the configuration reader, the command
-// interpreter and the supervisor. Letter case is folded for ASCII A-Z only.
+// Byte-string helpers shared by every layer: case-folding for ASCII A-Z
+// only, atoi-style numbers, control bytes, and exit codes as text.
 #pragma once
 
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 inline char AsciiLower(char c) {
@@ -56,4 +59,36 @@ inline int ParseLeadingInt(const char* text) {
     if (value < INT_MIN)
         return INT_MIN;
     return static_cast<int>(value);
+}
+
+// Control bytes (below 32, and 127) never leave the manager as they are: on
+// the screen, in the log file and towards a control client each one is
+// shown as this, so that a name or a path cannot smuggle escape sequences
+// into a terminal or break a line in two.
+inline constexpr char kControlPlaceholder = '?';
+
+inline bool IsControlByte(char c) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    return byte < 32 || byte == 127;
+}
+
+// `text` with every control byte replaced by kControlPlaceholder.
+inline std::string WithoutControlBytes(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (IsControlByte(c))
+            c = kControlPlaceholder;
+    return out;
+}
+
+// An exit code as the manager writes it: from 0x80000000 on (Windows status
+// codes such as 0xC0000005, an access violation) in hexadecimal, which reads
+// best for those, else in decimal.
+inline std::string ExitCodeText(std::uint32_t code) {
+    char text[16];
+    if (code >= 0x80000000u)
+        std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+    else
+        std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(code));
+    return text;
 }

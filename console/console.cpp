@@ -135,10 +135,11 @@ void WriteLogLine(std::string text) {
     if (const std::tm* local = std::localtime(&now))
         n = std::strftime(stamp, sizeof stamp, console.timeFormat.c_str(), local);
     ShowLogEntry(stamp, n, text);
-    // Every entry passes here once, after the screen shows it.
-    AppendLogEntry(std::string_view(stamp, n), text);
     if (logCapture != nullptr)
         logCapture->push_back(text);
+    // Every entry passes here once, after the screen shows it.
+    if (AppendLogEntry(std::string_view(stamp, n), text) == LogFileWrite::FirstFailure)
+        PrintMessage("Could not write to log file %s!", logFile.path.c_str());
 }
 
 void CaptureLogEntries(std::vector<std::string>* into) {

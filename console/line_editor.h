@@ -2,8 +2,8 @@
 // ring of entered lines.
 #pragma once
 
-#include "app/event_loop.h"
 #include "console/input_line.h"
+#include "loop/wait_table.h"
 #include "port/types.h"
 
 // The wait callback of the console input row: applies every waiting key

@@ -2,9 +2,14 @@
 // the same user reaches the running manager. On POSIX a Unix stream socket in
 // the user's private runtime directory; on Windows a named pipe that only the
 // current user may open.
+//
+// The manager never waits on a client: it accepts, reads and writes only
+// what can be moved at once (time limit 0) and learns from WaitAny when a
+// connection has more for it. The client program waits with time limits.
 #pragma once
 
 #include "port/types.h"
+#include "port/unique_handle.h"
 
 #include <cstdint>
 
@@ -14,19 +19,22 @@ namespace port {
 // WaitAny) while a client waits to be accepted. Null on failure (LastError).
 Handle OpenControlEndpoint(const char* name);
 
-// Takes the client that waits, or returns null when none does. *userId is
-// the client's user id where the system tells it (0 otherwise), *sameUser
+// Takes the client that waits, or returns null when none does; never waits.
+// The connection's handle is signalled (for WaitAny) while input from the
+// client waits to be read or the client has closed its end. *userId is the
+// client's user id where the system tells it (0 otherwise), *sameUser
 // whether the client runs as the user of this process.
 Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUser);
 
-// The client's end: a connection to the manager listening under `name`;
-// null when none listens (LastError).
-Handle ConnectControlEndpoint(const char* name);
+// The client's end: a connection to the manager listening under `name`,
+// made within `timeoutMs`. Null when none listens, or, with *timedOut set,
+// when one listens but did not take the connection in time (LastError).
+Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* timedOut);
 
 enum class ControlIo {
-    Done,     // bytes were moved (a read may have moved fewer than asked)
+    Done,     // a read moved some bytes; a write moved all of them
     Closed,   // the other end closed (reads only)
-    TimedOut, // nothing could be moved within the time limit
+    TimedOut, // the time limit came first (a write may have moved some bytes)
     Failed,   // LastError tells why
 };
 
@@ -34,12 +42,20 @@ enum class ControlIo {
 ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
                       std::uint32_t* read);
 
-// Writes all `length` bytes, waiting at most `timeoutMs` in all.
+// Writes `length` bytes, waiting at most `timeoutMs` in all; *written tells
+// how many were moved, also when the time ran out first.
 ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length,
-                       std::uint32_t timeoutMs);
+                       std::uint32_t timeoutMs, std::uint32_t* written);
 
-// Ends a connection. Waits at most `lingerMs` for the other end to take what
-// was written and close, so that nothing written is lost with the close.
-void CloseControl(Handle connection, std::uint32_t lingerMs);
+// Tells the other end that nothing more will be written; it reads the end
+// after what was written. Does nothing where the system has no such step
+// (Windows pipes).
+void EndControlOutput(Handle connection);
+
+// Closes a connection or the endpoint at once.
+void CloseControl(Handle connection);
+
+// Owns a connection that CloseControl closes.
+using UniqueControl = BasicUniqueHandle<CloseControl>;
 
 } // namespace port

@@ -4,6 +4,7 @@
 #include "port/types.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace port {
 
@@ -80,6 +81,12 @@ ProcessSnapshot* OpenProcessSnapshot();
 bool FirstProcess(ProcessSnapshot* snapshot, ProcessRecord* record);
 bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record);
 void CloseProcessSnapshot(ProcessSnapshot* snapshot);
+
+// Owns a snapshot: closes it when it goes.
+struct ProcessSnapshotCloser {
+    void operator()(ProcessSnapshot* snapshot) const { CloseProcessSnapshot(snapshot); }
+};
+using UniqueProcessSnapshot = std::unique_ptr<ProcessSnapshot, ProcessSnapshotCloser>;
 
 // How a process ended.
 struct ExitStatus {

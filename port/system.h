@@ -3,6 +3,7 @@
 #pragma once
 
 #include "port/types.h"
+#include "port/unique_handle.h"
 
 #include <cstdint>
 
@@ -22,14 +23,21 @@ inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 // lowest signalled one, or kWaitTimedOut once `timeoutMs` milliseconds have
 // passed. Any other value not below `count` means that the wait failed. The
 // console input handle is signalled while input records are waiting; a
-// process handle once the process has ended.
+// process handle once the process has ended; a control connection while it
+// has input or its peer has closed. When `ready` is given (room for `count`
+// flags) and a handle was signalled, ready[i] tells for every handle whether
+// it was signalled when the wait returned. No handle may be an event that
+// resets itself when waited on.
 std::uint32_t WaitAny(std::uint32_t count, const Handle* handles,
-                      std::uint32_t timeoutMs = kWaitForever);
+                      std::uint32_t timeoutMs = kWaitForever, bool* ready = nullptr);
 
 void SleepMs(std::uint32_t milliseconds);
 
 // Closes a handle obtained from this port layer.
 void Close(Handle handle);
+
+// Owns a handle that Close closes.
+using UniqueHandle = BasicUniqueHandle<Close>;
 
 enum class GuardResult {
     Created,       // this process now holds the name

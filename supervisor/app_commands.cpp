@@ -48,7 +48,7 @@ void StopCommand(ArgReader* args) {
     if (entry == nullptr)
         return;
     if (!entry->IsRunning()) {
-        if (CancelRetry(*entry))
+        if (CancelRetry(entry->retry))
             PrintMessage("Will not try to start %s again.", entry->name.c_str());
         else
             PrintMessage("Application already stopped.");
@@ -79,7 +79,7 @@ void StopAllCommand(ArgReader*) {
         AppEntry* entry = appTable.entries[i];
         if (entry->IsRunning())
             entry->Stop();
-        else if (CancelRetry(*entry))
+        else if (CancelRetry(entry->retry))
             PrintMessage("Will not try to start %s again.", entry->name.c_str());
     }
 }

@@ -5,9 +5,10 @@
 #include "port/process.h"
 #include "port/system.h"
 #include "supervisor/exit_report.h"
-#include "supervisor/retry_starts.h"
+#include "supervisor/process_tree.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 AppTable appTable = {};
@@ -47,18 +48,24 @@ bool PathTooLong(const AppEntry& entry) {
 
 // Registers the entry's new process handle, or gives it up when the table
 // has no room for it.
-void Supervise(AppEntry& entry, port::Handle process) {
-    if (AddWaitHandle(process, OnAppExit, &entry)) {
-        entry.process = process;
-        entry.startedMs = port::NowMs();
-        if (entry.supervisedOnce)
-            ++entry.restarts;
-        entry.supervisedOnce = true;
+void Supervise(AppEntry& entry, port::UniqueHandle process) {
+    if (!AddWaitHandle(process.Get(), OnAppExit, &entry)) {
+        PrintMessage("Too many processes to watch, %s is not supervised!", entry.name.c_str());
         return;
     }
-    port::Close(process);
-    entry.process = port::kNullHandle;
-    PrintMessage("Too many processes to watch, %s is not supervised!", entry.name.c_str());
+    entry.process = std::move(process);
+    entry.startedMs = port::NowMs();
+    if (entry.supervisedOnce)
+        ++entry.restarts;
+    entry.supervisedOnce = true;
+}
+
+// The wait callback of a pending start attempt.
+void OnRetryDue(void* context) {
+    AppEntry* entry = static_cast<AppEntry*>(context);
+    entry->retry.timer = 0;
+    if (!entry->IsRunning())
+        entry->Launch(); // which plans the next attempt when this one fails
 }
 
 // Every running process id, however many there are.
@@ -98,38 +105,37 @@ bool ReadRunningImages(std::vector<RunningImage>* rows) {
 
 // Opens a process found by its image, and checks that the open process is
 // still the one that was read (its id may have been reused meanwhile).
-port::Handle OpenMatching(std::uint32_t processId, const char* wanted) {
-    port::Handle process = port::OpenProcessFull(processId);
-    if (process == port::kNullHandle)
-        return port::kNullHandle;
+port::UniqueHandle OpenMatching(std::uint32_t processId, const char* wanted) {
+    port::UniqueHandle process(port::OpenProcessFull(processId));
+    if (!process)
+        return process;
     static char image[kNameBuffer];
     static char canonical[kNameBuffer];
-    if (port::ProcessImageName(process, image, kNameBuffer) != 0 &&
+    if (port::ProcessImageName(process.Get(), image, kNameBuffer) != 0 &&
         port::CanonicalPath(image, canonical, kNameBuffer) != 0 &&
         AsciiEqualNoCase(wanted, canonical))
         return process;
-    port::Close(process);
-    return port::kNullHandle;
+    return port::UniqueHandle();
 }
 
 // The first running process whose executable has the canonical name
 // `wanted`, opened with full access; null when there is none. The configured
 // path is resolved once by the caller and compared with each process's
 // already canonical image, so a process is opened only when it matches.
-port::Handle FindRunningCopy(const char* wanted, bool* listed) {
+port::UniqueHandle FindRunningCopy(const char* wanted, bool* listed) {
     RunningImages& cache = runningImages;
     if (!cache.batch || !cache.read) {
         cache.listed = ReadRunningImages(&cache.rows);
         cache.read = true;
     }
     *listed = cache.listed;
-    port::Handle found = port::kNullHandle;
+    port::UniqueHandle found;
     if (cache.listed) {
         for (const RunningImage& row : cache.rows) {
             if (!AsciiEqualNoCase(wanted, row.image.c_str()))
                 continue;
             found = OpenMatching(row.processId, wanted);
-            if (found != port::kNullHandle)
+            if (found)
                 break;
         }
     }
@@ -145,7 +151,7 @@ port::Handle FindRunningCopy(const char* wanted, bool* listed) {
 void NoteStarted(const AppEntry& entry, const char* canonical) {
     if (!runningImages.batch || !runningImages.read || !entry.IsRunning())
         return;
-    const std::uint32_t processId = port::ProcessIdOf(entry.process);
+    const std::uint32_t processId = port::ProcessIdOf(entry.process.Get());
     if (processId != 0)
         runningImages.rows.push_back(RunningImage{processId, canonical});
 }
@@ -153,7 +159,7 @@ void NoteStarted(const AppEntry& entry, const char* canonical) {
 } // namespace
 
 AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_)
-    : name(name_), path(path_), parameters(parameters_), process(port::kNullHandle) {
+    : name(name_), path(path_), parameters(parameters_) {
     if (PathTooLong(*this))
         return;
 
@@ -164,16 +170,16 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
     }
 
     bool listed = false;
-    port::Handle running = FindRunningCopy(shortPath, &listed);
+    port::UniqueHandle running = FindRunningCopy(shortPath, &listed);
     if (!listed) {
         PrintMessage("Could not get process list!");
         return;
     }
-    if (running != port::kNullHandle) {
-        Supervise(*this, running);
+    if (running) {
+        Supervise(*this, std::move(running));
         if (IsRunning()) {
             // The copy found ran before the manager took it over.
-            const std::uint64_t age = port::ProcessAgeMs(process);
+            const std::uint64_t age = port::ProcessAgeMs(process.Get());
             startedMs -= age < startedMs ? age : startedMs;
             PrintMessage("%s already running, attached!", name.c_str());
         }
@@ -202,27 +208,37 @@ void AppEntry::Launch() {
     std::uint32_t error = 0;
     if (!port::StartProgram(path.c_str(), parameters.c_str(), workingDirectory, &started, &error)) {
         PrintMessage("Could not start %s. Error: %d.", name.c_str(), static_cast<int>(error));
-        process = port::kNullHandle;
-        ScheduleRetry(*this);
+        ScheduleRetry(retry, name.c_str(), OnRetryDue, this);
         return;
     }
-    CancelRetry(*this);
+    CancelRetry(retry);
     if (started == port::kNullHandle) {
         PrintMessage("Started %s without a process to watch, it is not supervised!", name.c_str());
-        process = port::kNullHandle;
         return;
     }
-    Supervise(*this, started);
+    Supervise(*this, port::UniqueHandle(started));
+}
+
+void AppEntry::Stop() {
+    PrintMessage("Terminating process %s.", name.c_str());
+    RemoveWaitHandle(process.Get());
+    // Id 0 stands for no process: walking its "children" would reach every
+    // process the system started.
+    const std::uint32_t processId = port::ProcessIdOf(process.Get());
+    if (processId != 0)
+        KillProcessTree(processId);
+    else
+        PrintMessage("Failed to get process id of %s!", name.c_str());
+    process.Reset();
 }
 
 void OnAppExit(WaitTable*, std::int32_t, void* context) {
     AppEntry* entry = static_cast<AppEntry*>(context);
-    RemoveWaitHandle(entry->process);
-    entry->lastExitKnown = port::ReadExitStatus(entry->process, &entry->lastExit);
+    RemoveWaitHandle(entry->process.Get());
+    entry->lastExitKnown = port::ReadExitStatus(entry->process.Get(), &entry->lastExit);
     if (ReportExitsFlag)
-        ReportExit(*entry);
-    port::Close(entry->process);
-    entry->process = port::kNullHandle;
+        ReportExit(entry->name.c_str(), entry->lastExitKnown, entry->lastExit);
+    entry->process.Reset();
     entry->Launch();
 }
 

@@ -2,9 +2,11 @@
 // executable or starts it, and starts it again whenever its process ends.
 #pragma once
 
-#include "app/event_loop.h"
+#include "loop/wait_table.h"
 #include "port/process.h"
+#include "port/system.h"
 #include "port/types.h"
+#include "supervisor/retry_starts.h"
 
 #include <string>
 
@@ -21,18 +23,17 @@ class AppEntry {
     // Ends the entry's whole process tree. Expects the entry to be running.
     void Stop();
 
-    bool IsRunning() const { return process != port::kNullHandle; }
+    bool IsRunning() const { return static_cast<bool>(process); }
 
     std::string name;
     std::string path;
     std::string parameters;
-    port::Handle process;
+    // Null while stopped; else the process supervised, registered in the
+    // wait table for as long as the entry holds it.
+    port::UniqueHandle process;
 
-    // A new attempt after a failed start (see retry_starts.h): whether one
-    // is pending, when it is due, and the wait that led to it (0: none yet).
-    bool retryPending = false;
-    std::uint64_t retryDueMs = 0;
-    std::uint32_t retryDelaySeconds = 0;
+    // New attempts after failed starts (see retry_starts.h).
+    StartRetry retry;
 
     // For the status report: when the current process was taken under
     // supervision (port::NowMs), and how often a process was supervised

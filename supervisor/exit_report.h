@@ -1,11 +1,12 @@
 // Saying how an application ended on its own, before it is started again.
 #pragma once
 
-class AppEntry;
+#include "port/process.h"
 
 // Set from the configuration: report every exit that was not asked for.
 extern bool ReportExitsFlag;
 
-// Writes how the entry's process ended, as OnAppExit recorded it: its exit
-// code, or the signal that ended it.
-void ReportExit(const AppEntry& entry);
+// Writes how the process of the application `name` ended: its exit code, or
+// the signal that ended it; only that it ended when the status is not
+// `known`.
+void ReportExit(const char* name, bool known, const port::ExitStatus& status);

@@ -3,7 +3,6 @@
 #include "console/console.h"
 #include "port/process.h"
 #include "port/system.h"
-#include "supervisor/app_entry.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -33,21 +32,19 @@ struct ProcessList {
 bool ReadProcessList(ProcessList* list) {
     list->rows.clear();
     list->byParent.clear();
-    port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
+    const port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
     if (snapshot == nullptr) {
         PrintMessage("Failed to get process list!");
         return false;
     }
     port::ProcessRecord record{};
-    if (!port::FirstProcess(snapshot, &record)) {
+    if (!port::FirstProcess(snapshot.get(), &record)) {
         PrintMessage("Failed to get first entry in process list!");
-        port::CloseProcessSnapshot(snapshot);
         return false;
     }
     do {
         list->rows.push_back(record);
-    } while (port::NextProcess(snapshot, &record));
-    port::CloseProcessSnapshot(snapshot);
+    } while (port::NextProcess(snapshot.get(), &record));
 
     for (std::size_t i = 0; i < list->rows.size(); ++i)
         list->byParent.emplace_back(list->rows[i].parentProcessId, i);
@@ -62,7 +59,7 @@ const port::ProcessRecord* FindRow(const ProcessList& list, std::uint32_t proces
     return nullptr;
 }
 
-// The state of one stop (or one ending of children).
+// The state of one stop.
 struct Walk {
     const ProcessList* list;
     std::uint32_t self; // the manager: never ended, nor anything below it
@@ -128,27 +125,39 @@ bool OwnsItsSession(const ProcessList& list, std::uint32_t root, std::uint32_t s
     return manager == nullptr || manager->sessionId != root;
 }
 
-// Ends the descendants of `root` (and, with `withRoot`, the rest of its
-// session, then `root` itself). The list is read once and the tree ended
-// from that reading, children first and `root` last; further readings then
-// catch what was started meanwhile (children whose parent had already been
-// ended, daemons of the session), until a reading finds nothing new.
-void EndTree(std::uint32_t root, bool withRoot) {
+} // namespace
+
+void KillProcess(std::uint32_t processId) {
+    const port::UniqueHandle process(port::OpenProcessForTermination(processId));
+    if (!process) {
+        // A process that ended on its own meanwhile is not a failure.
+        if (!port::LastOpenFoundNoProcess())
+            PrintMessage("Failed to open process with id: %d!", static_cast<int>(processId));
+        return;
+    }
+    if (!port::TerminateProcessHandle(process.Get(), kKilledExitCode))
+        PrintMessage("Failed to kill process with id: %d!", static_cast<int>(processId));
+}
+
+// The list is read once and the tree ended from that reading, children first
+// and the root last; further readings then catch what was started meanwhile
+// (children whose parent had already been ended, daemons of the session),
+// until a reading finds nothing new.
+void KillProcessTree(std::uint32_t root) {
     Walk walk{nullptr, port::CurrentProcessId(), {}, {}};
-    if (withRoot && root == walk.self)
+    if (root == walk.self)
         return;
     // Stopped first, so that the tree holds still while it is read and ended.
-    if (withRoot)
-        port::SuspendProcess(root);
+    port::SuspendProcess(root);
     ProcessList list;
     walk.list = &list;
     bool listed = ReadProcessList(&list);
-    const bool session = listed && withRoot && OwnsItsSession(list, root, walk.self);
+    const bool session = listed && OwnsItsSession(list, root, walk.self);
     for (int reading = 1; listed; ++reading) {
         const std::size_t before = walk.done.size();
         KillChildren(walk, root);
         KillStragglers(walk, root, session);
-        if (reading == 1 && withRoot) {
+        if (reading == 1) {
             walk.done.insert(root);
             KillProcess(root);
         }
@@ -156,48 +165,9 @@ void EndTree(std::uint32_t root, bool withRoot) {
             break;
         listed = ReadProcessList(&list);
     }
-    if (!withRoot)
-        return;
     if (walk.done.count(root) == 0)
         KillProcess(root);
     // What the list could not show (or could not be read for) in the group
     // of the application's own session ends in one step.
     port::EndProcessGroup(root);
-}
-
-} // namespace
-
-void KillProcess(std::uint32_t processId) {
-    port::Handle process = port::OpenProcessForTermination(processId);
-    if (process == port::kNullHandle) {
-        // A process that ended on its own meanwhile is not a failure.
-        if (!port::LastOpenFoundNoProcess())
-            PrintMessage("Failed to open process with id: %d!", static_cast<int>(processId));
-        return;
-    }
-    if (!port::TerminateProcessHandle(process, kKilledExitCode))
-        PrintMessage("Failed to kill process with id: %d!", static_cast<int>(processId));
-    port::Close(process);
-}
-
-void KillChildProcesses(std::uint32_t processId) {
-    EndTree(processId, false);
-}
-
-void KillProcessTree(std::uint32_t processId) {
-    EndTree(processId, true);
-}
-
-void AppEntry::Stop() {
-    PrintMessage("Terminating process %s.", name.c_str());
-    RemoveWaitHandle(process);
-    // Id 0 stands for no process: walking its "children" would reach every
-    // process the system started.
-    const std::uint32_t processId = port::ProcessIdOf(process);
-    if (processId != 0)
-        KillProcessTree(processId);
-    else
-        PrintMessage("Failed to get process id of %s!", name.c_str());
-    port::Close(process);
-    process = port::kNullHandle;
 }

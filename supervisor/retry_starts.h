@@ -1,11 +1,11 @@
 // New attempts after failed starts: a start that failed is tried again after
 // a wait that doubles after every failure in a row, up to ten times the first.
-// The event loop waits no longer than the earliest pending attempt.
+// Each pending attempt is a timer of the event loop.
 #pragma once
 
-#include <cstdint>
+#include "loop/timers.h"
 
-class AppEntry;
+#include <cstdint>
 
 // Set from the configuration: the first wait in seconds; 0 tries nothing again.
 extern std::uint32_t RetryFailedStartsSeconds;
@@ -13,16 +13,17 @@ extern std::uint32_t RetryFailedStartsSeconds;
 // The longest first wait the configuration may ask for (one day).
 inline constexpr std::uint32_t kMaxRetrySeconds = 86400;
 
-// After a failed start of `entry`: plans the next attempt and says when.
-void ScheduleRetry(AppEntry& entry);
+// The attempts of one application.
+struct StartRetry {
+    TimerId timer = 0;              // the pending attempt; 0: none
+    std::uint32_t delaySeconds = 0; // the wait before it; 0: no failure in a row yet
+};
 
-// Forgets the entry's pending attempt and its run of failures. True when an
-// attempt was pending.
-bool CancelRetry(AppEntry& entry);
+// After a failed start of the application `name`: plans the next attempt,
+// which calls attempt(context) when due, and says when. Does nothing while
+// RetryFailedStartsSeconds is 0.
+void ScheduleRetry(StartRetry& retry, const char* name, TimerCallback attempt, void* context);
 
-// Milliseconds until the earliest pending attempt of the applications (0 when
-// one is due), or port::kWaitForever when none is pending.
-std::uint32_t RetryWaitLimitMs();
-
-// Makes every attempt that is due, in application order.
-void RunDueRetries();
+// Forgets the pending attempt and the run of failures. True when an attempt
+// was pending.
+bool CancelRetry(StartRetry& retry);

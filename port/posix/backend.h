@@ -2,10 +2,13 @@
 // port interface; the core never includes this.
 #pragma once
 
+#include "port/posix/syscalls.h"
 #include "port/types.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <dirent.h>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -55,16 +58,52 @@ std::size_t PendingReaps();
 // when it cannot be read.
 int FdinfoPid(int fd);
 
-// --- process.cpp -----------------------------------------------------------
-
-// Reads up to size - 1 bytes of a /proc file (`path` relative to the open
-// directory `directory`, or to the working directory with AT_FDCWD) into
-// `text`, terminated. Returns the length, or -1 with errno set.
-ssize_t ReadProcFile(int directory, const char* path, char* text, std::size_t size);
-
 // Moves a new descriptor above 0..2 (handles never use them); closes the
 // original. Returns the new descriptor, or -1 with errno set.
 int AboveStandardDescriptors(int fd);
+
+// --- process.cpp -----------------------------------------------------------
+
+// Opens a pidfd (close-on-exec, above 0..2); -1 with errno set on failure.
+int OpenPidfd(std::uint32_t processId);
+// Sends `signal` (0: only checks that it may) to the process of a pidfd.
+int PidfdSignal(int fd, int signal);
+
+// --- process_list.cpp --------------------------------------------------------
+
+// True, with the number in *pid, when `name` is all digits (a /proc entry of
+// a process).
+bool ParsePid(const char* name, std::uint32_t* pid);
+
+// Opens /proc and calls visit(directory, pid) for each process in the order
+// read, with `directory` the open /proc, while visit returns true. False,
+// with LastError set, when /proc cannot be opened or read to its end.
+template <typename Visit> bool ForEachProcessId(Visit visit) {
+    DIR* proc = sys.opendir("/proc");
+    if (proc == nullptr) {
+        SetError(errno);
+        return false;
+    }
+    const int directory = ::dirfd(proc);
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const struct dirent* entry = ::readdir(proc);
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
+        std::uint32_t pid = 0;
+        if (ParsePid(entry->d_name, &pid) && !visit(directory, pid))
+            break;
+    }
+    ::closedir(proc);
+    if (error != 0) {
+        SetError(error);
+        return false;
+    }
+    return true;
+}
 
 // --- runtime_directory.cpp -------------------------------------------------
 

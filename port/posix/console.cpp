@@ -8,14 +8,15 @@
 // bytes), console_input (reading and stamping the terminal's bytes) and
 // key_decoder (bytes to key events).
 //
-// The state is a function-local static that is never destroyed: the exit
-// handlers may still write to the terminal during static destruction.
+// The state (console_state.h) is never destroyed: the exit handlers may
+// still write to the terminal during static destruction.
 #include "port/console.h"
 
 #include "port/posix/backend.h"
 #include "port/posix/console_input.h"
+#include "port/posix/console_state.h"
+#include "port/posix/syscalls.h"
 #include "port/posix/terminal_signals.h"
-#include "port/posix/test_hooks.h"
 #include "port/posix/vt_writer.h"
 #include "port/screen_grid.h"
 
@@ -31,29 +32,10 @@
 
 namespace port {
 
+using posix::ConsoleState;
+using posix::State;
+
 namespace {
-
-// The cursor size a terminal starts with, as a Windows console reports it.
-constexpr std::uint32_t kInitialCursorSize = 25;
-
-struct ConsoleState {
-    bool initialised = false;
-    bool available = false;
-    int input = -1;  // the console input handle: a close-on-exec duplicate of fd 0
-    int output = -1; // the console output handle: a close-on-exec duplicate of fd 1
-    bool sized = false;
-    ScreenGrid grid;
-    Coord cursor{0, 0};
-    bool cursorPlaced = false;
-    CursorInfo cursorInfo{kInitialCursorSize, true};
-    posix::TerminalInput keys;
-    bool sizeRecordWaiting = false; // a buffer-size record waits to be read
-};
-
-ConsoleState& State() {
-    static ConsoleState* state = new ConsoleState;
-    return *state;
-}
 
 // Reads the terminal's size into the grid (all cells blank). False when the
 // terminal does not tell.
@@ -74,7 +56,16 @@ bool ReadScreenSize(ConsoleState& s) {
     return true;
 }
 
-void Open(ConsoleState& s, int input, int output) {
+} // namespace
+
+namespace posix {
+
+ConsoleState& State() {
+    static ConsoleState* state = new ConsoleState;
+    return *state;
+}
+
+void OpenConsole(ConsoleState& s, int input, int output) {
     s.initialised = true;
     s.available = ::isatty(input) == 1 && ::isatty(output) == 1;
     if (!s.available)
@@ -94,10 +85,14 @@ void Open(ConsoleState& s, int input, int output) {
     ReadScreenSize(s);
 }
 
+} // namespace posix
+
+namespace {
+
 ConsoleState& Init() {
     ConsoleState& s = State();
     if (!s.initialised)
-        Open(s, 0, 1);
+        posix::OpenConsole(s, 0, 1);
     return s;
 }
 
@@ -125,15 +120,13 @@ bool CheckInput(Handle handle) {
 
 bool WriteAll(int fd, const char* data, std::size_t length) {
     while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
+        const ssize_t n = posix::WriteNoIntr(fd, data, length);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 struct pollfd p {
                     fd, POLLOUT, 0
                 };
-                if (::poll(&p, 1, 1000) > 0)
+                if (posix::PollNoIntr(&p, 1, 1000) > 0)
                     continue;
             }
             return false;
@@ -427,35 +420,6 @@ void WriteTitle(const char* title) {
     VtOut out;
     AppendTitle(out, title);
     WriteAll(s.output, out.bytes.data(), out.bytes.size());
-}
-
-void AttachConsoleForTesting(int input, int output) {
-    DetachConsoleForTesting();
-    Open(State(), input, output);
-}
-
-void DetachConsoleForTesting() {
-    ForgetTerminal();
-    TakeSizeChange();
-    ConsoleState& s = State();
-    if (s.input >= 0)
-        ::close(s.input);
-    if (s.output >= 0)
-        ::close(s.output);
-    s.initialised = false;
-    s.available = false;
-    s.input = s.output = -1;
-    s.sized = false;
-    s.grid.Reset(0, 0);
-    s.cursor = Coord{0, 0};
-    s.cursorPlaced = false;
-    s.cursorInfo = CursorInfo{kInitialCursorSize, true};
-    s.keys.Detach();
-    s.sizeRecordWaiting = false;
-}
-
-const ScreenGrid& ConsoleGridForTesting() {
-    return State().grid;
 }
 
 } // namespace posix

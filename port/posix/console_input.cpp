@@ -17,31 +17,14 @@ namespace {
 // own buffer holds the rest).
 constexpr std::size_t kMaxWaitingKeys = 65536;
 
-struct timespec Span(Micros us) {
-    struct timespec span {};
-    if (us < 0)
-        us = 0;
-    span.tv_sec = static_cast<time_t>(us / 1000000);
-    span.tv_nsec = static_cast<long>(us % 1000000) * 1000L;
-    return span;
-}
-
-// Waits up to `us` for `fd` to be readable: 1 when it is (or has hung up),
-// 0 when the time passed, -1 on a signal or error.
-int WaitReadable(int fd, Micros us, short* revents) {
+// Waits up to `us` (rounded up to whole milliseconds) for `fd` to be
+// readable: 1 when it is (or has hung up), 0 when the time passed, -1 on an
+// error.
+int WaitReadable(int fd, Micros us) {
     struct pollfd p {
         fd, POLLIN, 0
     };
-    const struct timespec span = Span(us);
-    const int r = ::ppoll(&p, 1, &span, nullptr);
-    *revents = p.revents;
-    return r;
-}
-
-void SleepUs(Micros us) {
-    struct timespec left = Span(us);
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    return PollNoIntr(&p, 1, static_cast<int>((std::max<Micros>(us, 0) + 999) / 1000));
 }
 
 } // namespace
@@ -76,19 +59,19 @@ bool TerminalInput::ReadWaiting() {
         struct pollfd p {
             fd_, POLLIN, 0
         };
-        const int r = sys.poll(&p, 1, 0);
+        const int r = PollNoIntr(&p, 1, 0);
         if (r <= 0)
             return true;
         if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
             return !(gone_ = true);
         if (!(p.revents & POLLIN))
             return true;
-        const ssize_t n = sys.read(fd_, buffer, sizeof buffer);
+        const ssize_t n = ReadNoIntr(fd_, buffer, sizeof buffer);
         if (n > 0) {
             decoder_.FeedAt(NowUs(), buffer, static_cast<std::size_t>(n));
             return true;
         }
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        if (n < 0 && errno == EAGAIN)
             return true;
         return !(gone_ = true);
     }
@@ -97,9 +80,7 @@ bool TerminalInput::ReadWaiting() {
     while (available > 0) {
         const std::size_t want =
             std::min<std::size_t>(sizeof buffer, static_cast<std::size_t>(available));
-        const ssize_t n = sys.read(fd_, buffer, want);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = ReadNoIntr(fd_, buffer, want);
         if (n < 0)
             return errno == EAGAIN || !(gone_ = true);
         if (n == 0)
@@ -120,9 +101,8 @@ bool TerminalInput::Collect() {
             decoder_.Settle(NowUs());
             break;
         }
-        short revents = 0;
-        const int r = WaitReadable(fd_, left, &revents);
-        if (r < 0 && errno != EINTR)
+        const int r = WaitReadable(fd_, left);
+        if (r < 0)
             break;
         if (r > 0 && !ReadWaiting())
             return false;
@@ -137,13 +117,12 @@ void TerminalInput::SleepCollecting(std::uint32_t milliseconds) {
         if (left <= 0)
             return;
         if (!Collecting() || gone_ || decoder_.Count() >= kMaxWaitingKeys) {
-            SleepUs(left);
+            SleepNoIntr(left);
             continue;
         }
-        short revents = 0;
-        const int r = WaitReadable(fd_, left, &revents);
-        if (r < 0 && errno != EINTR) {
-            SleepUs(deadline - NowUs());
+        const int r = WaitReadable(fd_, left);
+        if (r < 0) {
+            SleepNoIntr(deadline - NowUs());
             return;
         }
         if (r > 0)

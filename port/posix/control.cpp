@@ -8,12 +8,14 @@
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -52,23 +54,19 @@ std::int64_t Now() {
 // Waits for `events` on `fd` until `deadline`; false when the time ran out
 // (or the wait failed, with errno set).
 bool WaitFor(int fd, short events, std::int64_t deadline) {
-    for (;;) {
-        const std::int64_t left = deadline - Now();
-        if (left < 0) {
-            errno = ETIMEDOUT;
-            return false;
-        }
-        pollfd p{fd, events, 0};
-        const int ready = posix::sys.poll(&p, 1, static_cast<int>(left));
-        if (ready > 0)
-            return true;
-        if (ready == 0) {
-            errno = ETIMEDOUT;
-            return false;
-        }
-        if (errno != EINTR)
-            return false;
-    }
+    const std::int64_t left = deadline - Now();
+    pollfd p{fd, events, 0};
+    const int ready = posix::PollNoIntr(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+    if (ready == 0)
+        errno = ETIMEDOUT;
+    return ready > 0;
+}
+
+// The rest of the time until `deadline`, as a socket time limit (a zero
+// time limit would mean none).
+timeval TimeLeft(std::int64_t deadline) {
+    const std::int64_t left = std::max<std::int64_t>(deadline - Now(), 1);
+    return timeval{static_cast<time_t>(left / 1000), static_cast<suseconds_t>(left % 1000 * 1000)};
 }
 
 bool ValidFd(Handle handle) {
@@ -108,10 +106,10 @@ Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUse
         posix::SetError(EBADF);
         return kNullHandle;
     }
-    int fd;
-    do {
-        fd = ::accept4(static_cast<int>(endpoint), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    int fd = posix::RestartOnEintr([&] {
+        return ::accept4(static_cast<int>(endpoint), nullptr, nullptr,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+    });
     if (fd < 0)
         return Fail();
     fd = posix::AboveStandardDescriptors(fd);
@@ -130,7 +128,8 @@ Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUse
     return fd;
 }
 
-Handle ConnectControlEndpoint(const char* name) {
+Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* timedOut) {
+    *timedOut = false;
     sockaddr_un address;
     socklen_t length = 0;
     if (!SocketAddress(name, &address, &length))
@@ -141,10 +140,20 @@ Handle ConnectControlEndpoint(const char* name) {
     fd = posix::AboveStandardDescriptors(fd);
     if (fd < 0)
         return Fail();
-    int result;
-    do {
-        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
-    } while (result != 0 && errno == EINTR);
+    // A manager that does not accept leaves the connection in its backlog,
+    // and a full backlog would hold a plain connect for good: the send time
+    // limit bounds the connect of a Unix socket.
+    const std::int64_t deadline = Now() + timeoutMs;
+    const int result = posix::RestartOnEintr([&] {
+        const timeval left = TimeLeft(deadline);
+        return ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &left, sizeof left) != 0
+                   ? -1
+                   : ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    });
+    if (result != 0 && errno == EAGAIN) {
+        *timedOut = true;
+        errno = ETIMEDOUT;
+    }
     // Reads and writes then wait with a time limit of their own.
     if (result != 0 || ::fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
         const int error = errno;
@@ -165,15 +174,13 @@ ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::
     const int fd = static_cast<int>(connection);
     const std::int64_t deadline = Now() + timeoutMs;
     for (;;) {
-        const ssize_t n = posix::sys.read(fd, buffer, size);
+        const ssize_t n = posix::ReadNoIntr(fd, buffer, size);
         if (n > 0) {
             *read = static_cast<std::uint32_t>(n);
             return ControlIo::Done;
         }
         if (n == 0)
             return ControlIo::Closed;
-        if (errno == EINTR)
-            continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             posix::SetError(errno);
             return errno == ECONNRESET ? ControlIo::Closed : ControlIo::Failed;
@@ -186,23 +193,23 @@ ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::
 }
 
 ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length,
-                       std::uint32_t timeoutMs) {
+                       std::uint32_t timeoutMs, std::uint32_t* written) {
+    *written = 0;
     if (!ValidFd(connection)) {
         posix::SetError(EBADF);
         return ControlIo::Failed;
     }
     const int fd = static_cast<int>(connection);
     const std::int64_t deadline = Now() + timeoutMs;
-    while (length > 0) {
+    while (*written < length) {
         // MSG_NOSIGNAL: a peer that went away is an error, not a SIGPIPE.
-        const ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = posix::RestartOnEintr([&] {
+            return ::send(fd, data + *written, length - *written, MSG_NOSIGNAL | MSG_DONTWAIT);
+        });
         if (n > 0) {
-            data += n;
-            length -= static_cast<std::uint32_t>(n);
+            *written += static_cast<std::uint32_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             posix::SetError(errno);
             return ControlIo::Failed;
@@ -215,24 +222,14 @@ ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length
     return ControlIo::Done;
 }
 
-void CloseControl(Handle connection, std::uint32_t lingerMs) {
-    if (!ValidFd(connection))
-        return;
-    const int fd = static_cast<int>(connection);
-    // What the peer sent and nobody read would turn the close into a reset,
-    // which may destroy the reply before the peer has read it: say that
-    // nothing more comes, then take what still arrives until the peer closes.
-    ::shutdown(fd, SHUT_WR);
-    char discard[256];
-    std::uint32_t read = 0;
-    const std::int64_t deadline = Now() + lingerMs;
-    for (;;) {
-        const std::int64_t left = deadline - Now();
-        if (left < 0 || ReadControl(connection, discard, sizeof discard,
-                                    static_cast<std::uint32_t>(left), &read) != ControlIo::Done)
-            break;
-    }
-    ::close(fd);
+void EndControlOutput(Handle connection) {
+    if (ValidFd(connection))
+        ::shutdown(static_cast<int>(connection), SHUT_WR);
+}
+
+void CloseControl(Handle connection) {
+    if (ValidFd(connection))
+        ::close(static_cast<int>(connection));
 }
 
 } // namespace port

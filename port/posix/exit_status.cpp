@@ -31,12 +31,8 @@ const char* SignalName(int number) {
 
 bool ReadExitStatus(Handle process, ExitStatus* status) {
     siginfo_t info{};
-    int rc;
-    do {
-        rc = posix::sys.waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(process), &info,
-                               WEXITED | WNOHANG | WNOWAIT);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    if (posix::WaitidNoIntr(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(process), &info,
+                            WEXITED | WNOHANG | WNOWAIT) != 0) {
         posix::SetError(errno); // ECHILD: not our child
         return false;
     }

@@ -11,11 +11,8 @@
 namespace port {
 
 Handle OpenAppendFile(const char* path) {
-    int fd;
-    do {
-        fd = posix::sys.openat(AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
-                               0644);
-    } while (fd < 0 && errno == EINTR);
+    int fd = posix::OpenatNoIntr(AT_FDCWD, path,
+                                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) {
         posix::SetError(errno);
         return kNullHandle;
@@ -31,9 +28,7 @@ Handle OpenAppendFile(const char* path) {
 bool AppendToFile(Handle file, const char* bytes, std::uint32_t length) {
     std::uint32_t done = 0;
     while (done < length) {
-        ssize_t n = posix::sys.write(static_cast<int>(file), bytes + done, length - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = posix::WriteNoIntr(static_cast<int>(file), bytes + done, length - done);
         if (n <= 0) {
             posix::SetError(n < 0 ? errno : ENOSPC);
             return false;

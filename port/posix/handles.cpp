@@ -2,6 +2,7 @@
 // children. A child is reaped only when no handle of its pid remains open,
 // so its pid cannot be reused while the core may still use it.
 #include "port/posix/backend.h"
+#include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
 
 #include <algorithm>
@@ -76,24 +77,17 @@ bool TryReap(Reap& reap) {
         reap.polled = false;
         return false;
     }
-    for (;;) {
-        siginfo_t info{};
-        int rc = sys.waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(reap.fd), &info,
-                            WEXITED | WNOHANG);
-        if (rc == 0) {
-            if (info.si_pid != 0) { // reaped
-                CloseNoIntr(reap.fd);
-                return true;
-            }
-            reap.polled = true; // our child, still running
-            return false;
-        }
-        if (errno == EINTR)
-            continue;
-        // ECHILD: not our child; EINVAL: not a pidfd. Nothing to reap.
-        CloseNoIntr(reap.fd);
-        return true;
+    siginfo_t info{};
+    if (WaitidNoIntr(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(reap.fd), &info,
+                     WEXITED | WNOHANG) == 0 &&
+        info.si_pid == 0) {
+        reap.polled = true; // our child, still running
+        return false;
     }
+    // Reaped; or ECHILD: not our child; or EINVAL: not a pidfd. Nothing
+    // (more) to reap.
+    CloseNoIntr(reap.fd);
+    return true;
 }
 
 } // namespace

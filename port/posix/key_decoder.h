@@ -1,6 +1,6 @@
 // Turns the bytes a terminal sends into key events with the Windows
 // virtual-key codes the line editor dispatches on. Pure code: no OS headers,
-// so it is unit-tested over byte strings (tests/port/key_decoder_test.cpp).
+// so it is unit-tested over byte strings (tests/port_posix/key_decoder_test.cpp).
 //
 // The bytes it understands (the key events a Windows console gives for the
 // same keys; Shift and Alt are reported but the editor never looks at them):

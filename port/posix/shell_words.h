@@ -5,7 +5,7 @@
 // outside quotes takes the next byte literally (a backslash-newline pair
 // vanishes). Nothing is expanded. An unterminated quote runs to the end of
 // the string; a trailing lone backslash stands for itself. Pure code, tested
-// in tests/port/shell_words_test.cpp.
+// in tests/port_posix/shell_words_test.cpp.
 #pragma once
 
 #include <string>

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace port::posix {
@@ -36,6 +37,56 @@ const SystemCalls& RealSystemCalls() {
 
 void RestoreSystemCalls() {
     sys = kReal;
+}
+
+namespace {
+
+long long MonotonicMs() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
+
+ssize_t ReadNoIntr(int fd, void* buffer, size_t length) {
+    return RestartOnEintr([&] { return sys.read(fd, buffer, length); });
+}
+
+ssize_t WriteNoIntr(int fd, const void* buffer, size_t length) {
+    return RestartOnEintr([&] { return sys.write(fd, buffer, length); });
+}
+
+int OpenatNoIntr(int directory, const char* path, int flags, mode_t mode) {
+    return RestartOnEintr([&] { return sys.openat(directory, path, flags, mode); });
+}
+
+int WaitidNoIntr(idtype_t type, id_t id, siginfo_t* info, int options) {
+    return RestartOnEintr([&] { return sys.waitid(type, id, info, options); });
+}
+
+int PollNoIntr(struct pollfd* fds, nfds_t count, int timeoutMs) {
+    const long long deadline = timeoutMs < 0 ? 0 : MonotonicMs() + timeoutMs;
+    int limit = timeoutMs;
+    for (;;) {
+        const int ready = sys.poll(fds, count, limit);
+        if (!(ready < 0 && errno == EINTR))
+            return ready;
+        if (timeoutMs >= 0) {
+            const long long left = deadline - MonotonicMs();
+            limit = left > 0 ? static_cast<int>(left) : 0;
+        }
+    }
+}
+
+void SleepNoIntr(long long microseconds) {
+    if (microseconds <= 0)
+        return;
+    struct timespec left {};
+    left.tv_sec = static_cast<time_t>(microseconds / 1000000);
+    left.tv_nsec = static_cast<long>(microseconds % 1000000) * 1000L;
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }
 
 } // namespace port::posix

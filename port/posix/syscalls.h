@@ -8,6 +8,7 @@
 // the table.
 #pragma once
 
+#include <cerrno>
 #include <dirent.h>
 #include <poll.h>
 #include <signal.h>
@@ -42,5 +43,30 @@ extern SystemCalls sys;
 // The real calls, as the table holds them at start.
 const SystemCalls& RealSystemCalls();
 void RestoreSystemCalls();
+
+// --- calls restarted after a signal ------------------------------------------
+// A call that a signal interrupts (EINTR) is made again; every other result,
+// failures included, is the caller's. Each wrapper goes through `sys`.
+
+// Makes `call` (a callable returning a number, negative on failure) again
+// while it fails with EINTR, and returns its last result.
+template <typename Call> auto RestartOnEintr(Call call) -> decltype(call()) {
+    for (;;) {
+        const auto result = call();
+        if (!(result < 0 && errno == EINTR))
+            return result;
+    }
+}
+
+ssize_t ReadNoIntr(int fd, void* buffer, size_t length);
+// One write; it may move fewer bytes than asked.
+ssize_t WriteNoIntr(int fd, const void* buffer, size_t length);
+int OpenatNoIntr(int directory, const char* path, int flags, mode_t mode);
+int WaitidNoIntr(idtype_t type, id_t id, siginfo_t* info, int options);
+// Waits at most `timeoutMs` in all (-1: without a limit): after a signal it
+// waits on for what is left of the time.
+int PollNoIntr(struct pollfd* fds, nfds_t count, int timeoutMs);
+// Sleeps the whole `microseconds`, signals or not.
+void SleepNoIntr(long long microseconds);
 
 } // namespace port::posix

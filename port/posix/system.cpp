@@ -4,7 +4,6 @@
 #include "port/console.h"
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
-#include "port/posix/test_hooks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +12,6 @@
 #include <poll.h>
 #include <string>
 #include <time.h>
-#include <unistd.h>
 #include <vector>
 
 namespace port {
@@ -30,17 +28,14 @@ void SetError(int error) {
     lastError = static_cast<std::uint32_t>(error);
 }
 
-std::size_t PendingReapsForTesting() {
-    return PendingReaps();
-}
-
 } // namespace posix
 
 std::uint32_t LastError() {
     return lastError;
 }
 
-std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs) {
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs,
+                      bool* ready) {
     if (count == 0) {
         posix::SetError(EINVAL);
         return kWaitFailed;
@@ -75,10 +70,9 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
         else if (timeoutMs != kWaitForever)
             limit = static_cast<int>(
                 std::min<std::uint64_t>(deadline - std::min(deadline, NowMs()), 0x7FFFFFFF));
-        int ready = posix::sys.poll(fds.data(), static_cast<nfds_t>(fds.size()), limit);
-        if (ready < 0 && errno == EINTR)
-            continue; // a signal (a size change, say): look again
-        if (ready < 0) {
+        // A signal (a size change, say) only wakes the poll: the size change
+        // also makes its own descriptor readable.
+        if (posix::PollNoIntr(fds.data(), static_cast<nfds_t>(fds.size()), limit) < 0) {
             posix::SetError(errno);
             return kWaitFailed;
         }
@@ -88,12 +82,18 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
                 return kWaitFailed;
             }
         }
+        std::uint32_t lowest = kWaitFailed;
         for (std::uint32_t i = 0; i < count; ++i) {
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
-                return i;
-            if (posix::IsConsoleInput(handles[i]) && posix::ConsoleInputWaiting())
-                return i;
+            const bool signalled =
+                (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 ||
+                (posix::IsConsoleInput(handles[i]) && posix::ConsoleInputWaiting());
+            if (ready != nullptr)
+                ready[i] = signalled;
+            if (signalled && lowest == kWaitFailed)
+                lowest = i;
         }
+        if (lowest != kWaitFailed)
+            return lowest;
         if (timeoutMs != kWaitForever && NowMs() >= deadline)
             return kWaitTimedOut;
         // Only ended children given up by the core: reap them and wait on.
@@ -105,11 +105,7 @@ void SleepMs(std::uint32_t milliseconds) {
     // Terminal bytes that arrive meanwhile are read and stamped as they come.
     if (posix::SleepWatchingConsole(milliseconds))
         return;
-    struct timespec left {};
-    left.tv_sec = static_cast<time_t>(milliseconds / 1000);
-    left.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    posix::SleepNoIntr(static_cast<long long>(milliseconds) * 1000);
 }
 
 void Close(Handle handle) {

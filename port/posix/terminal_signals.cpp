@@ -1,5 +1,8 @@
 #include "port/posix/terminal_signals.h"
 
+#include "port/posix/backend.h"
+#include "port/posix/syscalls.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -10,21 +13,10 @@
 
 namespace port::posix {
 
+RestoreData restoreData = {0, -1, false, {}, -1, {}, 0};
+
 namespace {
 
-// What restoring the terminal takes, readable from a signal handler: filled
-// in before `armed` is set.
-struct RestoreData {
-    volatile std::sig_atomic_t armed;
-    int terminal;     // descriptor for tcsetattr, or -1
-    bool haveTermios; // `saved` holds the mode to restore
-    struct termios saved;
-    int output; // descriptor for the restore sequence
-    char sequence[96];
-    std::size_t length;
-};
-
-RestoreData restoreData = {0, -1, false, {}, -1, {}, 0};
 bool handlersInstalled = false;
 
 // The signals whose handlers read restoreData.
@@ -90,15 +82,6 @@ void OnSizeChange(int) {
     errno = saved;
 }
 
-// A pipe end moved above the standard descriptors.
-int AboveStandard(int fd) {
-    if (fd > 2)
-        return fd;
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    ::close(fd);
-    return moved;
-}
-
 } // namespace
 
 bool SaveTerminalMode(int terminal) {
@@ -145,24 +128,14 @@ void RestoreTerminal() {
         const char* p = restoreData.sequence;
         std::size_t left = restoreData.length;
         while (left > 0) {
-            ssize_t n = ::write(restoreData.output, p, left);
-            if (n < 0 && errno == EINTR)
-                continue;
+            // A plain loop over write: safe in a signal handler.
+            const ssize_t n = WriteNoIntr(restoreData.output, p, left);
             if (n <= 0)
                 break;
             p += n;
             left -= static_cast<std::size_t>(n);
         }
     }
-}
-
-void ForgetTerminal() {
-    RestoreTerminal();
-    restoreData.haveTermios = false;
-    restoreData.terminal = -1;
-    restoreData.output = -1;
-    restoreData.length = 0;
-    sizeChanged = 0;
 }
 
 void TerminalGone() {
@@ -182,8 +155,8 @@ bool WatchSizeChanges() {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    ends[0] = AboveStandard(ends[0]);
-    ends[1] = AboveStandard(ends[1]);
+    ends[0] = AboveStandardDescriptors(ends[0]);
+    ends[1] = AboveStandardDescriptors(ends[1]);
     if (ends[0] < 0 || ends[1] < 0) {
         if (ends[0] >= 0)
             ::close(ends[0]);

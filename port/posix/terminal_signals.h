@@ -7,6 +7,8 @@
 // at any time, also before or after the objects with constructors live.
 #pragma once
 
+#include <csignal>
+#include <cstddef>
 #include <termios.h>
 
 namespace port::posix {
@@ -30,8 +32,20 @@ void SetRestoreRow(int lastRow);
 
 // Restores the terminal now, once; later calls do nothing until armed again.
 void RestoreTerminal();
-// Forgets the saved mode and the descriptors (tests that detach the console).
-void ForgetTerminal();
+
+// What restoring the terminal takes, readable from a signal handler: filled
+// in before `armed` is set.
+struct RestoreData {
+    volatile std::sig_atomic_t armed;
+    int terminal;     // descriptor for tcsetattr, or -1
+    bool haveTermios; // `saved` holds the mode to restore
+    struct termios saved;
+    int output; // descriptor for the restore sequence
+    char sequence[96];
+    std::size_t length;
+};
+
+extern RestoreData restoreData;
 
 // The terminal is gone (end of file or EIO): restore and end as a hang-up.
 [[noreturn]] void TerminalGone();

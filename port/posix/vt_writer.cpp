@@ -1,5 +1,7 @@
 #include "port/posix/vt_writer.h"
 
+#include "common/text.h"
+
 #include <algorithm>
 
 namespace port::posix {
@@ -49,8 +51,9 @@ void AppendAttribute(VtOut& out, std::uint16_t attribute) {
 
 void AppendGlyph(std::string& bytes, char character) {
     const unsigned char c = static_cast<unsigned char>(character);
-    if (c < 32 || c == 127 || (c >= 128 && c < 160)) {
-        bytes += '?';
+    // 128..159 would become the C1 controls in UTF-8.
+    if (IsControlByte(character) || (c >= 128 && c < 160)) {
+        bytes += kControlPlaceholder;
     } else if (c >= 160) { // Latin-1, as UTF-8
         bytes += static_cast<char>(0xC0 | (c >> 6));
         bytes += static_cast<char>(0x80 | (c & 0x3F));

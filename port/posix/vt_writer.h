@@ -1,7 +1,7 @@
 // The VT writer: plain functions from changes of the cell grid to the bytes
 // that make a VT terminal (xterm, tmux, the Linux console) show the same.
 // Pure code: no OS headers, unit-tested on strings
-// (tests/port/vt_writer_test.cpp).
+// (tests/port_posix/vt_writer_test.cpp).
 //
 // Every function appends to a VtOut, which remembers the attribute the
 // terminal was last told, so that one operation switches attributes only

@@ -2,6 +2,7 @@
 // cursor, and the input queue, through the console API.
 #include "port/console.h"
 
+#include "common/text.h"
 #include "port/win32/console_guard.h"
 #include "port/win32/native.h"
 
@@ -21,15 +22,6 @@ namespace {
 // and logging off keep their default handling.
 BOOL WINAPI IgnoreInterruptKeys(DWORD event) {
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
-}
-
-// Control bytes written as characters would reach some terminals raw (Wine
-// passes them through to its tty), so they are shown as this instead.
-constexpr char kControlPlaceholder = '?';
-
-bool IsControlByte(char c) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    return byte < 32 || byte == 127;
 }
 
 // A standard handle, or null when the process has none.
@@ -119,11 +111,9 @@ bool WriteCells(Handle output, const char* text, std::uint32_t length, Coord sta
                 std::uint32_t* written) {
     if (RefuseWithoutConsole())
         return false;
-    std::string cells(text, length);
-    for (char& c : cells) {
-        if (IsControlByte(c))
-            c = kControlPlaceholder;
-    }
+    // Written as characters, control bytes would reach some terminals raw
+    // (Wine passes them through to its tty).
+    const std::string cells = WithoutControlBytes(std::string_view(text, length));
     DWORD done = 0;
     const BOOL ok = ::WriteConsoleOutputCharacterA(ToNative(output), cells.data(), length,
                                                    ToNative(start), &done);

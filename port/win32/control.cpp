@@ -2,12 +2,17 @@
 // whose security descriptor grants access to the current user only, and
 // which refuses remote clients. The manager keeps one listening instance
 // whose connect is overlapped; its event is the handle the wait table holds.
+// Each client the manager accepted is served the same way: a read is kept
+// pending on its pipe, and the read's event is the connection's handle, set
+// when input has arrived or the client has closed.
 #include "port/control.h"
 
 #include "port/win32/native.h"
 
 #include <sddl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace port {
@@ -29,6 +34,50 @@ struct Endpoint {
 };
 
 Endpoint endpointState;
+
+// A client the manager accepted. `event` is its handle for the core.
+struct Connection {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    HANDLE event = nullptr; // null: the slot is free
+    OVERLAPPED read{};
+    bool pending = false; // `read` is in flight or done but not yet taken
+    bool closed = false;  // the client closed its end, or the pipe failed
+    char buffer[512];
+    DWORD have = 0;  // bytes of `buffer` that the last read brought
+    DWORD taken = 0; // of which the core has read this many
+};
+
+// More than the manager ever serves at once.
+constexpr int kConnections = 8;
+Connection connections[kConnections];
+
+Connection* FindConnection(Handle handle) {
+    if (handle == kNullHandle)
+        return nullptr;
+    for (Connection& c : connections)
+        if (c.event != nullptr && c.event == ToNative(handle))
+            return &c;
+    return nullptr;
+}
+
+bool IsBrokenPipe(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ||
+           error == ERROR_NO_DATA;
+}
+
+// Starts the next read; its event is set when it completes, also at once.
+void StartRead(Connection& c) {
+    c.have = c.taken = 0;
+    c.read = OVERLAPPED{};
+    c.read.hEvent = c.event;
+    c.pending = true;
+    if (!::ReadFile(c.pipe, c.buffer, sizeof c.buffer, nullptr, &c.read) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+        c.pending = false;
+        c.closed = true;
+        ::SetEvent(c.event);
+    }
+}
 
 // The string form of this process's user SID, or empty.
 std::string UserSid() {
@@ -99,23 +148,56 @@ ControlIo Transfer(HANDLE pipe, bool reading, char* buffer, DWORD length, DWORD 
     ControlIo result = ControlIo::Done;
     if (!ok && ::GetLastError() != ERROR_IO_PENDING) {
         const DWORD error = ::GetLastError();
-        result = error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED
-                     ? ControlIo::Closed
-                     : ControlIo::Failed;
+        result = IsBrokenPipe(error) ? ControlIo::Closed : ControlIo::Failed;
     } else if (::WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
-        ::CancelIo(pipe);
+        // Only this operation: a read may be pending on the pipe beside it.
+        ::CancelIoEx(pipe, &overlapped);
         ::GetOverlappedResult(pipe, &overlapped, moved, TRUE);
         result = *moved > 0 ? ControlIo::Done : ControlIo::TimedOut;
     } else if (!::GetOverlappedResult(pipe, &overlapped, moved, FALSE)) {
         const DWORD error = ::GetLastError();
-        result = error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED
-                     ? ControlIo::Closed
-                     : ControlIo::Failed;
+        result = IsBrokenPipe(error) ? ControlIo::Closed : ControlIo::Failed;
     }
     ::CloseHandle(overlapped.hEvent);
     if (result == ControlIo::Done && reading && *moved == 0)
         result = ControlIo::Closed;
     return result;
+}
+
+// A read of an accepted client: what the pending read brought, then a new
+// read is started.
+ControlIo ReadAccepted(Connection& c, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
+                       std::uint32_t* read) {
+    if (c.have == c.taken) {
+        if (c.closed)
+            return ControlIo::Closed;
+        if (timeoutMs > 0)
+            ::WaitForSingleObject(c.event, timeoutMs);
+        DWORD moved = 0;
+        if (!::GetOverlappedResult(c.pipe, &c.read, &moved, FALSE)) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_IO_INCOMPLETE)
+                return ControlIo::TimedOut;
+            c.pending = false;
+            c.closed = true;
+            ::SetLastError(error);
+            return IsBrokenPipe(error) ? ControlIo::Closed : ControlIo::Failed;
+        }
+        c.pending = false;
+        c.have = moved;
+        c.taken = 0;
+        if (moved == 0) {
+            StartRead(c);
+            return ControlIo::TimedOut;
+        }
+    }
+    const DWORD n = std::min<DWORD>(c.have - c.taken, size);
+    std::memcpy(buffer, c.buffer + c.taken, n);
+    c.taken += n;
+    *read = n;
+    if (c.taken == c.have)
+        StartRead(c);
+    return ControlIo::Done;
 }
 
 } // namespace
@@ -153,6 +235,12 @@ Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUse
     if (e.event == nullptr || ToNative(endpoint) != e.event ||
         ::WaitForSingleObject(e.event, 0) != WAIT_OBJECT_0)
         return kNullHandle;
+    Connection* c = nullptr;
+    for (Connection& slot : connections)
+        if (slot.event == nullptr && c == nullptr)
+            c = &slot;
+    if (c == nullptr)
+        return kNullHandle; // the client waits until one is closed
     DWORD unused = 0;
     if (!::GetOverlappedResult(e.listening, &e.connect, &unused, FALSE) &&
         ::GetLastError() != ERROR_PIPE_CONNECTED) {
@@ -161,29 +249,42 @@ Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUse
         Listen(e, false);
         return kNullHandle;
     }
-    HANDLE client = e.listening;
+    HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr)
+        return kNullHandle; // it stays connected and is taken later
+    *c = Connection{};
+    c->pipe = e.listening;
+    c->event = event;
     Listen(e, false);
+    StartRead(*c);
     // The pipe's security descriptor admits this user only.
     *sameUser = true;
-    return FromNative(client);
+    return FromNative(event);
 }
 
-Handle ConnectControlEndpoint(const char* name) {
+Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* timedOut) {
+    *timedOut = false;
     std::string pipeName;
     std::string sid;
     if (!PipeName(name, &pipeName, &sid))
         return kNullHandle;
     HANDLE pipe = ::CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PIPE_BUSY &&
-        ::WaitNamedPipeA(pipeName.c_str(), 2000))
-        pipe = ::CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    // Every instance taken: wait, within the limit, for the manager to listen again.
+    if (pipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PIPE_BUSY) {
+        if (::WaitNamedPipeA(pipeName.c_str(), timeoutMs == 0 ? 1 : timeoutMs))
+            pipe = ::CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        *timedOut = pipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SEM_TIMEOUT;
+    }
     return pipe == INVALID_HANDLE_VALUE ? kNullHandle : FromNative(pipe);
 }
 
 ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
                       std::uint32_t* read) {
+    *read = 0;
+    if (Connection* c = FindConnection(connection))
+        return ReadAccepted(*c, buffer, size, timeoutMs, read);
     DWORD moved = 0;
     const ControlIo result = Transfer(ToNative(connection), true, buffer, size, timeoutMs, &moved);
     *read = moved;
@@ -191,40 +292,42 @@ ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::
 }
 
 ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length,
-                       std::uint32_t timeoutMs) {
+                       std::uint32_t timeoutMs, std::uint32_t* written) {
+    *written = 0;
+    const Connection* c = FindConnection(connection);
+    HANDLE pipe = c != nullptr ? c->pipe : ToNative(connection);
     const DWORD deadline = ::GetTickCount() + timeoutMs;
-    while (length > 0) {
+    while (*written < length) {
         const DWORD now = ::GetTickCount();
         const DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
         DWORD moved = 0;
-        const ControlIo result =
-            Transfer(ToNative(connection), false, const_cast<char*>(data), length, left, &moved);
+        const ControlIo result = Transfer(pipe, false, const_cast<char*>(data + *written),
+                                          length - *written, left, &moved);
+        *written += moved;
         if (result != ControlIo::Done)
             return result == ControlIo::Closed ? ControlIo::Failed : result;
-        data += moved;
-        length -= moved;
     }
     return ControlIo::Done;
 }
 
-void CloseControl(Handle connection, std::uint32_t lingerMs) {
-    HANDLE pipe = ToNative(connection);
-    if (pipe == nullptr || pipe == INVALID_HANDLE_VALUE)
+void EndControlOutput(Handle) {
+    // A pipe has no half close: the client knows the reply's end from its head.
+}
+
+void CloseControl(Handle connection) {
+    if (Connection* c = FindConnection(connection)) {
+        ::CancelIoEx(c->pipe, nullptr);
+        DWORD moved = 0;
+        if (c->pending) // the read must be over before its buffer goes
+            ::GetOverlappedResult(c->pipe, &c->read, &moved, TRUE);
+        ::CloseHandle(c->pipe);
+        ::CloseHandle(c->event);
+        *c = Connection{};
         return;
-    // Closing the server's end discards what the client has not read yet:
-    // wait (briefly) for the client to read the reply and close its end.
-    char discard[256];
-    DWORD moved = 0;
-    const DWORD deadline = ::GetTickCount() + lingerMs;
-    for (;;) {
-        const DWORD now = ::GetTickCount();
-        if (static_cast<LONG>(deadline - now) <= 0)
-            break;
-        if (Transfer(pipe, true, discard, sizeof discard, deadline - now, &moved) !=
-            ControlIo::Done)
-            break;
     }
-    ::CloseHandle(pipe);
+    HANDLE pipe = ToNative(connection);
+    if (pipe != nullptr && pipe != INVALID_HANDLE_VALUE)
+        ::CloseHandle(pipe);
 }
 
 } // namespace port

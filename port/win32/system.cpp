@@ -1,5 +1,5 @@
 // Process-wide services on Windows: waiting on handles, sleeping, closing
-// handles, the single-instance mutex and the console window's decoration.
+// handles and the console window's decoration.
 #include "port/system.h"
 
 #include "port/win32/native.h"
@@ -20,18 +20,27 @@ HWND ConsoleWindow() {
 
 } // namespace
 
-std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs) {
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs,
+                      bool* ready) {
     if (count > MAXIMUM_WAIT_OBJECTS) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return kWaitFailed;
     }
-    HANDLE native[MAXIMUM_WAIT_OBJECTS];
+    HANDLE native[MAXIMUM_WAIT_OBJECTS] = {};
     for (std::uint32_t i = 0; i < count; ++i)
         native[i] = ToNative(handles[i]);
     // The raw result: WAIT_OBJECT_0 + i (that is, i) for row i; WAIT_TIMEOUT,
     // WAIT_ABANDONED_0 + i and WAIT_FAILED are never below `count`.
     static_assert(kWaitTimedOut == WAIT_TIMEOUT && kWaitForever == INFINITE);
-    return ::WaitForMultipleObjects(count, native, FALSE, timeoutMs);
+    const DWORD result = ::WaitForMultipleObjects(count, native, FALSE, timeoutMs);
+    if (ready != nullptr && result < count) {
+        // The wait names the lowest signalled handle; the ones after it are
+        // looked at without waiting (none of them resets when waited on).
+        for (std::uint32_t i = 0; i < count; ++i)
+            ready[i] =
+                i == result || (i > result && ::WaitForSingleObject(native[i], 0) == WAIT_OBJECT_0);
+    }
+    return result;
 }
 
 void SleepMs(std::uint32_t milliseconds) {
@@ -41,24 +50,6 @@ void SleepMs(std::uint32_t milliseconds) {
 void Close(Handle handle) {
     if (handle != kNullHandle)
         ::CloseHandle(ToNative(handle));
-}
-
-GuardResult CreateInstanceGuard(const char* name) {
-    // No security attributes: the handle is not inheritable. It stays open
-    // until the process ends, which keeps the name taken.
-    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
-    const DWORD error = ::GetLastError();
-    if (mutex == nullptr)
-        return GuardResult::Failed;
-    if (error == ERROR_ALREADY_EXISTS) {
-        ::CloseHandle(mutex);
-        return GuardResult::AlreadyExists;
-    }
-    return GuardResult::Created;
-}
-
-const char* InstanceGuardProblem() {
-    return ""; // the mutex is never refused: a failure lets the program go on
 }
 
 void SetWindowTitle(const char* title) {

@@ -462,7 +462,9 @@ class Driver:
     # -- programs ----------------------------------------------------------
     def environment(self):
         """The environment of the tmux server, and so of every pane."""
-        return dict(os.environ, XDG_RUNTIME_DIR=self.runtime_dir)
+        return dict(
+            os.environ, XDG_RUNTIME_DIR=self.runtime_dir, ZELKAPPMGR_RUNTIME_DIR=self.runtime_dir
+        )
 
     def manager_command(self, environment=None):
         """The command that starts the manager; `environment` maps variable

@@ -10,11 +10,17 @@ namespace fake {
 namespace {
 
 constexpr port::Handle kEndpoint = 31;
-constexpr port::Handle kClient = 32;
+// The connection of served[i] is kFirstClient + i.
+constexpr port::Handle kFirstClient = 40;
 
-ControlClient* Current() {
+// The open connection `handle`, or null.
+ControlClient* Client(port::Handle handle) {
     ControlState& c = Control();
-    return c.served.empty() || c.served.back().closed ? nullptr : &c.served.back();
+    const port::Handle index = handle - kFirstClient;
+    if (index < 0 || index >= static_cast<port::Handle>(c.served.size()))
+        return nullptr;
+    ControlClient& client = c.served[static_cast<std::size_t>(index)];
+    return client.closed ? nullptr : &client;
 }
 
 } // namespace
@@ -26,6 +32,16 @@ ControlState& Control() {
 
 port::Handle ControlEndpoint() {
     return kEndpoint;
+}
+
+bool ControlSignalled(port::Handle handle, bool* known) {
+    *known = true;
+    if (handle == kEndpoint)
+        return Control().endpointOpen && !Control().waiting.empty();
+    if (const ControlClient* client = Client(handle))
+        return client->requestRead < client->request.size() || client->closesAfterSending;
+    *known = false;
+    return false;
 }
 
 } // namespace fake
@@ -42,32 +58,31 @@ Handle OpenControlEndpoint(const char*) {
 
 Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUser) {
     fake::ControlState& c = fake::Control();
-    if (endpoint != fake::kEndpoint || c.waiting.empty() || fake::Current() != nullptr)
+    if (endpoint != fake::kEndpoint || c.waiting.empty())
         return kNullHandle;
     c.served.push_back(c.waiting.front());
     c.waiting.erase(c.waiting.begin());
-    c.requestRead = 0;
     *userId = c.served.back().userId;
     *sameUser = c.served.back().sameUser;
-    return fake::kClient;
+    return fake::kFirstClient + static_cast<Handle>(c.served.size() - 1);
 }
 
-Handle ConnectControlEndpoint(const char*) {
+Handle ConnectControlEndpoint(const char*, std::uint32_t, bool* timedOut) {
+    *timedOut = false;
     return kNullHandle;
 }
 
 ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
                       std::uint32_t* read) {
     *read = 0;
-    fake::ControlClient* client = fake::Current();
-    if (connection != fake::kClient || client == nullptr)
+    fake::ControlClient* client = fake::Client(connection);
+    if (client == nullptr)
         return ControlIo::Failed;
-    fake::ControlState& c = fake::Control();
-    const std::size_t left = client->request.size() - c.requestRead;
+    const std::size_t left = client->request.size() - client->requestRead;
     if (left > 0) {
         const std::size_t n = std::min<std::size_t>(left, size);
-        std::memcpy(buffer, client->request.data() + c.requestRead, n);
-        c.requestRead += n;
+        std::memcpy(buffer, client->request.data() + client->requestRead, n);
+        client->requestRead += n;
         *read = static_cast<std::uint32_t>(n);
         return ControlIo::Done;
     }
@@ -77,18 +92,25 @@ ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::
     return ControlIo::TimedOut;
 }
 
-ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length, std::uint32_t) {
-    fake::ControlClient* client = fake::Current();
-    if (connection != fake::kClient || client == nullptr)
+ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length, std::uint32_t,
+                       std::uint32_t* written) {
+    *written = 0;
+    fake::ControlClient* client = fake::Client(connection);
+    if (client == nullptr)
         return ControlIo::Failed;
     client->reply.append(data, length);
+    *written = length;
     return ControlIo::Done;
 }
 
-void CloseControl(Handle connection, std::uint32_t) {
-    if (connection == fake::kClient)
-        if (fake::ControlClient* client = fake::Current())
-            client->closed = true;
+void EndControlOutput(Handle connection) {
+    if (fake::ControlClient* client = fake::Client(connection))
+        client->outputEnded = true;
+}
+
+void CloseControl(Handle connection) {
+    if (fake::ControlClient* client = fake::Client(connection))
+        client->closed = true;
 }
 
 } // namespace port

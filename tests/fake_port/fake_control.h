@@ -12,12 +12,14 @@ namespace fake {
 
 struct ControlClient {
     std::string request;            // the bytes the client sends
-    bool closesAfterSending = true; // else it goes silent: reads then time out
+    bool closesAfterSending = true; // else it goes silent: reads find nothing
     std::uint32_t userId = 1000;
     bool sameUser = true;
     // Filled in as the manager serves the client.
     std::string reply;
-    bool closed = false;
+    bool outputEnded = false;    // the manager said it writes nothing more
+    bool closed = false;         // the manager closed the connection
+    std::size_t requestRead = 0; // bytes of the request already handed out
 };
 
 struct ControlState {
@@ -25,13 +27,16 @@ struct ControlState {
     bool endpointOpen = false;
     std::vector<ControlClient> waiting; // not yet accepted, first in line first
     std::vector<ControlClient> served;  // accepted, in order
-    // Bytes of the current client's request already handed out.
-    std::size_t requestRead = 0;
 };
 
 ControlState& Control();
 
 // The handle of the manager's endpoint.
 port::Handle ControlEndpoint();
+
+// Whether `handle` belongs to the control channel (*known) and, if so,
+// whether it is signalled: the endpoint while clients wait, a connection
+// while its request has bytes left or its client has closed.
+bool ControlSignalled(port::Handle handle, bool* known);
 
 } // namespace fake

@@ -73,8 +73,10 @@ bool Signalled(port::Handle h) {
         return true;
     if (h == kInput)
         return !s.input.empty();
-    if (h == ControlEndpoint())
-        return !Control().waiting.empty();
+    bool control = false;
+    const bool signalled = ControlSignalled(h, &control);
+    if (control)
+        return signalled;
     auto it = In().handles.find(h);
     if (it == In().handles.end())
         return false;
@@ -303,15 +305,23 @@ bool ReadInputRecord(Handle input, InputRecord* record, std::uint32_t* read) {
     return true;
 }
 
-std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs) {
+std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs,
+                      bool* ready) {
     fake::State& s = Get();
     ++s.waits;
     s.waitLimits.push_back(timeoutMs);
     if (s.onWait)
         s.onWait(s.waits);
-    for (std::uint32_t i = 0; i < count; ++i)
-        if (fake::Signalled(handles[i]))
-            return i;
+    std::uint32_t lowest = kWaitFailed;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const bool signalled = fake::Signalled(handles[i]);
+        if (ready != nullptr)
+            ready[i] = signalled;
+        if (signalled && lowest == kWaitFailed)
+            lowest = i;
+    }
+    if (lowest != kWaitFailed)
+        return lowest;
     if (timeoutMs != kWaitForever) {
         s.nowMs += timeoutMs;
         return kWaitTimedOut;

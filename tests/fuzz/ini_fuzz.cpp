@@ -1,10 +1,10 @@
 // INI file contents -> the reader, its lookups and the application walk of
 // start-up over the fake port.
-#include "app/reset_for_testing.h"
 #include "app/startup.h"
 #include "config/ini_file.h"
 #include "fake_port.h"
 #include "require.h"
+#include "reset_for_testing.h"
 #include "supervisor/app_entry.h"
 
 #include <cstdint>

@@ -1,13 +1,13 @@
 // Key events -> the input line editor and the command interpreter, on
 // screens 21 to 320 columns wide, with two applications to act on. The
 // line, its cursor and the input row are checked after every key.
-#include "app/reset_for_testing.h"
 #include "app/startup.h"
 #include "console/console.h"
 #include "console/line_editor.h"
 #include "fake_port.h"
 #include "port/keys.h"
 #include "require.h"
+#include "reset_for_testing.h"
 #include "supervisor/app_entry.h"
 
 #include <algorithm>

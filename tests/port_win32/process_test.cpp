@@ -183,23 +183,31 @@ TEST_F(StartedChild, TerminationHandleCannotWait) {
     port::Close(killer);
 }
 
-TEST(WaitAny, ReportsTheLowestSignalledRow) {
+TEST(WaitAny, ReportsTheLowestSignalledRowAndEveryReadyOne) {
     StartedProcess first = StartChild(0);
     StartedProcess second = StartChild(0);
+    StartedProcess third = StartChild(0);
     ASSERT_NE(first.process, port::kNullHandle);
     ASSERT_NE(second.process, port::kNullHandle);
-    port::Handle rows[2] = {first.process, second.process};
+    ASSERT_NE(third.process, port::kNullHandle);
+    port::Handle rows[3] = {first.process, second.process, third.process};
+    bool ready[3] = {};
 
     ASSERT_TRUE(::TerminateProcess(reinterpret_cast<HANDLE>(second.process), 1));
-    EXPECT_EQ(port::WaitAny(2, rows), 1u);
+    EXPECT_EQ(port::WaitAny(3, rows, port::kWaitForever, ready), 1u);
+    EXPECT_FALSE(ready[0] || !ready[1] || ready[2]);
 
+    ASSERT_TRUE(::TerminateProcess(reinterpret_cast<HANDLE>(third.process), 1));
     ASSERT_TRUE(::TerminateProcess(reinterpret_cast<HANDLE>(first.process), 1));
-    // Both have ended now: the lower row wins.
+    // All have ended now: the lowest row wins, and all three are ready.
+    ASSERT_EQ(::WaitForSingleObject(reinterpret_cast<HANDLE>(third.process), 10000), WAIT_OBJECT_0);
     ASSERT_EQ(::WaitForSingleObject(reinterpret_cast<HANDLE>(first.process), 10000), WAIT_OBJECT_0);
-    EXPECT_EQ(port::WaitAny(2, rows), 0u);
+    EXPECT_EQ(port::WaitAny(3, rows, port::kWaitForever, ready), 0u);
+    EXPECT_TRUE(ready[0] && ready[1] && ready[2]);
 
     EndStarted(first);
     EndStarted(second);
+    EndStarted(third);
 }
 
 TEST(WaitAny, FailsOnANullHandle) {

@@ -3,6 +3,7 @@
 #include "app/startup.h"
 #include "console/command_table.h"
 #include "console/line_editor.h"
+#include "loop/event_loop.h"
 #include "supervisor/app_entry.h"
 #include "test_support.h"
 
@@ -84,7 +85,7 @@ TEST_F(AppCommandsTest, StartNeverAttachesToARunningCopy) {
     Run("stop 0");
     fake::AddProcess(4000, 1, "C:\\apps\\alpha.exe");
     Run("start 0");
-    EXPECT_NE(4000u, fake::PidOf(appTable.entries[0]->process));
+    EXPECT_NE(4000u, fake::PidOf(appTable.entries[0]->process.Get()));
     EXPECT_EQ(2u, fake::Get().launches.size());
 }
 
@@ -114,7 +115,7 @@ TEST_F(AppCommandsTest, TheAllCommandsSkipWhatIsAlreadyInTheWantedState) {
 
 TEST_F(AppCommandsTest, RestartAllFinishesEachEntryBeforeTheNext) {
     Apps({"a", "-b", "c"});
-    const std::uint32_t pidA = fake::PidOf(appTable.entries[0]->process);
+    const std::uint32_t pidA = fake::PidOf(appTable.entries[0]->process.Get());
     fake::AddProcess(9100, pidA, "child of a").terminateFails = true;
     EXPECT_EQ((Lines{"Terminating process a.", "Failed to kill process with id: 9100!",
                      "Starting process a.", "Starting process -b.", "Terminating process c.",

@@ -1,7 +1,8 @@
 #include "supervisor/app_entry.h"
 
-#include "app/event_loop.h"
 #include "console/line_editor.h"
+#include "loop/event_loop.h"
+#include "loop/wait_table.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,7 @@ class AppEntryTest : public ::testing::Test {
 
     static int RowOf(const AppEntry& entry) {
         for (int i = 0; i < waitTable.count; ++i)
-            if (waitTable.handles[i] == entry.process)
+            if (waitTable.handles[i] == entry.process.Get())
                 return waitTable.contexts[i] == &entry && waitTable.callbacks[i] == OnAppExit ? i
                                                                                               : -2;
         return -1;
@@ -49,7 +50,7 @@ TEST_F(AppEntryTest, NothingRunningLaunchesInTheExecutablesDirectory) {
     EXPECT_EQ("-x \"quoted arg\"", launch.parameters);
     EXPECT_EQ("C:\\Apps\\Tool", launch.directory);
     ASSERT_TRUE(a->IsRunning());
-    EXPECT_EQ(launch.pid, fake::PidOf(a->process));
+    EXPECT_EQ(launch.pid, fake::PidOf(a->process.Get()));
     EXPECT_EQ(1, RowOf(*a));
 }
 
@@ -74,7 +75,7 @@ TEST_F(AppEntryTest, ARunningCopyIsAttachedWhateverItsParameters) {
     EXPECT_EQ((std::vector<std::string>{"alpha already running, attached!"}), test::LogMessages());
     EXPECT_TRUE(fake::Get().launches.empty());
     ASSERT_TRUE(a->IsRunning());
-    EXPECT_EQ(600u, fake::PidOf(a->process));
+    EXPECT_EQ(600u, fake::PidOf(a->process.Get()));
     EXPECT_EQ(1, RowOf(*a));
     EXPECT_EQ(1, fake::OpenProcessHandles()) << "handles of non-matching processes are closed";
 }
@@ -86,7 +87,7 @@ TEST_F(AppEntryTest, LongAndShortFormsAndLetterCaseMatch) {
     fake::AddFile("c:\\progra~1\\TOOL\\Tool.EXE", "c:\\PROGRA~1\\TOOL\\Tool.EXE");
     auto a = Make("long", longPath);
     EXPECT_EQ("long already running, attached!", test::LastMessage());
-    EXPECT_EQ(700u, fake::PidOf(a->process));
+    EXPECT_EQ(700u, fake::PidOf(a->process.Get()));
 }
 
 TEST_F(AppEntryTest, TheFirstOpenableMatchWinsAndUnreadableProcessesAreSkipped) {
@@ -97,7 +98,7 @@ TEST_F(AppEntryTest, TheFirstOpenableMatchWinsAndUnreadableProcessesAreSkipped) 
     fake::AddProcess(13, 4, kTool);
     fake::AddProcess(14, 4, kTool);
     auto a = Make("alpha", kTool);
-    EXPECT_EQ(13u, fake::PidOf(a->process));
+    EXPECT_EQ(13u, fake::PidOf(a->process.Get()));
     EXPECT_EQ(1, fake::OpenProcessHandles());
 }
 
@@ -108,7 +109,7 @@ TEST_F(AppEntryTest, ACopyListedAfterThousandsOfOtherProcessesIsFound) {
     fake::AddProcess(20000, 4, kTool);
     auto a = Make("alpha", kTool);
     EXPECT_EQ("alpha already running, attached!", test::LastMessage());
-    EXPECT_EQ(20000u, fake::PidOf(a->process));
+    EXPECT_EQ(20000u, fake::PidOf(a->process.Get()));
 }
 
 TEST_F(AppEntryTest, ABatchReadsTheListOnceAndSeesWhatItStarted) {
@@ -118,11 +119,11 @@ TEST_F(AppEntryTest, ABatchReadsTheListOnceAndSeesWhatItStarted) {
     auto b = Make("b", kTool);
     EndAttachBatch();
     ASSERT_EQ(1u, fake::Get().launches.size());
-    EXPECT_EQ(fake::PidOf(a->process), fake::PidOf(b->process));
+    EXPECT_EQ(fake::PidOf(a->process.Get()), fake::PidOf(b->process.Get()));
     EXPECT_EQ("b already running, attached!", test::LastMessage());
 
     auto c = Make("c", kTool);
-    EXPECT_EQ(fake::PidOf(a->process), fake::PidOf(c->process))
+    EXPECT_EQ(fake::PidOf(a->process.Get()), fake::PidOf(c->process.Get()))
         << "outside a batch the list is read afresh, in list order";
 }
 
@@ -131,9 +132,9 @@ TEST_F(AppEntryTest, TwoEntriesAttachToOneProcessAndBothRestartWhenItEnds) {
     auto a = Make("a", kTool);
     auto b = Make("b", kTool);
     ASSERT_TRUE(a->IsRunning() && b->IsRunning());
-    EXPECT_NE(a->process, b->process);
-    EXPECT_EQ(800u, fake::PidOf(a->process));
-    EXPECT_EQ(800u, fake::PidOf(b->process));
+    EXPECT_NE(a->process.Get(), b->process.Get());
+    EXPECT_EQ(800u, fake::PidOf(a->process.Get()));
+    EXPECT_EQ(800u, fake::PidOf(b->process.Get()));
     EXPECT_EQ(3, waitTable.count);
 
     fake::EndProcess(800);
@@ -220,7 +221,7 @@ TEST_F(AppEntryTest, ARelaunchedRowMovesToTheEnd) {
     auto a = Make("a", kTool);
     auto b = Make("b", "C:\\b.exe");
     auto c = Make("c", "C:\\c.exe");
-    port::Handle old = a->process;
+    port::Handle old = a->process.Get();
     std::uint32_t oldPid = fake::PidOf(old);
     EXPECT_EQ(1, RowOf(*a));
 
@@ -233,7 +234,7 @@ TEST_F(AppEntryTest, ARelaunchedRowMovesToTheEnd) {
     EXPECT_EQ(1, RowOf(*b));
     EXPECT_EQ(2, RowOf(*c));
     EXPECT_EQ(3, RowOf(*a));
-    EXPECT_NE(oldPid, fake::PidOf(a->process));
+    EXPECT_NE(oldPid, fake::PidOf(a->process.Get()));
     EXPECT_EQ(4, waitTable.count);
     EXPECT_EQ(0u, fake::PidOf(old)) << "the old handle is closed";
     EXPECT_EQ("Starting process a.", test::LastMessage());
@@ -241,7 +242,7 @@ TEST_F(AppEntryTest, ARelaunchedRowMovesToTheEnd) {
 
 TEST_F(AppEntryTest, AFailedRelaunchLeavesTheEntryStopped) {
     auto a = Make("a", kTool);
-    fake::EndProcess(fake::PidOf(a->process));
+    fake::EndProcess(fake::PidOf(a->process.Get()));
     fake::Get().launchError = 5;
     OnAppExit(&waitTable, 1, a.get());
     EXPECT_FALSE(a->IsRunning());

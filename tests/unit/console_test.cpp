@@ -1,6 +1,7 @@
 #include "console/console.h"
 
-#include "app/event_loop.h"
+#include "loop/event_loop.h"
+#include "loop/wait_table.h"
 #include "port/console.h"
 #include "test_support.h"
 

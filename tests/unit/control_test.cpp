@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "console/line_editor.h"
 #include "fake_control.h"
+#include "loop/event_loop.h"
 #include "supervisor/app_entry.h"
 #include "test_support.h"
 
@@ -93,6 +94,44 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     EXPECT_EQ("[]\n", FormatStatusJson({}));
 }
 
+TEST(ControlProtocol, TheRequestLineAndTheReplyAreFramedByLineEnds) {
+    struct RequestCase {
+        std::string received;
+        bool ended;
+        RequestLine result;
+        std::string line;
+    };
+    const std::string longest(kMaxRequestLength, 'x');
+    const RequestCase requests[] = {
+        {"sta", false, RequestLine::Incomplete, ""},
+        {"status\r\nmore", false, RequestLine::Complete, "status"},
+        {"send a\rb\n", false, RequestLine::Complete, "send a\rb"},
+        {"status", true, RequestLine::Complete, "status"},
+        {longest + "\n", false, RequestLine::Complete, longest},
+        {longest + "y", false, RequestLine::TooLong, ""},
+        {longest + "y\n", false, RequestLine::TooLong, ""},
+    };
+    for (const RequestCase& c : requests) {
+        std::string line;
+        EXPECT_EQ(c.result, FindRequestLine(c.received, c.ended, &line)) << c.received;
+        EXPECT_EQ(c.line, line) << c.received;
+    }
+
+    ControlReply reply;
+    const std::string ok = EncodeOkReply({"one", ""});
+    EXPECT_EQ("ok 2\none\n\n", ok);
+    for (std::size_t cut = 0; cut < ok.size(); ++cut)
+        EXPECT_EQ(ReplyState::Incomplete, DecodeReply(ok.substr(0, cut), &reply)) << cut;
+    ASSERT_EQ(ReplyState::Complete, DecodeReply(ok, &reply));
+    EXPECT_TRUE(reply.ok);
+    EXPECT_EQ((Lines{"one", ""}), reply.lines);
+    ASSERT_EQ(ReplyState::Complete, DecodeReply(EncodeErrorReply("no\x1b"), &reply));
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ("no?", reply.error);
+    EXPECT_EQ(ReplyState::Malformed, DecodeReply("ok x\n", &reply));
+    EXPECT_EQ(ReplyState::Malformed, DecodeReply("hello\n", &reply));
+}
+
 class ControlServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -143,7 +182,7 @@ TEST_F(ControlServerTest, ASentLineRunsAsTypedAndItsEntriesComeBack) {
 
 TEST_F(ControlServerTest, StatusFollowsExitsAndWritesNothingToTheLog) {
     // alpha ends with code 3 and is started again.
-    const std::uint32_t first = fake::PidOf(appTable.entries[0]->process);
+    const std::uint32_t first = fake::PidOf(appTable.entries[0]->process.Get());
     fake::FindProcess(first)->exitValue = 3;
     fake::EndProcess(first);
     OnAppExit(&waitTable, 1, appTable.entries[0]);
@@ -158,7 +197,7 @@ TEST_F(ControlServerTest, StatusFollowsExitsAndWritesNothingToTheLog) {
     ASSERT_TRUE(DecodeStatusRecord(reply.substr(5, second - 6), &apps[0]));
     ASSERT_TRUE(DecodeStatusRecord(reply.substr(second, reply.size() - second - 1), &apps[1]));
     EXPECT_EQ("alpha", apps[0].name);
-    EXPECT_EQ(fake::PidOf(appTable.entries[0]->process), apps[0].processId);
+    EXPECT_EQ(fake::PidOf(appTable.entries[0]->process.Get()), apps[0].processId);
     EXPECT_NE(first, apps[0].processId);
     EXPECT_EQ(1u, apps[0].restarts);
     EXPECT_EQ(LastExit::Kind::Code, apps[0].lastExit.kind);
@@ -196,16 +235,38 @@ TEST_F(ControlServerTest, RefusalsAndDroppedClients) {
     EXPECT_EQ("error: refused: a request holds at most 255 bytes\n", tooLong.reply);
     EXPECT_EQ("error: unknown request\n", Request("stop 1\n").reply);
     EXPECT_EQ("error: the command line is empty\n", Request("send \n").reply);
+}
 
-    // A client that sends nothing is dropped once the limit has passed.
+TEST_F(ControlServerTest, SilentClientsHoldNothingAndAreDroppedAtTheirLimit) {
+    // Four silent clients are taken and left waiting; a fifth waits in the
+    // backlog, since the endpoint's row leaves the table while all are taken.
     fake::ControlClient silent;
     silent.closesAfterSending = false;
-    const std::uint64_t before = fake::Get().nowMs;
-    const fake::ControlClient dropped = Serve(silent);
-    EXPECT_EQ("", dropped.reply);
-    EXPECT_TRUE(dropped.closed);
-    EXPECT_EQ(before + kControlTimeLimitMs, fake::Get().nowMs);
-    EXPECT_EQ("Refused a command from user 1001.", test::LastMessage());
+    for (int i = 0; i < kMaxControlClients + 1; ++i)
+        fake::Control().waiting.push_back(silent);
+    fake::Control().waiting.back().request = "status\n";
+    fake::Get().onWait = [](int wait) {
+        if (wait == 2) {
+            EXPECT_EQ(1u, fake::Control().waiting.size());
+        }
+        if (wait == 4)
+            RunningFlag = false;
+    };
+    RunEventLoop();
+    // Pass 1 takes four, pass 2 waits out what is left of their time after
+    // the pause and drops them, pass 3 takes and answers the fifth, pass 4
+    // waits for its time: no wait ever blocked on a client.
+    const std::uint32_t left = kControlTimeLimitMs - kEventLoopPauseMs;
+    EXPECT_EQ((std::vector<std::uint32_t>{port::kWaitForever, left, port::kWaitForever, left}),
+              fake::Get().waitLimits);
+    const auto& served = fake::Control().served;
+    ASSERT_EQ(static_cast<std::size_t>(kMaxControlClients + 1), served.size());
+    for (int i = 0; i < kMaxControlClients; ++i) {
+        EXPECT_TRUE(served[i].closed);
+        EXPECT_EQ("", served[i].reply);
+    }
+    EXPECT_EQ(0u, served.back().reply.find("ok 2\n"));
+    EXPECT_TRUE(served.back().outputEnded);
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "console/line_editor.h"
 
+#include "app/startup.h"
+#include "loop/event_loop.h"
+
 #include "console/arg_reader.h"
 #include "console/command_table.h"
 #include "console/console.h"

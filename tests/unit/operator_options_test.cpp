@@ -1,10 +1,12 @@
 // The log file, exit reports and new attempts after failed starts.
-#include "app/event_loop.h"
 #include "app/startup.h"
 #include "config/ini_file.h"
 #include "console/command_table.h"
 #include "console/line_editor.h"
 #include "console/log_file.h"
+#include "loop/event_loop.h"
+#include "loop/timers.h"
+#include "loop/wait_table.h"
 #include "port/system.h"
 #include "supervisor/app_entry.h"
 #include "supervisor/exit_report.h"
@@ -51,7 +53,7 @@ class OperatorOptionsTest : public ::testing::Test {
     // Ends the entry's process as given and runs its wait callback.
     static void EndsWith(AppEntry& entry, std::uint32_t value, bool bySignal = false,
                          bool readable = true) {
-        fake::Process* p = fake::FindProcess(fake::PidOf(entry.process));
+        fake::Process* p = fake::FindProcess(fake::PidOf(entry.process.Get()));
         ASSERT_NE(nullptr, p);
         p->alive = false;
         p->exitValue = value;
@@ -89,7 +91,10 @@ TEST_F(OperatorOptionsTest, TheFileGetsEachEntryAsOneLineWithControlBytesReplace
 
 TEST_F(OperatorOptionsTest, AFileThatCannotBeOpenedIsReportedOnceAndLeftOut) {
     fake::Get().unopenable.push_back("logs");
-    OpenLogFile("logs");
+    const std::string path = ::testing::TempDir() + "zelk-log-file-option.ini";
+    std::ofstream(path) << "[General]\nLogFile = logs\n";
+    ReadOperatorOptions(IniFile(path));
+    std::remove(path.c_str());
     PrintMessage("after");
     EXPECT_EQ((Lines{"Could not open log file logs!", "after"}), test::LogMessages());
     EXPECT_EQ(0, fake::Get().fileWrites);
@@ -130,7 +135,7 @@ TEST_F(OperatorOptionsTest, AnExitIsReportedBeforeTheRelaunchAsCodeStatusOrSigna
 TEST_F(OperatorOptionsTest, FailedStartsAreTriedAgainWithAWaitThatDoublesUpToTenTimes) {
     RetryFailedStartsSeconds = 2;
     AppEntry& alpha = App();
-    EXPECT_EQ(port::kWaitForever, RetryWaitLimitMs());
+    EXPECT_EQ(port::kWaitForever, TimerWaitLimitMs());
     fake::Get().launchError = 2;
     EXPECT_EQ((Lines{"Starting process alpha.", "Could not start alpha. Error: 2.",
                      "Will try to start alpha again in 2 s."}),
@@ -138,12 +143,12 @@ TEST_F(OperatorOptionsTest, FailedStartsAreTriedAgainWithAWaitThatDoublesUpToTen
 
     std::vector<std::uint32_t> waits;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const std::uint32_t limit = RetryWaitLimitMs();
+        const std::uint32_t limit = TimerWaitLimitMs();
         fake::Get().nowMs += limit - 1;
-        RunDueRetries(); // not yet due
-        EXPECT_EQ(1u, RetryWaitLimitMs());
+        RunDueTimers(); // not yet due
+        EXPECT_EQ(1u, TimerWaitLimitMs());
         fake::Get().nowMs += 1;
-        Lines added = Added([] { RunDueRetries(); });
+        Lines added = Added([] { RunDueTimers(); });
         ASSERT_EQ(3u, added.size());
         EXPECT_EQ("Starting process alpha.", added[0]);
         waits.push_back(limit);
@@ -153,7 +158,7 @@ TEST_F(OperatorOptionsTest, FailedStartsAreTriedAgainWithAWaitThatDoublesUpToTen
 
     // stop cancels the pending attempt; a stopped entry without one is as before.
     EXPECT_EQ((Lines{"Will not try to start alpha again."}), Added([] { ExecuteLine("stop 0"); }));
-    EXPECT_EQ(port::kWaitForever, RetryWaitLimitMs());
+    EXPECT_EQ(port::kWaitForever, TimerWaitLimitMs());
     EXPECT_EQ((Lines{"Application already stopped."}), Added([] { ExecuteLine("stop 0"); }));
 
     // A failed "start" begins a new run of waits; a successful one ends it.
@@ -161,13 +166,13 @@ TEST_F(OperatorOptionsTest, FailedStartsAreTriedAgainWithAWaitThatDoublesUpToTen
     EXPECT_EQ("Will try to start alpha again in 2 s.", test::LastMessage());
     fake::Get().launchError = 0;
     EXPECT_EQ((Lines{"Starting process alpha."}), Added([] { ExecuteLine("start 0"); }));
-    EXPECT_EQ(port::kWaitForever, RetryWaitLimitMs());
+    EXPECT_EQ(port::kWaitForever, TimerWaitLimitMs());
 
     ExecuteLine("stop 0");
     fake::Get().launchError = 2;
     ExecuteLine("start 0");
     EXPECT_EQ((Lines{"Will not try to start alpha again."}), Added([] { ExecuteLine("stopall"); }));
-    EXPECT_EQ(port::kWaitForever, RetryWaitLimitMs());
+    EXPECT_EQ(port::kWaitForever, TimerWaitLimitMs());
 }
 
 TEST_F(OperatorOptionsTest, TheLoopWaitsForThePendingAttemptAndOtherwiseWithoutLimit) {

@@ -1,7 +1,8 @@
 #include "supervisor/process_tree.h"
 
-#include "app/event_loop.h"
 #include "console/line_editor.h"
+#include "loop/event_loop.h"
+#include "loop/wait_table.h"
 #include "supervisor/app_entry.h"
 #include "test_support.h"
 
@@ -35,14 +36,6 @@ TEST_F(ProcessTreeTest, DescendantsDieDepthFirstSiblingsInListOrderRootLast) {
     EXPECT_TRUE(test::LogMessages().empty());
     EXPECT_EQ(0, fake::Get().openSnapshots);
     EXPECT_EQ(0, fake::OpenProcessHandles());
-}
-
-TEST_F(ProcessTreeTest, KillChildProcessesLeavesTheParent) {
-    fake::AddProcess(100, 1, "root");
-    fake::AddProcess(101, 100, "c");
-    KillChildProcesses(100);
-    EXPECT_EQ((Ids{101}), fake::Get().killed);
-    EXPECT_TRUE(fake::FindProcess(100)->alive);
 }
 
 TEST_F(ProcessTreeTest, TheListIsReadOnceForTheTreeAndOnceMoreToCheck) {
@@ -109,8 +102,8 @@ TEST_F(ProcessTreeTest, ParentCyclesAndSelfParentsAreNotFollowed) {
     test::Reset(100, 60);
     fake::AddProcess(0, 0, "idle");
     fake::AddProcess(5, 0, "system");
-    KillChildProcesses(0);
-    EXPECT_EQ((Ids{5}), fake::Get().killed) << "0 itself is not descended into again";
+    KillProcessTree(0);
+    EXPECT_EQ((Ids{5, 0}), fake::Get().killed) << "0 itself is not descended into again";
 }
 
 TEST_F(ProcessTreeTest, AnOrphanedGrandchildSurvives) {
@@ -189,7 +182,7 @@ class StopTest : public ProcessTreeTest {
 TEST_F(StopTest, StopRemovesTheRowFirstThenEndsTheTreeAndClosesTheHandle) {
     auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
     auto b = std::make_unique<AppEntry>("other", "C:\\other.exe", "");
-    const std::uint32_t pid = fake::PidOf(a->process);
+    const std::uint32_t pid = fake::PidOf(a->process.Get());
     fake::AddProcess(5000, pid, "child");
     fake::AddProcess(5001, 5000, "grandchild");
     a->Stop();
@@ -212,9 +205,9 @@ TEST_F(StopTest, StopRemovesTheRowFirstThenEndsTheTreeAndClosesTheHandle) {
 TEST_F(StopTest, ASupervisedDescendantIsEndedWithItsAncestorAndRestartedByItsOwnRow) {
     auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
     // "other" runs as a child of app and is attached to.
-    fake::AddProcess(6000, fake::PidOf(a->process), "C:\\other.exe");
+    fake::AddProcess(6000, fake::PidOf(a->process.Get()), "C:\\other.exe");
     auto b = std::make_unique<AppEntry>("other", "C:\\other.exe", "");
-    ASSERT_EQ(6000u, fake::PidOf(b->process));
+    ASSERT_EQ(6000u, fake::PidOf(b->process.Get()));
     a->Stop();
     EXPECT_FALSE(fake::FindProcess(6000)->alive);
     fake::Get().onWait = [](int wait) {
@@ -223,13 +216,13 @@ TEST_F(StopTest, ASupervisedDescendantIsEndedWithItsAncestorAndRestartedByItsOwn
     };
     RunEventLoop();
     EXPECT_TRUE(b->IsRunning());
-    EXPECT_NE(6000u, fake::PidOf(b->process));
+    EXPECT_NE(6000u, fake::PidOf(b->process.Get()));
     EXPECT_EQ("Starting process other.", test::LastMessage());
 }
 
 TEST_F(StopTest, AHandleWithoutAProcessIdEndsNothing) {
     auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
-    const std::uint32_t pid = fake::PidOf(a->process);
+    const std::uint32_t pid = fake::PidOf(a->process.Get());
     fake::AddProcess(7000, 0, "a child of the idle process");
     fake::Get().processIdFails = true;
     a->Stop();

@@ -1,10 +1,11 @@
 #include "app/startup.h"
 
-#include "app/event_loop.h"
 #include "config/ini_file.h"
 #include "console/console.h"
 #include "console/line_editor.h"
 #include "fake_control.h"
+#include "loop/event_loop.h"
+#include "loop/wait_table.h"
 #include "supervisor/app_entry.h"
 #include "test_support.h"
 
@@ -204,7 +205,7 @@ TEST_F(StartupTest, ApplicationsBeyondTheFifteenthAreRefusedByName) {
     Config(config);
     EXPECT_EQ(0, ManagerMain());
     EXPECT_EQ(kMaxApplications, appTable.count);
-    EXPECT_EQ(kWaitTableSize, waitTable.count);
+    EXPECT_EQ(1 + kMaxApplications + 1, waitTable.count) << "console, applications, endpoint";
     auto messages = test::LogMessages();
     ASSERT_EQ(17u, messages.size());
     EXPECT_EQ("Too many applications, skipping p15.", messages[15]);

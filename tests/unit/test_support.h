@@ -1,8 +1,8 @@
 // Reading the fake console screen back as log messages.
 #pragma once
 
-#include "app/reset_for_testing.h"
 #include "fake_port.h"
+#include "reset_for_testing.h"
 
 #include <regex>
 #include <string>

@@ -1,8 +1,8 @@
 // The process functions of the POSIX back end against real processes.
 #include "port/console.h"
-#include "port/posix/test_hooks.h"
 #include "port/process.h"
 #include "port/system.h"
+#include "test_hooks.h"
 
 #include <gtest/gtest.h>
 
@@ -297,7 +297,7 @@ TEST_F(ProcessTest, ChildClosedBeforeItDiedIsReapedByALaterWait) {
     EXPECT_FALSE(ProcessEntryExists(secondPid));
 }
 
-TEST_F(ProcessTest, WaitReportsTheLowestEndedRow) {
+TEST_F(ProcessTest, WaitReportsTheLowestEndedRowAndEveryEndedOne) {
     port::Handle rows[3] = {};
     std::uint32_t error = 0;
     ASSERT_TRUE(port::StartProgram("/bin/sleep", "60", "/", &rows[0], &error));
@@ -306,7 +306,10 @@ TEST_F(ProcessTest, WaitReportsTheLowestEndedRow) {
     // Once both short ones have ended, row 1 comes first.
     EXPECT_EQ(port::WaitAny(1, &rows[2]), 0u);
     EXPECT_EQ(port::WaitAny(1, &rows[1]), 0u);
-    EXPECT_EQ(port::WaitAny(3, rows), 1u);
+    bool ready[3] = {true, false, false};
+    EXPECT_EQ(port::WaitAny(3, rows, port::kWaitForever, ready), 1u);
+    EXPECT_FALSE(ready[0]);
+    EXPECT_TRUE(ready[1] && ready[2]);
     EXPECT_EQ(port::WaitAny(2, rows + 1), 0u);
     port::Handle killer = port::OpenProcessForTermination(port::ProcessIdOf(rows[0]));
     ASSERT_NE(killer, port::kNullHandle);

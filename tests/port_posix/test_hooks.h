@@ -1,5 +1,5 @@
-// Test hooks of the POSIX back end (tests/port only; the program never
-// calls them).
+// Test hooks of the POSIX back end, built into the back-end tests only: they
+// reach into the back end's internal state, which the program never does.
 #pragma once
 
 #include <cstddef>

@@ -1,35 +1,35 @@
-// The wait table and the event loop: the program's one thread waits on console
-// input and on the process handles of the supervised applications.
+// The wait table: the handles the program's one thread waits on, each with
+// the callback that serves it and the callback's context.
 #pragma once
 
 #include "port/types.h"
 
 #include <cstdint>
 
-class ArgReader;
 struct WaitTable;
 
 // Called with the table, the row that was signalled and the row's context.
 using WaitCallback = void (*)(WaitTable* table, std::int32_t index, void* context);
 
-// Console input, the control channel and one row for each of at most 15
-// applications.
-inline constexpr int kWaitTableSize = 17;
+// Room for console input, one row for each of at most 15 applications, the
+// control channel's endpoint and its clients, and a few more.
+inline constexpr int kWaitTableSize = 32;
 
-// Row i of the three arrays is one wait slot: a handle, its callback and the
+// Row i of the arrays is one wait slot: a handle, its callback and the
 // callback's context. The handles form one contiguous array in row order,
-// ready to be handed to the wait.
+// ready to be handed to the wait. Every row also gets a serial number that
+// no later row repeats, so that the loop can tell a row it saw signalled
+// from one that took its place (a closed handle's number may come back).
 struct WaitTable {
     std::int32_t count;
     port::Handle handles[kWaitTableSize];
     WaitCallback callbacks[kWaitTableSize];
     void* contexts[kWaitTableSize];
+    std::uint64_t serials[kWaitTableSize];
+    std::uint64_t lastSerial;
 };
 
 extern WaitTable waitTable;
-
-// Cleared by the "quit" command; the loop ends after the pass that cleared it.
-extern bool RunningFlag;
 
 // Appends a row. Returns false, changing nothing, when all rows are in use.
 bool AddWaitHandle(port::Handle handle, WaitCallback callback, void* context);
@@ -38,11 +38,5 @@ bool AddWaitHandle(port::Handle handle, WaitCallback callback, void* context);
 // A handle that is not in the table leaves it unchanged.
 void RemoveWaitHandle(port::Handle handle);
 
-// Waits, dispatches the lowest signalled row and pauses, until RunningFlag is clear.
-void RunEventLoop();
-
-// The "quit" command.
-void QuitCommand(ArgReader* args);
-
-// The pause after every pass of the loop, in milliseconds.
-inline constexpr std::uint32_t kEventLoopPauseMs = 100;
+// The row that has the serial number `serial` now, or -1 when it was removed.
+std::int32_t FindWaitRow(std::uint64_t serial);

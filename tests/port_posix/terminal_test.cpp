@@ -3,9 +3,9 @@
 // raw mode and its restore, key input, and the terminal going away.
 #include "port/console.h"
 #include "port/keys.h"
-#include "port/posix/test_hooks.h"
 #include "port/screen_grid.h"
 #include "port/system.h"
+#include "test_hooks.h"
 
 #include <gtest/gtest.h>
 

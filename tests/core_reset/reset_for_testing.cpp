@@ -1,0 +1,32 @@
+#include "reset_for_testing.h"
+
+#include "app/control_server.h"
+#include "console/console.h"
+#include "console/log_file.h"
+#include "loop/event_loop.h"
+#include "loop/timers.h"
+#include "loop/wait_table.h"
+#include "supervisor/app_entry.h"
+#include "supervisor/exit_report.h"
+#include "supervisor/retry_starts.h"
+
+void ResetManagerForTesting() {
+    // The fake system the handles came from has been reset already: they are
+    // forgotten, not closed.
+    for (int i = 0; i < appTable.count; ++i) {
+        appTable.entries[i]->process.Release();
+        delete appTable.entries[i];
+    }
+    appTable = AppTable{};
+    for (ControlClient& client : controlServer.clients)
+        client.connection.Release();
+    controlServer = ControlServer{};
+    waitTable = WaitTable{};
+    timerList = TimerList{};
+    RunningFlag = true;
+    console = Console();
+    SetUpConsole();
+    logFile = LogFile{};
+    ReportExitsFlag = false;
+    RetryFailedStartsSeconds = 0;
+}

@@ -1,0 +1,29 @@
+// The text rules every layer shares: control bytes and exit codes.
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(Text, ControlBytesBecomeThePlaceholderAndNothingElseChanges) {
+    const std::string all = std::string("a\0b", 3) + "\x01\x1f \x7e\x7f\x80\xff";
+    EXPECT_EQ(std::string("a?b??") + " \x7e?\x80\xff", WithoutControlBytes(all));
+    EXPECT_EQ("", WithoutControlBytes(""));
+}
+
+TEST(Text, ExitCodesFromTheStatusRangeOnAreHexadecimal) {
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {0, "0"},
+        {3, "3"},
+        {0x7FFFFFFFu, "2147483647"},
+        {0x80000000u, "0x80000000"},
+        {0xC0000005u, "0xC0000005"},
+        {0xFFFFFFFFu, "0xFFFFFFFF"},
+    };
+    for (const auto& [code, text] : cases)
+        EXPECT_EQ(text, ExitCodeText(code)) << code;
+}
+
+} // namespace
