@@ -26,8 +26,10 @@ ControlClient* Client(port::Handle handle) {
 } // namespace
 
 ControlState& Control() {
-    static ControlState state;
-    return state;
+    // Never destroyed: the core's own statics may close connections while
+    // the program ends.
+    static ControlState* state = new ControlState;
+    return *state;
 }
 
 port::Handle ControlEndpoint() {
