@@ -163,10 +163,9 @@ ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
 }
 
 std::string EncodeStatusRecord(const AppStatus& s) {
-    return Number(static_cast<std::uint64_t>(s.number)) + '\t' +
-           (s.running ? "running" : "stopped") + '\t' + Number(s.processId) + '\t' +
-           Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' + EncodeLastExit(s.lastExit) +
-           '\t' + WithoutControlBytes(s.name);
+    return Number(static_cast<std::uint64_t>(s.number)) + '\t' + s.state + '\t' +
+           Number(s.processId) + '\t' + Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' +
+           EncodeLastExit(s.lastExit) + '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
@@ -184,10 +183,10 @@ bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
         pid > 0xFFFFFFFFu || !ReadNumber(fields[3], &up) || !ReadNumber(fields[4], &restarts) ||
         restarts > 0xFFFFFFFFu || !DecodeLastExit(fields[5], &s.lastExit))
         return false;
-    if (fields[1] == "running")
-        s.running = true;
-    else if (fields[1] != "stopped")
+    if (fields[1].empty() ||
+        fields[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string_view::npos)
         return false;
+    s.state = std::string(fields[1]);
     s.number = static_cast<int>(number);
     s.processId = static_cast<std::uint32_t>(pid);
     s.upSeconds = up;
@@ -214,8 +213,8 @@ std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
     rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT"});
     for (const AppStatus& s : apps) {
         rows.push_back({Number(static_cast<std::uint64_t>(s.number)), WithoutControlBytes(s.name),
-                        s.running ? "running" : "stopped", s.running ? Number(s.processId) : "-",
-                        s.running ? Number(s.upSeconds) : "-", Number(s.restarts),
+                        s.state, s.processId != 0 ? Number(s.processId) : "-",
+                        s.processId != 0 ? Number(s.upSeconds) : "-", Number(s.restarts),
                         LastExitText(s.lastExit)});
     }
     // Numbers are right-aligned, the name and the state left-aligned.
@@ -248,9 +247,10 @@ std::string FormatStatusJson(const std::vector<AppStatus>& apps) {
         out += "\"number\": " + Number(static_cast<std::uint64_t>(s.number));
         out += ", \"name\": ";
         AppendJsonString(out, s.name);
-        out += std::string(", \"state\": \"") + (s.running ? "running" : "stopped") + "\"";
-        out += ", \"pid\": " + (s.running ? Number(s.processId) : std::string("null"));
-        out += ", \"uptime_seconds\": " + (s.running ? Number(s.upSeconds) : std::string("null"));
+        out += ", \"state\": \"" + s.state + "\"";
+        out += ", \"pid\": " + (s.processId != 0 ? Number(s.processId) : std::string("null"));
+        out += ", \"uptime_seconds\": " +
+               (s.processId != 0 ? Number(s.upSeconds) : std::string("null"));
         out += ", \"restarts\": " + Number(s.restarts);
         out += ", \"last_exit_code\": " +
                (s.lastExit.kind == LastExit::Kind::Code ? Number(s.lastExit.value) : "null");

@@ -65,9 +65,10 @@ struct LastExit {
 struct AppStatus {
     int number = 0;
     std::string name;
-    bool running = false;
-    std::uint32_t processId = 0; // 0 when stopped or unknown
-    std::uint64_t upSeconds = 0; // since the current process started (when running)
+    // "running", "stopping" or "stopped"; one word of a-z and '-'.
+    std::string state = "stopped";
+    std::uint32_t processId = 0; // 0 when there is no process or it is unknown
+    std::uint64_t upSeconds = 0; // since the current process started (with a process)
     std::uint32_t restarts = 0;  // starts after the first since the manager began
     LastExit lastExit;
 };

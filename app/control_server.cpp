@@ -245,8 +245,10 @@ std::vector<AppStatus> CollectStatus() {
         AppStatus status;
         status.number = i;
         status.name = entry->name;
-        status.running = entry->IsRunning();
-        if (status.running) {
+        status.state = entry->IsRunning()    ? "running"
+                       : entry->IsStopping() ? "stopping"
+                                             : "stopped";
+        if (entry->process) {
             status.processId = port::ProcessIdOf(entry->process.Get());
             status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;
         }

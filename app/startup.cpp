@@ -20,6 +20,22 @@
 #include <cstdio>
 #include <memory>
 
+namespace {
+
+// A whole number of seconds, 0 (off) for anything below 1, held at `most`.
+// False, changing nothing, when `section` has no `key`.
+bool ReadSeconds(const IniFile& ini, const char* section, const std::string& key,
+                 std::uint32_t most, std::uint32_t* seconds) {
+    std::string value;
+    if (!ini.GetString(section, key, value))
+        return false;
+    const int read = ParseLeadingInt(value.c_str());
+    *seconds = read <= 0 ? 0 : std::min(static_cast<std::uint32_t>(read), most);
+    return true;
+}
+
+} // namespace
+
 void CreateApplications(const IniFile& ini) {
     BeginAttachBatch();
     for (const auto& section : ini.Sections()) {
@@ -32,9 +48,11 @@ void CreateApplications(const IniFile& ini) {
             }
             std::string parameters;
             ini.GetString("Parameters", entry->key, parameters);
-            appTable.entries[appTable.count] =
+            AppEntry* app =
                 new AppEntry(entry->key.c_str(), entry->value.c_str(), parameters.c_str());
-            ++appTable.count;
+            ReadSeconds(ini, "StopTimeout", entry->key, kMaxStopTimeoutSeconds,
+                        &app->stopTimeoutSeconds);
+            appTable.entries[appTable.count++] = app;
         }
     }
     EndAttachBatch();
@@ -45,15 +63,13 @@ void ReadOperatorOptions(const IniFile& ini) {
     if (ini.GetString("General", "LogFile", logPath) && !logPath.empty() && !OpenLogFile(logPath))
         PrintMessage("Could not open log file %s!", logPath.c_str());
     ini.GetBool("General", "ReportExits", ReportExitsFlag);
-    std::string retry;
-    if (ini.GetString("General", "RetryFailedStarts", retry)) {
-        const int seconds = ParseLeadingInt(retry.c_str());
-        RetryFailedStartsSeconds =
-            seconds <= 0 ? 0 : std::min(static_cast<std::uint32_t>(seconds), kMaxRetrySeconds);
-    }
+    ini.GetBool("General", "EndLeftovers", EndLeftoversFlag);
+    ReadSeconds(ini, "General", "RetryFailedStarts", kMaxRetrySeconds, &RetryFailedStartsSeconds);
+    ReadSeconds(ini, "General", "StopTimeout", kMaxStopTimeoutSeconds, &DefaultStopTimeoutSeconds);
 }
 
 void QuitCommand(ArgReader*) {
+    EndPendingStops();
     RunningFlag = false;
 }
 

@@ -14,11 +14,12 @@ inline constexpr char kWindowTitle[] = "Zelk Application Manager";
 int ManagerMain();
 
 // Creates one application per entry of every [Applications] section, in
-// file order, with its parameters from [Parameters].
+// file order, with its parameters from [Parameters] and its stop time limit
+// from [StopTimeout] (else [General] StopTimeout).
 void CreateApplications(const IniFile& ini);
 
-// Reads the optional [General] keys LogFile, ReportExits and
-// RetryFailedStarts, and opens the log file.
+// Reads the optional [General] keys LogFile, ReportExits, RetryFailedStarts,
+// StopTimeout and EndLeftovers, and opens the log file.
 void ReadOperatorOptions(const IniFile& ini);
 
 // Fills the command table with the nine console commands.

@@ -27,6 +27,9 @@ supervised applications are copies of the test helper program.
                    last process of the tree has ended, watched with pidfds:
                    121 processes (the application and 4 levels of 3) and
                    1,000 processes (the application and 999 children)
+  polite stop      the same with StopTimeout set, for the 121-process tree,
+                   whose members end on SIGTERM: from the stop command until
+                   the last process has ended, against the floor's killpg
 """
 
 import argparse
@@ -113,8 +116,9 @@ class Apps:
         self.logs.append(log)
         return log
 
-    def write_ini(self):
-        lines = ["[Applications]"] + ["%s=%s" % (n, e) for n, e, _ in self.apps]
+    def write_ini(self, general=""):
+        lines = ["[General]", general] if general else []
+        lines += ["[Applications]"] + ["%s=%s" % (n, e) for n, e, _ in self.apps]
         lines += ["[Parameters]"] + ["%s=%s" % (n, a) for n, _, a in self.apps]
         self.driver.write_ini(self.directory, "\n".join(lines) + "\n")
 
@@ -293,10 +297,10 @@ def ended_at(watcher):
     return value
 
 
-def tree_manager(driver, floor, control, tree_args, expected, rounds):
+def tree_manager(driver, floor, control, tree_args, expected, rounds, general=""):
     apps = Apps(driver, driver.temp_dir("bench-tree"))
     log = apps.add("tree", "--tree %s" % tree_args)
-    apps.write_ini()
+    apps.write_ini(general)
     pane = driver.start_manager(apps.directory)
     times = []
     seen = 0
@@ -306,6 +310,7 @@ def tree_manager(driver, floor, control, tree_args, expected, rounds):
         pids = log.start_pids()[seen:seen + expected]
         seen += expected
         watcher = watch(floor, pids)
+        pane.clear_log()
         pane.type("stop 0")
         # The typed keys cost the manager its two pauses (50 ms after the
         # keys, 100 ms after the pass): let them pass, so that Enter finds
@@ -314,6 +319,9 @@ def tree_manager(driver, floor, control, tree_args, expected, rounds):
         t0 = time.monotonic() * 1000.0
         control.send("send-keys -t %s Enter" % pane.name)
         times.append(ended_at(watcher) - t0)
+        # A polite stop is over once the manager has looked at the tree.
+        pane.wait_text(r"tree stopped\." if general else r"Terminating process tree\.")
+        time.sleep(0.3)
         pane.enter_line("start 0")
     driver.wait_until(lambda: len(log.starts()) >= seen + expected, "the last tree", timeout=120)
     pane.enter_line("stop 0")
@@ -365,7 +373,7 @@ def main():
     parser.add_argument("--idle", type=float, default=10.0)
     parser.add_argument("--crowd", type=int, default=1000)
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--only", default="restart,idle,startup,tree",
+    parser.add_argument("--only", default="restart,idle,startup,tree,polite",
                         help="the workloads to run, separated by commas")
     args = parser.parse_args()
     only = set(args.only.split(","))
@@ -416,6 +424,12 @@ def main():
                 manager = tree_manager(driver, floor, control, tree_args, expected, rounds)
                 base = tree_floor(driver, floor, tree_args, expected, rounds)
                 show("stop of a %s-process tree, median of %d" % (label, rounds),
+                     statistics.median(manager), statistics.median(base), "ms", "<= 2x")
+            if "polite" in only:
+                manager = tree_manager(driver, floor, control, "4 3", 121, args.rounds,
+                                       "StopTimeout = 5")
+                base = tree_floor(driver, floor, "4 3", 121, args.rounds)
+                show("polite stop of a 121-process tree, median of %d" % args.rounds,
                      statistics.median(manager), statistics.median(base), "ms", "<= 2x")
         finally:
             if control is not None:

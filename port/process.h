@@ -73,6 +73,19 @@ bool SuspendProcess(std::uint32_t processId);
 // this process. False when there is no such group (always on Windows).
 bool EndProcessGroup(std::uint32_t processId);
 
+// Asks a process to end, so that it can finish its work first: SIGTERM on
+// POSIX; on Windows WM_CLOSE posted to each of its top-level windows (a
+// console program's console window turns that into CTRL_CLOSE_EVENT). False
+// when nothing could be asked (no such process, or no window).
+bool AskProcessToEnd(std::uint32_t processId);
+
+// Asks every process of the group that `processId` leads to end, in one step
+// (SIGTERM to the group on Linux), so that children being forked at that
+// moment are asked too. Never the group of this process, nor a group that
+// `processId` does not lead. False when there is no such group (always on
+// Windows).
+bool AskProcessGroupToEnd(std::uint32_t processId);
+
 // A snapshot of the process list as (id, parent id) rows, in the system's order.
 struct ProcessSnapshot;
 

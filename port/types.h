@@ -73,6 +73,10 @@ struct ProcessRecord {
     // The id of the leader of the process's session (Linux); 0 where the
     // system has no sessions of this kind (Windows).
     std::uint32_t sessionId = 0;
+    // The id of the leader of the process's group (Linux); 0 on Windows.
+    std::uint32_t groupId = 0;
+    // The process has ended and only waits to be reaped (a zombie, Linux).
+    bool ended = false;
 };
 
 } // namespace port

@@ -19,6 +19,39 @@ AppEntry* ReadEntry(ArgReader* args) {
     return appTable.entries[index];
 }
 
+const char* StateMark(const AppEntry& entry) {
+    if (entry.IsRunning())
+        return "";
+    return entry.IsStopping() ? "[STOPPING]" : "[STOPPED]";
+}
+
+// "stop" of one entry: a stopping one ends at once, a stopped one forgets a
+// pending start attempt.
+void StopEntry(AppEntry& entry, bool sayWhenStopped) {
+    if (entry.IsStopping()) {
+        PrintMessage("Terminating process %s.", entry.name.c_str());
+        entry.startWhenStopped = false;
+        entry.EndStopNow();
+    } else if (entry.IsRunning()) {
+        entry.Stop();
+    } else if (CancelRetry(entry.retry)) {
+        PrintMessage("Will not try to start %s again.", entry.name.c_str());
+    } else if (sayWhenStopped) {
+        PrintMessage("Application already stopped.");
+    }
+}
+
+// "restart" of one entry that runs or is stopping: started again once its
+// tree has ended, at once when the stop ended it at once.
+void RestartEntry(AppEntry& entry) {
+    if (entry.IsRunning())
+        entry.Stop();
+    if (entry.IsStopping())
+        entry.startWhenStopped = true;
+    else
+        entry.Launch();
+}
+
 } // namespace
 
 void ListCommand(ArgReader*) {
@@ -26,7 +59,7 @@ void ListCommand(ArgReader*) {
     PrintMessage("%s", kRule);
     for (int i = 0; i < appTable.count; ++i) {
         const AppEntry* entry = appTable.entries[i];
-        PrintMessage("%4d: %s %s", i, entry->name.c_str(), entry->IsRunning() ? "" : "[STOPPED]");
+        PrintMessage("%4d: %s %s", i, entry->name.c_str(), StateMark(*entry));
     }
     PrintMessage("%s", kRule);
     PrintMessage("%s", "");
@@ -36,6 +69,10 @@ void StartCommand(ArgReader* args) {
     AppEntry* entry = ReadEntry(args);
     if (entry == nullptr)
         return;
+    if (entry->IsStopping()) {
+        PrintMessage("%s is still stopping.", entry->name.c_str());
+        return;
+    }
     if (entry->IsRunning()) {
         PrintMessage("Application already started.");
         return;
@@ -44,51 +81,42 @@ void StartCommand(ArgReader* args) {
 }
 
 void StopCommand(ArgReader* args) {
-    AppEntry* entry = ReadEntry(args);
-    if (entry == nullptr)
-        return;
-    if (!entry->IsRunning()) {
-        if (CancelRetry(entry->retry))
-            PrintMessage("Will not try to start %s again.", entry->name.c_str());
-        else
-            PrintMessage("Application already stopped.");
-        return;
-    }
-    entry->Stop();
+    if (AppEntry* entry = ReadEntry(args))
+        StopEntry(*entry, true);
 }
 
 void RestartCommand(ArgReader* args) {
     AppEntry* entry = ReadEntry(args);
     if (entry == nullptr)
         return;
-    if (entry->IsRunning())
-        entry->Stop();
-    else
+    if (!entry->process)
         PrintMessage("Application is not running, starting it.");
-    entry->Launch();
+    RestartEntry(*entry);
 }
 
 void StartAllCommand(ArgReader*) {
-    for (int i = 0; i < appTable.count; ++i)
-        if (!appTable.entries[i]->IsRunning())
-            appTable.entries[i]->Launch();
-}
-
-void StopAllCommand(ArgReader*) {
     for (int i = 0; i < appTable.count; ++i) {
         AppEntry* entry = appTable.entries[i];
-        if (entry->IsRunning())
-            entry->Stop();
-        else if (CancelRetry(entry->retry))
-            PrintMessage("Will not try to start %s again.", entry->name.c_str());
+        if (entry->IsStopping())
+            PrintMessage("%s is still stopping.", entry->name.c_str());
+        else if (!entry->IsRunning())
+            entry->Launch();
     }
+}
+
+// With stop time limits, every tree is asked to end before any is waited
+// for: the stops run side by side.
+void StopAllCommand(ArgReader*) {
+    for (int i = 0; i < appTable.count; ++i)
+        StopEntry(*appTable.entries[i], false);
 }
 
 void RestartAllCommand(ArgReader*) {
-    for (int i = 0; i < appTable.count; ++i) {
-        AppEntry* entry = appTable.entries[i];
-        if (entry->IsRunning())
-            entry->Stop();
-        entry->Launch();
-    }
+    for (int i = 0; i < appTable.count; ++i)
+        RestartEntry(*appTable.entries[i]);
+}
+
+void EndPendingStops() {
+    for (int i = 0; i < appTable.count; ++i)
+        appTable.entries[i]->EndStopNow();
 }

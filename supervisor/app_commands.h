@@ -10,3 +10,6 @@ void RestartCommand(ArgReader* args);
 void StartAllCommand(ArgReader* args);
 void StopAllCommand(ArgReader* args);
 void RestartAllCommand(ArgReader* args);
+
+// Ends at once the trees of the applications that are stopping ("quit").
+void EndPendingStops();

@@ -12,6 +12,8 @@
 #include <vector>
 
 AppTable appTable = {};
+bool EndLeftoversFlag = false;
+std::uint32_t DefaultStopTimeoutSeconds = 0;
 
 namespace {
 
@@ -64,7 +66,7 @@ void Supervise(AppEntry& entry, port::UniqueHandle process) {
 void OnRetryDue(void* context) {
     AppEntry* entry = static_cast<AppEntry*>(context);
     entry->retry.timer = 0;
-    if (!entry->IsRunning())
+    if (!entry->process)
         entry->Launch(); // which plans the next attempt when this one fails
 }
 
@@ -159,7 +161,8 @@ void NoteStarted(const AppEntry& entry, const char* canonical) {
 } // namespace
 
 AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_)
-    : name(name_), path(path_), parameters(parameters_) {
+    : name(name_), path(path_), parameters(parameters_),
+      stopTimeoutSeconds(DefaultStopTimeoutSeconds) {
     if (PathTooLong(*this))
         return;
 
@@ -219,17 +222,117 @@ void AppEntry::Launch() {
     Supervise(*this, port::UniqueHandle(started));
 }
 
+namespace {
+
+// The stop is over: the entry is stopped, and started again when a
+// "restart" came meanwhile.
+void FinishStop(AppEntry& entry) {
+    RemoveWaitHandle(entry.process.Get());
+    CancelTimer(entry.stopLimit);
+    CancelTimer(entry.stopCheck);
+    entry.stopLimit = entry.stopCheck = 0;
+    entry.stopping = entry.awaitingLeftovers = false;
+    entry.stoppingTree = StoppingTree{};
+    entry.process.Reset();
+    if (entry.startWhenStopped) {
+        entry.startWhenStopped = false;
+        entry.Launch();
+    }
+}
+
+void OnStopCheck(void* context);
+
+// Once the root has ended: the stop is over when the rest of the tree has
+// ended too, else the tree is looked at again a little later.
+void LookAtStoppingTree(AppEntry& entry) {
+    if (!TreeRemains(entry.stoppingTree)) {
+        if (!entry.awaitingLeftovers)
+            PrintMessage("%s stopped.", entry.name.c_str());
+        FinishStop(entry);
+        return;
+    }
+    entry.stopCheck = AddTimer(kStopCheckMs, OnStopCheck, &entry);
+}
+
+void OnStopCheck(void* context) {
+    AppEntry& entry = *static_cast<AppEntry*>(context);
+    entry.stopCheck = 0;
+    LookAtStoppingTree(entry);
+}
+
+// The wait callback of a stopping entry's process: it has ended.
+void OnStoppingExit(WaitTable*, std::int32_t, void* context) {
+    AppEntry& entry = *static_cast<AppEntry*>(context);
+    // Signalled for good now: the rest is watched with timers.
+    RemoveWaitHandle(entry.process.Get());
+    LookAtStoppingTree(entry);
+}
+
+void OnStopLimit(void* context) {
+    AppEntry& entry = *static_cast<AppEntry*>(context);
+    entry.stopLimit = 0;
+    if (entry.awaitingLeftovers) {
+        FinishStop(entry); // the kills were reported where they failed
+        return;
+    }
+    PrintMessage("%s did not stop within %d s; ending its process tree.", entry.name.c_str(),
+                 static_cast<int>(entry.stopTimeoutSeconds));
+    entry.EndStopNow();
+}
+
+// Asks the tree of the entry's process to end and waits for it without
+// holding the loop. False, having asked nothing or leaving the rest to the
+// caller, when it cannot wait.
+bool BeginPoliteStop(AppEntry& entry, std::uint32_t processId) {
+    AskTreeToEnd(processId, &entry.stoppingTree);
+    entry.stopLimit =
+        AddTimer(std::uint64_t{entry.stopTimeoutSeconds} * 1000u, OnStopLimit, &entry);
+    if (entry.stopLimit == 0 || !AddWaitHandle(entry.process.Get(), OnStoppingExit, &entry)) {
+        CancelTimer(entry.stopLimit);
+        entry.stopLimit = 0;
+        return false;
+    }
+    entry.stopping = true;
+    return true;
+}
+
+// After the leftovers of an exit were ended: the relaunch waits until they
+// are gone (a port they held is free then), but no longer than a limit.
+// False when it cannot wait.
+bool AwaitLeftovers(AppEntry& entry, const StoppingTree& leftovers) {
+    entry.stopLimit = AddTimer(kLeftoversLimitMs, OnStopLimit, &entry);
+    if (entry.stopLimit == 0)
+        return false;
+    entry.stoppingTree = leftovers;
+    entry.stopping = entry.awaitingLeftovers = entry.startWhenStopped = true;
+    LookAtStoppingTree(entry);
+    return true;
+}
+
+} // namespace
+
 void AppEntry::Stop() {
     PrintMessage("Terminating process %s.", name.c_str());
     RemoveWaitHandle(process.Get());
     // Id 0 stands for no process: walking its "children" would reach every
     // process the system started.
     const std::uint32_t processId = port::ProcessIdOf(process.Get());
-    if (processId != 0)
-        KillProcessTree(processId);
-    else
+    if (processId == 0) {
         PrintMessage("Failed to get process id of %s!", name.c_str());
+        process.Reset();
+        return;
+    }
+    if (stopTimeoutSeconds > 0 && BeginPoliteStop(*this, processId))
+        return;
+    KillProcessTree(processId);
     process.Reset();
+}
+
+void AppEntry::EndStopNow() {
+    if (!stopping)
+        return;
+    KillProcessTree(stoppingTree.root);
+    FinishStop(*this);
 }
 
 void OnAppExit(WaitTable*, std::int32_t, void* context) {
@@ -238,6 +341,19 @@ void OnAppExit(WaitTable*, std::int32_t, void* context) {
     entry->lastExitKnown = port::ReadExitStatus(entry->process.Get(), &entry->lastExit);
     if (ReportExitsFlag)
         ReportExit(entry->name.c_str(), entry->lastExitKnown, entry->lastExit);
+    // While the ended process is held, its id names it (and its group and
+    // session) and no other.
+    const std::uint32_t processId = port::ProcessIdOf(entry->process.Get());
+    if (EndLeftoversFlag && processId != 0) {
+        StoppingTree leftovers;
+        const std::size_t ended = EndLeftovers(processId, &leftovers);
+        if (ended > 0) {
+            PrintMessage("Ended %d leftover processes of %s.", static_cast<int>(ended),
+                         entry->name.c_str());
+            if (AwaitLeftovers(*entry, leftovers))
+                return;
+        }
+    }
     entry->process.Reset();
     entry->Launch();
 }

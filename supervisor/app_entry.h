@@ -2,10 +2,12 @@
 // executable or starts it, and starts it again whenever its process ends.
 #pragma once
 
+#include "loop/timers.h"
 #include "loop/wait_table.h"
 #include "port/process.h"
 #include "port/system.h"
 #include "port/types.h"
+#include "supervisor/process_tree.h"
 #include "supervisor/retry_starts.h"
 
 #include <string>
@@ -20,17 +22,37 @@ class AppEntry {
     // Starts the executable. Expects the entry to be stopped.
     void Launch();
 
-    // Ends the entry's whole process tree. Expects the entry to be running.
+    // Ends the entry's whole process tree. With a stop time limit the tree
+    // is asked to end first and the entry is stopping until it has, or until
+    // the limit ends it; without one it ends at once. Expects the entry to
+    // be running.
     void Stop();
 
-    bool IsRunning() const { return static_cast<bool>(process); }
+    // Ends the tree of a stopping entry at once (a second "stop", "quit").
+    void EndStopNow();
+
+    bool IsRunning() const { return process && !stopping; }
+    bool IsStopping() const { return stopping; }
 
     std::string name;
     std::string path;
     std::string parameters;
     // Null while stopped; else the process supervised, registered in the
-    // wait table for as long as the entry holds it.
+    // wait table while it runs, also while it is stopping.
     port::UniqueHandle process;
+
+    // Seconds a stop waits for the tree to end after asking it to; 0 ends
+    // the tree at once.
+    std::uint32_t stopTimeoutSeconds;
+    // A polite stop under way: what it asked to end, its time limit, and the
+    // next look at the tree once its root has ended. The same wait, without
+    // messages, holds a relaunch until the leftovers of an exit have ended.
+    bool stopping = false;
+    bool awaitingLeftovers = false;
+    bool startWhenStopped = false; // "restart" while stopping, or a relaunch
+    StoppingTree stoppingTree;
+    TimerId stopLimit = 0;
+    TimerId stopCheck = 0;
 
     // New attempts after failed starts (see retry_starts.h).
     StartRetry retry;
@@ -64,6 +86,23 @@ extern AppTable appTable;
 // the batch itself starts are added to it as they start.
 void BeginAttachBatch();
 void EndAttachBatch();
+
+// Set from the configuration: what is left of an application's tree when it
+// ends on its own is ended before it is started again.
+extern bool EndLeftoversFlag;
+
+// Set from the configuration: the stop time limit of an application that
+// names none of its own; 0 ends trees at once.
+extern std::uint32_t DefaultStopTimeoutSeconds;
+
+// The longest stop time limit the configuration may ask for (one hour).
+inline constexpr std::uint32_t kMaxStopTimeoutSeconds = 3600;
+
+// How often a stopping tree is looked at after its root has ended.
+inline constexpr std::uint32_t kStopCheckMs = 100;
+
+// How long a relaunch waits at most for the leftovers it ended to be gone.
+inline constexpr std::uint32_t kLeftoversLimitMs = 2000;
 
 // The wait callback of an application's process handle: the process has
 // ended, so it is started again.

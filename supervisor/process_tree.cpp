@@ -29,17 +29,20 @@ struct ProcessList {
     std::vector<std::pair<std::uint32_t, std::size_t>> byParent; // (parent id, row)
 };
 
-bool ReadProcessList(ProcessList* list) {
+// Reads the list; a failure is reported in the log when `report` is set.
+bool ReadProcessList(ProcessList* list, bool report = true) {
     list->rows.clear();
     list->byParent.clear();
     const port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
     if (snapshot == nullptr) {
-        PrintMessage("Failed to get process list!");
+        if (report)
+            PrintMessage("Failed to get process list!");
         return false;
     }
     port::ProcessRecord record{};
     if (!port::FirstProcess(snapshot.get(), &record)) {
-        PrintMessage("Failed to get first entry in process list!");
+        if (report)
+            PrintMessage("Failed to get first entry in process list!");
         return false;
     }
     do {
@@ -84,8 +87,9 @@ void KillChildren(Walk& walk, std::uint32_t processId) {
                                std::make_pair(processId, std::size_t{0}),
                                [](const auto& a, const auto& b) { return a.first < b.first; });
     for (; it != byParent.end() && it->first == processId; ++it) {
-        const std::uint32_t child = walk.list->rows[it->second].processId;
-        if (child == walk.self || OnPath(walk, child) || walk.done.count(child) != 0)
+        const port::ProcessRecord& row = walk.list->rows[it->second];
+        const std::uint32_t child = row.processId;
+        if (row.ended || child == walk.self || OnPath(walk, child) || walk.done.count(child) != 0)
             continue;
         KillChildren(walk, child);
         walk.done.insert(child);
@@ -94,18 +98,71 @@ void KillChildren(Walk& walk, std::uint32_t processId) {
     walk.path.pop_back();
 }
 
+// Which processes belong to the tree of `root` besides its descendants: the
+// rest of the session it leads and of the group it leads (daemons that left
+// the tree, orphans whose parent ended), when the manager is in neither.
+struct Fellows {
+    bool session = false;
+    bool group = false;
+};
+
+bool IsFellow(const port::ProcessRecord& row, std::uint32_t root, Fellows fellows) {
+    return (fellows.session && row.sessionId == root) || (fellows.group && row.groupId == root);
+}
+
+// The fellows of `root` in this reading: its session when it leads one of
+// its own, and, with `withGroup`, the group it leads.
+Fellows FellowsOf(const ProcessList& list, std::uint32_t root, std::uint32_t self, bool withGroup) {
+    const port::ProcessRecord* leader = FindRow(list, root);
+    const port::ProcessRecord* manager = FindRow(list, self);
+    Fellows fellows;
+    if (leader == nullptr)
+        return fellows;
+    fellows.session =
+        leader->sessionId == root && (manager == nullptr || manager->sessionId != root);
+    fellows.group =
+        withGroup && leader->groupId == root && (manager == nullptr || manager->groupId != root);
+    return fellows;
+}
+
+// The live processes of the tree of `root` in this reading: the root, its
+// descendants, and its fellows with their descendants; never the manager.
+std::vector<std::uint32_t> TreeIds(const ProcessList& list, std::uint32_t root, Fellows fellows,
+                                   std::uint32_t self) {
+    std::vector<std::uint32_t> found;
+    std::unordered_set<std::uint32_t> seen{self};
+    std::vector<std::uint32_t> next{root};
+    seen.insert(root);
+    for (const port::ProcessRecord& row : list.rows)
+        if (IsFellow(row, root, fellows) && seen.insert(row.processId).second)
+            next.push_back(row.processId);
+    // Breadth first; `seen` also guards against cycles of parent ids.
+    for (std::size_t i = 0; i < next.size(); ++i) {
+        const std::uint32_t id = next[i];
+        const port::ProcessRecord* row = FindRow(list, id);
+        if (row != nullptr && !row->ended)
+            found.push_back(id);
+        auto it = std::lower_bound(list.byParent.begin(), list.byParent.end(),
+                                   std::make_pair(id, std::size_t{0}),
+                                   [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (; it != list.byParent.end() && it->first == id; ++it) {
+            const std::uint32_t child = list.rows[it->second].processId;
+            if (seen.insert(child).second)
+                next.push_back(child);
+        }
+    }
+    return found;
+}
+
 // Ends, each with its descendants, the processes of this reading that
 // escaped the walk from `root`: a child whose parent this stop has already
-// ended (started just before the parent's end), and, where `session`,
-// whatever still runs in the session that `root` leads (daemons that left
-// the tree, orphans whose parent ended).
-void KillStragglers(Walk& walk, std::uint32_t root, bool session) {
+// ended (started just before the parent's end), and the fellows of `root`.
+void KillStragglers(Walk& walk, std::uint32_t root, Fellows fellows) {
     for (const port::ProcessRecord& row : walk.list->rows) {
         const std::uint32_t id = row.processId;
-        if (id == root || id == walk.self || walk.done.count(id) != 0)
+        if (row.ended || id == root || id == walk.self || walk.done.count(id) != 0)
             continue;
-        const bool inSession = session && row.sessionId == root;
-        if (!inSession && walk.done.count(row.parentProcessId) == 0)
+        if (!IsFellow(row, root, fellows) && walk.done.count(row.parentProcessId) == 0)
             continue;
         walk.path.push_back(root);
         KillChildren(walk, id);
@@ -115,14 +172,46 @@ void KillStragglers(Walk& walk, std::uint32_t root, bool session) {
     }
 }
 
-// True when `root` leads a session of its own that the manager is not part
-// of: then the whole session belongs to what stopping `root` ends.
-bool OwnsItsSession(const ProcessList& list, std::uint32_t root, std::uint32_t self) {
-    const port::ProcessRecord* leader = FindRow(list, root);
-    if (leader == nullptr || leader->sessionId != root)
-        return false;
-    const port::ProcessRecord* manager = FindRow(list, self);
-    return manager == nullptr || manager->sessionId != root;
+// Ends the tree of `root` (its group too with `withGroup`): the list is read
+// once and the tree ended from that reading, children first and the root
+// last; further readings then catch what was started meanwhile (children
+// whose parent had already been ended, daemons of the session), until a
+// reading finds nothing new. Fills *ended, when given, with the processes
+// besides the root that it ended (or tried to).
+void EndTree(std::uint32_t root, bool withGroup, StoppingTree* ended) {
+    Walk walk{nullptr, port::CurrentProcessId(), {}, {}};
+    if (root == walk.self)
+        return;
+    // Stopped first, so that the tree holds still while it is read and ended.
+    port::SuspendProcess(root);
+    ProcessList list;
+    walk.list = &list;
+    bool listed = ReadProcessList(&list);
+    const Fellows fellows = listed ? FellowsOf(list, root, walk.self, withGroup) : Fellows{};
+    for (int reading = 1; listed; ++reading) {
+        const std::size_t before = walk.done.size();
+        KillChildren(walk, root);
+        KillStragglers(walk, root, fellows);
+        if (reading == 1) {
+            walk.done.insert(root);
+            KillProcess(root);
+        }
+        if ((reading > 1 && walk.done.size() == before) || reading == kMaxReadings)
+            break;
+        listed = ReadProcessList(&list);
+    }
+    if (walk.done.count(root) == 0)
+        KillProcess(root);
+    // What the list could not show (or could not be read for) in the group
+    // of the application's own session ends in one step.
+    port::EndProcessGroup(root);
+    if (ended != nullptr) {
+        *ended = StoppingTree{root, fellows.session, fellows.group, {}};
+        for (std::uint32_t id : walk.done)
+            if (id != root)
+                ended->members.push_back(id);
+        std::sort(ended->members.begin(), ended->members.end());
+    }
 }
 
 } // namespace
@@ -139,35 +228,55 @@ void KillProcess(std::uint32_t processId) {
         PrintMessage("Failed to kill process with id: %d!", static_cast<int>(processId));
 }
 
-// The list is read once and the tree ended from that reading, children first
-// and the root last; further readings then catch what was started meanwhile
-// (children whose parent had already been ended, daemons of the session),
-// until a reading finds nothing new.
 void KillProcessTree(std::uint32_t root) {
-    Walk walk{nullptr, port::CurrentProcessId(), {}, {}};
-    if (root == walk.self)
+    EndTree(root, false, nullptr);
+}
+
+std::size_t EndLeftovers(std::uint32_t root, StoppingTree* ended) {
+    EndTree(root, true, ended);
+    return ended->members.size();
+}
+
+void AskTreeToEnd(std::uint32_t root, StoppingTree* tree) {
+    *tree = StoppingTree{};
+    tree->root = root;
+    const std::uint32_t self = port::CurrentProcessId();
+    if (root == self)
         return;
-    // Stopped first, so that the tree holds still while it is read and ended.
-    port::SuspendProcess(root);
     ProcessList list;
-    walk.list = &list;
-    bool listed = ReadProcessList(&list);
-    const bool session = listed && OwnsItsSession(list, root, walk.self);
-    for (int reading = 1; listed; ++reading) {
-        const std::size_t before = walk.done.size();
-        KillChildren(walk, root);
-        KillStragglers(walk, root, session);
-        if (reading == 1) {
-            walk.done.insert(root);
-            KillProcess(root);
-        }
-        if ((reading > 1 && walk.done.size() == before) || reading == kMaxReadings)
-            break;
-        listed = ReadProcessList(&list);
+    if (!ReadProcessList(&list)) {
+        port::AskProcessGroupToEnd(root);
+        port::AskProcessToEnd(root);
+        return;
     }
-    if (walk.done.count(root) == 0)
-        KillProcess(root);
-    // What the list could not show (or could not be read for) in the group
-    // of the application's own session ends in one step.
-    port::EndProcessGroup(root);
+    const Fellows fellows = FellowsOf(list, root, self, true);
+    tree->session = fellows.session;
+    tree->group = fellows.group;
+    // The group in one step, so that children it forks meanwhile hear it too;
+    // everyone else of the tree one by one.
+    if (fellows.group)
+        port::AskProcessGroupToEnd(root);
+    for (std::uint32_t id : TreeIds(list, root, fellows, self)) {
+        const port::ProcessRecord* row = FindRow(list, id);
+        if (!(fellows.group && row != nullptr && row->groupId == root))
+            port::AskProcessToEnd(id);
+        if (id != root)
+            tree->members.push_back(id);
+    }
+}
+
+bool TreeRemains(const StoppingTree& tree) {
+    ProcessList list;
+    if (!ReadProcessList(&list, false))
+        return true; // unknown: the time limit decides
+    const std::uint32_t self = port::CurrentProcessId();
+    if (!TreeIds(list, tree.root, Fellows{tree.session, tree.group}, self).empty())
+        return true;
+    // Members whose parent ended before them were handed to another parent.
+    for (std::uint32_t id : tree.members) {
+        const port::ProcessRecord* row = FindRow(list, id);
+        if (row != nullptr && !row->ended)
+            return true;
+    }
+    return false;
 }

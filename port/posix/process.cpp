@@ -138,6 +138,26 @@ bool EndProcessGroup(std::uint32_t processId) {
     return sys.kill(-static_cast<pid_t>(processId), SIGKILL) == 0;
 }
 
+bool AskProcessToEnd(std::uint32_t processId) {
+    if (processId == CurrentProcessId())
+        return false;
+    const int fd = OpenPidfd(processId);
+    if (fd < 0)
+        return false;
+    const bool asked = PidfdSignal(fd, SIGTERM) == 0;
+    ::close(fd);
+    return asked;
+}
+
+bool AskProcessGroupToEnd(std::uint32_t processId) {
+    if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX))
+        return false;
+    const pid_t pid = static_cast<pid_t>(processId);
+    if (::getpgid(pid) != pid || ::getpgid(0) == pid)
+        return false;
+    return sys.kill(-pid, SIGTERM) == 0;
+}
+
 bool TerminateProcessHandle(Handle process, std::uint32_t) {
     if (process <= 2 || process > INT_MAX) {
         posix::SetError(EBADF);

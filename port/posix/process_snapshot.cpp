@@ -1,5 +1,5 @@
-// The process list as a snapshot of (id, parent id, session) rows, read in one
-// pass over /proc/<pid>/stat.
+// The process list as a snapshot of (id, parent id, session, group, ended)
+// rows, read in one pass over /proc/<pid>/stat.
 #include "port/process.h"
 
 #include "port/posix/backend.h"
@@ -31,7 +31,8 @@ ProcessSnapshot* OpenProcessSnapshot() {
             return false;
         }
         if (read > 0)
-            snapshot->rows.push_back(ProcessRecord{pid, stat.parent, stat.session});
+            snapshot->rows.push_back(ProcessRecord{pid, stat.parent, stat.session, stat.group,
+                                                   stat.state == 'Z' || stat.state == 'X'});
         return true;
     });
     if (!listed || error != 0) {

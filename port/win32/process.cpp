@@ -1,4 +1,5 @@
-// Process handles on Windows: opened, read (PSAPI) and terminated.
+// Process handles on Windows: opened, read (PSAPI), asked to end (WM_CLOSE
+// to their windows) and terminated.
 #include "port/process.h"
 
 #include "port/win32/native.h"
@@ -49,6 +50,37 @@ bool SuspendProcess(std::uint32_t) {
 }
 
 bool EndProcessGroup(std::uint32_t) {
+    return false;
+}
+
+namespace {
+
+struct CloseRequest {
+    DWORD processId;
+    bool posted;
+};
+
+BOOL CALLBACK PostCloseToWindowOf(HWND window, LPARAM context) {
+    auto* request = reinterpret_cast<CloseRequest*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == request->processId && ::PostMessageA(window, WM_CLOSE, 0, 0))
+        request->posted = true;
+    return TRUE;
+}
+
+} // namespace
+
+bool AskProcessToEnd(std::uint32_t processId) {
+    if (processId == ::GetCurrentProcessId())
+        return false;
+    CloseRequest request{processId, false};
+    ::EnumWindows(PostCloseToWindowOf, reinterpret_cast<LPARAM>(&request));
+    return request.posted;
+}
+
+// Windows has no process groups to signal; each process is asked by itself.
+bool AskProcessGroupToEnd(std::uint32_t) {
     return false;
 }
 

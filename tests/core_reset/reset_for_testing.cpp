@@ -29,4 +29,6 @@ void ResetManagerForTesting() {
     logFile = LogFile{};
     ReportExitsFlag = false;
     RetryFailedStartsSeconds = 0;
+    EndLeftoversFlag = false;
+    DefaultStopTimeoutSeconds = 0;
 }

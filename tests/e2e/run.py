@@ -22,6 +22,7 @@ import control_scenarios  # noqa: E402,F401
 import fairness_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401
 import startup_scenarios  # noqa: E402,F401
+import stop_scenarios  # noqa: E402,F401
 import supervision_scenarios  # noqa: E402,F401
 import terminal_scenarios  # noqa: E402,F401
 

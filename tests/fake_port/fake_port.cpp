@@ -492,6 +492,29 @@ bool EndProcessGroup(std::uint32_t processId) {
     return true;
 }
 
+bool AskProcessToEnd(std::uint32_t processId) {
+    fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive || processId == fake::kManagerPid)
+        return false;
+    Get().asked.push_back(processId);
+    if (p->endsWhenAsked)
+        p->alive = false;
+    return true;
+}
+
+bool AskProcessGroupToEnd(std::uint32_t processId) {
+    const fake::Process* leader = fake::FindProcess(processId);
+    const fake::Process* manager = fake::FindProcess(fake::kManagerPid);
+    if (leader == nullptr || leader->groupId != processId ||
+        (manager != nullptr && manager->groupId == processId))
+        return false;
+    Get().askedGroups.push_back(processId);
+    for (fake::Process& p : Get().processes)
+        if (p.alive && p.groupId == processId && p.endsWhenAsked)
+            p.alive = false;
+    return true;
+}
+
 struct ProcessSnapshot {
     std::vector<ProcessRecord> rows;
     std::size_t next = 0;
@@ -505,9 +528,15 @@ ProcessSnapshot* OpenProcessSnapshot() {
     // The manager runs, so a list never lacks it, even with no row for it.
     if (fake::FindProcess(fake::kManagerPid) == nullptr)
         snapshot->rows.push_back(ProcessRecord{fake::kManagerPid, 0, 0});
-    for (const fake::Process& p : s.processes)
-        if (p.alive)
-            snapshot->rows.push_back(ProcessRecord{p.pid, p.parentPid, p.sessionId});
+    // An ended process that a handle still holds stays listed, as ended,
+    // the way a zombie does until it is reaped.
+    for (const fake::Process& p : s.processes) {
+        const bool held = std::any_of(fake::In().handles.begin(), fake::In().handles.end(),
+                                      [&](const auto& h) { return h.second.pid == p.pid; });
+        if (p.alive || held)
+            snapshot->rows.push_back(
+                ProcessRecord{p.pid, p.parentPid, p.sessionId, p.groupId, !p.alive});
+    }
     ++s.openSnapshots;
     ++s.snapshotsTaken;
     s.maxOpenSnapshots = std::max(s.maxOpenSnapshots, s.openSnapshots);

@@ -28,6 +28,8 @@ struct Process {
     std::uint32_t exitValue = 0; // exit code or signal number
     std::uint64_t ageMs = 0;     // how long ago it started
     std::uint32_t sessionId = 0; // the leader of its session; 0: none
+    std::uint32_t groupId = 0;   // the leader of its group; 0: none
+    bool endsWhenAsked = true;   // AskProcessToEnd (or its group's) ends it
 };
 
 struct Launch {
@@ -86,6 +88,8 @@ struct State {
     std::function<void(std::uint32_t)> onTerminate; // after a process was terminated
     std::vector<std::uint32_t> suspended;           // SuspendProcess calls
     std::vector<std::uint32_t> endedGroups;         // groups ended by EndProcessGroup
+    std::vector<std::uint32_t> asked;               // AskProcessToEnd calls, in order
+    std::vector<std::uint32_t> askedGroups;         // AskProcessGroupToEnd calls that asked
     int openSnapshots = 0;
     int maxOpenSnapshots = 0;
 

@@ -33,6 +33,13 @@
 //   --alive PID...   print the ids among PID... whose process still runs, one
 //                    per line, then exit with the number of them; nothing else
 //                    runs
+//   --on-term MS     when asked to end (SIGTERM; on Windows a console close,
+//                    Ctrl+C or Ctrl+Break), record "term", and MS
+//                    milliseconds later "exit", then exit
+//   --ignore-term    (POSIX) ignore SIGTERM, as the children of --tree do too
+//   --child-listens PORT
+//                    (POSIX) start one child that listens on 127.0.0.1:PORT
+//                    and records "listen" with the value "ok" or the errno
 //
 // Records are lines of tab-separated key=value fields, the first field being
 // "event=<name>":
@@ -42,6 +49,8 @@
 //   event=cwd    pid=<id> value=<working directory>        (with --record-args)
 //   event=child  pid=<id> child=<child id> tag=<child tag> (one per child started)
 //   event=exit   t=<ms since 1970> us=<µs since 1970> pid=<id> ppid=<parent id> tag=<tag>
+//   event=term   t=... us=... pid=<id> value=<what asked: SIGTERM, close, ...>
+//   event=listen pid=<id> value=<ok or errno>
 // "start" is written first, before any child is started; "exit" when the run
 // time is over. A killed helper writes no "exit".
 
@@ -53,10 +62,13 @@
 // windows.h first: tlhelp32.h needs its types.
 #include <tlhelp32.h>
 #else
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -86,6 +98,10 @@ struct Options {
     long long forkEveryMs = -1;
     bool keepWorker = false;
     bool daemon = false;
+    long long onTermMs = -1; // -1: the system's default when asked to end
+    bool ignoreTerm = false;
+    long long childListens = -1;
+    long long listen = -1;
 };
 
 // The number of descendants a tree of the given depth and width has.
@@ -486,6 +502,17 @@ Options ParseOptions(int argc, char** argv) {
             options.keepWorker = true;
         } else if (option == "--daemon") {
             options.daemon = true;
+        } else if (option == "--on-term") {
+            if (!ParseNumber(value("--on-term needs a number"), &options.onTermMs) ||
+                options.onTermMs < 0)
+                Usage("--on-term needs a number of milliseconds");
+        } else if (option == "--ignore-term") {
+            options.ignoreTerm = true;
+        } else if (option == "--child-listens" || option == "--listen") {
+            long long port = 0;
+            if (!ParseNumber(value("--listen needs a port"), &port) || port < 1 || port > 65535)
+                Usage("--child-listens and --listen need a port number");
+            (option == "--listen" ? options.listen : options.childListens) = port;
         } else {
             Usage(("unknown option " + option).c_str());
         }
@@ -511,6 +538,12 @@ std::vector<std::string> ChildArguments(const Options& options, int index) {
     arguments.push_back(std::to_string(options.width));
     if (options.recordArgs)
         arguments.push_back("--record-args");
+    if (options.ignoreTerm)
+        arguments.push_back("--ignore-term");
+    if (options.onTermMs >= 0) {
+        arguments.push_back("--on-term");
+        arguments.push_back(std::to_string(options.onTermMs));
+    }
     return arguments;
 }
 
@@ -535,6 +568,35 @@ std::vector<std::string> PlainChildArguments(const Options& options, const std::
 
 #ifdef _WIN32
 
+volatile LONG askedToEnd = 0;
+const char* askedHow = "";
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    static const char* const names[] = {"Ctrl+C", "Ctrl+Break", "close",   "?",
+                                        "?",      "logoff",     "shutdown"};
+    askedHow = event < 7 ? names[event] : "?";
+    InterlockedExchange(&askedToEnd, 1);
+    // A close must not return before the helper is done: the system ends
+    // the process when the handler returns.
+    for (;;)
+        Sleep(INFINITE);
+}
+
+void PrepareForTerm(const Options& options) {
+    if (options.onTermMs >= 0)
+        SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+const char* WaitUntilAskedToEnd() {
+    while (!askedToEnd)
+        Sleep(10);
+    return askedHow;
+}
+
+void Listen(const Options&, const Recorder&) {
+    Usage("--listen is not available on Windows");
+}
+
 [[noreturn]] void KeepWorker(const Options&) {
     Usage("--keep-worker is not available on Windows");
 }
@@ -544,6 +606,45 @@ void LeaveDaemon(const Options&) {
 }
 
 #else
+
+volatile sig_atomic_t askedToEnd = 0;
+
+void OnTerm(int) {
+    askedToEnd = 1;
+}
+
+void PrepareForTerm(const Options& options) {
+    if (options.ignoreTerm)
+        std::signal(SIGTERM, SIG_IGN);
+    else if (options.onTermMs >= 0)
+        std::signal(SIGTERM, OnTerm);
+}
+
+const char* WaitUntilAskedToEnd() {
+    sigset_t term;
+    sigset_t old;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigprocmask(SIG_BLOCK, &term, &old);
+    while (!askedToEnd)
+        sigsuspend(&old);
+    return "SIGTERM";
+}
+
+void Listen(const Options& options, const Recorder& recorder) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(options.listen));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int error = 0;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 4) != 0)
+        error = errno;
+    recorder.Write(recorder.Common("listen", false) +
+                   "\tvalue=" + (error == 0 ? std::string("ok") : std::to_string(error)));
+    SleepForever();
+}
 
 [[noreturn]] void KeepWorker(const Options& options) {
     for (long long i = 0;; ++i) {
@@ -599,6 +700,15 @@ int main(int argc, char** argv) {
         recorder.Write(recorder.Common("cwd", false) + "\tvalue=" + Escape(WorkingDirectory()));
     }
 
+    PrepareForTerm(options);
+    if (options.listen > 0)
+        Listen(options, recorder);
+    if (options.childListens > 0) {
+        std::vector<std::string> arguments = PlainChildArguments(options, options.tag + ".l");
+        arguments.push_back("--listen");
+        arguments.push_back(std::to_string(options.childListens));
+        StartChild(arguments);
+    }
     if (options.depth > 0) {
         PrepareChildren();
         for (int i = 0; i < options.width; ++i) {
@@ -615,6 +725,13 @@ int main(int argc, char** argv) {
     if (options.forkEveryMs > 0)
         ForkForever(options);
 
+    if (options.onTermMs >= 0) {
+        const char* how = WaitUntilAskedToEnd();
+        recorder.Write(recorder.Common("term", true) + "\tvalue=" + how);
+        SleepFor(options.onTermMs);
+        recorder.Write(recorder.Common("exit", true) + parent + tag);
+        return 0;
+    }
     if (options.runMs < 0)
         SleepForever();
     SleepFor(options.runMs);

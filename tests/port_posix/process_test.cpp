@@ -406,3 +406,38 @@ TEST(CanonicalPath, FailsForMissingFilesAndSmallBuffers) {
     EXPECT_EQ(port::CanonicalPath("", out, sizeof out), 0u);
     EXPECT_EQ(port::CanonicalPath("/bin/sleep", out, 3), 0u);
 }
+
+namespace {
+
+// Asking to end: SIGTERM to a process, or to the group a process leads; the
+// group of a process that does not lead one (or the manager's own) is never
+// signalled.
+TEST_F(ProcessTest, AskingToEndReachesOnlyWhatItMay) {
+    port::Handle leader = port::kNullHandle;
+    std::uint32_t error = 0;
+    ASSERT_TRUE(port::StartProgram("/bin/sleep", "60", "/", &leader, &error));
+    const std::uint32_t pid = port::ProcessIdOf(leader);
+    EXPECT_FALSE(port::AskProcessGroupToEnd(port::CurrentProcessId()));
+    EXPECT_FALSE(port::AskProcessToEnd(port::CurrentProcessId()));
+
+    // A child of ours in our own group: its group is not its to end.
+    const pid_t member = ::fork();
+    if (member == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    EXPECT_FALSE(port::AskProcessGroupToEnd(static_cast<std::uint32_t>(member)));
+    EXPECT_TRUE(port::AskProcessToEnd(static_cast<std::uint32_t>(member)));
+    int status = 0;
+    ASSERT_EQ(member, ::waitpid(member, &status, 0));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+
+    EXPECT_TRUE(port::AskProcessGroupToEnd(pid));
+    port::ExitStatus exit{};
+    ASSERT_EQ(0u, port::WaitAny(1, &leader, 10000));
+    ASSERT_TRUE(port::ReadExitStatus(leader, &exit));
+    EXPECT_TRUE(exit.bySignal && exit.value == SIGTERM);
+    port::Close(leader);
+}
+
+} // namespace

@@ -57,7 +57,7 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     AppStatus web;
     web.number = 0;
     web.name = "web \"a\"\\";
-    web.running = true;
+    web.state = "running";
     web.processId = 4321;
     web.upSeconds = 75;
     web.restarts = 2;
@@ -76,9 +76,9 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     EXPECT_EQ(LastExit::Kind::Signal, back.lastExit.kind);
     ASSERT_TRUE(DecodeStatusRecord(EncodeStatusRecord(worker), &back));
     EXPECT_EQ("w?x", back.name); // a tab cannot travel inside a field
-    EXPECT_FALSE(back.running);
+    EXPECT_EQ("stopped", back.state);
     EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\tcode:x\tname", &back));
-    EXPECT_FALSE(DecodeStatusRecord("0\tgone\t1\t2\t3\t-\tname", &back));
+    EXPECT_FALSE(DecodeStatusRecord("0\tGone!\t1\t2\t3\t-\tname", &back));
 
     EXPECT_EQ("NUM  NAME      STATE     PID  UPTIME(S)  RESTARTS  LAST EXIT\n"
               "  0  web \"a\"\\  running  4321         75         2  signal 11\n"

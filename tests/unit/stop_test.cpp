@@ -1,0 +1,135 @@
+// Stops with a time limit over the fake port and clock, and the leftovers of
+// an application that ended on its own.
+#include "app/control_server.h"
+#include "app/startup.h"
+#include "console/command_table.h"
+#include "console/line_editor.h"
+#include "loop/event_loop.h"
+#include "supervisor/app_entry.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Ids = std::vector<std::uint32_t>;
+
+// alpha (1000) leads its session and group and does not end when asked;
+// 1001 is its child in the group; 1002 a daemon of its session in a group
+// of its own, which does not end when asked either.
+void AddTree(std::uint32_t root) {
+    fake::Process* leader = fake::FindProcess(root);
+    leader->sessionId = leader->groupId = root;
+    leader->endsWhenAsked = false;
+    fake::Process& child = fake::AddProcess(root + 1, root, "C:\\child.exe");
+    child.sessionId = child.groupId = root;
+    fake::Process& daemon = fake::AddProcess(root + 2, 7, "C:\\daemon.exe");
+    daemon.sessionId = root;
+    daemon.groupId = root + 2;
+    daemon.endsWhenAsked = false;
+    fake::Get().nextPid = root + 10; // later starts, above the tree's ids
+}
+
+// Runs passes of the loop; `step(wait)` acts before each wait, and the loop
+// ends after the pass of the wait where it returns false.
+bool (*step)(int wait) = nullptr;
+void Loop(bool (*each)(int)) {
+    step = each;
+    fake::Get().onWait = [](int wait) { RunningFlag = step(wait); };
+    RunEventLoop();
+    RunningFlag = true;
+}
+
+class PoliteStopTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::Reset(100, 60);
+        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
+        RegisterCommands();
+        fake::AddFile("C:\\alpha.exe", "C:\\alpha.exe");
+        DefaultStopTimeoutSeconds = 5;
+        appTable.entries[appTable.count++] = new AppEntry("alpha", "C:\\alpha.exe", "");
+        AddTree(1000);
+    }
+    static AppEntry& Alpha() { return *appTable.entries[0]; }
+    static Lines Last(std::size_t count) {
+        const Lines all = test::LogMessages();
+        return Lines(all.end() - static_cast<long>(count), all.end());
+    }
+};
+
+TEST_F(PoliteStopTest, TheTreeIsAskedAndTheStopEndsWhenAllOfItHasEnded) {
+    ExecuteLine("stop 0");
+    // The group in one step, the daemon of the session by itself.
+    EXPECT_EQ((Ids{1000}), fake::Get().askedGroups);
+    EXPECT_EQ((Ids{1002}), fake::Get().asked);
+    ExecuteLine("start 0");
+    ExecuteLine("list");
+    EXPECT_EQ("alpha is still stopping.", Last(6)[0]);
+    EXPECT_EQ("   0: alpha [STOPPING]", Last(6)[3]);
+    EXPECT_EQ("stopping", CollectStatus()[0].state);
+
+    Loop([](int wait) {
+        if (wait == 1)
+            fake::EndProcess(1000); // the root ends; the daemon takes longer
+        if (wait == 3)
+            fake::EndProcess(1002);
+        return wait < 4;
+    });
+    EXPECT_EQ("alpha stopped.", test::LastMessage());
+    EXPECT_FALSE(Alpha().process);
+    EXPECT_TRUE(fake::Get().killed.empty());
+    // Until the limit or the root's end, then a look at the tree at each
+    // pass, then no limit again.
+    const std::uint32_t look = kStopCheckMs - kEventLoopPauseMs;
+    EXPECT_EQ((std::vector<std::uint32_t>{5000, look, look, port::kWaitForever}),
+              fake::Get().waitLimits);
+}
+
+TEST_F(PoliteStopTest, TheLimitASecondStopOrQuitEndsTheTreeAndRestartWaitsForIt) {
+    ExecuteLine("restart 0");
+    Loop([](int wait) { return wait < 2; });
+    EXPECT_EQ((Lines{"alpha did not stop within 5 s; ending its process tree.",
+                     "Starting process alpha."}),
+              Last(2));
+    EXPECT_EQ((Ids{1002, 1000}), fake::Get().killed) << "the child ended when asked";
+
+    const std::uint32_t second = fake::PidOf(Alpha().process.Get());
+    AddTree(second);
+    ExecuteLine("stop 0");
+    ExecuteLine("stop 0");
+    EXPECT_EQ((Lines{"Terminating process alpha.", "Terminating process alpha."}), Last(2));
+    EXPECT_FALSE(Alpha().process);
+
+    ExecuteLine("start 0");
+    const std::uint32_t third = fake::PidOf(Alpha().process.Get());
+    AddTree(third);
+    ExecuteLine("stop 0");
+    ExecuteLine("quit");
+    EXPECT_FALSE(RunningFlag);
+    EXPECT_FALSE(Alpha().process);
+    EXPECT_EQ((Ids{1002, 1000, second + 2, second, third + 2, third}), fake::Get().killed);
+}
+
+TEST_F(PoliteStopTest, LeftoversOfAnApplicationThatEndedAreEndedBeforeItStartsAgain) {
+    EndLeftoversFlag = true;
+    fake::EndProcess(1000);
+    OnAppExit(&waitTable, 1, &Alpha());
+    EXPECT_EQ((Lines{"Ended 2 leftover processes of alpha.", "Starting process alpha."}), Last(2));
+    EXPECT_EQ((Ids{1001, 1002}), fake::Get().killed);
+
+    // A process that leads neither its group nor its session leaves nothing
+    // of others behind.
+    const std::uint32_t second = fake::PidOf(Alpha().process.Get());
+    fake::AddProcess(second + 1, 7, "C:\\other.exe").sessionId = 7;
+    fake::EndProcess(second);
+    OnAppExit(&waitTable, 1, &Alpha());
+    EXPECT_EQ("Starting process alpha.", test::LastMessage());
+    EXPECT_TRUE(fake::FindProcess(second + 1)->alive);
+}
+
+} // namespace
