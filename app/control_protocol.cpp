@@ -165,12 +165,14 @@ ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
 std::string EncodeStatusRecord(const AppStatus& s) {
     return Number(static_cast<std::uint64_t>(s.number)) + '\t' + s.state + '\t' +
            Number(s.processId) + '\t' + Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' +
-           EncodeLastExit(s.lastExit) + '\t' + WithoutControlBytes(s.name);
+           EncodeLastExit(s.lastExit) + '\t' +
+           (s.startPending ? Number(s.nextStartSeconds) : std::string("-")) + '\t' +
+           Number(s.quickExits) + '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     std::vector<std::string_view> fields;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 8; ++i) {
         const std::size_t tab = text.find('\t');
         if (tab == std::string_view::npos)
             return false;
@@ -178,11 +180,16 @@ bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
         text.remove_prefix(tab + 1);
     }
     AppStatus s;
-    std::uint64_t number = 0, pid = 0, up = 0, restarts = 0;
+    std::uint64_t number = 0, pid = 0, up = 0, restarts = 0, quick = 0;
     if (!ReadNumber(fields[0], &number) || number > 1000 || !ReadNumber(fields[2], &pid) ||
         pid > 0xFFFFFFFFu || !ReadNumber(fields[3], &up) || !ReadNumber(fields[4], &restarts) ||
-        restarts > 0xFFFFFFFFu || !DecodeLastExit(fields[5], &s.lastExit))
+        restarts > 0xFFFFFFFFu || !DecodeLastExit(fields[5], &s.lastExit) ||
+        !ReadNumber(fields[7], &quick) || quick > 0xFFFFFFFFu)
         return false;
+    s.startPending = fields[6] != "-";
+    if (s.startPending && !ReadNumber(fields[6], &s.nextStartSeconds))
+        return false;
+    s.quickExits = static_cast<std::uint32_t>(quick);
     if (fields[1].empty() ||
         fields[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string_view::npos)
         return false;
@@ -210,15 +217,17 @@ std::string LastExitText(const LastExit& exit) {
 
 std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
     std::vector<std::vector<std::string>> rows;
-    rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT"});
+    rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT",
+                    "NEXT START(S)", "QUICK EXITS"});
     for (const AppStatus& s : apps) {
         rows.push_back({Number(static_cast<std::uint64_t>(s.number)), WithoutControlBytes(s.name),
                         s.state, s.processId != 0 ? Number(s.processId) : "-",
                         s.processId != 0 ? Number(s.upSeconds) : "-", Number(s.restarts),
-                        LastExitText(s.lastExit)});
+                        LastExitText(s.lastExit), s.startPending ? Number(s.nextStartSeconds) : "-",
+                        Number(s.quickExits)});
     }
-    // Numbers are right-aligned, the name and the state left-aligned.
-    const bool right[] = {true, false, false, true, true, true, false};
+    // Numbers are right-aligned, the name, the state and the last exit left-aligned.
+    const bool right[] = {true, false, false, true, true, true, false, true, true};
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i)
@@ -256,6 +265,9 @@ std::string FormatStatusJson(const std::vector<AppStatus>& apps) {
                (s.lastExit.kind == LastExit::Kind::Code ? Number(s.lastExit.value) : "null");
         out += ", \"last_exit_signal\": " +
                (s.lastExit.kind == LastExit::Kind::Signal ? Number(s.lastExit.value) : "null");
+        out += ", \"next_start_seconds\": " +
+               (s.startPending ? Number(s.nextStartSeconds) : std::string("null"));
+        out += ", \"quick_exits\": " + Number(s.quickExits);
         out += "}";
     }
     out += apps.empty() ? "]\n" : "\n]\n";

@@ -65,12 +65,16 @@ struct LastExit {
 struct AppStatus {
     int number = 0;
     std::string name;
-    // "running", "stopping" or "stopped"; one word of a-z and '-'.
+    // "running", "stopping", "waiting", "gave-up" or "stopped"; one word of
+    // a-z and '-'.
     std::string state = "stopped";
     std::uint32_t processId = 0; // 0 when there is no process or it is unknown
     std::uint64_t upSeconds = 0; // since the current process started (with a process)
     std::uint32_t restarts = 0;  // starts after the first since the manager began
     LastExit lastExit;
+    bool startPending = false;          // a relaunch or a new attempt is due in:
+    std::uint64_t nextStartSeconds = 0; // seconds (rounded up)
+    std::uint32_t quickExits = 0;       // exits in a row soon after a start
 };
 
 // One status record per line: fields separated by tabs, the name last.

@@ -247,7 +247,18 @@ std::vector<AppStatus> CollectStatus() {
         status.name = entry->name;
         status.state = entry->IsRunning()    ? "running"
                        : entry->IsStopping() ? "stopping"
+                       : entry->IsWaiting()  ? "waiting"
+                       : entry->GaveUp()     ? "gave-up"
                                              : "stopped";
+        // The pending relaunch after a quick exit, or the new attempt after a
+        // failed start: seconds until it is due, rounded up.
+        const bool waiting = entry->IsWaiting();
+        const std::uint64_t dueMs = waiting ? entry->backoff.dueMs : entry->retry.dueMs;
+        if (waiting || entry->retry.timer != 0) {
+            status.startPending = true;
+            status.nextStartSeconds = dueMs > now ? (dueMs - now + 999) / 1000 : 0;
+        }
+        status.quickExits = entry->backoff.quickExits;
         if (entry->process) {
             status.processId = port::ProcessIdOf(entry->process.Get());
             status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;

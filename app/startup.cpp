@@ -66,6 +66,11 @@ void ReadOperatorOptions(const IniFile& ini) {
     ini.GetBool("General", "EndLeftovers", EndLeftoversFlag);
     ReadSeconds(ini, "General", "RetryFailedStarts", kMaxRetrySeconds, &RetryFailedStartsSeconds);
     ReadSeconds(ini, "General", "StopTimeout", kMaxStopTimeoutSeconds, &DefaultStopTimeoutSeconds);
+    ReadSeconds(ini, "General", "RestartDelay", kMaxRestartDelaySeconds, &RestartDelaySeconds);
+    ReadSeconds(ini, "General", "RestartDelayMax", kMaxRestartDelayMaxSeconds,
+                &RestartDelayMaxSeconds);
+    ReadSeconds(ini, "General", "MinUptime", kMaxRestartDelayMaxSeconds, &MinUptimeSeconds);
+    ReadSeconds(ini, "General", "GiveUpAfter", 1000000, &GiveUpAfterExits);
 }
 
 void QuitCommand(ArgReader*) {

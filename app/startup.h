@@ -19,7 +19,8 @@ int ManagerMain();
 void CreateApplications(const IniFile& ini);
 
 // Reads the optional [General] keys LogFile, ReportExits, RetryFailedStarts,
-// StopTimeout and EndLeftovers, and opens the log file.
+// StopTimeout, EndLeftovers, RestartDelay, RestartDelayMax, MinUptime and
+// GiveUpAfter, and opens the log file.
 void ReadOperatorOptions(const IniFile& ini);
 
 // Fills the command table with the nine console commands.

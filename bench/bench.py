@@ -27,6 +27,8 @@ supervised applications are copies of the test helper program.
                    last process of the tree has ended, watched with pidfds:
                    121 processes (the application and 4 levels of 3) and
                    1,000 processes (the application and 999 children)
+  pending relaunch wakeups of the idle manager over the idle period while a
+                   relaunch 60 s away is pending (RestartDelay = 60)
   polite stop      the same with StopTimeout set, for the 121-process tree,
                    whose members end on SIGTERM: from the stop command until
                    the last process has ended, against the floor's killpg
@@ -219,6 +221,22 @@ def idle_manager(driver, seconds):
     return figures
 
 
+def idle_with_pending_relaunch(driver, seconds):
+    apps = fifteen_apps(driver, "bench-idle-pending")
+    apps.apps[0] = (apps.apps[0][0], apps.apps[0][1], apps.apps[0][2] + " --run-ms 0")
+    apps.write_ini("RestartDelay = 60")
+    pane = driver.start_manager(apps.directory)
+    pid = pane.program_pid()
+    driver.wait_until(apps.all_started, "15 applications to start")
+    pane.wait_text(r"Will restart app00 in 60 s\.")
+    time.sleep(1.0)
+    figures = idle_figures(pid, seconds)
+    pane.enter_line("quit")
+    pane.wait_dead()
+    end_started(driver, apps)
+    return figures
+
+
 def idle_floor(driver, floor, seconds):
     apps = fifteen_apps(driver, "bench-idle-floor")
     process = floor.start("supervise", apps.write_floor_file())
@@ -399,6 +417,9 @@ def main():
                      base["cpu_ms"], "ms")
                 show("resident memory, idle, 15 applications", manager["rss"] / 1024.0,
                      base["rss"] / 1024.0, "MiB", "<= 2 MiB")
+                pending = idle_with_pending_relaunch(driver, args.idle)
+                show("idle %.0f s, a relaunch 60 s away: wakeups" % args.idle,
+                     pending["wakeups"], base["wakeups"], "", "<= 1")
 
             if "startup" in only:
                 crowd = floor.start("crowd", args.crowd, stdin=subprocess.PIPE)

@@ -22,7 +22,11 @@ AppEntry* ReadEntry(ArgReader* args) {
 const char* StateMark(const AppEntry& entry) {
     if (entry.IsRunning())
         return "";
-    return entry.IsStopping() ? "[STOPPING]" : "[STOPPED]";
+    if (entry.IsStopping())
+        return "[STOPPING]";
+    if (entry.IsWaiting())
+        return "[WAITING]";
+    return entry.GaveUp() ? "[GAVE UP]" : "[STOPPED]";
 }
 
 // "stop" of one entry: a stopping one ends at once, a stopped one forgets a
@@ -34,6 +38,9 @@ void StopEntry(AppEntry& entry, bool sayWhenStopped) {
         entry.EndStopNow();
     } else if (entry.IsRunning()) {
         entry.Stop();
+    } else if (entry.IsWaiting()) {
+        ResetBackoff(entry.backoff);
+        PrintMessage("Will not restart %s.", entry.name.c_str());
     } else if (CancelRetry(entry.retry)) {
         PrintMessage("Will not try to start %s again.", entry.name.c_str());
     } else if (sayWhenStopped) {
@@ -46,10 +53,12 @@ void StopEntry(AppEntry& entry, bool sayWhenStopped) {
 void RestartEntry(AppEntry& entry) {
     if (entry.IsRunning())
         entry.Stop();
-    if (entry.IsStopping())
+    if (entry.IsStopping()) {
+        ResetBackoff(entry.backoff);
         entry.startWhenStopped = true;
-    else
-        entry.Launch();
+    } else {
+        entry.StartByOperator();
+    }
 }
 
 } // namespace
@@ -77,7 +86,7 @@ void StartCommand(ArgReader* args) {
         PrintMessage("Application already started.");
         return;
     }
-    entry->Launch();
+    entry->StartByOperator();
 }
 
 void StopCommand(ArgReader* args) {
@@ -100,7 +109,7 @@ void StartAllCommand(ArgReader*) {
         if (entry->IsStopping())
             PrintMessage("%s is still stopping.", entry->name.c_str());
         else if (!entry->IsRunning())
-            entry->Launch();
+            entry->StartByOperator();
     }
 }
 

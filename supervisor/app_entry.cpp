@@ -2,11 +2,13 @@
 
 #include "common/text.h"
 #include "console/console.h"
+#include "loop/event_loop.h"
 #include "port/process.h"
 #include "port/system.h"
 #include "supervisor/exit_report.h"
 #include "supervisor/process_tree.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +70,13 @@ void OnRetryDue(void* context) {
     entry->retry.timer = 0;
     if (!entry->process)
         entry->Launch(); // which plans the next attempt when this one fails
+}
+
+void OnRelaunchDue(void* context) {
+    AppEntry* entry = static_cast<AppEntry*>(context);
+    entry->backoff.timer = 0;
+    if (!entry->process)
+        entry->Launch();
 }
 
 // Every running process id, however many there are.
@@ -311,6 +320,11 @@ bool AwaitLeftovers(AppEntry& entry, const StoppingTree& leftovers) {
 
 } // namespace
 
+void AppEntry::StartByOperator() {
+    ResetBackoff(backoff);
+    Launch();
+}
+
 void AppEntry::Stop() {
     PrintMessage("Terminating process %s.", name.c_str());
     RemoveWaitHandle(process.Get());
@@ -341,6 +355,13 @@ void OnAppExit(WaitTable*, std::int32_t, void* context) {
     entry->lastExitKnown = port::ReadExitStatus(entry->process.Get(), &entry->lastExit);
     if (ReportExitsFlag)
         ReportExit(entry->name.c_str(), entry->lastExitKnown, entry->lastExit);
+    // The process was not yet ended when the loop last looked, about one
+    // pause ago (or when it was started, if later): its run is counted to
+    // then, and a pause before its relaunch from then.
+    const std::uint64_t now = port::NowMs();
+    const std::uint64_t ended =
+        std::max(entry->startedMs, now > kEventLoopPauseMs ? now - kEventLoopPauseMs : 0);
+    const RestartPlan plan = PlanRestart(entry->backoff, ended - entry->startedMs);
     // While the ended process is held, its id names it (and its group and
     // session) and no other.
     const std::uint32_t processId = port::ProcessIdOf(entry->process.Get());
@@ -350,12 +371,24 @@ void OnAppExit(WaitTable*, std::int32_t, void* context) {
         if (ended > 0) {
             PrintMessage("Ended %d leftover processes of %s.", static_cast<int>(ended),
                          entry->name.c_str());
-            if (AwaitLeftovers(*entry, leftovers))
+            if (plan == RestartPlan::Now && AwaitLeftovers(*entry, leftovers))
                 return;
         }
     }
     entry->process.Reset();
-    entry->Launch();
+    switch (plan) {
+    case RestartPlan::Now:
+        entry->Launch();
+        return;
+    case RestartPlan::Later:
+        ScheduleRestart(entry->backoff, entry->name.c_str(), ended, OnRelaunchDue, entry);
+        return;
+    case RestartPlan::GiveUp:
+        PrintMessage("Giving up on %s: it ended %d times in a row within %d s of starting.",
+                     entry->name.c_str(), static_cast<int>(entry->backoff.quickExits),
+                     static_cast<int>(MinUptimeSeconds));
+        return;
+    }
 }
 
 void BeginAttachBatch() {

@@ -8,6 +8,7 @@
 #include "port/system.h"
 #include "port/types.h"
 #include "supervisor/process_tree.h"
+#include "supervisor/restart_delay.h"
 #include "supervisor/retry_starts.h"
 
 #include <string>
@@ -33,6 +34,13 @@ class AppEntry {
 
     bool IsRunning() const { return process && !stopping; }
     bool IsStopping() const { return stopping; }
+    // Stopped, with a relaunch pending after a quick exit, or given up on.
+    bool IsWaiting() const { return backoff.timer != 0; }
+    bool GaveUp() const { return backoff.gaveUp; }
+
+    // An operator's start (or restart): forgets quick exits, a pending
+    // relaunch and a give-up, then launches.
+    void StartByOperator();
 
     std::string name;
     std::string path;
@@ -54,8 +62,10 @@ class AppEntry {
     TimerId stopLimit = 0;
     TimerId stopCheck = 0;
 
-    // New attempts after failed starts (see retry_starts.h).
+    // New attempts after failed starts (see retry_starts.h), and pauses
+    // before relaunches after quick exits (see restart_delay.h).
     StartRetry retry;
+    RestartBackoff backoff;
 
     // For the status report: when the current process was taken under
     // supervision (port::NowMs), and how often a process was supervised

@@ -1,6 +1,7 @@
 #include "supervisor/retry_starts.h"
 
 #include "console/console.h"
+#include "port/system.h"
 
 #include <algorithm>
 
@@ -22,6 +23,7 @@ void ScheduleRetry(StartRetry& retry, const char* name, TimerCallback attempt, v
     retry.delaySeconds = delay;
     CancelTimer(retry.timer);
     retry.timer = AddTimer(std::uint64_t{delay} * 1000u, attempt, context);
+    retry.dueMs = port::NowMs() + std::uint64_t{delay} * 1000u;
     PrintMessage("Will try to start %s again in %d s.", name, static_cast<int>(delay));
 }
 

@@ -16,6 +16,7 @@ inline constexpr std::uint32_t kMaxRetrySeconds = 86400;
 // The attempts of one application.
 struct StartRetry {
     TimerId timer = 0;              // the pending attempt; 0: none
+    std::uint64_t dueMs = 0;        // when it is due (port::NowMs)
     std::uint32_t delaySeconds = 0; // the wait before it; 0: no failure in a row yet
 };
 

@@ -8,6 +8,7 @@
 #include "loop/wait_table.h"
 #include "supervisor/app_entry.h"
 #include "supervisor/exit_report.h"
+#include "supervisor/restart_delay.h"
 #include "supervisor/retry_starts.h"
 
 void ResetManagerForTesting() {
@@ -31,4 +32,6 @@ void ResetManagerForTesting() {
     RetryFailedStartsSeconds = 0;
     EndLeftoversFlag = false;
     DefaultStopTimeoutSeconds = 0;
+    RestartDelaySeconds = RestartDelayMaxSeconds = GiveUpAfterExits = 0;
+    MinUptimeSeconds = kDefaultMinUptimeSeconds;
 }

@@ -10,7 +10,8 @@ from driver import check, scenario
 from startup_scenarios import list_rows
 from supervision_scenarios import App, start_with, wait_gone
 
-HEADER = ["NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST", "EXIT"]
+HEADER = ["NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST", "EXIT", "NEXT",
+          "START(S)", "QUICK", "EXITS"]
 
 
 def out_lines(text):
