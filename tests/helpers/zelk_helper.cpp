@@ -175,9 +175,16 @@ std::uint32_t ParentId() {
 }
 
 void AppendToFile(const std::string& path, const std::string& line) {
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Many helpers append to one log at once; under load Wine now and then
+    // refuses an open for a moment: it is tried again, for up to a second.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        if (attempt > 0)
+            Sleep(10);
+        file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
