@@ -1,3 +1,4 @@
+#include "app/capture_process.h"
 #include "app/control_client.h"
 #include "app/options.h"
 #include "app/startup.h"
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     case ProgramMode::Send:
     case ProgramMode::Status:
         return ClientMain(options);
+    case ProgramMode::Capture:
+        return CaptureMain(options.capture);
     case ProgramMode::Manager:
         break;
     }

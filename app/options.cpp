@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -16,6 +17,16 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     bool sawSend = false;
     bool sawStatus = false;
     bool sawHelp = false;
+    if (argc == 2 + kCaptureArguments && Is(argv[1], "--capture")) {
+        // Given by the manager itself, in this order.
+        CaptureSettings& capture = options->capture;
+        capture.path = argv[2];
+        capture.maxBytes = std::strtoull(argv[3], nullptr, 10);
+        capture.backups = static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 10));
+        capture.timestamps = Is(argv[5], "1");
+        options->mode = ProgramMode::Capture;
+        return !capture.path.empty();
+    }
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (Is(argument, "--send", "-s")) {
@@ -68,6 +79,7 @@ const char* UsageText() {
            "      --status       prints the applications and their state\n"
            "      --status --json  the same as a JSON array\n"
            "  -h, --help         prints this text\n"
+           "      --capture ...  (started by the manager to keep an application's output)\n"
            "Exit codes: 0 done, 1 no manager running or the request was refused,\n"
            "2 the command line was not understood.\n";
 }

@@ -2,6 +2,8 @@
 // --send or --status it is a client of the manager that runs for this user.
 #pragma once
 
+#include "supervisor/capture.h"
+
 #include <string>
 
 enum class ProgramMode {
@@ -9,12 +11,14 @@ enum class ProgramMode {
     Send,    // --send LINE: run LINE in the running manager
     Status,  // --status [--json]: the running manager's applications
     Help,    // --help: list the options
+    Capture, // --capture FILE MAXBYTES BACKUPS STAMPS: the manager's capture process
 };
 
 struct Options {
     ProgramMode mode = ProgramMode::Manager;
     std::string line; // the command line of --send
     bool json = false;
+    CaptureSettings capture;
 };
 
 // Exit code of a command line that cannot be understood.

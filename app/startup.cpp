@@ -10,14 +10,17 @@
 #include "loop/event_loop.h"
 #include "loop/wait_table.h"
 #include "port/console.h"
+#include "port/file.h"
 #include "port/system.h"
 #include "supervisor/app_commands.h"
 #include "supervisor/app_entry.h"
+#include "supervisor/capture.h"
 #include "supervisor/exit_report.h"
 #include "supervisor/retry_starts.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -34,7 +37,42 @@ bool ReadSeconds(const IniFile& ini, const char* section, const std::string& key
     return true;
 }
 
+// An application already created whose output goes to the file that the
+// output of `name` would go to; null when there is none (or no capture).
+const AppEntry* SharedOutputFile(const std::string& name) {
+    if (OutputDirectory.empty())
+        return nullptr;
+    const std::string file = OutputFileName(name);
+    for (int i = 0; i < appTable.count; ++i)
+        if (AsciiEqualNoCase(std::string_view(OutputFileName(appTable.entries[i]->name)), file))
+            return appTable.entries[i];
+    return nullptr;
+}
+
+// The output directory and its keys; without a directory that can be used,
+// nothing is captured.
+void ReadOutputOptions(const IniFile& ini) {
+    std::string directory;
+    if (!ini.GetString("General", "OutputDirectory", directory) || directory.empty())
+        return;
+    if (!port::MakeDirectory(directory.c_str())) {
+        PrintMessage("Could not open output directory %s!", directory.c_str());
+        return;
+    }
+    OutputDirectory = directory;
+    std::string value;
+    if (ini.GetString("General", "OutputMaxBytes", value))
+        OutputMaxBytes =
+            std::max<std::uint64_t>(std::strtoull(value.c_str(), nullptr, 10), kMinOutputMaxBytes);
+    std::uint32_t backups = OutputBackups;
+    if (ReadSeconds(ini, "General", "OutputBackups", 1000, &backups))
+        OutputBackups = backups;
+    ini.GetBool("General", "OutputTimestamps", OutputTimestampsFlag);
+}
+
 } // namespace
+
+bool ExtraCommandsFlag = false;
 
 void CreateApplications(const IniFile& ini) {
     BeginAttachBatch();
@@ -44,6 +82,12 @@ void CreateApplications(const IniFile& ini) {
         for (const auto& entry : section->entries) {
             if (appTable.count >= kMaxApplications) {
                 PrintMessage("Too many applications, skipping %s.", entry->key.c_str());
+                continue;
+            }
+            if (const AppEntry* same = SharedOutputFile(entry->key)) {
+                PrintMessage("Skipping %s: its output would go to %s, as that of %s.",
+                             entry->key.c_str(), OutputFileName(entry->key).c_str(),
+                             same->name.c_str());
                 continue;
             }
             std::string parameters;
@@ -71,6 +115,8 @@ void ReadOperatorOptions(const IniFile& ini) {
                 &RestartDelayMaxSeconds);
     ReadSeconds(ini, "General", "MinUptime", kMaxRestartDelayMaxSeconds, &MinUptimeSeconds);
     ReadSeconds(ini, "General", "GiveUpAfter", 1000000, &GiveUpAfterExits);
+    ini.GetBool("General", "ExtraCommands", ExtraCommandsFlag);
+    ReadOutputOptions(ini);
 }
 
 void QuitCommand(ArgReader*) {
@@ -88,6 +134,8 @@ void RegisterCommands() {
     AddCommand("restartall", "Restarts all applications", RestartAllCommand);
     AddCommand("cls", "Clears console window", ClsCommand);
     AddCommand("quit", "Quits application", QuitCommand);
+    if (ExtraCommandsFlag)
+        AddCommand("tail", "Shows the last lines of an application's output", TailCommand);
 }
 
 int ManagerMain() {

@@ -19,11 +19,16 @@ int ManagerMain();
 void CreateApplications(const IniFile& ini);
 
 // Reads the optional [General] keys LogFile, ReportExits, RetryFailedStarts,
-// StopTimeout, EndLeftovers, RestartDelay, RestartDelayMax, MinUptime and
-// GiveUpAfter, and opens the log file.
+// StopTimeout, EndLeftovers, RestartDelay, RestartDelayMax, MinUptime,
+// GiveUpAfter, ExtraCommands and the Output keys; opens the log file and
+// makes the output directory.
 void ReadOperatorOptions(const IniFile& ini);
 
-// Fills the command table with the nine console commands.
+// Set from the configuration: the console commands beyond the nine ("tail").
+extern bool ExtraCommandsFlag;
+
+// Fills the command table with the nine console commands, and the extra ones
+// when ExtraCommandsFlag is set.
 void RegisterCommands();
 
 // The "quit" command: the event loop ends after the pass that runs it; the

@@ -29,6 +29,10 @@ supervised applications are copies of the test helper program.
                    1,000 processes (the application and 999 children)
   pending relaunch wakeups of the idle manager over the idle period while a
                    relaunch 60 s away is pending (RestartDelay = 60)
+  capture          a program writing 1 GiB in 4 KiB writes to its standard
+                   output: its throughput with OutputDirectory on tmpfs
+                   against writing straight to a file there, and the
+                   capture process's largest resident set meanwhile
   polite stop      the same with StopTimeout set, for the 121-process tree,
                    whose members end on SIGTERM: from the stop command until
                    the last process has ended, against the floor's killpg
@@ -372,6 +376,53 @@ def tree_floor(driver, floor, tree_args, expected, rounds):
     return times
 
 
+# -- output capture ------------------------------------------------------------
+CAPTURE_BYTES = 1 << 30
+
+
+def write_seconds(log):
+    start, end = log.starts()[-1], log.exits()[-1]
+    return (end["us"] - start["us"]) / 1e6
+
+
+def capture_direct(driver, directory):
+    """The helper writing straight to a file in `directory`: seconds."""
+    apps = Apps(driver, driver.temp_dir("bench-direct"))
+    log = apps.add("writer", "--write-bytes %d --run-ms 0" % CAPTURE_BYTES)
+    _, exe, args = apps.apps[0]
+    with open(os.path.join(directory, "direct.out"), "wb") as out:
+        subprocess.run([exe] + args.split(), stdout=out, check=True)
+    return write_seconds(log)
+
+
+def capture_manager(driver, directory):
+    """The same under the manager with its output captured to `directory`:
+    seconds, and the capture process's largest VmRSS in KiB once it runs
+    (from 0.3 s after the start: its start-up, before it gives back what it
+    no longer needs, is not its footprint)."""
+    apps = Apps(driver, driver.temp_dir("bench-capture"))
+    log = apps.add("writer", "--write-bytes %d --run-ms 0" % CAPTURE_BYTES)
+    apps.write_ini("OutputDirectory = %s\nRestartDelay = 3600" % directory)
+    pane = driver.start_manager(apps.directory)
+    largest = 0
+    driver.wait_until(log.starts, "the writer to start")
+    time.sleep(0.3)
+    while not log.exits():
+        for entry in os.listdir("/proc"):
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv = f.read().split(b"\0")
+                if argv[1:2] == [b"--capture"] and argv[2].startswith(directory.encode()):
+                    largest = max(largest, rss_kib(int(entry)))
+            except (OSError, ValueError):
+                pass
+        time.sleep(0.05)
+    pane.enter_line("quit")
+    pane.wait_dead()
+    end_started(driver, apps)
+    return write_seconds(log), largest
+
+
 # -- output ------------------------------------------------------------------
 def ratio(value, floor):
     return "%.2fx" % (value / floor) if floor else "n/a"
@@ -391,7 +442,7 @@ def main():
     parser.add_argument("--idle", type=float, default=10.0)
     parser.add_argument("--crowd", type=int, default=1000)
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--only", default="restart,idle,startup,tree,polite",
+    parser.add_argument("--only", default="restart,idle,startup,tree,polite,capture",
                         help="the workloads to run, separated by commas")
     args = parser.parse_args()
     only = set(args.only.split(","))
@@ -446,6 +497,18 @@ def main():
                 base = tree_floor(driver, floor, tree_args, expected, rounds)
                 show("stop of a %s-process tree, median of %d" % (label, rounds),
                      statistics.median(manager), statistics.median(base), "ms", "<= 2x")
+            if "capture" in only:
+                directory = tempfile.mkdtemp(prefix="zelk-bench-", dir="/dev/shm")
+                try:
+                    direct = capture_direct(driver, directory)
+                    captured, rss = capture_manager(driver, directory)
+                finally:
+                    subprocess.run(["rm", "-rf", directory])
+                mib = CAPTURE_BYTES / float(1 << 20)
+                show("1 GiB written through the capture: MiB/s", mib / captured, mib / direct,
+                     "", ">= 0.7x")
+                show("capture process, largest resident set", rss / 1024.0, 1.0, "MiB",
+                     "<= 1 MiB")
             if "polite" in only:
                 manager = tree_manager(driver, floor, control, "4 3", 121, args.rounds,
                                        "StopTimeout = 5")

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -91,4 +92,18 @@ inline std::string ExitCodeText(std::uint32_t code) {
     else
         std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(code));
     return text;
+}
+
+// The stamp of a log entry, in local time: 19 characters, such as
+// "[05/03/26 14:07:09]". Lines of captured output carry the same on request.
+inline constexpr char kTimeStampFormat[] = "[%d/%m/%y %H:%M:%S]";
+
+// Now as a stamp of `format`; empty when the time cannot be read.
+inline std::string TimeStamp(const char* format = kTimeStampFormat) {
+    char stamp[256];
+    std::size_t n = 0;
+    const std::time_t now = std::time(nullptr);
+    if (const std::tm* local = std::localtime(&now))
+        n = std::strftime(stamp, sizeof stamp, format, local);
+    return std::string(stamp, n);
 }

@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include "common/text.h"
 #include "console/log_file.h"
 #include "port/console.h"
 #include "port/system.h"
@@ -8,14 +9,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 Console console;
 
 Console::Console()
     : inputOrigin{}, inputCursor{}, logOrigin{}, scrollOrigin{}, logRect{}, clipRect{},
       outputHandle(port::kNullHandle), fill{}, insertMode(true), historyText{},
-      timeFormat("[%d/%m/%y %H:%M:%S]"), maxLineLength(kMaxLineLength), historySize(kHistorySize),
+      timeFormat(kTimeStampFormat), maxLineLength(kMaxLineLength), historySize(kHistorySize),
       currentSlot(0), usedSlots(1), browseSlot(0),
       commandCount(0), historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
       inputHandle(port::kNullHandle), logRows(), screenShown(false) {}
@@ -129,16 +129,12 @@ void ShowLogEntry(const char* stamp, std::size_t n, const std::string& text) {
 } // namespace
 
 void WriteLogLine(std::string text) {
-    char stamp[256];
-    std::size_t n = 0;
-    std::time_t now = std::time(nullptr);
-    if (const std::tm* local = std::localtime(&now))
-        n = std::strftime(stamp, sizeof stamp, console.timeFormat.c_str(), local);
-    ShowLogEntry(stamp, n, text);
+    const std::string stamp = TimeStamp(console.timeFormat.c_str());
+    ShowLogEntry(stamp.data(), stamp.size(), text);
     if (logCapture != nullptr)
         logCapture->push_back(text);
     // Every entry passes here once, after the screen shows it.
-    if (AppendLogEntry(std::string_view(stamp, n), text) == LogFileWrite::FirstFailure)
+    if (AppendLogEntry(stamp, text) == LogFileWrite::FirstFailure)
         PrintMessage("Could not write to log file %s!", logFile.path.c_str());
 }
 

@@ -39,12 +39,22 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size);
 // Starts the program `file`, minimised where the system has windows, with
 // `parameters`, in `directory` (or the default directory when null): the
 // shell's "open" verb on Windows; on POSIX no shell is run, the parameters
-// are split into words as a shell would split them. On
+// are split into words as a shell would split them. With an `output`
+// handle (a pipe's write end) the program's standard output and error go
+// there (on Windows it is then started as an executable, without the shell,
+// its input on NUL); without one, they go nowhere (POSIX: /dev/null). On
 // success returns true and sets *process to the new process's handle, which
 // may be null when the system started nothing it could hand back. On failure
 // returns false and sets *error to the system's error code.
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error);
+                  std::uint32_t* error, Handle output = kNullHandle);
+
+// Starts a copy of this program with `arguments` (ending in a null) and its
+// standard input on `input`, on its own: in a session of its own (POSIX), with
+// no console window (Windows), its output nowhere. It is not watched; once it
+// ends it is reaped without a word from the caller. False, with *error set,
+// when it could not be started.
+bool StartDetachedCopy(const char* const* arguments, Handle input, std::uint32_t* error);
 
 // The id of the process behind an open process handle; 0 on failure.
 std::uint32_t ProcessIdOf(Handle process);

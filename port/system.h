@@ -62,4 +62,10 @@ void RemoveCloseItem();
 // Milliseconds on a clock that only runs forward, from an arbitrary start.
 std::uint64_t NowMs();
 
+// Gives back the memory that start-up touched and that can be had again
+// when needed: pages of code and read-only data, which come back from their
+// files. For a small process that runs on for long (the capture
+// process) after a start-up that ran much more code than it needs now.
+void TrimMemory();
+
 } // namespace port

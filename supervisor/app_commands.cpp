@@ -3,7 +3,12 @@
 #include "console/arg_reader.h"
 #include "console/console.h"
 #include "supervisor/app_entry.h"
+#include "supervisor/capture.h"
 #include "supervisor/retry_starts.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -123,6 +128,28 @@ void StopAllCommand(ArgReader*) {
 void RestartAllCommand(ArgReader*) {
     for (int i = 0; i < appTable.count; ++i)
         RestartEntry(*appTable.entries[i]);
+}
+
+void TailCommand(ArgReader* args) {
+    if (OutputDirectory.empty()) {
+        PrintMessage("Output is not captured.");
+        return;
+    }
+    AppEntry* entry = ReadEntry(args);
+    if (entry == nullptr)
+        return;
+    constexpr int kDefaultLines = 10;
+    constexpr int kMostLines = 100;
+    int count = args->NextIndex();
+    count = count < 0 ? kDefaultLines : std::min(std::max(count, 1), kMostLines);
+    std::vector<std::string> lines;
+    if (!ReadLastOutputLines(entry->name, static_cast<std::size_t>(count), &lines)) {
+        PrintMessage("No output of %s yet.", entry->name.c_str());
+        return;
+    }
+    // Each line an entry of its own, cut where an entry ends.
+    for (const std::string& line : lines)
+        PrintMessage("%s", line.c_str());
 }
 
 void EndPendingStops() {

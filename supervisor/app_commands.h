@@ -11,5 +11,8 @@ void StartAllCommand(ArgReader* args);
 void StopAllCommand(ArgReader* args);
 void RestartAllCommand(ArgReader* args);
 
+// "tail N [LINES]": the last lines of an application's captured output.
+void TailCommand(ArgReader* args);
+
 // Ends at once the trees of the applications that are stopping ("quit").
 void EndPendingStops();

@@ -5,6 +5,7 @@
 #include "loop/event_loop.h"
 #include "port/process.h"
 #include "port/system.h"
+#include "supervisor/capture.h"
 #include "supervisor/exit_report.h"
 #include "supervisor/process_tree.h"
 
@@ -216,9 +217,13 @@ void AppEntry::Launch() {
         workingDirectory = directory.c_str();
     }
 
+    // With output capture the capture process starts first, and the
+    // manager keeps no end of the pipe once the application has its own.
+    const port::UniqueFile output = StartOutputCapture(name);
     port::Handle started = port::kNullHandle;
     std::uint32_t error = 0;
-    if (!port::StartProgram(path.c_str(), parameters.c_str(), workingDirectory, &started, &error)) {
+    if (!port::StartProgram(path.c_str(), parameters.c_str(), workingDirectory, &started, &error,
+                            output.Get())) {
         PrintMessage("Could not start %s. Error: %d.", name.c_str(), static_cast<int>(error));
         ScheduleRetry(retry, name.c_str(), OnRetryDue, this);
         return;

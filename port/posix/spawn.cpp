@@ -1,6 +1,7 @@
 // Starting programs on Linux: posix_spawn of the executable, without a
 // shell, in a session of its own, with the standard descriptors on /dev/null.
 #include "port/process.h"
+#include "port/system.h"
 
 #include "port/posix/backend.h"
 #include "port/posix/shell_words.h"
@@ -38,31 +39,12 @@ std::string AbsolutePath(const char* file) {
     return path + file;
 }
 
-} // namespace
-
-bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error) {
-    *process = kNullHandle;
-    *error = 0;
-    if (file == nullptr || *file == '\0') {
-        *error = ENOENT;
-        posix::SetError(ENOENT);
-        return false;
-    }
-    const std::string path = AbsolutePath(file);
-    if (path.empty()) {
-        *error = static_cast<std::uint32_t>(errno);
-        posix::SetError(errno);
-        return false;
-    }
-
-    std::vector<std::string> words = posix::SplitShellWords(parameters ? parameters : "");
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(file));
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
+// Starts `path` with `argv` in a session of its own, in `directory` (when
+// not null), with its standard input on `input` and its output and error on
+// `output` (/dev/null for a null handle), every signal at its default. On
+// success *process is a pidfd of the child.
+bool Spawn(const std::string& path, std::vector<char*>& argv, const char* directory, Handle input,
+           Handle output, int* process, std::uint32_t* error) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     ::posix_spawn_file_actions_init(&actions);
@@ -70,9 +52,16 @@ bool StartProgram(const char* file, const char* parameters, const char* director
 
     if (directory != nullptr)
         ::posix_spawn_file_actions_addchdir_np(&actions, *directory ? directory : "/");
-    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (input != kNullHandle)
+        ::posix_spawn_file_actions_adddup2(&actions, static_cast<int>(input), 0);
+    else
+        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    for (int fd : {1, 2}) {
+        if (output != kNullHandle)
+            ::posix_spawn_file_actions_adddup2(&actions, static_cast<int>(output), fd);
+        else
+            ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+    }
     // Whatever else this process holds stays with it (ours are close-on-exec
     // anyway; this covers descriptors inherited from our own parent).
     ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -87,6 +76,7 @@ bool StartProgram(const char* file, const char* parameters, const char* director
         &attributes,
         static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
 
+    argv.push_back(nullptr);
     pid_t pid = 0;
     const int result =
         posix::sys.posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
@@ -98,7 +88,7 @@ bool StartProgram(const char* file, const char* parameters, const char* director
         return false;
     }
 
-    int fd = posix::OpenPidfd(static_cast<std::uint32_t>(pid));
+    const int fd = posix::OpenPidfd(static_cast<std::uint32_t>(pid));
     if (fd < 0) {
         // Without a handle the child could be neither watched nor reaped:
         // it is ended and reaped here, and the start counts as failed.
@@ -112,6 +102,56 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     }
     posix::RememberProcess(fd, static_cast<int>(pid));
     *process = fd;
+    return true;
+}
+
+} // namespace
+
+bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
+                  std::uint32_t* error, Handle output) {
+    *process = kNullHandle;
+    *error = 0;
+    if (file == nullptr || *file == '\0') {
+        *error = ENOENT;
+        posix::SetError(ENOENT);
+        return false;
+    }
+    const std::string path = AbsolutePath(file);
+    if (path.empty()) {
+        *error = static_cast<std::uint32_t>(errno);
+        posix::SetError(errno);
+        return false;
+    }
+    std::vector<std::string> words = posix::SplitShellWords(parameters ? parameters : "");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(file));
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    int fd = -1;
+    if (!Spawn(path, argv, directory, kNullHandle, output, &fd, error))
+        return false;
+    *process = fd;
+    return true;
+}
+
+bool StartDetachedCopy(const char* const* arguments, Handle input, std::uint32_t* error) {
+    *error = 0;
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        *error = static_cast<std::uint32_t>(errno);
+        posix::SetError(errno);
+        return false;
+    }
+    self[length] = '\0';
+    std::vector<char*> argv{self};
+    for (const char* const* argument = arguments; *argument != nullptr; ++argument)
+        argv.push_back(const_cast<char*>(*argument));
+    int fd = -1;
+    if (!Spawn(self, argv, nullptr, input, kNullHandle, &fd, error))
+        return false;
+    // Not watched: closing its handle leaves it to be reaped once it ends.
+    Close(fd);
     return true;
 }
 

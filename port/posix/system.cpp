@@ -8,10 +8,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 #include <vector>
 
 namespace port {
@@ -119,6 +124,54 @@ void SetWindowTitle(const char* title) {
 }
 
 void RemoveCloseItem() {}
+
+void TrimMemory() {
+    // The list is read and parsed first, so that the calls that drop pages
+    // do not run code that faults them back in between.
+    static char text[131072];
+    const int fd = posix::OpenatNoIntr(AT_FDCWD, "/proc/self/smaps", O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    std::size_t length = 0;
+    for (ssize_t n; length < sizeof text - 1 &&
+                    (n = posix::ReadNoIntr(fd, text + length, sizeof text - 1 - length)) > 0;)
+        length += static_cast<std::size_t>(n);
+    ::close(fd);
+    text[length] = '\0';
+    struct Range {
+        std::uintptr_t start, end;
+    };
+    static Range ranges[128];
+    std::size_t count = 0;
+    // A mapping begins "start-end perms offset dev inode path", its fields
+    // follow. Pages of a private mapping of a file that is not writable and
+    // holds no page of its own (relocated data) come back from the file.
+    bool candidate = false;
+    Range range{};
+    for (char* line = text; *line != '\0';) {
+        char* next = std::strchr(line, '\n');
+        if (next != nullptr)
+            *next = '\0';
+        char* rest = nullptr;
+        const std::uintptr_t start = std::strtoull(line, &rest, 16);
+        if (rest != line && *rest == '-') {
+            range.start = start;
+            range.end = std::strtoull(rest + 1, &rest, 16);
+            candidate = rest[0] == ' ' && rest[1] == 'r' && rest[2] == '-' && rest[4] == 'p' &&
+                        std::strchr(rest, '/') != nullptr;
+        } else if (candidate && std::strncmp(line, "Anonymous:", 10) == 0) {
+            if (std::strtoull(line + 10, nullptr, 10) == 0 && count < 128)
+                ranges[count++] = range;
+            candidate = false;
+        }
+        line = next != nullptr ? next + 1 : line + std::strlen(line);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        void* start = reinterpret_cast<void*>(ranges[i].start);
+        const std::size_t size = ranges[i].end - ranges[i].start;
+        ::madvise(start, size, MADV_DONTNEED);
+    }
+}
 
 std::uint64_t NowMs() {
     struct timespec now {};

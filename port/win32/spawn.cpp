@@ -1,5 +1,7 @@
-// Starting programs on Windows: the shell's "open" verb, minimised, with
-// the process handle kept.
+// Starting programs on Windows: the shell's "open" verb, minimised, with the
+// process handle kept; or, when the output is captured, CreateProcessA with
+// the standard handles set; and copies of this program without a console
+// window.
 #include "port/process.h"
 
 #include "port/win32/native.h"
@@ -7,10 +9,12 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <string>
 
 namespace port {
 
 using win32::FromNative;
+using win32::ToNative;
 
 namespace {
 
@@ -19,10 +23,88 @@ namespace {
 constexpr ULONG kShellExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
 static_assert(kShellExecuteMask == 0x440);
 
+// `text` as one argument of a command line, quoted so that the C runtime's
+// parser gives it back unchanged.
+std::string QuoteArgument(const std::string& text) {
+    if (!text.empty() && text.find_first_of(" \t\"") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+// Starts `file` with the command line `commandLine` and the standard handles
+// given (made inheritable for the start only). On success *process is its
+// handle, or it is closed when `process` is null.
+bool Create(const char* file, std::string commandLine, const char* directory, DWORD flags,
+            WORD show, HANDLE input, HANDLE output, Handle* process, std::uint32_t* error) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE nul =
+        ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inherit, OPEN_EXISTING, 0, nullptr);
+    if (nul == INVALID_HANDLE_VALUE) {
+        *error = ::GetLastError();
+        return false;
+    }
+    if (input == nullptr)
+        input = nul;
+    if (output == nullptr)
+        output = nul;
+    ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = show;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION info;
+    std::memset(&info, 0, sizeof info);
+    const BOOL started = ::CreateProcessA(file, commandLine.data(), nullptr, nullptr, TRUE, flags,
+                                          nullptr, directory, &startup, &info);
+    *error = started ? 0 : ::GetLastError();
+    if (input != nul)
+        ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
+    if (output != nul)
+        ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+    ::CloseHandle(nul);
+    if (!started)
+        return false;
+    ::CloseHandle(info.hThread);
+    if (process != nullptr)
+        *process = FromNative(info.hProcess);
+    else
+        ::CloseHandle(info.hProcess);
+    return true;
+}
+
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error) {
+                  std::uint32_t* error, Handle output) {
+    *process = kNullHandle;
+    if (output != kNullHandle) {
+        std::string commandLine = QuoteArgument(file);
+        if (parameters != nullptr && *parameters != '\0') {
+            commandLine += ' ';
+            commandLine += parameters;
+        }
+        return Create(file, commandLine, directory, 0, SW_SHOWMINNOACTIVE, nullptr,
+                      ToNative(output), process, error);
+    }
     SHELLEXECUTEINFOA info;
     std::memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
@@ -34,13 +116,28 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     info.nShow = SW_MINIMIZE;
     if (!::ShellExecuteExA(&info)) {
         *error = ::GetLastError();
-        *process = kNullHandle;
         return false;
     }
     *error = 0;
     // Null when the shell handed the file to a program that was already running.
     *process = FromNative(info.hProcess);
     return true;
+}
+
+bool StartDetachedCopy(const char* const* arguments, Handle input, std::uint32_t* error) {
+    char self[MAX_PATH * 4];
+    const DWORD length = ::GetModuleFileNameA(nullptr, self, sizeof self);
+    if (length == 0 || length >= sizeof self) {
+        *error = ::GetLastError();
+        return false;
+    }
+    std::string commandLine = QuoteArgument(self);
+    for (const char* const* argument = arguments; *argument != nullptr; ++argument) {
+        commandLine += ' ';
+        commandLine += QuoteArgument(*argument);
+    }
+    return Create(self, commandLine, nullptr, CREATE_NO_WINDOW, SW_HIDE, ToNative(input), nullptr,
+                  nullptr, error);
 }
 
 } // namespace port

@@ -73,6 +73,11 @@ std::uint32_t LastError() {
     return ::GetLastError();
 }
 
+void TrimMemory() {
+    ::SetProcessWorkingSetSize(::GetCurrentProcess(), static_cast<SIZE_T>(-1),
+                               static_cast<SIZE_T>(-1));
+}
+
 std::uint64_t NowMs() {
     return ::GetTickCount64();
 }

@@ -1,12 +1,14 @@
 #include "reset_for_testing.h"
 
 #include "app/control_server.h"
+#include "app/startup.h"
 #include "console/console.h"
 #include "console/log_file.h"
 #include "loop/event_loop.h"
 #include "loop/timers.h"
 #include "loop/wait_table.h"
 #include "supervisor/app_entry.h"
+#include "supervisor/capture.h"
 #include "supervisor/exit_report.h"
 #include "supervisor/restart_delay.h"
 #include "supervisor/retry_starts.h"
@@ -34,4 +36,9 @@ void ResetManagerForTesting() {
     DefaultStopTimeoutSeconds = 0;
     RestartDelaySeconds = RestartDelayMaxSeconds = GiveUpAfterExits = 0;
     MinUptimeSeconds = kDefaultMinUptimeSeconds;
+    OutputDirectory.clear();
+    OutputMaxBytes = kDefaultOutputMaxBytes;
+    OutputBackups = kDefaultOutputBackups;
+    OutputTimestampsFlag = false;
+    ExtraCommandsFlag = false;
 }

@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import driver  # noqa: E402
 import console_scenarios  # noqa: E402,F401
+import capture_scenarios  # noqa: E402,F401
 import control_scenarios  # noqa: E402,F401
 import fairness_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401

@@ -419,11 +419,12 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
 }
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error) {
+                  std::uint32_t* error, Handle output) {
     fake::State& s = Get();
     if (s.onLaunch)
         s.onLaunch();
-    fake::Launch launch{file, parameters, directory ? directory : "<none>", 0};
+    fake::Launch launch{file, parameters, directory ? directory : "<none>", 0,
+                        output != kNullHandle};
     if (s.launchError != 0) {
         s.launches.push_back(launch);
         *error = s.launchError;
@@ -583,15 +584,94 @@ Handle OpenAppendFile(const char* path) {
     return static_cast<Handle>(1000000 + fake::In().filePaths.size() - 1);
 }
 
-bool AppendToFile(Handle file, const char* bytes, std::uint32_t length) {
-    fake::State& s = Get();
+namespace {
+
+// The path of an open file handle, or null.
+const std::string* PathOf(Handle file) {
     const std::size_t index = static_cast<std::size_t>(file - 1000000);
-    if (file < 1000000 || index >= fake::In().filePaths.size())
+    if (file < 1000000 || index >= fake::In().filePaths.size() ||
+        fake::In().filePaths[index].empty())
+        return nullptr;
+    return &fake::In().filePaths[index];
+}
+
+} // namespace
+
+bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {
+    fake::State& s = Get();
+    if (written != nullptr)
+        *written = 0;
+    const std::string* path = PathOf(file);
+    if (path == nullptr)
         return fake::Fail(6);
     ++s.fileWrites;
     if (s.fileWriteFails)
         return fake::Fail(112);
-    s.files[fake::In().filePaths[index]].append(bytes, length);
+    s.files[*path].append(bytes, length);
+    if (written != nullptr)
+        *written = length;
+    return true;
+}
+
+void CloseFile(Handle file) {
+    const std::size_t index = static_cast<std::size_t>(file - 1000000);
+    if (PathOf(file) != nullptr)
+        fake::In().filePaths[index].clear();
+    else if (fake::In().handles.erase(file) == 0)
+        ++fake::In().badCloses;
+}
+
+bool FileSize(Handle file, std::uint64_t* size) {
+    const std::string* path = PathOf(file);
+    if (path == nullptr)
+        return fake::Fail(6);
+    *size = Get().files[*path].size();
+    return true;
+}
+
+bool RenameFile(const char* from, const char* to) {
+    auto& files = Get().files;
+    auto it = files.find(from);
+    if (it == files.end())
+        return fake::Fail(2);
+    files[to] = std::move(it->second);
+    files.erase(from);
+    return true;
+}
+
+bool RemoveFile(const char* path) {
+    Get().files.erase(path);
+    return true;
+}
+
+bool MakeDirectory(const char* path) {
+    if (Get().files.count(path) != 0)
+        return fake::Fail(267);
+    Get().directories.push_back(path);
+    return true;
+}
+
+bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd) {
+    if (Get().pipeFails)
+        return fake::Fail(24);
+    *readEnd = fake::NewHandle(fake::Kind::Process, 0);
+    *writeEnd = fake::NewHandle(fake::Kind::Process, 0);
+    return true;
+}
+
+Handle StandardInputStream() {
+    return kNullHandle;
+}
+
+std::int64_t ReadStream(Handle, char*, std::uint32_t) {
+    return 0;
+}
+
+bool StartDetachedCopy(const char* const* arguments, Handle, std::uint32_t*) {
+    std::vector<std::string> copy;
+    for (const char* const* argument = arguments; *argument != nullptr; ++argument)
+        copy.push_back(*argument);
+    Get().detached.push_back(copy);
     return true;
 }
 

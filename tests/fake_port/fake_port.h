@@ -35,8 +35,9 @@ struct Process {
 struct Launch {
     std::string file;
     std::string parameters;
-    std::string directory; // "<none>" when no directory was given
-    std::uint32_t pid = 0; // 0 when the launch failed
+    std::string directory;       // "<none>" when no directory was given
+    std::uint32_t pid = 0;       // 0 when the launch failed
+    bool outputCaptured = false; // started with an output handle
 };
 
 struct State {
@@ -99,6 +100,10 @@ struct State {
     std::vector<std::string> unopenable;
     int fileWrites = 0;
     bool fileWriteFails = false;
+    std::vector<std::string> directories; // made by MakeDirectory
+    // Copies of the program started with StartDetachedCopy: their arguments.
+    std::vector<std::vector<std::string>> detached;
+    bool pipeFails = false;
 
     // The clock: advanced by every sleep and by every wait that timed out.
     std::uint64_t nowMs = 1000000;

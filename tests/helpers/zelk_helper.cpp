@@ -37,6 +37,10 @@
 //                    Ctrl+C or Ctrl+Break), record "term", and MS
 //                    milliseconds later "exit", then exit
 //   --ignore-term    (POSIX) ignore SIGTERM, as the children of --tree do too
+//   --print-lines N  write N numbered lines ("<tag> <number>"), the even ones
+//                    to standard output, the odd ones to standard error
+//   --print-every MS then go on writing a numbered line every MS milliseconds
+//   --write-bytes N  write N bytes to standard output, 4 KiB at a time
 //   --child-listens PORT
 //                    (POSIX) start one child that listens on 127.0.0.1:PORT
 //                    and records "listen" with the value "ok" or the errno
@@ -77,6 +81,7 @@
 extern char** environ;
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -102,6 +107,9 @@ struct Options {
     bool ignoreTerm = false;
     long long childListens = -1;
     long long listen = -1;
+    long long printLines = 0;
+    long long printEveryMs = -1;
+    long long writeBytes = 0;
 };
 
 // The number of descendants a tree of the given depth and width has.
@@ -398,6 +406,37 @@ void PrepareChildren() {
 
 // ---------------------------------------------------------------------------
 
+// Writes all of `text` to standard output (1) or error (2).
+void WriteOut(int stream, const char* data, std::size_t length) {
+    std::FILE* file = stream == 1 ? stdout : stderr;
+    std::fwrite(data, 1, length, file);
+    std::fflush(file);
+}
+
+void PrintLine(const std::string& tag, long long number) {
+    const std::string line = tag + " " + std::to_string(number) + "\n";
+    WriteOut(number % 2 == 0 ? 1 : 2, line.data(), line.size());
+}
+
+// The output options: numbered lines, then more of them for ever, or a
+// stream of bytes.
+void Print(const Options& options) {
+    long long number = 0;
+    for (; number < options.printLines; ++number)
+        PrintLine(options.tag, number);
+    if (options.writeBytes > 0) {
+        const std::string block(4096, 'x');
+        for (long long left = options.writeBytes; left > 0; left -= 4096)
+            WriteOut(1, block.data(), static_cast<std::size_t>(std::min<long long>(left, 4096)));
+    }
+    if (options.printEveryMs < 0)
+        return;
+    for (;; ++number) {
+        PrintLine(options.tag, number);
+        SleepFor(options.printEveryMs);
+    }
+}
+
 struct Recorder {
     std::string path;
     std::string tag;
@@ -515,6 +554,14 @@ Options ParseOptions(int argc, char** argv) {
                 Usage("--on-term needs a number of milliseconds");
         } else if (option == "--ignore-term") {
             options.ignoreTerm = true;
+        } else if (option == "--print-lines" || option == "--print-every" ||
+                   option == "--write-bytes") {
+            long long number = 0;
+            if (!ParseNumber(value("a number is needed"), &number) || number < 0)
+                Usage((option + " needs a number").c_str());
+            (option == "--print-lines"   ? options.printLines
+             : option == "--print-every" ? options.printEveryMs
+                                         : options.writeBytes) = number;
         } else if (option == "--child-listens" || option == "--listen") {
             long long port = 0;
             if (!ParseNumber(value("--listen needs a port"), &port) || port < 1 || port > 65535)
@@ -708,6 +755,7 @@ int main(int argc, char** argv) {
     }
 
     PrepareForTerm(options);
+    Print(options);
     if (options.listen > 0)
         Listen(options, recorder);
     if (options.childListens > 0) {

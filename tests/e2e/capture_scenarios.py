@@ -1,0 +1,96 @@
+"""Output capture: each application's output kept in its own file, rotated,
+through a capture process that outlives the manager and ends with the
+application; and "tail" on the console."""
+
+import os
+import time
+
+from driver import check, native_alive, proc_stat, scenario
+from supervision_scenarios import App, start_with
+
+
+def output(base, name, backups=0):
+    """The text of an application's output files, oldest first."""
+    text = ""
+    for n in range(backups, -1, -1):
+        path = os.path.join(base, "out", name + ".log" + (".%d" % n if n else ""))
+        if os.path.exists(path):
+            with open(path, errors="replace") as f:
+                text += f.read()
+    return text
+
+
+def numbers(text, tag):
+    return [int(line.split()[1]) for line in text.splitlines() if line.startswith(tag + " ")]
+
+
+@scenario("capture_output_rotated", timeout=150)
+def capture_output_rotated(d):
+    """Numbered lines to standard output and error all reach the file; 200 KB
+    with OutputMaxBytes = 4096 and OutputBackups = 3 leave 4 files holding a
+    gap-free run that ends at the last line; "tail 1 5" shows the last 5."""
+    base = d.temp_dir("capture")
+    mixed = App(d, base, "mixed", "--print-lines 1000")
+    chatty = App(d, base, "chatty", "--print-lines 25000")
+    pane = start_with(d, [mixed, chatty], general="OutputDirectory = out\nOutputMaxBytes = 4096\n"
+                      "OutputBackups = 3\nExtraCommands = 1")
+    d.wait_until(lambda: output(base, "chatty").endswith("chatty 24999\n"), "the last line",
+                 timeout=60)
+    d.wait_until(lambda: numbers(output(base, "mixed", 3), "mixed") == list(range(1000)),
+                 "every line of mixed, in order")
+    files = sorted(f for f in os.listdir(os.path.join(base, "out")) if f.startswith("chatty"))
+    check(files == ["chatty.log", "chatty.log.1", "chatty.log.2", "chatty.log.3"],
+          "the files of chatty: %r" % files)
+    kept = numbers(output(base, "chatty", 3), "chatty")
+    check(kept == list(range(kept[0], 25000)), "the kept lines are not a gap-free run")
+    check(kept[0] > 0, "nothing was rotated away")
+    pane.command("tail 1 5", ["chatty %d" % n for n in range(24995, 25000)])
+
+
+@scenario("capture_process_lives_apart", modes=("native",))
+def capture_process_lives_apart(d):
+    """The capture process is in neither the application's group nor its
+    session; after "quit" the output still arrives; a later manager's stop
+    ends the application and the capture process then ends by itself. An
+    output directory that is a file is reported, and nothing is captured."""
+    base = d.temp_dir("apart")
+    app = App(d, base, "ticker", "--print-every 50")
+    pane = start_with(d, [app], general="OutputDirectory = out")
+    pid = app.wait_starts(1)[0]["pid"]
+
+    def capture_pid():
+        for entry in os.listdir("/proc"):
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv = f.read().split(b"\0")
+                if argv[1:3] == [b"--capture", b"out/ticker.log"] and \
+                        os.readlink("/proc/%s/cwd" % entry) == os.path.realpath(base):
+                    return int(entry)
+            except OSError:
+                pass
+        return None
+
+    capture = d.wait_until(capture_pid, "the capture process")
+    group = lambda p: os.getpgid(p)  # noqa: E731
+    check(group(capture) not in (group(pid), pid) and os.getsid(capture) != os.getsid(pid),
+          "the capture process shares the application's group or session")
+    pane.enter_line("quit")
+    pane.wait_dead()
+    before = len(output(base, "ticker"))
+    d.wait_until(lambda: len(output(base, "ticker")) > before + 20, "output after the quit")
+
+    pane = d.start_manager(base)
+    pane.wait_text(r"ticker already running, attached!")
+    pane.enter_line("stop 0")
+    d.wait_until(lambda: not native_alive(capture), "the capture process to end")
+    check(proc_stat(pid) is None or not native_alive(pid), "the application runs on")
+    pane.enter_line("quit")
+    pane.wait_dead()
+
+    other = App(d, d.temp_dir("plainfile"), "other")
+    with open(os.path.join(os.path.dirname(other.directory), "plain"), "w") as f:
+        f.write("a file\n")
+    pane = start_with(d, [other], general="OutputDirectory = plain")
+    pane.wait_messages(["Could not open output directory plain!", "Starting process other."])
+    other.wait_starts(1)
+    time.sleep(0.2)
