@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     case ProgramMode::Capture:
         return CaptureMain(options.capture);
     case ProgramMode::Manager:
+    case ProgramMode::Headless:
         break;
     }
-    return ManagerMain();
+    return ManagerMain(options.mode == ProgramMode::Headless);
 }

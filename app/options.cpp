@@ -17,6 +17,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     bool sawSend = false;
     bool sawStatus = false;
     bool sawHelp = false;
+    bool sawHeadless = false;
     if (argc == 2 + kCaptureArguments && Is(argv[1], "--capture")) {
         // Given by the manager itself, in this order.
         CaptureSettings& capture = options->capture;
@@ -46,6 +47,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
             options->json = true;
         } else if (Is(argument, "--help", "-h")) {
             sawHelp = true;
+        } else if (Is(argument, "--headless", "-H")) {
+            sawHeadless = true;
         } else {
             *error = std::string("unknown option: ") + argument;
             return false;
@@ -59,11 +62,17 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
         *error = "--send and --status cannot be combined";
         return false;
     }
+    if (sawHeadless && (sawSend || sawStatus)) {
+        *error = "--headless is the manager; --send and --status talk to one";
+        return false;
+    }
     if (options->json && !sawStatus) {
         *error = "--json goes with --status";
         return false;
     }
-    if (sawSend)
+    if (sawHeadless)
+        options->mode = ProgramMode::Headless;
+    else if (sawSend)
         options->mode = ProgramMode::Send;
     else if (sawStatus)
         options->mode = ProgramMode::Status;
@@ -73,7 +82,11 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
 const char* UsageText() {
     return "Usage: zelkappmgr [option]\n"
            "Without an option, supervises the applications of zelkappmgr.ini in the\n"
-           "working directory. With one, talks to the manager running for this user:\n"
+           "working directory.\n"
+           "  -H, --headless     the same without a console, for a service manager or a\n"
+           "                     container: the log on standard output, SIGTERM stops\n"
+           "                     every application and ends the manager\n"
+           "The other options talk to the manager running for this user:\n"
            "  -s, --send LINE    runs LINE as if typed on the manager's console and\n"
            "                     prints the log entries it wrote\n"
            "      --status       prints the applications and their state\n"

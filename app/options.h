@@ -7,11 +7,12 @@
 #include <string>
 
 enum class ProgramMode {
-    Manager, // no arguments: supervise the configured applications
-    Send,    // --send LINE: run LINE in the running manager
-    Status,  // --status [--json]: the running manager's applications
-    Help,    // --help: list the options
-    Capture, // --capture FILE MAXBYTES BACKUPS STAMPS: the manager's capture process
+    Manager,  // no arguments: supervise the configured applications
+    Headless, // --headless: the same without a console
+    Send,     // --send LINE: run LINE in the running manager
+    Status,   // --status [--json]: the running manager's applications
+    Help,     // --help: list the options
+    Capture,  // --capture FILE MAXBYTES BACKUPS STAMPS: the manager's capture process
 };
 
 struct Options {

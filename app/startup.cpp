@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/control_server.h"
+#include "app/headless.h"
 #include "common/text.h"
 #include "config/ini_file.h"
 #include "console/command_table.h"
@@ -138,19 +139,23 @@ void RegisterCommands() {
         AddCommand("tail", "Shows the last lines of an application's output", TailCommand);
 }
 
-int ManagerMain() {
-    if (!port::ConsoleAvailable()) {
-        std::fputs("zelkappmgr: standard input and output must be a console; not started.\n",
-                   stderr);
-        return 0;
-    }
-    SetUpConsole();
-    if (ScreenWidth() < kMinScreenWidth || ScreenHeight() < kMinScreenHeight) {
-        std::fprintf(stderr,
-                     "zelkappmgr: the console needs at least %d columns and %d rows; "
-                     "not started.\n",
-                     kMinScreenWidth, kMinScreenHeight);
-        return 0;
+int ManagerMain(bool headless) {
+    if (headless) {
+        LogToStandardOutput();
+    } else {
+        if (!port::ConsoleAvailable()) {
+            std::fputs("zelkappmgr: standard input and output must be a console; not started.\n",
+                       stderr);
+            return 0;
+        }
+        SetUpConsole();
+        if (ScreenWidth() < kMinScreenWidth || ScreenHeight() < kMinScreenHeight) {
+            std::fprintf(stderr,
+                         "zelkappmgr: the console needs at least %d columns and %d rows; "
+                         "not started.\n",
+                         kMinScreenWidth, kMinScreenHeight);
+            return 0;
+        }
     }
 
     switch (port::CreateInstanceGuard(kInstanceName)) {
@@ -158,36 +163,45 @@ int ManagerMain() {
         return 0;
     case port::GuardResult::Refused:
         // Said after the terminal is given back, so that nothing erases it.
-        port::RestoreConsole();
+        if (!headless)
+            port::RestoreConsole();
         std::fprintf(stderr, "zelkappmgr: %s; not started.\n", port::InstanceGuardProblem());
         return 1;
     case port::GuardResult::Created:
     case port::GuardResult::Failed:
         break;
     }
+    if (headless)
+        BeginHeadless();
 
     {
         auto ini = std::make_unique<IniFile>(kConfigFileName);
         if (!ini->IsOpen()) {
             PrintMessage("Could not open zelkappmgr.ini!");
-            return 0;
+            // A service manager must see that the service failed.
+            return headless ? 1 : 0;
         }
         for (int line : ini->MalformedHeaderLines())
             PrintMessage("Ignored malformed section header in line %d of zelkappmgr.ini.", line);
 
-        bool disableCloseButton = true;
-        ini->GetBool("General", "DisableCloseButton", disableCloseButton);
-        port::SetWindowTitle(kWindowTitle);
-        if (disableCloseButton)
-            port::RemoveCloseItem();
+        if (!headless) {
+            bool disableCloseButton = true;
+            ini->GetBool("General", "DisableCloseButton", disableCloseButton);
+            port::SetWindowTitle(kWindowTitle);
+            if (disableCloseButton)
+                port::RemoveCloseItem();
+        }
         ReadOperatorOptions(*ini);
 
-        AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
+        if (!headless)
+            AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
         CreateApplications(*ini);
     }
     OpenControlChannel();
 
     RegisterCommands();
+    if (headless)
+        ReportReady();
     if (RunningFlag)
         RunEventLoop();
     CloseControlChannel();

@@ -10,8 +10,10 @@ inline constexpr char kInstanceName[] = "ZelkAppMgr";
 inline constexpr char kWindowTitle[] = "Zelk Application Manager";
 
 // The whole program; returns its exit code: 0, or 1 when the single-instance
-// guard could not be established safely.
-int ManagerMain();
+// guard could not be established safely (and, headless, when the
+// configuration cannot be read). `headless`: without a console (see
+// headless.h).
+int ManagerMain(bool headless = false);
 
 // Creates one application per entry of every [Applications] section, in
 // file order, with its parameters from [Parameters] and its stop time limit

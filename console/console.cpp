@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include "console/log_file.h"
 #include "port/console.h"
+#include "port/service.h"
 #include "port/system.h"
 
 #include <algorithm>
@@ -18,7 +19,7 @@ Console::Console()
       timeFormat(kTimeStampFormat), maxLineLength(kMaxLineLength), historySize(kHistorySize),
       currentSlot(0), usedSlots(1), browseSlot(0),
       commandCount(0), historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
-      inputHandle(port::kNullHandle), logRows(), screenShown(false) {}
+      inputHandle(port::kNullHandle), logRows(), screenShown(false), logToStandardOutput(false) {}
 
 void SetUpConsole() {
     console.outputHandle = port::StdOutput();
@@ -49,6 +50,10 @@ void SetUpConsole() {
     port::CursorInfo cursor{0, true};
     if (port::GetCursorInfo(console.outputHandle, &cursor))
         console.insertMode = cursor.size != kOverwriteCursorSize;
+}
+
+void LogToStandardOutput() {
+    console.logToStandardOutput = true;
 }
 
 int ScreenWidth() {
@@ -130,7 +135,12 @@ void ShowLogEntry(const char* stamp, std::size_t n, const std::string& text) {
 
 void WriteLogLine(std::string text) {
     const std::string stamp = TimeStamp(console.timeFormat.c_str());
-    ShowLogEntry(stamp.data(), stamp.size(), text);
+    if (console.logToStandardOutput) {
+        const std::string line = LogFileLine(stamp, text);
+        port::WriteStandardOutput(line.data(), static_cast<std::uint32_t>(line.size()));
+    } else {
+        ShowLogEntry(stamp.data(), stamp.size(), text);
+    }
     if (logCapture != nullptr)
         logCapture->push_back(text);
     // Every entry passes here once, after the screen shows it.

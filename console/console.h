@@ -65,6 +65,8 @@ struct Console {
     // False while the screen is smaller than kMinScreenWidth x
     // kMinScreenHeight: nothing is drawn, the log goes on in logRows.
     bool screenShown;
+    // Without a console (headless) every entry is a line on standard output.
+    bool logToStandardOutput;
 };
 
 extern Console console;
@@ -72,6 +74,11 @@ extern Console console;
 // Takes the standard handles, sets the input mode, reads the screen size,
 // lays out the log area and the input line and puts the cursor on it.
 void SetUpConsole();
+
+// Without a console: every log entry becomes one line on standard output
+// (stamp, blank, text with control bytes as in the log file), written as it
+// comes; nothing else of the console is used.
+void LogToStandardOutput();
 
 // One log entry from a printf-style format; text past 255 bytes is cut off.
 #if defined(__GNUC__)

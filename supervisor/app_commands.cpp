@@ -156,3 +156,22 @@ void EndPendingStops() {
     for (int i = 0; i < appTable.count; ++i)
         appTable.entries[i]->EndStopNow();
 }
+
+void StopEverything() {
+    ShutdownUnderWay = true;
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry& entry = *appTable.entries[i];
+        ResetBackoff(entry.backoff);
+        CancelRetry(entry.retry);
+        entry.startWhenStopped = false;
+        if (entry.IsRunning())
+            entry.Stop();
+    }
+}
+
+bool AnyStopping() {
+    for (int i = 0; i < appTable.count; ++i)
+        if (appTable.entries[i]->IsStopping())
+            return true;
+    return false;
+}

@@ -16,3 +16,10 @@ void TailCommand(ArgReader* args);
 
 // Ends at once the trees of the applications that are stopping ("quit").
 void EndPendingStops();
+
+// Stops every application for good, side by side where stops take time:
+// pending starts are dropped and nothing is started again.
+void StopEverything();
+
+// True while an application's stop is under way.
+bool AnyStopping();

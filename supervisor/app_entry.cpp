@@ -16,6 +16,7 @@
 
 AppTable appTable = {};
 bool EndLeftoversFlag = false;
+bool ShutdownUnderWay = false;
 std::uint32_t DefaultStopTimeoutSeconds = 0;
 
 namespace {
@@ -203,6 +204,8 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
 }
 
 void AppEntry::Launch() {
+    if (ShutdownUnderWay)
+        return;
     PrintMessage("Starting process %s.", name.c_str());
     if (PathTooLong(*this))
         return;
@@ -360,6 +363,10 @@ void OnAppExit(WaitTable*, std::int32_t, void* context) {
     entry->lastExitKnown = port::ReadExitStatus(entry->process.Get(), &entry->lastExit);
     if (ReportExitsFlag)
         ReportExit(entry->name.c_str(), entry->lastExitKnown, entry->lastExit);
+    if (ShutdownUnderWay) {
+        entry->process.Reset();
+        return;
+    }
     // The process was not yet ended when the loop last looked, about one
     // pause ago (or when it was started, if later): its run is counted to
     // then, and a pause before its relaunch from then.

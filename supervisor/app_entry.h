@@ -101,6 +101,10 @@ void EndAttachBatch();
 // ends on its own is ended before it is started again.
 extern bool EndLeftoversFlag;
 
+// Set while the manager ends every application before it ends itself
+// (headless, on a request to end): nothing is started or started again.
+extern bool ShutdownUnderWay;
+
 // Set from the configuration: the stop time limit of an application that
 // names none of its own; 0 ends trees at once.
 extern std::uint32_t DefaultStopTimeoutSeconds;

@@ -14,6 +14,7 @@
 #include <vector>
 
 struct pollfd;
+struct sockaddr_un;
 
 namespace port::posix {
 
@@ -53,6 +54,9 @@ void AppendReaperPollFds(std::vector<pollfd>& fds);
 void SettleReaps();
 // Number of descriptors kept for reaping (tests).
 std::size_t PendingReaps();
+// True while a handle (open, or given up and waiting to reap) has this pid:
+// that child is reaped through its handle, never by the orphan reaper.
+bool ProcessHeld(int pid);
 
 // The pid the kernel shows for a pidfd: -1 once the process was reaped, 0
 // when it cannot be read.
@@ -104,6 +108,13 @@ template <typename Visit> bool ForEachProcessId(Visit visit) {
     }
     return true;
 }
+
+// --- service.cpp -----------------------------------------------------------
+
+// The address of systemd's notification socket from the value of
+// NOTIFY_SOCKET: a path, or an abstract name written with a leading '@'.
+// False for no value or one that names no socket.
+bool NotifyAddress(const char* value, sockaddr_un* address, socklen_t* length);
 
 // --- runtime_directory.cpp -------------------------------------------------
 

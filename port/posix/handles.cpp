@@ -151,6 +151,16 @@ void AppendReaperPollFds(std::vector<pollfd>& fds) {
             fds.push_back(pollfd{r.fd, POLLIN, 0});
 }
 
+bool ProcessHeld(int pid) {
+    for (const OpenHandle& h : State().open)
+        if (h.pid == pid)
+            return true;
+    for (const Reap& r : State().reaps)
+        if (r.pid == pid)
+            return true;
+    return false;
+}
+
 std::size_t PendingReaps() {
     return State().reaps.size();
 }

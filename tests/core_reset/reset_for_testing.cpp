@@ -33,6 +33,7 @@ void ResetManagerForTesting() {
     ReportExitsFlag = false;
     RetryFailedStartsSeconds = 0;
     EndLeftoversFlag = false;
+    ShutdownUnderWay = false;
     DefaultStopTimeoutSeconds = 0;
     RestartDelaySeconds = RestartDelayMaxSeconds = GiveUpAfterExits = 0;
     MinUptimeSeconds = kDefaultMinUptimeSeconds;

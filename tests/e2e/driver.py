@@ -365,6 +365,7 @@ class Driver:
         if self.tmux_bin is None:
             raise ScenarioFailure("tmux is not installed")
         self.panes = []
+        self.headless = []
         self.counter = 0
         self.server_started = False
         self.temp_dirs = []
@@ -410,6 +411,11 @@ class Driver:
         panes' programs to end, ends the helpers of tracked logs and removes
         the temporary directories. The manager goes first: while it runs it
         would start again every application that is ended."""
+        for process in self.headless:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        self.headless = []
         if self.server_started:
             programs = set()
             for pane in self.panes:
@@ -548,6 +554,24 @@ class Driver:
         end and returns (exit code, stdout, stderr). `user` runs it natively
         as that user, through setpriv."""
         return self.run_program(self.manager, *args, user=user)
+
+    def start_headless(self, cwd, environment=None, wrapper=()):
+        """Starts the manager with --headless in `cwd`, its standard output
+        to a file; returns (Popen, the file's path). `wrapper` goes before
+        the program (natively), `environment` adds variables."""
+        out = os.path.join(self.temp_dir("headless"), "stdout")
+        env = dict(self.environment(), **(environment or {}))
+        argv = [self.manager, "--headless"]
+        if self.mode == "wine":
+            argv = [self.wine] + argv
+            env.update(self.wine_env)
+        else:
+            argv = list(wrapper) + argv
+        with open(out, "wb") as f:
+            process = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                       stdout=f, stderr=subprocess.STDOUT)
+        self.headless.append(process)
+        return process, out
 
     def start_manager(self, cwd, width=80, height=25):
         """Starts the manager and waits until it is ready for keys."""

@@ -21,6 +21,7 @@ import console_scenarios  # noqa: E402,F401
 import capture_scenarios  # noqa: E402,F401
 import control_scenarios  # noqa: E402,F401
 import fairness_scenarios  # noqa: E402,F401
+import headless_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401
 import restart_scenarios  # noqa: E402,F401
 import startup_scenarios  # noqa: E402,F401

@@ -4,6 +4,7 @@
 #include "port/console.h"
 #include "port/file.h"
 #include "port/process.h"
+#include "port/service.h"
 #include "port/system.h"
 
 #include <algorithm>
@@ -16,6 +17,7 @@ namespace {
 
 constexpr port::Handle kInput = 11;
 constexpr port::Handle kOutput = 12;
+constexpr port::Handle kShutdown = 13;
 constexpr std::uint32_t kManagerPid = 1;
 // The error of opening an id that no process has (ERROR_INVALID_PARAMETER).
 constexpr std::uint32_t kNoProcessError = 87;
@@ -73,6 +75,8 @@ bool Signalled(port::Handle h) {
         return true;
     if (h == kInput)
         return !s.input.empty();
+    if (h == kShutdown)
+        return s.shutdownRequested;
     bool control = false;
     const bool signalled = ControlSignalled(h, &control);
     if (control)
@@ -100,6 +104,10 @@ void Reset(int width, int height) {
 
 port::Handle InputHandle() {
     return kInput;
+}
+
+port::Handle ShutdownHandle() {
+    return kShutdown;
 }
 
 int OpenProcessHandles() {
@@ -665,6 +673,31 @@ Handle StandardInputStream() {
 
 std::int64_t ReadStream(Handle, char*, std::uint32_t) {
     return 0;
+}
+
+void TrimMemory() {}
+
+bool WriteStandardOutput(const char* data, std::uint32_t length) {
+    Get().standardOutput.append(data, length);
+    return true;
+}
+
+Handle WatchShutdownRequests() {
+    return fake::kShutdown;
+}
+
+void TakeShutdownRequests() {
+    Get().shutdownRequested = false;
+}
+
+Handle BecomeOrphanReaper() {
+    return kNullHandle;
+}
+
+void ReapOrphans() {}
+
+void NotifyServiceManager(const char* state) {
+    Get().notifications.push_back(state);
 }
 
 bool StartDetachedCopy(const char* const* arguments, Handle, std::uint32_t*) {

@@ -105,6 +105,12 @@ struct State {
     std::vector<std::vector<std::string>> detached;
     bool pipeFails = false;
 
+    // Headless: standard output, a request to end (its handle is signalled
+    // while set), and what the service manager was told.
+    std::string standardOutput;
+    bool shutdownRequested = false;
+    std::vector<std::string> notifications;
+
     // The clock: advanced by every sleep and by every wait that timed out.
     std::uint64_t nowMs = 1000000;
     std::vector<std::uint32_t> waitLimits; // the time limit of every wait
@@ -119,6 +125,8 @@ void Reset(int width = 80, int height = 25);
 
 // The console input handle and the handles held open by the core.
 port::Handle InputHandle();
+// The handle of WatchShutdownRequests.
+port::Handle ShutdownHandle();
 int OpenProcessHandles();
 // Closes of handles that were not open (closed twice, or never opened).
 int BadCloses();

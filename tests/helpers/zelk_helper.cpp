@@ -26,6 +26,7 @@
 //   --daemon         (POSIX) leave a daemon behind, as `( daemon & )` does: a
 //                    child starts a copy of this program and ends at once, so
 //                    that the copy is orphaned but stays in this session
+//   --daemon-ms MS   (POSIX) with --daemon: the daemon ends after MS milliseconds
 //   --kill PID...    end the processes PID... at once (the tests use it where
 //                    the process ids are the system's own, e.g. under Wine),
 //                    then exit with the number of them that could not be
@@ -103,6 +104,7 @@ struct Options {
     long long forkEveryMs = -1;
     bool keepWorker = false;
     bool daemon = false;
+    long long daemonMs = -1;
     long long onTermMs = -1; // -1: the system's default when asked to end
     bool ignoreTerm = false;
     long long childListens = -1;
@@ -548,6 +550,10 @@ Options ParseOptions(int argc, char** argv) {
             options.keepWorker = true;
         } else if (option == "--daemon") {
             options.daemon = true;
+        } else if (option == "--daemon-ms") {
+            if (!ParseNumber(value("--daemon-ms needs a number"), &options.daemonMs) ||
+                options.daemonMs < 0)
+                Usage("--daemon-ms needs a number of milliseconds");
         } else if (option == "--on-term") {
             if (!ParseNumber(value("--on-term needs a number"), &options.onTermMs) ||
                 options.onTermMs < 0)
@@ -714,7 +720,12 @@ void Listen(const Options& options, const Recorder& recorder) {
 void LeaveDaemon(const Options& options) {
     const pid_t child = fork();
     if (child == 0) {
-        StartChild(PlainChildArguments(options, options.tag + ".daemon"));
+        std::vector<std::string> arguments = PlainChildArguments(options, options.tag + ".daemon");
+        if (options.daemonMs >= 0) {
+            arguments.push_back("--run-ms");
+            arguments.push_back(std::to_string(options.daemonMs));
+        }
+        StartChild(arguments);
         _exit(0);
     }
     if (child > 0)

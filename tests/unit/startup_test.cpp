@@ -239,4 +239,31 @@ TEST_F(StartupTest, QuitLeavesTheApplicationsRunning) {
     EXPECT_EQ(1, fake::OpenProcessHandles()) << "nothing is closed on the way out";
 }
 
+TEST_F(StartupTest, HeadlessLogsLinesTellsSystemdAndStopsAllOnARequestToEnd) {
+    EXPECT_EQ(1, ManagerMain(true)) << "a service without its configuration failed";
+    EXPECT_EQ(0u, fake::Get().standardOutput.find('['));
+    EXPECT_EQ(" Could not open zelkappmgr.ini!\n", fake::Get().standardOutput.substr(19));
+
+    test::Reset(100, 60);
+    Files({"C:\\a.exe", "C:\\b.exe"});
+    Config("[Applications]\nA=C:\\a.exe\nB=C:\\b.exe\n");
+    fake::Get().onWait = [](int wait) {
+        if (wait == 1) {
+            EXPECT_EQ((Lines{"READY=1"}), fake::Get().notifications);
+            fake::Get().shutdownRequested = true;
+        }
+    };
+    const int outputCalls = fake::Get().outputCalls; // those of the test's own reset
+    EXPECT_EQ(0, ManagerMain(true));
+    EXPECT_EQ((Lines{"READY=1", "STOPPING=1"}), fake::Get().notifications);
+    EXPECT_EQ(2u, fake::Get().killed.size());
+    EXPECT_FALSE(appTable.entries[0]->process || appTable.entries[1]->process);
+    const std::string& out = fake::Get().standardOutput;
+    for (const char* text :
+         {" Starting process A.\n", " Asked to end: stopping every application.\n",
+          " Terminating process B.\n"})
+        EXPECT_NE(std::string::npos, out.find(text)) << out;
+    EXPECT_EQ(outputCalls, fake::Get().outputCalls) << "the screen is never touched";
+}
+
 } // namespace

@@ -1,0 +1,69 @@
+// Running headless on Windows: the log on standard output, and Ctrl+C,
+// Ctrl+Break or the console's close as requests to end, through an event
+// the loop waits on. Windows hands no orphans to anyone and has no
+// readiness protocol of this kind.
+#include "port/service.h"
+
+#include "port/win32/native.h"
+
+namespace port {
+
+using win32::FromNative;
+
+namespace {
+
+HANDLE shutdownEvent = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    ::SetEvent(shutdownEvent);
+    if (event == CTRL_CLOSE_EVENT) {
+        // The system ends the process when this returns: the main thread
+        // stops the applications meanwhile and ends it first.
+        for (;;)
+            ::Sleep(INFINITE);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool WriteStandardOutput(const char* data, std::uint32_t length) {
+    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    while (length > 0) {
+        DWORD written = 0;
+        if (output == nullptr || output == INVALID_HANDLE_VALUE ||
+            !::WriteFile(output, data, length, &written, nullptr) || written == 0)
+            return false;
+        data += written;
+        length -= written;
+    }
+    return true;
+}
+
+Handle WatchShutdownRequests() {
+    if (shutdownEvent == nullptr) {
+        // Manual reset: signalled until taken.
+        shutdownEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (shutdownEvent == nullptr)
+            return kNullHandle;
+        ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    }
+    return FromNative(shutdownEvent);
+}
+
+void TakeShutdownRequests() {
+    if (shutdownEvent != nullptr)
+        ::ResetEvent(shutdownEvent);
+}
+
+Handle BecomeOrphanReaper() {
+    return kNullHandle;
+}
+
+void ReapOrphans() {}
+
+void NotifyServiceManager(const char*) {}
+
+} // namespace port
