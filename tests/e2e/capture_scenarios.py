@@ -14,9 +14,11 @@ def output(base, name, backups=0):
     text = ""
     for n in range(backups, -1, -1):
         path = os.path.join(base, "out", name + ".log" + (".%d" % n if n else ""))
-        if os.path.exists(path):
+        try:
             with open(path, errors="replace") as f:
                 text += f.read()
+        except FileNotFoundError:
+            pass  # not yet written, or renamed by a rotation meanwhile
     return text
 
 
