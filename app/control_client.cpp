@@ -62,6 +62,8 @@ int ClientMain(const Options& options) {
             return kUsageExitCode;
         }
         request = EncodeSendRequest(options.line);
+    } else if (options.mode == ProgramMode::Reload) {
+        request = EncodeReloadRequest();
     } else {
         request = EncodeStatusRequest();
     }
@@ -81,7 +83,7 @@ int ClientMain(const Options& options) {
     if (!reply.ok)
         return Fail(reply.error.c_str());
 
-    if (options.mode == ProgramMode::Send) {
+    if (options.mode != ProgramMode::Status) {
         for (const std::string& line : reply.lines)
             std::printf("%s\n", line.c_str());
         return 0;

@@ -10,6 +10,7 @@ namespace {
 
 constexpr char kSendPrefix[] = "send ";
 constexpr char kStatusWord[] = "status";
+constexpr char kReloadWord[] = "reload";
 constexpr char kReplyOk[] = "ok "; // and the number of payload lines
 constexpr char kReplyErrorPrefix[] = "error: ";
 
@@ -93,6 +94,10 @@ std::string EncodeStatusRequest() {
     return std::string(kStatusWord) + "\n";
 }
 
+std::string EncodeReloadRequest() {
+    return std::string(kReloadWord) + "\n";
+}
+
 ControlRequest DecodeRequest(std::string_view text) {
     ControlRequest request;
     if (text.substr(0, sizeof kSendPrefix - 1) == kSendPrefix) {
@@ -100,6 +105,8 @@ ControlRequest DecodeRequest(std::string_view text) {
         request.line = std::string(text.substr(sizeof kSendPrefix - 1));
     } else if (text == kStatusWord) {
         request.kind = ControlRequest::Kind::Status;
+    } else if (text == kReloadWord) {
+        request.kind = ControlRequest::Kind::Reload;
     }
     return request;
 }

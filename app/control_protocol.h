@@ -7,6 +7,8 @@
 //   send <LINE>   runs LINE as if typed on the console; the payload is the
 //                 text of every log entry the command wrote, one per line
 //   status        the payload is one status record per application
+//   reload        reads the configuration again; the payload is the text of
+//                 every log entry the reload wrote
 #pragma once
 
 #include <cstdint>
@@ -20,12 +22,13 @@ inline constexpr std::size_t kMaxSentLineLength = 255;
 inline constexpr std::size_t kMaxRequestLength = 5 + kMaxSentLineLength;
 
 struct ControlRequest {
-    enum class Kind { Send, Status, Unknown } kind = Kind::Unknown;
+    enum class Kind { Send, Status, Reload, Unknown } kind = Kind::Unknown;
     std::string line; // the command line of a Send request
 };
 
 std::string EncodeSendRequest(std::string_view line);
 std::string EncodeStatusRequest();
+std::string EncodeReloadRequest();
 // Reads one request line (without its line end).
 ControlRequest DecodeRequest(std::string_view text);
 

@@ -1,5 +1,6 @@
 #include "app/control_server.h"
 
+#include "app/reload.h"
 #include "common/text.h"
 #include "console/command_table.h"
 #include "console/console.h"
@@ -38,17 +39,22 @@ void Drop(ControlClient& client) {
     Listen(); // there is room again
 }
 
-std::string RunSentLine(const std::string& line) {
-    if (line.empty())
-        return EncodeErrorReply("the command line is empty");
+// Logs the command, runs it and replies with the entries it wrote.
+template <typename Run> std::string RunCaptured(const std::string& line, Run run) {
     PrintMessage("Command from outside: %s", line.c_str());
     std::vector<std::string> entries;
     CaptureLogEntries(&entries);
-    ExecuteLine(line.c_str());
+    run();
     CaptureLogEntries(nullptr);
     for (std::string& entry : entries)
         entry = WithoutControlBytes(entry);
     return EncodeOkReply(entries);
+}
+
+std::string RunSentLine(const std::string& line) {
+    if (line.empty())
+        return EncodeErrorReply("the command line is empty");
+    return RunCaptured(line, [&] { ExecuteLine(line.c_str()); });
 }
 
 std::string StatusReply() {
@@ -64,6 +70,10 @@ std::string Answer(const std::string& requestLine) {
         return RunSentLine(request.line);
     if (request.kind == ControlRequest::Kind::Status)
         return StatusReply();
+    // With or without the console command: reading the file again is what
+    // --reload asks for.
+    if (request.kind == ControlRequest::Kind::Reload)
+        return RunCaptured("reload", ReloadConfiguration);
     return EncodeErrorReply("unknown request");
 }
 
@@ -245,7 +255,8 @@ std::vector<AppStatus> CollectStatus() {
         AppStatus status;
         status.number = i;
         status.name = entry->name;
-        status.state = entry->IsRunning()    ? "running"
+        status.state = entry->removed        ? "removed"
+                       : entry->IsRunning()  ? "running"
                        : entry->IsStopping() ? "stopping"
                        : entry->IsWaiting()  ? "waiting"
                        : entry->GaveUp()     ? "gave-up"

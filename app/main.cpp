@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
         return 0;
     case ProgramMode::Send:
     case ProgramMode::Status:
+    case ProgramMode::Reload:
         return ClientMain(options);
     case ProgramMode::Capture:
         return CaptureMain(options.capture);

@@ -18,6 +18,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     bool sawStatus = false;
     bool sawHelp = false;
     bool sawHeadless = false;
+    bool sawReload = false;
     if (argc == 2 + kCaptureArguments && Is(argv[1], "--capture")) {
         // Given by the manager itself, in this order.
         CaptureSettings& capture = options->capture;
@@ -49,6 +50,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
             sawHelp = true;
         } else if (Is(argument, "--headless", "-H")) {
             sawHeadless = true;
+        } else if (Is(argument, "--reload")) {
+            sawReload = true;
         } else {
             *error = std::string("unknown option: ") + argument;
             return false;
@@ -58,12 +61,12 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
         options->mode = ProgramMode::Help;
         return true;
     }
-    if (sawSend && sawStatus) {
-        *error = "--send and --status cannot be combined";
+    if (int{sawSend} + int{sawStatus} + int{sawReload} > 1) {
+        *error = "--send, --status and --reload cannot be combined";
         return false;
     }
-    if (sawHeadless && (sawSend || sawStatus)) {
-        *error = "--headless is the manager; --send and --status talk to one";
+    if (sawHeadless && (sawSend || sawStatus || sawReload)) {
+        *error = "--headless is the manager; --send, --status and --reload talk to one";
         return false;
     }
     if (options->json && !sawStatus) {
@@ -76,6 +79,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
         options->mode = ProgramMode::Send;
     else if (sawStatus)
         options->mode = ProgramMode::Status;
+    else if (sawReload)
+        options->mode = ProgramMode::Reload;
     return true;
 }
 
@@ -91,6 +96,8 @@ const char* UsageText() {
            "                     prints the log entries it wrote\n"
            "      --status       prints the applications and their state\n"
            "      --status --json  the same as a JSON array\n"
+           "      --reload       makes the manager read zelkappmgr.ini again and prints\n"
+           "                     the log entries it wrote\n"
            "  -h, --help         prints this text\n"
            "      --capture ...  (started by the manager to keep an application's output)\n"
            "Exit codes: 0 done, 1 no manager running or the request was refused,\n"

@@ -11,6 +11,7 @@ enum class ProgramMode {
     Headless, // --headless: the same without a console
     Send,     // --send LINE: run LINE in the running manager
     Status,   // --status [--json]: the running manager's applications
+    Reload,   // --reload: the running manager reads its configuration again
     Help,     // --help: list the options
     Capture,  // --capture FILE MAXBYTES BACKUPS STAMPS: the manager's capture process
 };

@@ -3,9 +3,7 @@
 #pragma once
 
 class ArgReader;
-class IniFile;
 
-inline constexpr char kConfigFileName[] = "zelkappmgr.ini";
 inline constexpr char kInstanceName[] = "ZelkAppMgr";
 inline constexpr char kWindowTitle[] = "Zelk Application Manager";
 
@@ -14,20 +12,6 @@ inline constexpr char kWindowTitle[] = "Zelk Application Manager";
 // configuration cannot be read). `headless`: without a console (see
 // headless.h).
 int ManagerMain(bool headless = false);
-
-// Creates one application per entry of every [Applications] section, in
-// file order, with its parameters from [Parameters] and its stop time limit
-// from [StopTimeout] (else [General] StopTimeout).
-void CreateApplications(const IniFile& ini);
-
-// Reads the optional [General] keys LogFile, ReportExits, RetryFailedStarts,
-// StopTimeout, EndLeftovers, RestartDelay, RestartDelayMax, MinUptime,
-// GiveUpAfter, ExtraCommands and the Output keys; opens the log file and
-// makes the output directory.
-void ReadOperatorOptions(const IniFile& ini);
-
-// Set from the configuration: the console commands beyond the nine ("tail").
-extern bool ExtraCommandsFlag;
 
 // Fills the command table with the nine console commands, and the extra ones
 // when ExtraCommandsFlag is set.

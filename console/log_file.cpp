@@ -6,10 +6,15 @@
 LogFile logFile;
 
 bool OpenLogFile(const std::string& path) {
-    logFile = LogFile{};
+    CloseLogFile();
     logFile.path = path;
     logFile.handle = port::OpenAppendFile(path.c_str());
     return logFile.handle != port::kNullHandle;
+}
+
+void CloseLogFile() {
+    port::CloseFile(logFile.handle);
+    logFile = LogFile{};
 }
 
 std::string LogFileLine(std::string_view stamp, std::string_view text) {

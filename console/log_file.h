@@ -21,6 +21,9 @@ extern LogFile logFile;
 // then goes on without a file.
 bool OpenLogFile(const std::string& path);
 
+// Closes the log file, if there is one: the manager goes on without.
+void CloseLogFile();
+
 // The file's line for one entry: the stamp, a blank, the text with every
 // control byte shown as in the log, and a line feed.
 std::string LogFileLine(std::string_view stamp, std::string_view text);

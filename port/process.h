@@ -45,9 +45,13 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size);
 // its input on NUL); without one, they go nowhere (POSIX: /dev/null). On
 // success returns true and sets *process to the new process's handle, which
 // may be null when the system started nothing it could hand back. On failure
-// returns false and sets *error to the system's error code.
+// returns false and sets *error to the system's error code. `environment`
+// (NAME=VALUE strings ending in a null) is added to the environment the
+// program inherits, replacing variables of the same name; on Windows the
+// program is then started as an executable, as with `output`.
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error, Handle output = kNullHandle);
+                  std::uint32_t* error, Handle output = kNullHandle,
+                  const char* const* environment = nullptr);
 
 // Starts a copy of this program with `arguments` (ending in a null) and its
 // standard input on `input`, on its own: in a session of its own (POSIX), with

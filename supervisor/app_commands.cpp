@@ -17,7 +17,7 @@ const char kRule[] = "========================================";
 // The entry the next argument names, or null after saying there is none.
 AppEntry* ReadEntry(ArgReader* args) {
     int index = args->NextIndex();
-    if (index < 0 || index >= appTable.count) {
+    if (index < 0 || index >= appTable.count || appTable.entries[index]->removed) {
         PrintMessage("Application does not exist.");
         return nullptr;
     }
@@ -25,6 +25,8 @@ AppEntry* ReadEntry(ArgReader* args) {
 }
 
 const char* StateMark(const AppEntry& entry) {
+    if (entry.removed)
+        return "[REMOVED]";
     if (entry.IsRunning())
         return "";
     if (entry.IsStopping())
@@ -111,6 +113,8 @@ void RestartCommand(ArgReader* args) {
 void StartAllCommand(ArgReader*) {
     for (int i = 0; i < appTable.count; ++i) {
         AppEntry* entry = appTable.entries[i];
+        if (entry->removed)
+            continue;
         if (entry->IsStopping())
             PrintMessage("%s is still stopping.", entry->name.c_str());
         else if (!entry->IsRunning())
@@ -127,7 +131,8 @@ void StopAllCommand(ArgReader*) {
 
 void RestartAllCommand(ArgReader*) {
     for (int i = 0; i < appTable.count; ++i)
-        RestartEntry(*appTable.entries[i]);
+        if (!appTable.entries[i]->removed)
+            RestartEntry(*appTable.entries[i]);
 }
 
 void TailCommand(ArgReader* args) {
@@ -150,6 +155,19 @@ void TailCommand(ArgReader* args) {
     // Each line an entry of its own, cut where an entry ends.
     for (const std::string& line : lines)
         PrintMessage("%s", line.c_str());
+}
+
+void RestartApplication(AppEntry& entry) {
+    RestartEntry(entry);
+}
+
+void RemoveApplication(AppEntry& entry) {
+    entry.removed = true;
+    entry.startWhenStopped = false;
+    ResetBackoff(entry.backoff);
+    CancelRetry(entry.retry);
+    if (entry.IsRunning())
+        entry.Stop();
 }
 
 void EndPendingStops() {

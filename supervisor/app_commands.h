@@ -14,6 +14,16 @@ void RestartAllCommand(ArgReader* args);
 // "tail N [LINES]": the last lines of an application's captured output.
 void TailCommand(ArgReader* args);
 
+class AppEntry;
+
+// "restart" of one application that runs, is stopping or waits for a
+// relaunch (a reload that changed it).
+void RestartApplication(AppEntry& entry);
+
+// An application gone from the configuration: stopped as "stop" stops it,
+// nothing pending kept; its number stays, empty.
+void RemoveApplication(AppEntry& entry);
+
 // Ends at once the trees of the applications that are stopping ("quit").
 void EndPendingStops();
 

@@ -171,8 +171,8 @@ void NoteStarted(const AppEntry& entry, const char* canonical) {
 
 } // namespace
 
-AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_)
-    : name(name_), path(path_), parameters(parameters_),
+AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_, AppPlace place_)
+    : name(name_), path(path_), parameters(parameters_), place(std::move(place_)),
       stopTimeoutSeconds(DefaultStopTimeoutSeconds) {
     if (PathTooLong(*this))
         return;
@@ -204,21 +204,25 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
 }
 
 void AppEntry::Launch() {
-    if (ShutdownUnderWay)
+    if (ShutdownUnderWay || removed)
         return;
     PrintMessage("Starting process %s.", name.c_str());
     if (PathTooLong(*this))
         return;
 
-    // The working directory is the executable's directory; a bare file name
-    // gives none, so the system's default applies.
-    std::string directory;
-    const char* workingDirectory = nullptr;
+    // The working directory is the configured one, else the executable's
+    // directory; a bare file name gives none, so the system's default applies.
+    std::string directory = place.directory;
+    const char* workingDirectory = directory.empty() ? nullptr : directory.c_str();
     std::string::size_type cut = path.rfind(port::kPathSeparator);
-    if (cut != std::string::npos) {
+    if (workingDirectory == nullptr && cut != std::string::npos) {
         directory = path.substr(0, cut);
         workingDirectory = directory.c_str();
     }
+    std::vector<const char*> environment;
+    for (const std::string& variable : place.environment)
+        environment.push_back(variable.c_str());
+    environment.push_back(nullptr);
 
     // With output capture the capture process starts first, and the
     // manager keeps no end of the pipe once the application has its own.
@@ -226,7 +230,8 @@ void AppEntry::Launch() {
     port::Handle started = port::kNullHandle;
     std::uint32_t error = 0;
     if (!port::StartProgram(path.c_str(), parameters.c_str(), workingDirectory, &started, &error,
-                            output.Get())) {
+                            output.Get(),
+                            place.environment.empty() ? nullptr : environment.data())) {
         PrintMessage("Could not start %s. Error: %d.", name.c_str(), static_cast<int>(error));
         ScheduleRetry(retry, name.c_str(), OnRetryDue, this);
         return;

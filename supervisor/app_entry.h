@@ -12,11 +12,22 @@
 #include "supervisor/retry_starts.h"
 
 #include <string>
+#include <vector>
+
+// What the configuration says of one application beyond its executable and
+// parameters.
+struct AppPlace {
+    std::string directory;                // where it starts; empty: its executable's directory
+    std::vector<std::string> environment; // NAME=VALUE added to what it inherits
+
+    bool operator==(const AppPlace&) const = default;
+};
 
 class AppEntry {
   public:
     // Attaches to a running copy of `path` or launches it; prints what happened.
-    AppEntry(const char* name, const char* path, const char* parameters);
+    AppEntry(const char* name, const char* path, const char* parameters,
+             AppPlace place = AppPlace{});
     AppEntry(const AppEntry&) = delete;
     AppEntry& operator=(const AppEntry&) = delete;
 
@@ -45,6 +56,9 @@ class AppEntry {
     std::string name;
     std::string path;
     std::string parameters;
+    AppPlace place;
+    // Gone from the configuration at a reload: its number stays, empty.
+    bool removed = false;
     // Null while stopped; else the process supervised, registered in the
     // wait table while it runs, also while it is stopping.
     port::UniqueHandle process;

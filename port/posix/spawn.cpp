@@ -3,13 +3,14 @@
 #include "port/process.h"
 #include "port/system.h"
 
+#include "common/shell_words.h"
 #include "port/posix/backend.h"
-#include "port/posix/shell_words.h"
 #include "port/posix/syscalls.h"
 
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
@@ -41,10 +42,10 @@ std::string AbsolutePath(const char* file) {
 
 // Starts `path` with `argv` in a session of its own, in `directory` (when
 // not null), with its standard input on `input` and its output and error on
-// `output` (/dev/null for a null handle), every signal at its default. On
-// success *process is a pidfd of the child.
+// `output` (/dev/null for a null handle), the environment `envp`, every
+// signal at its default. On success *process is a pidfd of the child.
 bool Spawn(const std::string& path, std::vector<char*>& argv, const char* directory, Handle input,
-           Handle output, int* process, std::uint32_t* error) {
+           Handle output, char* const* envp, int* process, std::uint32_t* error) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     ::posix_spawn_file_actions_init(&actions);
@@ -79,7 +80,7 @@ bool Spawn(const std::string& path, std::vector<char*>& argv, const char* direct
     argv.push_back(nullptr);
     pid_t pid = 0;
     const int result =
-        posix::sys.posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+        posix::sys.posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), envp);
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (result != 0) {
@@ -105,10 +106,32 @@ bool Spawn(const std::string& path, std::vector<char*>& argv, const char* direct
     return true;
 }
 
+// This process's environment with `added` (NAME=VALUE) in the place of the
+// variables of the same names.
+std::vector<char*> Environment(const char* const* added) {
+    std::vector<char*> variables;
+    auto named = [](const char* variable, const char* name) {
+        const char* end = std::strchr(name, '=');
+        const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - name) : 0;
+        return std::strncmp(variable, name, length) == 0 && variable[length] == '=';
+    };
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        bool replaced = false;
+        for (const char* const* name = added; *name != nullptr && !replaced; ++name)
+            replaced = named(*variable, *name);
+        if (!replaced)
+            variables.push_back(*variable);
+    }
+    for (const char* const* variable = added; *variable != nullptr; ++variable)
+        variables.push_back(const_cast<char*>(*variable));
+    variables.push_back(nullptr);
+    return variables;
+}
+
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error, Handle output) {
+                  std::uint32_t* error, Handle output, const char* const* environment) {
     *process = kNullHandle;
     *error = 0;
     if (file == nullptr || *file == '\0') {
@@ -122,13 +145,17 @@ bool StartProgram(const char* file, const char* parameters, const char* director
         posix::SetError(errno);
         return false;
     }
-    std::vector<std::string> words = posix::SplitShellWords(parameters ? parameters : "");
+    std::vector<std::string> words = SplitShellWords(parameters ? parameters : "");
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(file));
     for (std::string& word : words)
         argv.push_back(word.data());
+    std::vector<char*> envp;
+    if (environment != nullptr)
+        envp = Environment(environment);
     int fd = -1;
-    if (!Spawn(path, argv, directory, kNullHandle, output, &fd, error))
+    if (!Spawn(path, argv, directory, kNullHandle, output,
+               environment != nullptr ? envp.data() : environ, &fd, error))
         return false;
     *process = fd;
     return true;
@@ -148,7 +175,7 @@ bool StartDetachedCopy(const char* const* arguments, Handle input, std::uint32_t
     for (const char* const* argument = arguments; *argument != nullptr; ++argument)
         argv.push_back(const_cast<char*>(*argument));
     int fd = -1;
-    if (!Spawn(self, argv, nullptr, input, kNullHandle, &fd, error))
+    if (!Spawn(self, argv, nullptr, input, kNullHandle, environ, &fd, error))
         return false;
     // Not watched: closing its handle leaves it to be reaped once it ends.
     Close(fd);

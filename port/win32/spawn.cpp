@@ -48,7 +48,8 @@ std::string QuoteArgument(const std::string& text) {
 // given (made inheritable for the start only). On success *process is its
 // handle, or it is closed when `process` is null.
 bool Create(const char* file, std::string commandLine, const char* directory, DWORD flags,
-            WORD show, HANDLE input, HANDLE output, Handle* process, std::uint32_t* error) {
+            WORD show, HANDLE input, HANDLE output, char* environment, Handle* process,
+            std::uint32_t* error) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE nul =
         ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -74,7 +75,7 @@ bool Create(const char* file, std::string commandLine, const char* directory, DW
     PROCESS_INFORMATION info;
     std::memset(&info, 0, sizeof info);
     const BOOL started = ::CreateProcessA(file, commandLine.data(), nullptr, nullptr, TRUE, flags,
-                                          nullptr, directory, &startup, &info);
+                                          environment, directory, &startup, &info);
     *error = started ? 0 : ::GetLastError();
     if (input != nul)
         ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
@@ -91,19 +92,51 @@ bool Create(const char* file, std::string commandLine, const char* directory, DW
     return true;
 }
 
+// This process's environment block with `added` (NAME=VALUE) in the place
+// of the variables of the same names (compared ignoring case, as Windows
+// does): strings ending in a NUL each, the block in one more.
+std::string EnvironmentBlock(const char* const* added) {
+    auto named = [](const char* variable, const char* name) {
+        const char* end = std::strchr(name, '=');
+        const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - name) : 0;
+        return ::_strnicmp(variable, name, length) == 0 && variable[length] == '=';
+    };
+    std::string block;
+    if (char* strings = ::GetEnvironmentStringsA()) {
+        for (const char* variable = strings; *variable != '\0';
+             variable += std::strlen(variable) + 1) {
+            bool replaced = false;
+            for (const char* const* name = added; *name != nullptr && !replaced; ++name)
+                replaced = named(variable, *name);
+            if (!replaced)
+                block.append(variable, std::strlen(variable) + 1);
+        }
+        ::FreeEnvironmentStringsA(strings);
+    }
+    for (const char* const* variable = added; *variable != nullptr; ++variable)
+        block.append(*variable, std::strlen(*variable) + 1);
+    block += '\0';
+    return block;
+}
+
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error, Handle output) {
+                  std::uint32_t* error, Handle output, const char* const* environment) {
     *process = kNullHandle;
-    if (output != kNullHandle) {
+    // The shell's "open" takes neither standard handles nor an environment.
+    if (output != kNullHandle || environment != nullptr) {
+        std::string block;
+        if (environment != nullptr)
+            block = EnvironmentBlock(environment);
         std::string commandLine = QuoteArgument(file);
         if (parameters != nullptr && *parameters != '\0') {
             commandLine += ' ';
             commandLine += parameters;
         }
         return Create(file, commandLine, directory, 0, SW_SHOWMINNOACTIVE, nullptr,
-                      ToNative(output), process, error);
+                      ToNative(output), environment != nullptr ? block.data() : nullptr, process,
+                      error);
     }
     SHELLEXECUTEINFOA info;
     std::memset(&info, 0, sizeof info);
@@ -137,7 +170,7 @@ bool StartDetachedCopy(const char* const* arguments, Handle input, std::uint32_t
         commandLine += QuoteArgument(*argument);
     }
     return Create(self, commandLine, nullptr, CREATE_NO_WINDOW, SW_HIDE, ToNative(input), nullptr,
-                  nullptr, error);
+                  nullptr, nullptr, error);
 }
 
 } // namespace port

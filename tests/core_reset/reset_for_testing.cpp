@@ -1,7 +1,7 @@
 #include "reset_for_testing.h"
 
 #include "app/control_server.h"
-#include "app/startup.h"
+#include "app/settings.h"
 #include "console/console.h"
 #include "console/log_file.h"
 #include "loop/event_loop.h"
@@ -30,16 +30,7 @@ void ResetManagerForTesting() {
     console = Console();
     SetUpConsole();
     logFile = LogFile{};
-    ReportExitsFlag = false;
-    RetryFailedStartsSeconds = 0;
-    EndLeftoversFlag = false;
+    ResetOperatorOptions();
     ShutdownUnderWay = false;
-    DefaultStopTimeoutSeconds = 0;
-    RestartDelaySeconds = RestartDelayMaxSeconds = GiveUpAfterExits = 0;
-    MinUptimeSeconds = kDefaultMinUptimeSeconds;
-    OutputDirectory.clear();
-    OutputMaxBytes = kDefaultOutputMaxBytes;
-    OutputBackups = kDefaultOutputBackups;
-    OutputTimestampsFlag = false;
     ExtraCommandsFlag = false;
 }

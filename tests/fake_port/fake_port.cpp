@@ -427,12 +427,14 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
 }
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error, Handle output) {
+                  std::uint32_t* error, Handle output, const char* const* environment) {
     fake::State& s = Get();
     if (s.onLaunch)
         s.onLaunch();
-    fake::Launch launch{file, parameters, directory ? directory : "<none>", 0,
-                        output != kNullHandle};
+    fake::Launch launch{
+        file, parameters, directory ? directory : "<none>", 0, output != kNullHandle, {}};
+    for (; environment != nullptr && *environment != nullptr; ++environment)
+        launch.environment.push_back(*environment);
     if (s.launchError != 0) {
         s.launches.push_back(launch);
         *error = s.launchError;
@@ -622,6 +624,8 @@ bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uin
 }
 
 void CloseFile(Handle file) {
+    if (file == kNullHandle)
+        return;
     const std::size_t index = static_cast<std::size_t>(file - 1000000);
     if (PathOf(file) != nullptr)
         fake::In().filePaths[index].clear();

@@ -35,9 +35,10 @@ struct Process {
 struct Launch {
     std::string file;
     std::string parameters;
-    std::string directory;       // "<none>" when no directory was given
-    std::uint32_t pid = 0;       // 0 when the launch failed
-    bool outputCaptured = false; // started with an output handle
+    std::string directory;                // "<none>" when no directory was given
+    std::uint32_t pid = 0;                // 0 when the launch failed
+    bool outputCaptured = false;          // started with an output handle
+    std::vector<std::string> environment; // added variables
 };
 
 struct State {

@@ -1,5 +1,6 @@
 // INI file contents -> the reader, its lookups and the application walk of
 // start-up over the fake port.
+#include "app/settings.h"
 #include "app/startup.h"
 #include "config/ini_file.h"
 #include "fake_port.h"

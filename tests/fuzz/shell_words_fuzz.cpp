@@ -1,6 +1,6 @@
 // Parameter strings -> the word splitter. Quoting every word it returns and
 // splitting the result again must give the same words back.
-#include "port/posix/shell_words.h"
+#include "common/shell_words.h"
 #include "require.h"
 
 #include <cstdint>
@@ -31,7 +31,7 @@ bool IsBlank(char c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> words = port::posix::SplitShellWords(text);
+    const std::vector<std::string> words = SplitShellWords(text);
 
     std::size_t total = 0;
     for (const std::string& word : words)
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string joined;
     for (const std::string& word : words)
         joined += (joined.empty() ? "" : " ") + Quoted(word);
-    Require(port::posix::SplitShellWords(joined) == words, "quoted words split back alike");
+    Require(SplitShellWords(joined) == words, "quoted words split back alike");
 
     if (text.find_first_of("'\"\\") == std::string_view::npos) {
         std::vector<std::string> plain;

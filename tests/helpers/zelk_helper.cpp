@@ -18,6 +18,7 @@
 //                    descendants in all.
 //                    A child's tag is its parent's tag with ".<index>" added.
 //   --record-args    also record every argument and the working directory
+//   --record-env NAME  also record the value of the environment variable NAME
 //   --fork-every N   start a new child (a copy of this program with the same
 //                    --log and a tag of its own, running until killed) every
 //                    N milliseconds, for ever
@@ -52,6 +53,7 @@
 //                depth=<D>
 //   event=arg    pid=<id> index=<i> value=<argv[i]>        (with --record-args)
 //   event=cwd    pid=<id> value=<working directory>        (with --record-args)
+//   event=env    pid=<id> name=<NAME> value=<value, or "<unset>"> (with --record-env)
 //   event=child  pid=<id> child=<child id> tag=<child tag> (one per child started)
 //   event=exit   t=<ms since 1970> us=<µs since 1970> pid=<id> ppid=<parent id> tag=<tag>
 //   event=term   t=... us=... pid=<id> value=<what asked: SIGTERM, close, ...>
@@ -101,6 +103,7 @@ struct Options {
     int depth = 0;
     int width = 0;
     bool recordArgs = false;
+    std::vector<std::string> recordEnv;
     long long forkEveryMs = -1;
     bool keepWorker = false;
     bool daemon = false;
@@ -542,6 +545,8 @@ Options ParseOptions(int argc, char** argv) {
             options.width = static_cast<int>(width);
         } else if (option == "--record-args") {
             options.recordArgs = true;
+        } else if (option == "--record-env") {
+            options.recordEnv.push_back(value("--record-env needs a name"));
         } else if (option == "--fork-every") {
             if (!ParseNumber(value("--fork-every needs a number"), &options.forkEveryMs) ||
                 options.forkEveryMs < 1)
@@ -763,6 +768,11 @@ int main(int argc, char** argv) {
             recorder.Write(recorder.Common("arg", false) + "\tindex=" + std::to_string(i) +
                            "\tvalue=" + Escape(argv[i]));
         recorder.Write(recorder.Common("cwd", false) + "\tvalue=" + Escape(WorkingDirectory()));
+    }
+    for (const std::string& name : options.recordEnv) {
+        const char* value = std::getenv(name.c_str());
+        recorder.Write(recorder.Common("env", false) + "\tname=" + Escape(name) +
+                       "\tvalue=" + Escape(value != nullptr ? value : "<unset>"));
     }
 
     PrepareForTerm(options);

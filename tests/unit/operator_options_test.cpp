@@ -1,4 +1,5 @@
 // The log file, exit reports and new attempts after failed starts.
+#include "app/settings.h"
 #include "app/startup.h"
 #include "config/ini_file.h"
 #include "console/command_table.h"

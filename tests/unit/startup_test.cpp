@@ -23,31 +23,16 @@ class StartupTest : public ::testing::Test {
   protected:
     void SetUp() override {
         test::Reset(100, 60);
-        original = fs::current_path();
-        dir = fs::temp_directory_path() /
-              ("zelk-startup-" +
-               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        fs::current_path(dir);
         // Every pass of the event loop ends it: start-up is what is tested here.
         fake::Get().onWait = [](int) { RunningFlag = false; };
     }
-    void TearDown() override {
-        fs::current_path(original);
-        fs::remove_all(dir);
-    }
-    void Config(const std::string& text) {
-        std::ofstream out(dir / "zelkappmgr.ini", std::ios::binary);
-        out << text;
-    }
+    void Config(const std::string& text) { scratch.Config(text); }
     static void Files(const std::vector<std::string>& paths) {
         for (const auto& p : paths)
             fake::AddFile(p, p);
     }
 
-    fs::path original;
-    fs::path dir;
+    test::ScratchDirectory scratch{"zelk-startup-"};
 };
 
 TEST_F(StartupTest, AMissingConfigurationIsReportedAndEndsTheProgram) {
@@ -62,7 +47,7 @@ TEST_F(StartupTest, AMissingConfigurationIsReportedAndEndsTheProgram) {
 }
 
 TEST_F(StartupTest, ADirectoryNamedLikeTheConfigurationIsNotOne) {
-    fs::create_directories(dir / "zelkappmgr.ini");
+    fs::create_directories(scratch.dir / "zelkappmgr.ini");
     EXPECT_EQ(0, ManagerMain());
     EXPECT_EQ("Could not open zelkappmgr.ini!", test::LastMessage());
 }

@@ -4,6 +4,10 @@
 #include "fake_port.h"
 #include "reset_for_testing.h"
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -16,6 +20,30 @@ inline void Reset(int width = 80, int height = 25) {
     fake::Reset(width, height);
     ResetManagerForTesting();
 }
+
+// An empty directory of the running test's own, made the working directory
+// for as long as it lives; zelkappmgr.ini is written there.
+class ScratchDirectory {
+  public:
+    explicit ScratchDirectory(const std::string& prefix)
+        : original(std::filesystem::current_path()),
+          dir(std::filesystem::temp_directory_path() /
+              (prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::filesystem::current_path(dir);
+    }
+    ~ScratchDirectory() {
+        std::filesystem::current_path(original);
+        std::filesystem::remove_all(dir);
+    }
+    void Config(const std::string& text) const {
+        std::ofstream(dir / "zelkappmgr.ini", std::ios::binary) << text;
+    }
+
+    const std::filesystem::path original;
+    const std::filesystem::path dir;
+};
 
 inline std::string TrimRight(std::string s) {
     while (!s.empty() && s.back() == ' ')

@@ -1,6 +1,4 @@
-#include "port/posix/shell_words.h"
-
-namespace port::posix {
+#include "common/shell_words.h"
 
 namespace {
 
@@ -78,5 +76,3 @@ std::vector<std::string> SplitShellWords(std::string_view text) {
         words.push_back(word);
     return words;
 }
-
-} // namespace port::posix

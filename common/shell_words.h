@@ -5,15 +5,11 @@
 // outside quotes takes the next byte literally (a backslash-newline pair
 // vanishes). Nothing is expanded. An unterminated quote runs to the end of
 // the string; a trailing lone backslash stands for itself. Pure code, tested
-// in tests/port_posix/shell_words_test.cpp.
+// in tests/unit/shell_words_test.cpp.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace port::posix {
-
 std::vector<std::string> SplitShellWords(std::string_view text);
-
-} // namespace port::posix

@@ -1,13 +1,12 @@
 // Splitting StartProgram's parameter string into words, as a POSIX shell does
 // (quotes and backslashes; no expansion, no shell).
-#include "port/posix/shell_words.h"
+#include "common/shell_words.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-using port::posix::SplitShellWords;
 using Words = std::vector<std::string>;
 
 TEST(ShellWords, EmptyAndBlank) {

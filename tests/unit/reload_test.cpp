@@ -1,0 +1,128 @@
+// Reading the configuration again while applications run.
+#include "app/reload.h"
+
+#include "app/settings.h"
+#include "app/startup.h"
+#include "config/ini_file.h"
+#include "console/command_table.h"
+#include "console/line_editor.h"
+#include "loop/wait_table.h"
+#include "supervisor/app_entry.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class ReloadTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::Reset(100, 80);
+        ExtraCommandsFlag = true;
+        RegisterCommands();
+        for (const char* name : {"a", "b", "c", "d"})
+            fake::AddFile(Path(name), Path(name));
+    }
+    void TearDown() override { EXPECT_EQ(0, fake::BadCloses()); }
+
+    static std::string Path(const std::string& name) { return "C:\\apps\\" + name + ".exe"; }
+    void Config(const std::string& text) { scratch.Config(text); }
+    // Starts the applications of `text` as start-up does.
+    void Start(const std::string& text) {
+        Config(text);
+        CreateApplications(IniFile(kConfigFileName));
+    }
+    static Lines Run(const std::string& line) {
+        std::size_t before = test::LogMessages().size();
+        ExecuteLine(line.c_str());
+        Lines all = test::LogMessages();
+        return Lines(all.begin() + static_cast<long>(before), all.end());
+    }
+    static std::uint32_t Pid(int number) {
+        return fake::PidOf(appTable.entries[number]->process.Get());
+    }
+
+    test::ScratchDirectory scratch{"zelk-reload-"};
+};
+
+TEST_F(ReloadTest, OnlyWhatChangedIsTouchedAndNumbersStay) {
+    Start("[Applications]\nA=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\nC=C:\\apps\\c.exe\n"
+          "[Parameters]\nB=--old\n");
+    const std::uint32_t a = Pid(0), b = Pid(1), c = Pid(2);
+    // The names match ignoring case; D is new.
+    Config("[Applications]\na=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\nD=C:\\apps\\d.exe\n"
+           "[Parameters]\nB=--new\n");
+    const Lines logged = Run("reload");
+
+    EXPECT_EQ(a, Pid(0));
+    EXPECT_NE(b, Pid(1));
+    for (const fake::Launch& launch : fake::Get().launches) {
+        if (launch.pid == Pid(1)) {
+            EXPECT_EQ("--new", launch.parameters);
+        }
+    }
+    EXPECT_FALSE(fake::FindProcess(c)->alive);
+    ASSERT_EQ(4, appTable.count);
+    EXPECT_EQ("D", appTable.entries[3]->name);
+    EXPECT_EQ(Lines({"Configuration of B changed.", "Terminating process B.", "Starting process B.",
+                     "Terminating process C.", "Starting process D.",
+                     "Configuration reloaded: 1 added, 1 removed, 1 changed, 1 unchanged."}),
+              logged);
+
+    // The removed number is shown empty and refuses commands.
+    const Lines list = Run("list");
+    EXPECT_EQ("   2: C [REMOVED]", list[4]);
+    EXPECT_EQ(Lines{"Application does not exist."}, Run("start 2"));
+    const std::size_t launches = fake::Get().launches.size();
+    Run("stopall");
+    Run("startall");
+    EXPECT_EQ(launches + 3, fake::Get().launches.size()) << "A, B and D only";
+
+    // Added back, the name takes a new number.
+    Config("[Applications]\nA=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\nD=C:\\apps\\d.exe\n"
+           "C=C:\\apps\\c.exe\n[Parameters]\nB=--new\n");
+    EXPECT_EQ("Configuration reloaded: 1 added, 0 removed, 0 changed, 3 unchanged.",
+              Run("reload").back());
+    ASSERT_EQ(5, appTable.count);
+    EXPECT_TRUE(appTable.entries[4]->IsRunning());
+    EXPECT_TRUE(appTable.entries[2]->removed);
+}
+
+TEST_F(ReloadTest, OneTheOperatorStoppedStaysStoppedChangedOrNot) {
+    Start("[Applications]\nA=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\n");
+    Run("stop 0");
+    Run("stop 1");
+    const std::size_t launches = fake::Get().launches.size();
+    Config("[Applications]\nA=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\n[Parameters]\nB=-x\n");
+    EXPECT_EQ("Configuration reloaded: 0 added, 0 removed, 1 changed, 1 unchanged.",
+              Run("reload").back());
+    EXPECT_EQ(launches, fake::Get().launches.size());
+    Run("start 1");
+    EXPECT_EQ("-x", fake::Get().launches.back().parameters);
+}
+
+TEST_F(ReloadTest, DirectoryAndEnvironmentAreSettingsToo) {
+    Start("[Applications]\nA=C:\\apps\\a.exe\n[WorkingDirectory]\nA=C:\\work\n"
+          "[Environment]\nA=X=1 \"Y=two words\" bare\n");
+    EXPECT_EQ("C:\\work", fake::Get().launches.back().directory);
+    EXPECT_EQ(Lines({"X=1", "Y=two words"}), fake::Get().launches.back().environment);
+    // A changed value, then no section: each a change.
+    for (const char* text : {"[Environment]\nA=X=2 \"Y=two words\"\n", ""}) {
+        Config(std::string("[Applications]\nA=C:\\apps\\a.exe\n[WorkingDirectory]\nA=C:\\work\n") +
+               text);
+        EXPECT_EQ("Configuration reloaded: 0 added, 0 removed, 1 changed, 0 unchanged.",
+                  Run("reload").back());
+    }
+    EXPECT_TRUE(fake::Get().launches.back().environment.empty());
+    // Without the directory, the executable's.
+    Config("[Applications]\nA=C:\\apps\\a.exe\n");
+    Run("reload");
+    EXPECT_EQ("C:\\apps", fake::Get().launches.back().directory);
+}
+
+} // namespace
