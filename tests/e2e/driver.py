@@ -610,7 +610,7 @@ class Driver:
         return path
 
     # -- processes ---------------------------------------------------------
-    def run_program(self, program, *args, user=None):
+    def run_program(self, program, *args, user=None, timeout=None):
         """Runs `program` (natively or under Wine) to its end, in the run's
         environment, and returns (exit code, stdout, stderr). `user` runs it
         natively as that user, through setpriv."""
@@ -629,7 +629,7 @@ class Driver:
             stderr=subprocess.PIPE,
             text=True,
             errors="replace",
-            timeout=self.timeout,
+            timeout=timeout or self.timeout,
         )
         return result.returncode, result.stdout, result.stderr
 
@@ -663,8 +663,16 @@ class Driver:
             return set()
         if self.mode == "native":
             return {p for p in pids if native_alive(p)}
-        _, out = self.helper_run("--alive", *[str(p) for p in pids])
-        return {int(x) for x in out.split()}
+        # A Wine process that starts while the machine is loaded now and then
+        # hangs before it runs any of its code: such a look is made again.
+        for attempt in range(3):
+            try:
+                _, out, _ = self.run_program(self.helper, "--alive", *[str(p) for p in pids],
+                                          timeout=self.timeout / 4)
+                return {int(x) for x in out.split()}
+            except subprocess.TimeoutExpired:
+                if attempt == 2:
+                    raise
 
     def kill(self, *pids):
         """Ends processes that this scenario started (through the manager or
