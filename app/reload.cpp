@@ -12,15 +12,6 @@
 
 namespace {
 
-AppEntry* FindEntry(const std::string& name) {
-    for (int i = 0; i < appTable.count; ++i) {
-        AppEntry* entry = appTable.entries[i];
-        if (!entry->removed && AsciiEqualNoCase(std::string_view(entry->name), name))
-            return entry;
-    }
-    return nullptr;
-}
-
 bool SameSettings(const AppEntry& entry, const AppSettings& settings) {
     return entry.path == settings.path && entry.parameters == settings.parameters &&
            entry.place == settings.place;
@@ -34,6 +25,7 @@ void ReloadConfiguration() {
         PrintMessage("Could not open zelkappmgr.ini; configuration kept.");
         return;
     }
+    ReadLogFileOption(ini);
     ReportMalformedHeaders(ini);
     ResetOperatorOptions();
     ReadOperatorOptions(ini);
@@ -47,7 +39,7 @@ void ReloadConfiguration() {
     std::vector<bool> kept(static_cast<std::size_t>(appTable.count), false);
     std::vector<const AppSettings*> fresh;
     for (const AppSettings& settings : wanted) {
-        AppEntry* entry = FindEntry(settings.name);
+        AppEntry* entry = FindApplication(settings.name);
         if (entry == nullptr) {
             fresh.push_back(&settings);
             continue;

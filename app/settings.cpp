@@ -94,14 +94,17 @@ void ResetOperatorOptions() {
     OutputTimestampsFlag = false;
 }
 
-void ReadOperatorOptions(const IniFile& ini) {
+void ReadLogFileOption(const IniFile& ini) {
     std::string logPath;
     ini.GetString("General", "LogFile", logPath);
-    if (logPath != logFile.path) {
-        CloseLogFile();
-        if (!logPath.empty() && !OpenLogFile(logPath))
-            PrintMessage("Could not open log file %s!", logPath.c_str());
-    }
+    if (logPath == logFile.path)
+        return;
+    CloseLogFile();
+    if (!logPath.empty() && !OpenLogFile(logPath))
+        PrintMessage("Could not open log file %s!", logPath.c_str());
+}
+
+void ReadOperatorOptions(const IniFile& ini) {
     ini.GetBool("General", "ReportExits", ReportExitsFlag);
     ini.GetBool("General", "EndLeftovers", EndLeftoversFlag);
     ReadSeconds(ini, "General", "RetryFailedStarts", kMaxRetrySeconds, &RetryFailedStartsSeconds);

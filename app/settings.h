@@ -36,10 +36,14 @@ void ApplyCloseButtonOption(const IniFile& ini);
 // Every [General] key back to its value without the key.
 void ResetOperatorOptions();
 
-// Reads the optional [General] keys LogFile, ReportExits, RetryFailedStarts,
+// [General] LogFile: opens the log file, or closes it without the key;
+// nothing when the path is the one open. Read before anything else is
+// logged from the file, so that the file gets every entry.
+void ReadLogFileOption(const IniFile& ini);
+
+// Reads the optional [General] keys ReportExits, RetryFailedStarts,
 // StopTimeout, EndLeftovers, RestartDelay, RestartDelayMax, MinUptime,
-// GiveUpAfter and the Output keys: opens the log file (again
-// only when its path changed) and makes the output directory.
+// GiveUpAfter and the Output keys, and makes the output directory.
 void ReadOperatorOptions(const IniFile& ini);
 
 // The applications of every [Applications] section, in file order, with

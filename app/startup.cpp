@@ -89,6 +89,7 @@ int ManagerMain(bool headless) {
             // A service manager must see that the service failed.
             return headless ? 1 : 0;
         }
+        ReadLogFileOption(*ini);
         ReportMalformedHeaders(*ini);
         if (!headless)
             port::SetWindowTitle(kWindowTitle);

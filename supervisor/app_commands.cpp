@@ -1,5 +1,6 @@
 #include "supervisor/app_commands.h"
 
+#include "common/text.h"
 #include "console/arg_reader.h"
 #include "console/console.h"
 #include "supervisor/app_entry.h"
@@ -8,20 +9,29 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
 const char kRule[] = "========================================";
 
-// The entry the next argument names, or null after saying there is none.
+// The entry the next argument names: a number when it begins with a digit
+// (read like atoi, so "1x" is 1), else a display name; null after saying
+// there is none. A word never stands for 0.
 AppEntry* ReadEntry(ArgReader* args) {
-    int index = args->NextIndex();
-    if (index < 0 || index >= appTable.count || appTable.entries[index]->removed) {
-        PrintMessage("Application does not exist.");
-        return nullptr;
+    const char* token = args->NextToken();
+    AppEntry* entry = nullptr;
+    if (token != nullptr && token[0] >= '0' && token[0] <= '9') {
+        const int index = ParseLeadingInt(token);
+        if (index < appTable.count && !appTable.entries[index]->removed)
+            entry = appTable.entries[index];
+    } else if (token != nullptr) {
+        entry = FindApplication(token);
     }
-    return appTable.entries[index];
+    if (entry == nullptr)
+        PrintMessage("Application does not exist.");
+    return entry;
 }
 
 const char* StateMark(const AppEntry& entry) {
@@ -155,6 +165,15 @@ void TailCommand(ArgReader* args) {
     // Each line an entry of its own, cut where an entry ends.
     for (const std::string& line : lines)
         PrintMessage("%s", line.c_str());
+}
+
+AppEntry* FindApplication(std::string_view name) {
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry* entry = appTable.entries[i];
+        if (!entry->removed && AsciiEqualNoCase(std::string_view(entry->name), name))
+            return entry;
+    }
+    return nullptr;
 }
 
 void RestartApplication(AppEntry& entry) {

@@ -1,5 +1,8 @@
-// The operator's commands on the supervised applications, by number.
+// The operator's commands on the supervised applications, by number or
+// display name.
 #pragma once
+
+#include <string_view>
 
 class ArgReader;
 
@@ -15,6 +18,10 @@ void RestartAllCommand(ArgReader* args);
 void TailCommand(ArgReader* args);
 
 class AppEntry;
+
+// The application with this display name (ignoring ASCII case) that is not
+// removed; null when there is none.
+AppEntry* FindApplication(std::string_view name);
 
 // "restart" of one application that runs, is stopping or waits for a
 // relaunch (a reload that changed it).

@@ -131,10 +131,40 @@ port::UniqueHandle OpenMatching(std::uint32_t processId, const char* wanted) {
     return port::UniqueHandle();
 }
 
-// The first running process whose executable has the canonical name
-// `wanted`, opened with full access; null when there is none. The configured
-// path is resolved once by the caller and compared with each process's
-// already canonical image, so a process is opened only when it matches.
+// The processes of `matches` (in list order) in the order they are tried:
+// first those whose parent is not itself a match, then the rest. A server
+// whose workers run its own executable is so found by its master, whatever
+// ids the workers have. The parents are read only when there is a choice.
+std::vector<std::uint32_t> AttachOrder(const std::vector<std::uint32_t>& matches) {
+    if (matches.size() < 2)
+        return matches;
+    auto isMatch = [&](std::uint32_t id) {
+        return std::find(matches.begin(), matches.end(), id) != matches.end();
+    };
+    std::vector<std::uint32_t> childOfMatch;
+    const port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
+    port::ProcessRecord record{};
+    for (bool more = snapshot && port::FirstProcess(snapshot.get(), &record); more;
+         more = port::NextProcess(snapshot.get(), &record)) {
+        if (record.parentProcessId != record.processId && isMatch(record.processId) &&
+            isMatch(record.parentProcessId))
+            childOfMatch.push_back(record.processId);
+    }
+    std::vector<std::uint32_t> order;
+    std::vector<std::uint32_t> rest;
+    for (std::uint32_t id : matches) {
+        const bool child =
+            std::find(childOfMatch.begin(), childOfMatch.end(), id) != childOfMatch.end();
+        (child ? rest : order).push_back(id);
+    }
+    order.insert(order.end(), rest.begin(), rest.end());
+    return order;
+}
+
+// A running process whose executable has the canonical name `wanted`,
+// opened with full access; null when there is none. The configured path is
+// resolved once by the caller and compared with each process's already
+// canonical image, so a process is opened only when it matches.
 port::UniqueHandle FindRunningCopy(const char* wanted, bool* listed) {
     RunningImages& cache = runningImages;
     if (!cache.batch || !cache.read) {
@@ -144,10 +174,12 @@ port::UniqueHandle FindRunningCopy(const char* wanted, bool* listed) {
     *listed = cache.listed;
     port::UniqueHandle found;
     if (cache.listed) {
-        for (const RunningImage& row : cache.rows) {
-            if (!AsciiEqualNoCase(wanted, row.image.c_str()))
-                continue;
-            found = OpenMatching(row.processId, wanted);
+        std::vector<std::uint32_t> matches;
+        for (const RunningImage& row : cache.rows)
+            if (AsciiEqualNoCase(wanted, row.image.c_str()))
+                matches.push_back(row.processId);
+        for (std::uint32_t processId : AttachOrder(matches)) {
+            found = OpenMatching(processId, wanted);
             if (found)
                 break;
         }

@@ -226,6 +226,8 @@ bool SetInputMode(Handle input, std::uint32_t mode) {
         return false;
     }
     struct termios raw = *posix::SavedTerminalMode();
+    // Backspace is what the terminal is set to send for it (stty erase).
+    s.keys.Decoder().SetEraseByte(raw.c_cc[VERASE]);
     raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT);
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | ISIG | IEXTEN);
     // The Windows bits: processed input (1) lets keys raise signals, line

@@ -3,6 +3,7 @@
 // this user can enter that directory; the manager still checks the peer's
 // credentials of every connection.
 #include "port/control.h"
+#include "port/file.h"
 #include "port/system.h"
 
 #include "port/posix/backend.h"
@@ -23,22 +24,36 @@ namespace port {
 
 namespace {
 
-bool SocketAddress(const char* name, sockaddr_un* address, socklen_t* length) {
+// The address of the socket "<name>.sock" in the runtime directory, whose
+// full path is *path. A path longer than an address holds is reached
+// through an open descriptor of the directory, as /proc/self/fd/<fd>/...:
+// *directory keeps it open until the caller has bound or connected.
+bool SocketAddress(const char* name, sockaddr_un* address, socklen_t* length, std::string* path,
+                   UniqueFile* directory) {
     std::string problem;
-    const std::string directory = posix::RuntimeDirectory(&problem);
-    if (directory.empty()) {
+    const std::string runtime = posix::RuntimeDirectory(&problem);
+    if (runtime.empty()) {
         errno = EACCES;
         return false;
     }
-    const std::string path = directory + "/" + name + ".sock";
-    if (path.size() + 1 > sizeof address->sun_path) {
-        errno = ENAMETOOLONG;
-        return false;
+    *path = runtime + "/" + name + ".sock";
+    std::string reached = *path;
+    if (reached.size() + 1 > sizeof address->sun_path) {
+        const int fd = posix::AboveStandardDescriptors(
+            posix::sys.openat(AT_FDCWD, runtime.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
+        if (fd < 0)
+            return false;
+        *directory = UniqueFile(fd);
+        reached = "/proc/self/fd/" + std::to_string(fd) + "/" + name + ".sock";
+        if (reached.size() + 1 > sizeof address->sun_path) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
     }
     *address = sockaddr_un{};
     address->sun_family = AF_UNIX;
-    std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
-    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    std::memcpy(address->sun_path, reached.c_str(), reached.size() + 1);
+    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + reached.size() + 1);
     return true;
 }
 
@@ -78,7 +93,9 @@ bool ValidFd(Handle handle) {
 Handle OpenControlEndpoint(const char* name) {
     sockaddr_un address;
     socklen_t length = 0;
-    if (!SocketAddress(name, &address, &length))
+    std::string path;
+    UniqueFile directory;
+    if (!SocketAddress(name, &address, &length, &path, &directory))
         return Fail();
     int fd = posix::sys.socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -88,9 +105,9 @@ Handle OpenControlEndpoint(const char* name) {
         return Fail();
     // A socket file left by a manager that ended: whoever holds the
     // single-instance lock owns the name.
-    ::unlink(address.sun_path);
+    ::unlink(path.c_str());
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-        ::chmod(address.sun_path, 0600) != 0 || ::listen(fd, 16) != 0) {
+        ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
         const int error = errno;
         ::close(fd);
         errno = error;
@@ -132,7 +149,9 @@ Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* t
     *timedOut = false;
     sockaddr_un address;
     socklen_t length = 0;
-    if (!SocketAddress(name, &address, &length))
+    std::string path;
+    UniqueFile directory;
+    if (!SocketAddress(name, &address, &length, &path, &directory))
         return Fail();
     int fd = posix::sys.socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)

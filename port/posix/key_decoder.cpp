@@ -204,7 +204,16 @@ std::uint16_t TildeKey(int number) {
 
 } // namespace
 
-bool KeyDecoder::KeyForByte(unsigned char byte, KeyEvent* key) {
+void KeyDecoder::SetEraseByte(unsigned char byte) {
+    erase_ = byte == 0x08 ? 0x08 : 0x7F;
+}
+
+bool KeyDecoder::KeyForByte(unsigned char byte, KeyEvent* key) const {
+    if (byte == 0x7F || byte == 0x08) {
+        *key =
+            byte == erase_ ? MakeKey(kVkBack, '\b', 0) : MakeKey(kVkBack, 0x7F, kLeftCtrlPressed);
+        return true;
+    }
     switch (byte) {
     case '\r':
     case '\n':
@@ -212,12 +221,6 @@ bool KeyDecoder::KeyForByte(unsigned char byte, KeyEvent* key) {
         return true;
     case '\t':
         *key = MakeKey(kVkTab, '\t', 0);
-        return true;
-    case 0x7F:
-        *key = MakeKey(kVkBack, '\b', 0);
-        return true;
-    case 0x08:
-        *key = MakeKey(kVkBack, 0x7F, kLeftCtrlPressed);
         return true;
     case kEsc:
         return false;
@@ -395,7 +398,12 @@ void KeyDecoder::Sequence(unsigned char byte, bool endsWrite) {
             parameters_.push_back(static_cast<char>(byte));
         return;
     }
-    // intermediate byte 0x20..0x2F
+    // intermediate byte 0x20..0x2F; rxvt ends ESC [ n $ (Shift) with one
+    if (byte == '$' && state_ == State::Csi && !parameters_.empty() && intermediates_.empty()) {
+        Dispatch(byte);
+        Begin(State::Ground);
+        return;
+    }
     if (intermediates_.size() >= kMaxSequence)
         state_ = State::Ignore;
     else
@@ -433,6 +441,16 @@ void KeyDecoder::Dispatch(unsigned char final) {
         else if (!numbers.empty())
             return;
         Push(cursorKey, 0, ModifierState(modifier) | alt);
+        return;
+    }
+    if ((final == '^' || final == '$' || final == '@') && !ss3 && numbers.size() == 1) {
+        // rxvt: ESC [ n ^ with Ctrl, $ with Shift, @ with both.
+        const std::uint16_t key = TildeKey(numbers[0]);
+        const std::uint32_t held = final == '^'   ? kLeftCtrlPressed
+                                   : final == '$' ? kShiftPressed
+                                                  : kLeftCtrlPressed | kShiftPressed;
+        if (key != 0)
+            Push(key, 0, held | alt);
         return;
     }
     if (final == '~' && !ss3 && !numbers.empty() && numbers.size() <= 2) {

@@ -6,8 +6,9 @@
 // same keys; Shift and Alt are reported but the editor never looks at them):
 //   CR or LF                          Enter (13)
 //   TAB, ESC [ Z                      Tab (9)
-//   DEL 0x7F                          Backspace (8)
-//   BS 0x08                           Backspace with Ctrl
+//   the terminal's erase character    Backspace (8)
+//     (DEL 0x7F unless set to BS)
+//   the other of DEL and BS           Backspace with Ctrl
 //   ESC that arrived on its own       Escape (27)
 //   ESC before another key's bytes,   that key with Alt
 //     in the same terminal write      (ESC x is x, ESC ESC [ D is Left);
@@ -24,6 +25,8 @@
 //   ESC [ F, ESC O F, ESC [ 4~, 8~    End
 //   ESC [ 2~ 3~ 5~ 6~                 Insert, Delete, Page Up, Page Down
 //   ESC [ 3;5~                        Delete with Ctrl
+//   ESC [ n ^, ESC [ n $, ESC [ n @   (rxvt) the key of ESC [ n ~ with Ctrl,
+//                                     Shift, or both
 //   ESC [ [ A..E (Linux console)      F1..F5 (no character)
 //   0x01..0x1A otherwise              the letter's key with Ctrl held
 //   an unknown sequence               dropped whole
@@ -92,9 +95,14 @@ class KeyDecoder {
     KeyEvent Pop();
     void Clear();
 
+    // The byte the terminal sends for Backspace (its erase character): DEL
+    // 0x7F or BS 0x08; the other one is then Ctrl+Backspace. Any other
+    // value leaves DEL as Backspace.
+    void SetEraseByte(unsigned char byte);
+
     // The key event a single byte stands for outside any sequence; false for
-    // ESC, which starts a sequence. Public for the tests.
-    static bool KeyForByte(unsigned char byte, KeyEvent* key);
+    // ESC, which starts a sequence.
+    bool KeyForByte(unsigned char byte, KeyEvent* key) const;
 
   private:
     // Escape: after an ESC. Csi, Ss3: inside ESC [ or ESC O. LinuxFunction:
@@ -113,6 +121,7 @@ class KeyDecoder {
 
     State state_ = State::Ground;
     bool alt_ = false; // the sequence began with ESC ESC: Alt held
+    unsigned char erase_ = 0x7F;
     Micros lastArrival_ = 0;
     std::string parameters_;    // parameter bytes 0x30..0x3F
     std::string intermediates_; // intermediate bytes 0x20..0x2F

@@ -18,10 +18,11 @@ namespace {
 
 // Without processed input Windows delivers Ctrl+C as a key, but some consoles
 // (Wine's among them) still raise it as a signal, which by default ends the
-// process. Swallowing these two keeps the manager alive; closing the window
-// and logging off keep their default handling.
-BOOL WINAPI IgnoreInterruptKeys(DWORD event) {
-    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+// process: swallowing it keeps Ctrl+C a plain key. Ctrl+Break, closing the
+// window and logging off keep their default handling and end the manager
+// (the applications run on, as after "quit").
+BOOL WINAPI IgnoreCtrlC(DWORD event) {
+    return event == CTRL_C_EVENT ? TRUE : FALSE;
 }
 
 // A standard handle, or null when the process has none.
@@ -78,7 +79,7 @@ bool SetInputMode(Handle input, std::uint32_t mode) {
         return false;
     static bool handlerInstalled = false;
     if (!handlerInstalled)
-        handlerInstalled = ::SetConsoleCtrlHandler(IgnoreInterruptKeys, TRUE) != 0;
+        handlerInstalled = ::SetConsoleCtrlHandler(IgnoreCtrlC, TRUE) != 0;
     return ::SetConsoleMode(ToNative(input), mode) != 0;
 }
 

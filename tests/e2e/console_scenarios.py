@@ -62,8 +62,8 @@ def help_and_matching(d):
 
 @scenario("application_commands", timeout=180)
 def application_commands(d):
-    """start, stop and restart with a number, without one, out of range and
-    with further words, each with its messages."""
+    """start, stop and restart with a number or a name, without one, out of
+    range and with further words, each with its messages."""
     base = d.temp_dir("appcmd")
     alpha = App(d, base, "alpha")
     beta = App(d, base, "beta")
@@ -74,16 +74,15 @@ def application_commands(d):
 
     for line in (
         "start", "stop", "restart", "start 2", "stop 2", "restart 2", "start -1",
-        "stop -1", "restart 99999999999", "start  ",
+        "stop -1", "restart 99999999999", "start  ", "start x", "stop nosuchname",
     ):
         pane.command(line, [NOT_EXIST])
     pane.command("start 0", ["Application already started."])
     pane.command("start 1 0", ["Application already started."])
-    # A word that is no number reads as 0.
-    pane.command("start x", ["Application already started."])
 
     old_beta = beta.last_pid()
-    pane.command("stop 1 and more words", ["Terminating process beta."])
+    # A word is a display name, in any case.
+    pane.command("stop Beta and more words", ["Terminating process beta."])
     wait_gone(d, [old_beta], "beta")
     pane.command("list", list_rows([("alpha", True), ("beta", False)]))
     pane.command("stop 1", ["Application already stopped."])

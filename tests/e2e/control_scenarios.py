@@ -97,3 +97,26 @@ def control_strangers_and_stalls(d):
         silent.close()
     out = client_ok(d, "--send", "list")
     check(out_lines(out) == list_rows([("alpha", True)]), "after the stall: %r" % out)
+
+
+@scenario("control_long_runtime_directory", modes=("native",))
+def control_long_runtime_directory(d):
+    """A runtime directory of 150 bytes, longer than a socket address holds:
+    the endpoint is made in it all the same, and --send list gets through."""
+    base = d.temp_dir("longdir")
+    d.write_ini(base, "[Applications]\n")
+    parent = d.temp_dir("runtime")
+    runtime = os.path.join(parent, "r" * (150 - len(parent) - 1))
+    os.mkdir(runtime, 0o700)
+    usual, d.runtime_dir = d.runtime_dir, runtime  # the client's too
+    try:
+        pane = d.start(base, environment={"XDG_RUNTIME_DIR": runtime,
+                                          "ZELKAPPMGR_RUNTIME_DIR": runtime})
+        pane.wait_ready()
+        check(os.path.exists(os.path.join(runtime, "ZelkAppMgr.sock")), "no socket in %s" % runtime)
+        out = client_ok(d, "--send", "list")
+        check(out_lines(out) == list_rows([]), "--send list printed %r" % out)
+        pane.enter_line("quit")
+        pane.wait_dead()
+    finally:
+        d.runtime_dir = usual

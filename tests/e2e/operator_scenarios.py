@@ -42,7 +42,8 @@ def open_targets(pid):
 @scenario("log_file")
 def log_file(d):
     """Every entry the screen shows reaches the file in order, one line each:
-    a help listing, a two-row entry, start and stop lines, and a name with an
+    the report of a malformed header read before the file was opened, a help
+    listing, a two-row entry, start and stop lines, and a name with an
     ESC byte as '?'. No application holds the file open."""
     base = d.temp_dir("logfile")
     alpha = App(d, base, "alpha")
@@ -51,8 +52,14 @@ def log_file(d):
     write_app_ini(
         d, base, [alpha.ini(), (esc_name, esc.exe, esc.params)], general="LogFile = manager.log"
     )
+    # A malformed header is reported before the file is read further.
+    with open(os.path.join(base, "zelkappmgr.ini"), "a") as f:
+        f.write("[Broken\n")
+    with open(os.path.join(base, "zelkappmgr.ini")) as f:
+        broken = len(f.read().splitlines())
     pane = d.start_manager(base)
-    expected = ["Starting process alpha.", "Starting process e?sc."]
+    expected = ["Ignored malformed section header in line %d of zelkappmgr.ini." % broken,
+                "Starting process alpha.", "Starting process e?sc."]
     pane.wait_messages(expected)
     alpha.wait_starts(1)
     esc.wait_starts(1)

@@ -3,8 +3,10 @@ failing paths, ending process trees, and what stays after quit. The helper
 program plays every application; each application is a copy of it of its
 own, since the manager attaches to any process of the same executable."""
 
+import json
 import os
 import re
+import shlex
 import time
 
 from driver import check, native_alive, proc_stat, scenario
@@ -265,6 +267,48 @@ def own_executable_is_not_attached(d):
     pane.enter_line("stop 0")
     pane.command("list", list_rows([("self", False)]))
     check(pane.dead() == (False, None), "the manager ended on stop of its own executable")
+
+
+def running(executable):
+    """The ids (as this process sees them) of the processes running `executable`."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            if entry.isdigit() and os.readlink("/proc/%s/exe" % entry) == executable:
+                found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
+@scenario("attach_to_the_master", modes=("native",))
+def attach_to_the_master(d):
+    """In a PID namespace of its own, a server whose two workers run its own
+    executable with lower ids than its own (ids 100 and 101, the server 500),
+    as after ids wrap: a fresh manager attaches to the server, not to the
+    first worker listed, and "stop" ends all three."""
+    base = d.temp_dir("master")
+    server = App(d, base, "server", "--tree 1 2 --next-pid 99")
+    write_app_ini(d, base, [server.ini()])
+    script = ("echo 499 > /proc/sys/kernel/ns_last_pid; %s & "
+              'until [ "$(grep -c event=start %s)" -ge 3 ]; do sleep 0.05; done; exec "$@"'
+              % (" ".join(shlex.quote(a) for a in [server.exe] + server.params.split()),
+                 shlex.quote(server.log_path)))
+    manager, _ = d.start_headless(base, wrapper=["unshare", "--pid", "--fork", "--mount-proc",
+                                                 "--kill-child", "sh", "-c", script, "sh"])
+    starts = server.wait_starts(3)
+    master = [s["pid"] for s in starts if s["tag"] == "server"]
+    check(master == [500] and sorted(s["pid"] for s in starts)[:2] == [100, 101],
+          "the ids are %r" % [(s["tag"], s["pid"]) for s in starts])
+    status = d.wait_until(lambda: (lambda code, out, _: code == 0 and json.loads(out))(
+        *d.client("--status", "--json")), "an answer to --status")
+    check(status[0]["pid"] == 500, "attached to %r" % status[0]["pid"])
+    exe = os.path.realpath(server.exe)
+    check(len(running(exe)) == 3, "the server's processes: %r" % running(exe))
+    d.client("--send", "stop 0")
+    d.wait_until(lambda: not running(exe), "the server and its workers to end")
+    d.client("--send", "quit")
+    check(manager.wait(timeout=d.timeout) == 0, "the manager's exit code")
 
 
 @scenario("quit_leaves_applications")

@@ -75,8 +75,32 @@ def terminal_keys(d):
     pane.wait_messages_end(["Application does not exist."])
     pane.hex(ESC, ord("["), ord("a"))  # Up: the line just entered
     pane.wait_input("stop  12", 6)
+    # rxvt's Ctrl+Delete deletes a word.
+    pane.home()
+    pane.hex(ESC, ord("["), ord("3"), ord("^"))
+    pane.wait_input("12", 0)
     pane.escape()
 
+    pane.enter_line("quit")
+    check(pane.wait_dead() == 0, "quit: exit status is not 0")
+
+
+@scenario("erase_follows_the_terminal", modes=("native",))
+def erase_follows_the_terminal(d):
+    """On a terminal set to send ^H for Backspace (stty erase ^H), ^H
+    deletes one character and ^? a word."""
+    work = d.temp_dir("erase")
+    d.write_ini(work, "[Applications]\n")
+    pane = d.start(work, command=["sh", "-c", 'stty erase "^H" && exec "$@"', "sh"] +
+                   d.manager_command())
+    pane.wait_ready()
+    pane.type("stop  12")
+    pane.wait_input("stop  12", 8)
+    pane.hex(0x08)
+    pane.wait_input("stop  1", 7)
+    pane.hex(0x7F)
+    pane.wait_input("stop  ", 6)
+    pane.escape()
     pane.enter_line("quit")
     check(pane.wait_dead() == 0, "quit: exit status is not 0")
 

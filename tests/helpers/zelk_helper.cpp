@@ -46,6 +46,9 @@
 //   --child-listens PORT
 //                    (POSIX) start one child that listens on 127.0.0.1:PORT
 //                    and records "listen" with the value "ok" or the errno
+//   --next-pid N     (Linux, in a PID namespace of its own) the children of
+//                    --tree get the ids after N: they start after N is
+//                    written to /proc/sys/kernel/ns_last_pid
 //
 // Records are lines of tab-separated key=value fields, the first field being
 // "event=<name>":
@@ -90,6 +93,7 @@ extern char** environ;
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -111,6 +115,7 @@ struct Options {
     long long onTermMs = -1; // -1: the system's default when asked to end
     bool ignoreTerm = false;
     long long childListens = -1;
+    long long nextPid = -1;
     long long listen = -1;
     long long printLines = 0;
     long long printEveryMs = -1;
@@ -573,6 +578,10 @@ Options ParseOptions(int argc, char** argv) {
             (option == "--print-lines"   ? options.printLines
              : option == "--print-every" ? options.printEveryMs
                                          : options.writeBytes) = number;
+        } else if (option == "--next-pid") {
+            if (!ParseNumber(value("--next-pid needs a number"), &options.nextPid) ||
+                options.nextPid < 1)
+                Usage("--next-pid needs a process id");
         } else if (option == "--child-listens" || option == "--listen") {
             long long port = 0;
             if (!ParseNumber(value("--listen needs a port"), &port) || port < 1 || port > 65535)
@@ -786,6 +795,12 @@ int main(int argc, char** argv) {
         StartChild(arguments);
     }
     if (options.depth > 0) {
+        if (options.nextPid > 0) {
+            std::ofstream next("/proc/sys/kernel/ns_last_pid");
+            next << options.nextPid << std::flush;
+            if (!next)
+                Usage("cannot write /proc/sys/kernel/ns_last_pid");
+        }
         PrepareChildren();
         for (int i = 0; i < options.width; ++i) {
             std::uint32_t child = StartChild(ChildArguments(options, i));

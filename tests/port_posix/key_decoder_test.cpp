@@ -69,6 +69,37 @@ TEST(KeyDecoder, EnterTabBackspace) {
     EXPECT_EQ(Decode("\x08"), (std::vector<Key>{{port::kVkBack, 0x7f, kCtrl}}));
 }
 
+TEST(KeyDecoder, BackspaceIsTheTerminalsEraseCharacter) {
+    const Key back{port::kVkBack, '\b', 0};
+    const Key ctrlBack{port::kVkBack, 0x7f, kCtrl};
+    const Key altBack{port::kVkBack, '\b', kAlt};
+    // VERASE as termios gives it; one disabled (0) or unusual leaves DEL.
+    for (unsigned char erase : {0x08, 0x7f, 0x00, 0x15}) {
+        KeyDecoder decoder;
+        decoder.SetEraseByte(erase);
+        decoder.Feed(erase == 0x08 ? "\x08\x7f\x1b\x08" : "\x7f\x08\x1b\x7f");
+        decoder.Flush();
+        EXPECT_EQ(Drain(decoder), (std::vector<Key>{back, ctrlBack, altBack})) << int{erase};
+    }
+}
+
+TEST(KeyDecoder, RxvtModifiedEditingKeys) {
+    const std::vector<std::pair<char, std::uint32_t>> finals{
+        {'^', kCtrl}, {'$', kShift}, {'@', kCtrl | kShift}};
+    const std::vector<std::pair<const char*, std::uint16_t>> keys{
+        {"2", port::kVkInsert}, {"3", port::kVkDelete}, {"5", port::kVkPrior},
+        {"6", port::kVkNext},   {"7", port::kVkHome},   {"8", port::kVkEnd}};
+    for (auto [final, held] : finals)
+        for (auto [number, code] : keys)
+            EXPECT_EQ(Decode(std::string("\x1b[") + number + final),
+                      (std::vector<Key>{Nav(code, held)}))
+                << number << final;
+    // With Alt before it, after it more keys; an unknown number is dropped.
+    EXPECT_EQ(Decode("\x1b\x1b[3^x"),
+              (std::vector<Key>{Nav(port::kVkDelete, kCtrl | kAlt), {'X', 'x', 0}}));
+    EXPECT_EQ(Decode("\x1b[9$\x1b[3$"), (std::vector<Key>{Nav(port::kVkDelete, kShift)}));
+}
+
 TEST(KeyDecoder, LoneEscapeBecomesEscapeOnFlush) {
     KeyDecoder decoder;
     decoder.Feed("\x1b");

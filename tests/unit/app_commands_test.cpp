@@ -59,10 +59,10 @@ TEST_F(AppCommandsTest, ListOfAnEmptyTableIsTheFrameAlone) {
     EXPECT_EQ((Lines{"", std::string(40, '='), std::string(40, '='), ""}), Run("LIST extra"));
 }
 
-TEST_F(AppCommandsTest, IndexesOutOfRangeMissingOrNegativeDoNotExist) {
+TEST_F(AppCommandsTest, IndexesOutOfRangeMissingOrNegativeAndUnknownNamesDoNotExist) {
     Apps({"alpha"});
-    for (const char* line :
-         {"start", "stop", "restart", "start 1", "stop -1", "restart 99", "start 99999999999"})
+    for (const char* line : {"start", "stop", "restart", "start 1", "stop -1", "restart 99",
+                             "start 99999999999", "stop live", "stop %x", "stop alph", "stop +0"})
         EXPECT_EQ((Lines{"Application does not exist."}), Run(line)) << line;
 }
 
@@ -76,8 +76,13 @@ TEST_F(AppCommandsTest, StartStopAndRestartFollowTheEntrysState) {
               Run("restart 0"));
     EXPECT_TRUE(appTable.entries[0]->IsRunning());
     EXPECT_EQ((Lines{"Terminating process beta.", "Starting process beta."}), Run("restart 1x"));
-    EXPECT_EQ((Lines{"Terminating process alpha."}), Run("stop word")) << "a word reads as 0";
+    // A word is a display name, in any case; a number only when it begins
+    // with a digit.
+    EXPECT_EQ((Lines{"Terminating process alpha."}), Run("stop ALPHA"));
     EXPECT_EQ((Lines{"Starting process alpha."}), Run("start 0"));
+    Apps({"-1", "9"}); // "-1" does not run
+    EXPECT_EQ((Lines{"Application already stopped."}), Run("stop -1"));
+    EXPECT_EQ((Lines{"Application does not exist."}), Run("stop 9")) << "9 is a number";
 }
 
 TEST_F(AppCommandsTest, StartNeverAttachesToARunningCopy) {

@@ -102,6 +102,40 @@ TEST_F(AppEntryTest, TheFirstOpenableMatchWinsAndUnreadableProcessesAreSkipped) 
     EXPECT_EQ(1, fake::OpenProcessHandles());
 }
 
+TEST_F(AppEntryTest, AProcessWhoseParentRunsTheSameExecutableIsTriedLast) {
+    struct Process {
+        std::uint32_t pid, parent;
+        bool openable = true;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Process> processes; // in list order, all running the tool
+        bool snapshotFails;
+        std::uint32_t attached;
+    };
+    const std::vector<Case> cases{
+        {"workers listed before their master", {{5, 30}, {6, 30}, {30, 1}}, false, 30},
+        {"two masters: the first listed", {{5, 40}, {30, 1}, {40, 1}}, false, 30},
+        {"a worker's worker is no top", {{5, 6}, {6, 30}, {30, 2}}, false, 30},
+        {"the master cannot be opened", {{5, 30}, {30, 1, false}}, false, 5},
+        {"a cycle of ids: list order", {{5, 6}, {6, 5}}, false, 5},
+        {"no snapshot: list order", {{5, 30}, {30, 1}}, true, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::Reset(100, 60);
+        fake::AddFile(kTool, kToolShort);
+        for (const Process& p : c.processes)
+            fake::AddProcess(p.pid, p.parent, kTool).openable = p.openable;
+        fake::Get().snapshotFails = c.snapshotFails;
+        auto a = Make("alpha", kTool);
+        EXPECT_EQ(c.attached, fake::PidOf(a->process.Get()));
+        EXPECT_EQ(1, fake::OpenProcessHandles());
+        EXPECT_EQ(0, fake::Get().openSnapshots);
+        a.reset();
+    }
+}
+
 TEST_F(AppEntryTest, ACopyListedAfterThousandsOfOtherProcessesIsFound) {
     fake::AddFile("C:\\other.exe", "C:\\other.exe");
     for (std::uint32_t pid = 2; pid < 10002; ++pid)

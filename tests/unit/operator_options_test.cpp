@@ -94,7 +94,7 @@ TEST_F(OperatorOptionsTest, AFileThatCannotBeOpenedIsReportedOnceAndLeftOut) {
     fake::Get().unopenable.push_back("logs");
     const std::string path = ::testing::TempDir() + "zelk-log-file-option.ini";
     std::ofstream(path) << "[General]\nLogFile = logs\n";
-    ReadOperatorOptions(IniFile(path));
+    ReadLogFileOption(IniFile(path));
     std::remove(path.c_str());
     PrintMessage("after");
     EXPECT_EQ((Lines{"Could not open log file logs!", "after"}), test::LogMessages());
