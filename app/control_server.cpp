@@ -54,6 +54,10 @@ template <typename Run> std::string RunCaptured(const std::string& line, Run run
 std::string RunSentLine(const std::string& line) {
     if (line.empty())
         return EncodeErrorReply("the command line is empty");
+    // The line is logged and run as a C string: what follows a NUL would
+    // run unseen.
+    if (line.find('\0') != std::string::npos)
+        return EncodeErrorReply("the command line holds a NUL byte");
     return RunCaptured(line, [&] { ExecuteLine(line.c_str()); });
 }
 

@@ -7,8 +7,9 @@ LogFile logFile;
 
 bool OpenLogFile(const std::string& path) {
     CloseLogFile();
-    logFile.path = path;
     logFile.handle = port::OpenAppendFile(path.c_str());
+    if (logFile.handle != port::kNullHandle)
+        logFile.path = path;
     return logFile.handle != port::kNullHandle;
 }
 
@@ -28,12 +29,47 @@ std::string LogFileLine(std::string_view stamp, std::string_view text) {
     return line;
 }
 
-LogFileWrite AppendLogEntry(std::string_view stamp, std::string_view text) {
+namespace {
+
+bool Write(const std::string& line) {
+    // A deleted or renamed file is left to whoever moved it, with the cut
+    // entry it may end in.
+    if (logFile.handle != port::kNullHandle &&
+        !port::FileStillAtPath(logFile.handle, logFile.path.c_str())) {
+        port::CloseFile(logFile.handle);
+        logFile.handle = port::kNullHandle;
+        logFile.unfinished.clear();
+    }
     if (logFile.handle == port::kNullHandle)
+        logFile.handle = port::OpenAppendFile(logFile.path.c_str());
+    if (logFile.handle == port::kNullHandle)
+        return false;
+    std::uint32_t written = 0;
+    if (!logFile.unfinished.empty()) {
+        const bool done =
+            port::AppendToFile(logFile.handle, logFile.unfinished.data(),
+                               static_cast<std::uint32_t>(logFile.unfinished.size()), &written);
+        logFile.unfinished.erase(0, written);
+        if (!done)
+            return false;
+    }
+    if (port::AppendToFile(logFile.handle, line.data(), static_cast<std::uint32_t>(line.size()),
+                           &written))
+        return true;
+    if (written > 0)
+        logFile.unfinished = line.substr(written);
+    return false;
+}
+
+} // namespace
+
+LogFileWrite AppendLogEntry(std::string_view stamp, std::string_view text) {
+    if (logFile.path.empty())
         return LogFileWrite::Done;
-    const std::string line = LogFileLine(stamp, text);
-    if (port::AppendToFile(logFile.handle, line.data(), static_cast<std::uint32_t>(line.size())))
+    if (Write(LogFileLine(stamp, text))) {
+        logFile.writeFailureReported = false;
         return LogFileWrite::Done;
+    }
     if (logFile.writeFailureReported)
         return LogFileWrite::Failed;
     // Set first: the report is an entry of its own, whose write may fail too.

@@ -10,15 +10,19 @@
 #include <string_view>
 
 struct LogFile {
-    std::string path;
-    port::Handle handle = port::kNullHandle; // null: no log file; else open to the end
+    std::string path;                        // empty: no log file
+    port::Handle handle = port::kNullHandle; // open to the end; null while it cannot be opened
+    // A failure was reported, and nothing was written since.
     bool writeFailureReported = false;
+    // The rest of an entry that a short write cut (the disk was full): it
+    // is written before anything else, so that every entry is a whole line.
+    std::string unfinished;
 };
 
 extern LogFile logFile;
 
 // Opens `path` for appending. False when it cannot be opened: the manager
-// then goes on without a file.
+// then goes on without a file (path empty).
 bool OpenLogFile(const std::string& path);
 
 // Closes the log file, if there is one: the manager goes on without.
@@ -34,6 +38,10 @@ enum class LogFileWrite {
     FirstFailure, // not written, and no failure was reported yet: report this one
 };
 
-// Appends one entry to the log file, when there is one, with one write.
-// Later entries are still tried after a failure.
+// Appends one entry to the log file, when there is one, with one write. A
+// file deleted or renamed meanwhile is opened anew at its path first. An
+// entry is never glued to the piece of one that a failure cut: that is
+// finished first, and while it cannot be, later entries are left out. Later
+// entries are still tried after a failure, and a failure after a success is
+// reported again.
 LogFileWrite AppendLogEntry(std::string_view stamp, std::string_view text);

@@ -12,9 +12,14 @@ namespace port {
 // Opens `path` (relative to the working directory) for appending, creating it
 // when missing. Every write goes to the file's end, also after another program
 // truncated it. Other programs may read, write, rename and delete the file
-// while it is open, and no started process inherits the handle. Null on
-// failure, with LastError() set.
+// while it is open, and no started process inherits the handle. Only a
+// regular file is opened, never waiting on it (a FIFO is refused at once).
+// Null on failure, with LastError() set.
 Handle OpenAppendFile(const char* path);
+
+// False when the open `file` is no longer the file at `path`: it was
+// deleted, or renamed and perhaps replaced (logrotate without copytruncate).
+bool FileStillAtPath(Handle file, const char* path);
 
 // Appends `length` bytes with one write. False, with LastError() set, when
 // not all of them could be written; *written (when given) tells how many were.

@@ -81,6 +81,12 @@ bool LastOpenFoundNoProcess();
 // the system offers no such step (Windows). Returns whether it stopped one.
 bool SuspendProcess(std::uint32_t processId);
 
+// Lets a process that was left stopped (by a stop that its manager did not
+// live to finish) run again, with the rest of the group it leads in its own
+// session, as SuspendProcess stopped it. False when it was not stopped
+// (always on Windows, which stops nothing).
+bool ResumeIfStopped(std::uint32_t processId);
+
 // Ends at once every process of the group that `processId` leads as the
 // leader of its own session (Linux: the group the manager created for an
 // application), without reading the process list. Never touches the group of

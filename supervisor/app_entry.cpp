@@ -209,9 +209,12 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
     if (PathTooLong(*this))
         return;
 
+    // A start that fails before it could look for a running copy (the
+    // executable is not there yet) is tried again like any failed start.
     char shortPath[kNameBuffer];
     if (port::CanonicalPath(path.c_str(), shortPath, kNameBuffer) == 0) {
         PrintMessage("Could not get FileShortName!");
+        ScheduleRetry(retry, name.c_str(), OnRetryDue, this);
         return;
     }
 
@@ -219,6 +222,7 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
     port::UniqueHandle running = FindRunningCopy(shortPath, &listed);
     if (!listed) {
         PrintMessage("Could not get process list!");
+        ScheduleRetry(retry, name.c_str(), OnRetryDue, this);
         return;
     }
     if (running) {
@@ -228,6 +232,9 @@ AppEntry::AppEntry(const char* name_, const char* path_, const char* parameters_
             const std::uint64_t age = port::ProcessAgeMs(process.Get());
             startedMs -= age < startedMs ? age : startedMs;
             PrintMessage("%s already running, attached!", name.c_str());
+            // A manager that ended in the middle of a stop left it frozen.
+            if (port::ResumeIfStopped(port::ProcessIdOf(process.Get())))
+                PrintMessage("Resumed %s, which was left stopped.", name.c_str());
         }
         return;
     }

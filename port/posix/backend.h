@@ -119,11 +119,12 @@ bool NotifyAddress(const char* value, sockaddr_un* address, socklen_t* length);
 // --- runtime_directory.cpp -------------------------------------------------
 
 // The directory of this user's own that holds the single-instance lock (and
-// any other endpoint only this user may reach): $XDG_RUNTIME_DIR when it is
-// this user's and private, else <temporary folder>/zelkappmgr-<uid>, created
-// when missing and verified (this user's, mode 0700, not a link). Returns its
-// path, or an empty string with *problem set to one line saying why there is
-// none.
+// any other endpoint only this user may reach): /tmp/zelkappmgr-<uid>, from
+// the user id alone, so that every manager of the user finds the same one
+// whatever its session set; $ZELKAPPMGR_RUNTIME_DIR (absolute) instead when
+// set. Created when missing and verified: this user's, not a link, mode 0700
+// (made so when it is the default one). Returns its path, or an empty string
+// with *problem set to one line saying why there is none.
 std::string RuntimeDirectory(std::string* problem);
 
 } // namespace port::posix

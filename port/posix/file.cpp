@@ -23,10 +23,18 @@ constexpr int kOutputPipeSize = 1 << 20;
 } // namespace
 
 Handle OpenAppendFile(const char* path) {
-    int fd = posix::OpenatNoIntr(AT_FDCWD, path,
-                                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    // Without O_NONBLOCK the open of a FIFO waits for a reader, for good.
+    int fd = posix::OpenatNoIntr(
+        AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (fd < 0) {
         posix::SetError(errno);
+        return kNullHandle;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int error = S_ISREG(status.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        posix::SetError(error);
         return kNullHandle;
     }
     fd = posix::AboveStandardDescriptors(fd);
@@ -35,6 +43,14 @@ Handle OpenAppendFile(const char* path) {
         return kNullHandle;
     }
     return static_cast<Handle>(fd);
+}
+
+bool FileStillAtPath(Handle file, const char* path) {
+    struct stat open {};
+    struct stat named {};
+    if (::fstat(static_cast<int>(file), &open) != 0 || ::stat(path, &named) != 0)
+        return false;
+    return open.st_nlink > 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {

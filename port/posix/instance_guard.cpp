@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace port {
@@ -25,6 +26,30 @@ GuardResult Refuse(const std::string& text, int error) {
     return GuardResult::Refused;
 }
 
+// Opens (creating it when missing) the lock file, which must be a plain file
+// of this user's: else fails with EPERM.
+int OpenLockFile(const std::string& path) {
+    const int fd = posix::sys.openat(AT_FDCWD, path.c_str(),
+                                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fd;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+// True when `path` is there but is not a plain file of this user's (a lock
+// file of ours, which another manager may hold, never is).
+bool Foreign(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 &&
+           (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid());
+}
+
 } // namespace
 
 GuardResult CreateInstanceGuard(const char* name) {
@@ -33,20 +58,31 @@ GuardResult CreateInstanceGuard(const char* name) {
     if (directory.empty())
         return Refuse(why, errno);
     const std::string path = directory + "/" + name + ".lock";
-    int fd = posix::sys.openat(AT_FDCWD, path.c_str(),
-                               O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        const int error = errno;
-        return Refuse("cannot open the lock file " + path + ": " + std::strerror(error), error);
+    int fd = OpenLockFile(path);
+    int error = errno;
+    if (fd < 0 && (error == EPERM || error == EACCES || error == ELOOP) && Foreign(path)) {
+        // Planted before the directory was made private: the directory is
+        // ours, so the name is ours to take.
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            error = errno;
+            return Refuse("the lock file " + path +
+                              " is not a plain file of this user's and cannot be removed: " +
+                              std::strerror(error),
+                          error);
+        }
+        fd = OpenLockFile(path);
+        error = errno;
     }
+    if (fd < 0)
+        return Refuse("cannot open the lock file " + path + ": " + std::strerror(error), error);
     fd = posix::AboveStandardDescriptors(fd);
     if (fd < 0) {
-        const int error = errno;
+        error = errno;
         return Refuse("cannot keep the lock file " + path + " open: " + std::strerror(error),
                       error);
     }
     if (posix::sys.flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
+        error = errno;
         ::close(fd);
         if (error == EWOULDBLOCK) {
             posix::SetError(error);

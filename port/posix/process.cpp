@@ -3,6 +3,7 @@
 #include "port/system.h"
 
 #include "port/posix/backend.h"
+#include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
 
 #include <cerrno>
@@ -130,6 +131,21 @@ bool SuspendProcess(std::uint32_t processId) {
     const bool stopped = PidfdSignal(fd, SIGSTOP) == 0;
     ::close(fd);
     return stopped;
+}
+
+bool ResumeIfStopped(std::uint32_t processId) {
+    posix::ProcStat stat{};
+    if (processId == CurrentProcessId() || posix::ReadProcStat(AT_FDCWD, processId, &stat) != 1 ||
+        stat.state != 'T')
+        return false;
+    if (LeadsOtherSession(processId))
+        return sys.kill(-static_cast<pid_t>(processId), SIGCONT) == 0;
+    const int fd = OpenPidfd(processId);
+    if (fd < 0)
+        return false;
+    const bool resumed = PidfdSignal(fd, SIGCONT) == 0;
+    ::close(fd);
+    return resumed;
 }
 
 bool EndProcessGroup(std::uint32_t processId) {

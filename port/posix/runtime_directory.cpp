@@ -4,6 +4,7 @@
 #include "port/posix/syscalls.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -20,13 +21,6 @@ int OpenDirectory(const std::string& path) {
     return sys.openat(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
 }
 
-// True for a directory of this user that no one else may enter.
-bool IsPrivate(int fd) {
-    struct stat status {};
-    return ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() &&
-           (status.st_mode & 077) == 0;
-}
-
 std::string Failure(std::string* problem, const std::string& text) {
     *problem = text;
     return std::string();
@@ -35,23 +29,24 @@ std::string Failure(std::string* problem, const std::string& text) {
 } // namespace
 
 std::string RuntimeDirectory(std::string* problem) {
-    // The session's runtime directory, when it is really this user's own.
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/') {
-        const int fd = OpenDirectory(runtime);
-        if (fd >= 0) {
-            const bool usable = IsPrivate(fd);
-            ::close(fd);
-            if (usable)
-                return runtime;
+    // Not from the session's variables (XDG_RUNTIME_DIR, TMPDIR): a manager
+    // started from cron and one from an SSH session must meet.
+    std::string path = "/tmp/zelkappmgr-" + std::to_string(::geteuid());
+    const char* chosen = std::getenv("ZELKAPPMGR_RUNTIME_DIR");
+    const bool own = chosen == nullptr || chosen[0] == '\0';
+    if (!own) {
+        path = chosen;
+        if (path[0] != '/') {
+            errno = EINVAL;
+            return Failure(problem, "ZELKAPPMGR_RUNTIME_DIR is not an absolute path: " + path);
         }
+        // "dir/" would open a link named dir: the check below needs the name.
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
     }
 
-    // Else a directory of our own under the temporary folder. Anyone may
-    // create names there, so what is found is checked, never trusted.
-    const char* temporary = std::getenv("TMPDIR");
-    const std::string base = temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp";
-    const std::string path = base + "/zelkappmgr-" + std::to_string(::geteuid());
+    // Anyone may create names in /tmp, so what is found is checked, never
+    // trusted.
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         return Failure(problem, "cannot create the directory " + path +
                                     " for its lock: " + std::strerror(errno));
@@ -74,8 +69,17 @@ std::string RuntimeDirectory(std::string* problem) {
         return Failure(problem, path + " belongs to another user (uid " +
                                     std::to_string(status.st_uid) + ")");
     }
-    // Ours: made private, whatever the mode it was created with.
-    if ((status.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0) {
+    // A directory someone chose is never changed; ours is made private,
+    // whatever the mode it was created with.
+    if (!own && (status.st_mode & 077) != 0) {
+        ::close(fd);
+        errno = EPERM;
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        return Failure(problem,
+                       path + " may be entered by others (mode " + mode + "); it must be 0700");
+    }
+    if (own && (status.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0) {
         const int error = errno;
         ::close(fd);
         return Failure(problem, "cannot make " + path + " private: " + std::strerror(error));

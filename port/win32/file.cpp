@@ -26,7 +26,29 @@ Handle OpenAppendFile(const char* path) {
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return kNullHandle;
+    if (::GetFileType(file) != FILE_TYPE_DISK) { // a pipe, a console, a device
+        ::CloseHandle(file);
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return kNullHandle;
+    }
     return FromNative(file);
+}
+
+bool FileStillAtPath(Handle file, const char* path) {
+    BY_HANDLE_FILE_INFORMATION open{};
+    if (!::GetFileInformationByHandle(ToNative(file), &open) || open.nNumberOfLinks == 0)
+        return false;
+    HANDLE named = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION other{};
+    const bool same = ::GetFileInformationByHandle(named, &other) &&
+                      other.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+                      other.nFileIndexHigh == open.nFileIndexHigh &&
+                      other.nFileIndexLow == open.nFileIndexLow;
+    ::CloseHandle(named);
+    return same;
 }
 
 bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {

@@ -49,6 +49,10 @@ bool SuspendProcess(std::uint32_t) {
     return false;
 }
 
+bool ResumeIfStopped(std::uint32_t) {
+    return false;
+}
+
 bool EndProcessGroup(std::uint32_t) {
     return false;
 }

@@ -110,8 +110,7 @@ def control_long_runtime_directory(d):
     os.mkdir(runtime, 0o700)
     usual, d.runtime_dir = d.runtime_dir, runtime  # the client's too
     try:
-        pane = d.start(base, environment={"XDG_RUNTIME_DIR": runtime,
-                                          "ZELKAPPMGR_RUNTIME_DIR": runtime})
+        pane = d.start(base, environment={"ZELKAPPMGR_RUNTIME_DIR": runtime})
         pane.wait_ready()
         check(os.path.exists(os.path.join(runtime, "ZelkAppMgr.sock")), "no socket in %s" % runtime)
         out = client_ok(d, "--send", "list")

@@ -2,7 +2,7 @@
 
 Every Driver owns one private tmux server (socket "zelk-e2e-<pid>", no
 configuration file) and one private runtime directory (a fresh mode 0700
-directory as XDG_RUNTIME_DIR of everything the server runs), where the Linux
+directory as ZELKAPPMGR_RUNTIME_DIR of everything the server runs), where the Linux
 manager takes its single-instance lock: a test run never meets another run's
 manager, nor one of the same user outside the tests, in which each started program gets a detached session of
 its own: one pane of a chosen size, in a chosen working directory. Panes stay
@@ -468,9 +468,7 @@ class Driver:
     # -- programs ----------------------------------------------------------
     def environment(self):
         """The environment of the tmux server, and so of every pane."""
-        return dict(
-            os.environ, XDG_RUNTIME_DIR=self.runtime_dir, ZELKAPPMGR_RUNTIME_DIR=self.runtime_dir
-        )
+        return dict(os.environ, ZELKAPPMGR_RUNTIME_DIR=self.runtime_dir)
 
     def manager_command(self, environment=None):
         """The command that starts the manager; `environment` maps variable

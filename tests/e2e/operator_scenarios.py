@@ -9,7 +9,7 @@ import time
 
 from console_scenarios import ALL_MATCHES, HELP, NO_SUCH
 from driver import STAMP_RE, check, scenario
-from startup_scenarios import list_rows, write_app_ini
+from startup_scenarios import RULE, list_rows, write_app_ini
 from supervision_scenarios import App
 
 
@@ -84,6 +84,47 @@ def log_file(d):
 
     entries = file_entries(log_path)
     check(entries == expected, "the log file holds\n%r\nexpected\n%r" % (entries, expected))
+
+
+@scenario("log_file_faults", modes=("native",))
+def log_file_faults(d):
+    """A log file deleted while the manager runs: the next entry is in a new
+    file at the path. A FIFO as the log file: the message, and the manager
+    runs (it never waits for a reader)."""
+    base = d.temp_dir("logfaults")
+    write_app_ini(d, base, [], general="LogFile = manager.log")
+    pane = d.start_manager(base)
+    path = os.path.join(base, "manager.log")
+    d.wait_until(lambda: os.path.exists(path), "the log file")
+    os.remove(path)
+    pane.command("help", HELP)
+    check(file_entries(path) == HELP + [NO_SUCH], "the new file holds %r" % file_entries(path))
+    pane.enter_line("quit")
+    pane.wait_dead()
+
+    os.mkfifo(os.path.join(base, "fifo"))
+    write_app_ini(d, base, [], general="LogFile = fifo")
+    pane = d.start_manager(base)
+    pane.wait_messages(["Could not open log file fifo!"])
+    pane.command("list", ["", RULE, RULE, ""])
+
+
+@scenario("retry_a_missing_executable", modes=("native",))
+def retry_a_missing_executable(d):
+    """With RetryFailedStarts = 1 an executable missing at start-up (its path
+    cannot even be resolved) is tried again: created 2 s later, it starts
+    within 3 s."""
+    base = d.temp_dir("late")
+    late = App(d, base, "late")
+    os.rename(late.exe, late.exe + ".away")
+    write_app_ini(d, base, [late.ini()], general="RetryFailedStarts = 1")
+    pane = d.start_manager(base)
+    pane.wait_messages(["Could not get FileShortName!", "Will try to start late again in 1 s."])
+    time.sleep(2)
+    os.rename(late.exe + ".away", late.exe)
+    created = time.time()
+    started = late.wait_starts(1)[0]["t"] / 1000.0
+    check(started - created <= 3.0, "started %.2f s after the executable came" % (started - created))
 
 
 @scenario("report_exits")

@@ -6,6 +6,7 @@ import datetime
 import os
 import random
 import re
+import stat
 
 from driver import (
     STAMP_RE,
@@ -319,8 +320,8 @@ def guard_of_another_user(d):
         holder.kill()
         holder.wait()
 
-    # A lock directory under the temporary folder that is another user's (a
-    # link, where the test may not give a directory away).
+    # A lock directory that is another user's (a link, where the test may
+    # not give a directory away).
     temporary = d.temp_dir("guardtmp")
     own = os.path.join(temporary, "zelkappmgr-%d" % os.geteuid())
     if os.geteuid() == 0:
@@ -330,13 +331,63 @@ def guard_of_another_user(d):
     else:
         os.symlink(temporary, own)
         reason = "%s is not a directory but a link or a file" % own
-    pane = d.start(work, width=200, environment={"XDG_RUNTIME_DIR": None, "TMPDIR": temporary})
+    pane = d.start(work, width=200, environment={"ZELKAPPMGR_RUNTIME_DIR": own})
     status = pane.wait_dead()
     rows = pane.screen()
     check(status == 1, "a refused guard: exit status %r, expected 1" % status)
     expected = "zelkappmgr: %s; not started." % reason
     check([r for r in rows if r.strip()] == [expected],
           "the screen should hold the one line %r:\n%s" % (expected, format_screen(rows)))
+
+
+LOCK_HOLDER = """import fcntl, sys, time
+lock = open(sys.argv[1], "w")
+fcntl.flock(lock, fcntl.LOCK_EX)
+print("locked", flush=True)
+time.sleep(600)
+"""
+
+
+@scenario("guard_from_the_user_id", modes=("native",))
+def guard_from_the_user_id(d):
+    """A lock file that another user created and holds locked (planted while
+    the directory was still open to others) does not keep the manager from
+    starting. A manager started with XDG_RUNTIME_DIR and one without it meet
+    at the same lock: the second ends at once as a second copy."""
+    import subprocess
+    import sys
+
+    work = d.temp_dir("userid")
+    d.write_ini(work, "[Applications]\n")
+    runtime = d.temp_dir("planted")
+    lock = os.path.join(runtime, "ZelkAppMgr.lock")
+    holder = None
+    if os.geteuid() == 0:
+        os.chmod(runtime, 0o777)
+        holder = subprocess.Popen(["setpriv", "--reuid", "nobody", "--regid", "nogroup",
+                                   "--clear-groups", sys.executable, "-c", LOCK_HOLDER, lock],
+                                  stdout=subprocess.PIPE, text=True)
+        check(holder.stdout.readline().strip() == "locked", "the other user could not lock")
+        os.chmod(runtime, 0o700)
+    else:
+        os.symlink("/dev/null", lock)
+    try:
+        first = d.start(work, environment={"ZELKAPPMGR_RUNTIME_DIR": runtime,
+                                           "XDG_RUNTIME_DIR": d.temp_dir("session")})
+        first.wait_ready()
+        mine = os.lstat(lock)
+        check(stat.S_ISREG(mine.st_mode) and mine.st_uid == os.geteuid(),
+              "the lock file is not the manager's own")
+        second = d.start(work, environment={"ZELKAPPMGR_RUNTIME_DIR": runtime,
+                                            "XDG_RUNTIME_DIR": None})
+        check(second.wait_dead() == 0 and not any(r.strip() for r in second.screen()),
+              "the second manager did not end as a second copy")
+        first.enter_line("quit")
+        check(first.wait_dead() == 0, "quit: exit status is not 0")
+    finally:
+        if holder is not None:
+            holder.kill()
+            holder.wait()
 
 
 @scenario("malformed_header")

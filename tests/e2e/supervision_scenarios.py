@@ -7,6 +7,7 @@ import json
 import os
 import re
 import shlex
+import signal
 import time
 
 from driver import check, native_alive, proc_stat, scenario
@@ -309,6 +310,30 @@ def attach_to_the_master(d):
     d.wait_until(lambda: not running(exe), "the server and its workers to end")
     d.client("--send", "quit")
     check(manager.wait(timeout=d.timeout) == 0, "the manager's exit code")
+
+
+@scenario("frozen_tree_is_resumed", modes=("native",))
+def frozen_tree_is_resumed(d):
+    """A manager killed between the freeze of a stop (SIGSTOP to the
+    application's group) and its kills leaves the tree stopped: the killed
+    manager and the frozen group are made here by hand. The next manager
+    attaches, resumes the tree with a line in the log, and its "stop" ends
+    it."""
+    base = d.temp_dir("frozen")
+    frozen = App(d, base, "frozen", "--tree 1 2")
+    pane = start_with(d, [frozen])
+    pids = [s["pid"] for s in frozen.wait_starts(3)]
+    os.kill(pane.program_pid(), signal.SIGKILL)
+    pane.wait_dead()
+    os.killpg(pids[0], signal.SIGSTOP)
+    d.wait_until(lambda: all(proc_stat(p)[0] == "T" for p in pids), "the tree to stop")
+
+    pane = d.start_manager(base)
+    pane.wait_messages(["frozen already running, attached!",
+                        "Resumed frozen, which was left stopped."])
+    d.wait_until(lambda: not any(proc_stat(p)[0] == "T" for p in pids), "the tree to run again")
+    pane.command("stop 0", ["Terminating process frozen."])
+    wait_gone(d, pids, "the tree")
 
 
 @scenario("quit_leaves_applications")

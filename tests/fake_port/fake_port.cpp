@@ -490,6 +490,14 @@ bool SuspendProcess(std::uint32_t processId) {
     return true;
 }
 
+bool ResumeIfStopped(std::uint32_t processId) {
+    fake::Process* p = fake::FindProcess(processId);
+    const bool stopped = p != nullptr && p->stopped;
+    if (stopped)
+        p->stopped = false;
+    return stopped;
+}
+
 bool EndProcessGroup(std::uint32_t processId) {
     const fake::Process* leader = fake::FindProcess(processId);
     const fake::Process* manager = fake::FindProcess(fake::kManagerPid);
@@ -606,6 +614,11 @@ const std::string* PathOf(Handle file) {
 }
 
 } // namespace
+
+bool FileStillAtPath(Handle file, const char* path) {
+    const std::string* open = PathOf(file);
+    return open != nullptr && *open == path && Get().files.count(path) != 0;
+}
 
 bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {
     fake::State& s = Get();

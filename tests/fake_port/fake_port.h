@@ -30,6 +30,7 @@ struct Process {
     std::uint32_t sessionId = 0; // the leader of its session; 0: none
     std::uint32_t groupId = 0;   // the leader of its group; 0: none
     bool endsWhenAsked = true;   // AskProcessToEnd (or its group's) ends it
+    bool stopped = false;        // left stopped: ResumeIfStopped continues it
 };
 
 struct Launch {

@@ -1,7 +1,9 @@
 // The log file and the exit status of ended processes on the POSIX back end,
-// against the real system.
+// against the real system (the log file's entries as the core writes them).
+#include "console/log_file.h"
 #include "port/console.h"
 #include "port/file.h"
+#include "port/posix/syscalls.h"
 #include "port/process.h"
 #include "port/system.h"
 
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -54,12 +57,47 @@ TEST(LogFilePort, AppendsAtTheEndAfterATruncateAndIsNotInherited) {
     EXPECT_EQ(port::kNullHandle, port::OpenAppendFile(dir.c_str()));
     EXPECT_EQ(static_cast<std::uint32_t>(EISDIR), port::LastError());
 
-    port::Handle full = port::OpenAppendFile("/dev/full");
-    ASSERT_NE(port::kNullHandle, full);
-    EXPECT_FALSE(port::AppendToFile(full, "x\n", 2));
-    EXPECT_EQ(static_cast<std::uint32_t>(ENOSPC), port::LastError());
-    ::close(static_cast<int>(full));
+    // Only a regular file: a device, and a FIFO at once, with or without
+    // a reader (without O_NONBLOCK its open would wait for one for good).
+    EXPECT_EQ(port::kNullHandle, port::OpenAppendFile("/dev/full"));
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    EXPECT_EQ(port::kNullHandle, port::OpenAppendFile(fifo.c_str()));
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_EQ(port::kNullHandle, port::OpenAppendFile(fifo.c_str()));
+    ::close(reader);
     std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// The disk fills up in the middle of an entry, then has room again.
+int writesToFail = 0;
+ssize_t DiskFillingWrite(int fd, const void* bytes, size_t length) {
+    if (writesToFail == 0)
+        return port::posix::RealSystemCalls().write(fd, bytes, length);
+    if (writesToFail-- == 2) // a short write, then nothing
+        return port::posix::RealSystemCalls().write(fd, bytes, length / 2);
+    errno = ENOSPC;
+    return -1;
+}
+
+TEST(LogFilePort, AnEntryCutByAFullDiskIsFinishedBeforeTheNextOne) {
+    char pattern[] = "/tmp/zelk-port-full-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(pattern));
+    const std::string path = std::string(pattern) + "/manager.log";
+    ASSERT_TRUE(OpenLogFile(path));
+    EXPECT_EQ(LogFileWrite::Done, AppendLogEntry("1", "first"));
+    port::posix::sys.write = DiskFillingWrite;
+    writesToFail = 2;
+    EXPECT_EQ(LogFileWrite::FirstFailure, AppendLogEntry("2", "second entry"));
+    writesToFail = 1; // the rest of "second entry" cannot be written yet
+    EXPECT_EQ(LogFileWrite::Failed, AppendLogEntry("3", "third"));
+    EXPECT_EQ(LogFileWrite::Done, AppendLogEntry("4", "fourth"));
+    writesToFail = 1; // a new episode is reported again
+    EXPECT_EQ(LogFileWrite::FirstFailure, AppendLogEntry("5", "fifth"));
+    port::posix::RestoreSystemCalls();
+    CloseLogFile();
+    EXPECT_EQ("1 first\n2 second entry\n4 fourth\n", ReadFile(path));
+    std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
 }
 
 TEST(ExitStatusPort, AChildsCodeIsReadWithoutReapingItAndNoOtherProcesssIs) {

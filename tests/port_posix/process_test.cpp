@@ -113,7 +113,14 @@ TEST_F(ProcessTest, StartProgramSplitsParametersAndSetsUpTheChild) {
     static int serial = 0;
     const std::string guardName =
         "ZelkPortProbeGuard" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    const char* place = std::getenv("ZELKAPPMGR_RUNTIME_DIR");
+    const std::string saved = place != nullptr ? place : "";
+    ::setenv("ZELKAPPMGR_RUNTIME_DIR", dir_.c_str(), 1); // not the user's own place
     ASSERT_EQ(port::CreateInstanceGuard(guardName.c_str()), port::GuardResult::Created);
+    if (place != nullptr)
+        ::setenv("ZELKAPPMGR_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("ZELKAPPMGR_RUNTIME_DIR");
     // Signal state the child must not inherit.
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;

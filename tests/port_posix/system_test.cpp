@@ -17,6 +17,7 @@
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -39,8 +40,8 @@ bool IsCloseOnExecLink(const std::string& target) {
     return false;
 }
 
-// Points XDG_RUNTIME_DIR and TMPDIR into a directory of the test's own and
-// puts everything back afterwards.
+// Points ZELKAPPMGR_RUNTIME_DIR into a directory of the test's own (and the
+// session's variables elsewhere) and puts everything back afterwards.
 class InstanceGuardTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -48,39 +49,35 @@ class InstanceGuardTest : public ::testing::Test {
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         base = pattern;
         runtime = base + "/runtime";
-        temporary = base + "/tmp";
         ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
-        ASSERT_EQ(::mkdir(temporary.c_str(), 0777), 0);
-        Save("XDG_RUNTIME_DIR", savedRuntime);
-        Save("TMPDIR", savedTemporary);
-        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        ::setenv("TMPDIR", temporary.c_str(), 1);
-        own = temporary + "/zelkappmgr-" + std::to_string(::geteuid());
+        for (const char* name : kVariables) {
+            const char* value = std::getenv(name);
+            saved.push_back(value ? std::string(1, '=') + value : "");
+            ::setenv(name, base.c_str(), 1);
+        }
+        Use(runtime);
     }
     void TearDown() override {
         port::posix::RestoreSystemCalls();
-        Put("XDG_RUNTIME_DIR", savedRuntime);
-        Put("TMPDIR", savedTemporary);
+        for (std::size_t i = 0; i < saved.size(); ++i) {
+            if (saved[i].empty())
+                ::unsetenv(kVariables[i]);
+            else
+                ::setenv(kVariables[i], saved[i].c_str() + 1, 1);
+        }
         ASSERT_EQ(std::system(("rm -rf '" + base + "'").c_str()), 0);
     }
-    static void Save(const char* name, std::string& out) {
-        const char* value = std::getenv(name);
-        out = value ? std::string(1, '=') + value : "";
-    }
-    static void Put(const char* name, const std::string& saved) {
-        if (saved.empty())
-            ::unsetenv(name);
-        else
-            ::setenv(name, saved.c_str() + 1, 1);
-    }
+    static void Use(const std::string& place) { ::setenv(kVariables[0], place.c_str(), 1); }
     static std::string Directory() {
         std::string problem;
         std::string path = port::posix::RuntimeDirectory(&problem);
         return path.empty() ? "problem: " + problem : path;
     }
 
-    std::string base, runtime, temporary, own;
-    std::string savedRuntime, savedTemporary;
+    static constexpr const char* kVariables[] = {"ZELKAPPMGR_RUNTIME_DIR", "XDG_RUNTIME_DIR",
+                                                 "TMPDIR"};
+    std::string base, runtime;
+    std::vector<std::string> saved;
 };
 
 TEST_F(InstanceGuardTest, ALockFileInTheRuntimeDirectoryIsHeldOnce) {
@@ -95,41 +92,50 @@ TEST_F(InstanceGuardTest, ALockFileInTheRuntimeDirectoryIsHeldOnce) {
     EXPECT_EQ(port::CreateInstanceGuard(other.c_str()), port::GuardResult::Created);
 }
 
-TEST_F(InstanceGuardTest, WithoutAPrivateRuntimeDirectoryOneOfOurOwnIsMade) {
-    ASSERT_EQ(::chmod(runtime.c_str(), 0755), 0);
-    EXPECT_EQ(Directory(), own) << "a runtime directory others may enter is passed over";
+TEST_F(InstanceGuardTest, ThePlaceComesFromTheUserIdOrTheVariableAlone) {
+    const std::string made = base + "/made";
+    const std::string open = base + "/open";
+    const std::string link = base + "/link";
+    ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(runtime.c_str(), link.c_str()), 0);
+    const std::string mine = "/tmp/zelkappmgr-" + std::to_string(::geteuid());
+    struct Case {
+        std::string variable, place;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"", mine}, // XDG_RUNTIME_DIR and TMPDIR name another place
+             {runtime + "//", runtime},
+             {made, made},
+             {"relative", "problem: ZELKAPPMGR_RUNTIME_DIR is not an absolute path: relative"},
+             {open, "problem: " + open + " may be entered by others (mode 0755); it must be 0700"},
+             {link + "/", "problem: " + link + " is not a directory but a link or a file"}}) {
+        Use(c.variable);
+        EXPECT_EQ(Directory(), c.place) << c.variable;
+    }
     struct stat status {};
-    ASSERT_EQ(::lstat(own.c_str(), &status), 0);
-    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    ASSERT_EQ(::stat(made.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0700u);
-
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ASSERT_EQ(::chmod(own.c_str(), 0755), 0);
-    EXPECT_EQ(Directory(), own);
-    ASSERT_EQ(::lstat(own.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0700u) << "our own directory is made private again";
-    const std::string name = UniqueName("ZelkPortGuardTmp");
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created);
-    EXPECT_EQ(::access((own + "/" + name + ".lock").c_str(), F_OK), 0);
+    ASSERT_EQ(::stat(open.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0755u) << "a directory someone chose is never changed";
 }
 
-TEST_F(InstanceGuardTest, ALinkOrAnotherUsersDirectoryIsRefused) {
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ASSERT_EQ(::symlink(runtime.c_str(), own.c_str()), 0);
-    const std::string name = UniqueName("ZelkPortGuardLink");
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
-    EXPECT_EQ(std::string(port::InstanceGuardProblem()),
-              own + " is not a directory but a link or a file");
-    EXPECT_NE(::access((runtime + "/" + name + ".lock").c_str(), F_OK), 0)
-        << "nothing was made through the link";
+TEST_F(InstanceGuardTest, APlantedLockFileIsReplacedAndAnotherUsersDirectoryRefused) {
+    const std::string name = UniqueName("ZelkPortGuardPlanted");
+    const std::string lock = runtime + "/" + name + ".lock";
+    ASSERT_EQ(::symlink("/dev/null", lock.c_str()), 0);
+    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created);
+    struct stat status {};
+    ASSERT_EQ(::lstat(lock.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
 
-    ASSERT_EQ(::unlink(own.c_str()), 0);
-    ASSERT_EQ(::mkdir(own.c_str(), 0700), 0);
-    if (::chown(own.c_str(), 65534, 65534) != 0)
+    const std::string other = base + "/other";
+    ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
+    if (::chown(other.c_str(), 65534, 65534) != 0)
         GTEST_SKIP() << "giving a directory away needs root";
+    Use(other);
     EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
     EXPECT_EQ(std::string(port::InstanceGuardProblem()),
-              own + " belongs to another user (uid 65534)");
+              other + " belongs to another user (uid 65534)");
 }
 
 int FailingLockFileOpen(int directory, const char* path, int flags, mode_t mode) {

@@ -245,6 +245,11 @@ TEST_F(ControlServerTest, RefusalsAndDroppedClients) {
     EXPECT_EQ("error: refused: a request holds at most 255 bytes\n", tooLong.reply);
     EXPECT_EQ("error: unknown request\n", Request("stop 1\n").reply);
     EXPECT_EQ("error: the command line is empty\n", Request("send \n").reply);
+    const std::size_t logged = test::LogMessages().size();
+    EXPECT_EQ("error: the command line holds a NUL byte\n",
+              Request(std::string("send \0stop 0\n", 13)).reply);
+    EXPECT_EQ(logged, test::LogMessages().size()) << "nothing logged, nothing run";
+    EXPECT_TRUE(appTable.entries[0]->IsRunning());
 }
 
 TEST_F(ControlServerTest, SilentClientsHoldNothingAndAreDroppedAtTheirLimit) {
