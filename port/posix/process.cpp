@@ -118,34 +118,39 @@ bool LastOpenFoundNoProcess() {
     return LastError() == static_cast<std::uint32_t>(ESRCH);
 }
 
-bool SuspendProcess(std::uint32_t processId) {
-    // A signal to a whole group is also given to the children its members
-    // are forking at that moment; one to a single process is not.
-    if (LeadsOtherSession(processId))
-        return sys.kill(-static_cast<pid_t>(processId), SIGSTOP) == 0;
+namespace {
+
+// Sends `signal` to one process through a pidfd, never to this one.
+bool SignalProcess(std::uint32_t processId, int signal) {
     if (processId == CurrentProcessId())
         return false;
     const int fd = OpenPidfd(processId);
     if (fd < 0)
         return false;
-    const bool stopped = PidfdSignal(fd, SIGSTOP) == 0;
+    const bool sent = PidfdSignal(fd, signal) == 0;
     ::close(fd);
-    return stopped;
+    return sent;
+}
+
+// Sends `signal` to the group the process leads in a session of its own,
+// in one step, so that the children its members are forking at that moment
+// get it too; else to the process alone.
+bool SignalGroupOrProcess(std::uint32_t processId, int signal) {
+    if (LeadsOtherSession(processId))
+        return sys.kill(-static_cast<pid_t>(processId), signal) == 0;
+    return SignalProcess(processId, signal);
+}
+
+} // namespace
+
+bool SuspendProcess(std::uint32_t processId) {
+    return SignalGroupOrProcess(processId, SIGSTOP);
 }
 
 bool ResumeIfStopped(std::uint32_t processId) {
     posix::ProcStat stat{};
-    if (processId == CurrentProcessId() || posix::ReadProcStat(AT_FDCWD, processId, &stat) != 1 ||
-        stat.state != 'T')
-        return false;
-    if (LeadsOtherSession(processId))
-        return sys.kill(-static_cast<pid_t>(processId), SIGCONT) == 0;
-    const int fd = OpenPidfd(processId);
-    if (fd < 0)
-        return false;
-    const bool resumed = PidfdSignal(fd, SIGCONT) == 0;
-    ::close(fd);
-    return resumed;
+    return posix::ReadProcStat(AT_FDCWD, processId, &stat) == 1 && stat.state == 'T' &&
+           SignalGroupOrProcess(processId, SIGCONT);
 }
 
 bool EndProcessGroup(std::uint32_t processId) {
@@ -155,14 +160,7 @@ bool EndProcessGroup(std::uint32_t processId) {
 }
 
 bool AskProcessToEnd(std::uint32_t processId) {
-    if (processId == CurrentProcessId())
-        return false;
-    const int fd = OpenPidfd(processId);
-    if (fd < 0)
-        return false;
-    const bool asked = PidfdSignal(fd, SIGTERM) == 0;
-    ::close(fd);
-    return asked;
+    return SignalProcess(processId, SIGTERM);
 }
 
 bool AskProcessGroupToEnd(std::uint32_t processId) {

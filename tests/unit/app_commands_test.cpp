@@ -15,6 +15,7 @@
 namespace {
 
 using Lines = std::vector<std::string>;
+using test::Typed;
 
 class AppCommandsTest : public ::testing::Test {
   protected:
@@ -35,13 +36,6 @@ class AppCommandsTest : public ::testing::Test {
             appTable.entries[appTable.count++] = new AppEntry(name.c_str(), path.c_str(), "");
         }
     }
-    // The messages a line adds to the log.
-    static Lines Run(const std::string& line) {
-        std::size_t before = test::LogMessages().size();
-        ExecuteLine(line.c_str());
-        Lines all = test::LogMessages();
-        return Lines(all.begin() + static_cast<long>(before), all.end());
-    }
 };
 
 TEST_F(AppCommandsTest, ListShowsNumbersNamesAndStoppedEntries) {
@@ -49,47 +43,47 @@ TEST_F(AppCommandsTest, ListShowsNumbersNamesAndStoppedEntries) {
     ClsCommand(nullptr);
     EXPECT_EQ((Lines{"", std::string(40, '='), "   0: alpha", "   1: -ghost [STOPPED]",
                      "   2: gamma", std::string(40, '='), ""}),
-              Run("list"));
+              Typed("list"));
     // A running entry's row ends in one blank after the name.
     EXPECT_EQ("   0: alpha ", fake::Row(74).substr(20, 12));
     EXPECT_EQ(' ', fake::Row(74)[31]);
 }
 
 TEST_F(AppCommandsTest, ListOfAnEmptyTableIsTheFrameAlone) {
-    EXPECT_EQ((Lines{"", std::string(40, '='), std::string(40, '='), ""}), Run("LIST extra"));
+    EXPECT_EQ((Lines{"", std::string(40, '='), std::string(40, '='), ""}), Typed("LIST extra"));
 }
 
 TEST_F(AppCommandsTest, IndexesOutOfRangeMissingOrNegativeAndUnknownNamesDoNotExist) {
     Apps({"alpha"});
     for (const char* line : {"start", "stop", "restart", "start 1", "stop -1", "restart 99",
                              "start 99999999999", "stop live", "stop %x", "stop alph", "stop +0"})
-        EXPECT_EQ((Lines{"Application does not exist."}), Run(line)) << line;
+        EXPECT_EQ((Lines{"Application does not exist."}), Typed(line)) << line;
 }
 
 TEST_F(AppCommandsTest, StartStopAndRestartFollowTheEntrysState) {
     Apps({"alpha", "beta"});
-    EXPECT_EQ((Lines{"Application already started."}), Run("start 0"));
-    EXPECT_EQ((Lines{"Terminating process alpha."}), Run("stop 0 and more words"));
+    EXPECT_EQ((Lines{"Application already started."}), Typed("start 0"));
+    EXPECT_EQ((Lines{"Terminating process alpha."}), Typed("stop 0 and more words"));
     EXPECT_FALSE(appTable.entries[0]->IsRunning());
-    EXPECT_EQ((Lines{"Application already stopped."}), Run("stop 0"));
+    EXPECT_EQ((Lines{"Application already stopped."}), Typed("stop 0"));
     EXPECT_EQ((Lines{"Application is not running, starting it.", "Starting process alpha."}),
-              Run("restart 0"));
+              Typed("restart 0"));
     EXPECT_TRUE(appTable.entries[0]->IsRunning());
-    EXPECT_EQ((Lines{"Terminating process beta.", "Starting process beta."}), Run("restart 1x"));
+    EXPECT_EQ((Lines{"Terminating process beta.", "Starting process beta."}), Typed("restart 1x"));
     // A word is a display name, in any case; a number only when it begins
     // with a digit.
-    EXPECT_EQ((Lines{"Terminating process alpha."}), Run("stop ALPHA"));
-    EXPECT_EQ((Lines{"Starting process alpha."}), Run("start 0"));
+    EXPECT_EQ((Lines{"Terminating process alpha."}), Typed("stop ALPHA"));
+    EXPECT_EQ((Lines{"Starting process alpha."}), Typed("start 0"));
     Apps({"-1", "9"}); // "-1" does not run
-    EXPECT_EQ((Lines{"Application already stopped."}), Run("stop -1"));
-    EXPECT_EQ((Lines{"Application does not exist."}), Run("stop 9")) << "9 is a number";
+    EXPECT_EQ((Lines{"Application already stopped."}), Typed("stop -1"));
+    EXPECT_EQ((Lines{"Application does not exist."}), Typed("stop 9")) << "9 is a number";
 }
 
 TEST_F(AppCommandsTest, StartNeverAttachesToARunningCopy) {
     Apps({"alpha"});
-    Run("stop 0");
+    Typed("stop 0");
     fake::AddProcess(4000, 1, "C:\\apps\\alpha.exe");
-    Run("start 0");
+    Typed("start 0");
     EXPECT_NE(4000u, fake::PidOf(appTable.entries[0]->process.Get()));
     EXPECT_EQ(2u, fake::Get().launches.size());
 }
@@ -98,22 +92,22 @@ TEST_F(AppCommandsTest, StartOfAMissingFileReportsTheLaunchError) {
     Apps({"-ghost"});
     fake::Get().launchError = 2;
     EXPECT_EQ((Lines{"Starting process -ghost.", "Could not start -ghost. Error: 2."}),
-              Run("start 0"));
+              Typed("start 0"));
 }
 
 TEST_F(AppCommandsTest, TheAllCommandsSkipWhatIsAlreadyInTheWantedState) {
     Apps({"a", "-b", "c"});
     fake::Get().launchError = 2;
-    EXPECT_EQ((Lines{"Starting process -b.", "Could not start -b. Error: 2."}), Run("startall"));
+    EXPECT_EQ((Lines{"Starting process -b.", "Could not start -b. Error: 2."}), Typed("startall"));
     fake::Get().launchError = 0;
-    Run("stop 2");
-    EXPECT_EQ((Lines{"Starting process -b.", "Starting process c."}), Run("startall"));
-    EXPECT_TRUE(Run("startall").empty());
+    Typed("stop 2");
+    EXPECT_EQ((Lines{"Starting process -b.", "Starting process c."}), Typed("startall"));
+    EXPECT_TRUE(Typed("startall").empty());
 
     EXPECT_EQ(
         (Lines{"Terminating process a.", "Terminating process -b.", "Terminating process c."}),
-        Run("stopall"));
-    EXPECT_TRUE(Run("stopall").empty());
+        Typed("stopall"));
+    EXPECT_TRUE(Typed("stopall").empty());
     EXPECT_EQ(1, waitTable.count);
     EXPECT_EQ(0, fake::OpenProcessHandles());
 }
@@ -125,7 +119,7 @@ TEST_F(AppCommandsTest, RestartAllFinishesEachEntryBeforeTheNext) {
     EXPECT_EQ((Lines{"Terminating process a.", "Failed to kill process with id: 9100!",
                      "Starting process a.", "Starting process -b.", "Terminating process c.",
                      "Starting process c."}),
-              Run("restartall"));
+              Typed("restartall"));
     ASSERT_EQ(4, waitTable.count);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(appTable.entries[i], waitTable.contexts[i + 1]);
@@ -133,7 +127,7 @@ TEST_F(AppCommandsTest, RestartAllFinishesEachEntryBeforeTheNext) {
 
 TEST_F(AppCommandsTest, ClsAndQuitAreInTheTable) {
     Apps({"a"});
-    Run("list");
+    Typed("list");
     ExecuteLine("cls");
     EXPECT_TRUE(test::LogMessages().empty());
     ExecuteLine("quit now");

@@ -18,6 +18,7 @@
 namespace {
 
 using Lines = std::vector<std::string>;
+using test::Typed;
 
 class ReloadTest : public ::testing::Test {
   protected:
@@ -37,12 +38,6 @@ class ReloadTest : public ::testing::Test {
         Config(text);
         CreateApplications(IniFile(kConfigFileName));
     }
-    static Lines Run(const std::string& line) {
-        std::size_t before = test::LogMessages().size();
-        ExecuteLine(line.c_str());
-        Lines all = test::LogMessages();
-        return Lines(all.begin() + static_cast<long>(before), all.end());
-    }
     static std::uint32_t Pid(int number) {
         return fake::PidOf(appTable.entries[number]->process.Get());
     }
@@ -57,7 +52,7 @@ TEST_F(ReloadTest, OnlyWhatChangedIsTouchedAndNumbersStay) {
     // The names match ignoring case; D is new.
     Config("[Applications]\na=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\nD=C:\\apps\\d.exe\n"
            "[Parameters]\nB=--new\n");
-    const Lines logged = Run("reload");
+    const Lines logged = Typed("reload");
 
     EXPECT_EQ(a, Pid(0));
     EXPECT_NE(b, Pid(1));
@@ -75,19 +70,19 @@ TEST_F(ReloadTest, OnlyWhatChangedIsTouchedAndNumbersStay) {
               logged);
 
     // The removed number is shown empty and refuses commands.
-    const Lines list = Run("list");
+    const Lines list = Typed("list");
     EXPECT_EQ("   2: C [REMOVED]", list[4]);
-    EXPECT_EQ(Lines{"Application does not exist."}, Run("start 2"));
+    EXPECT_EQ(Lines{"Application does not exist."}, Typed("start 2"));
     const std::size_t launches = fake::Get().launches.size();
-    Run("stopall");
-    Run("startall");
+    Typed("stopall");
+    Typed("startall");
     EXPECT_EQ(launches + 3, fake::Get().launches.size()) << "A, B and D only";
 
     // Added back, the name takes a new number.
     Config("[Applications]\nA=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\nD=C:\\apps\\d.exe\n"
            "C=C:\\apps\\c.exe\n[Parameters]\nB=--new\n");
     EXPECT_EQ("Configuration reloaded: 1 added, 0 removed, 0 changed, 3 unchanged.",
-              Run("reload").back());
+              Typed("reload").back());
     ASSERT_EQ(5, appTable.count);
     EXPECT_TRUE(appTable.entries[4]->IsRunning());
     EXPECT_TRUE(appTable.entries[2]->removed);
@@ -95,14 +90,14 @@ TEST_F(ReloadTest, OnlyWhatChangedIsTouchedAndNumbersStay) {
 
 TEST_F(ReloadTest, OneTheOperatorStoppedStaysStoppedChangedOrNot) {
     Start("[Applications]\nA=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\n");
-    Run("stop 0");
-    Run("stop 1");
+    Typed("stop 0");
+    Typed("stop 1");
     const std::size_t launches = fake::Get().launches.size();
     Config("[Applications]\nA=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\n[Parameters]\nB=-x\n");
     EXPECT_EQ("Configuration reloaded: 0 added, 0 removed, 1 changed, 1 unchanged.",
-              Run("reload").back());
+              Typed("reload").back());
     EXPECT_EQ(launches, fake::Get().launches.size());
-    Run("start 1");
+    Typed("start 1");
     EXPECT_EQ("-x", fake::Get().launches.back().parameters);
 }
 
@@ -116,12 +111,12 @@ TEST_F(ReloadTest, DirectoryAndEnvironmentAreSettingsToo) {
         Config(std::string("[Applications]\nA=C:\\apps\\a.exe\n[WorkingDirectory]\nA=C:\\work\n") +
                text);
         EXPECT_EQ("Configuration reloaded: 0 added, 0 removed, 1 changed, 0 unchanged.",
-                  Run("reload").back());
+                  Typed("reload").back());
     }
     EXPECT_TRUE(fake::Get().launches.back().environment.empty());
     // Without the directory, the executable's.
     Config("[Applications]\nA=C:\\apps\\a.exe\n");
-    Run("reload");
+    Typed("reload");
     EXPECT_EQ("C:\\apps", fake::Get().launches.back().directory);
 }
 

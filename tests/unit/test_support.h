@@ -1,6 +1,7 @@
 // Reading the fake console screen back as log messages.
 #pragma once
 
+#include "console/command_table.h"
 #include "fake_port.h"
 #include "reset_for_testing.h"
 
@@ -70,6 +71,14 @@ inline std::vector<std::string> LogMessages() {
         }
     }
     return messages;
+}
+
+// The messages that entering `line` adds to the log.
+inline std::vector<std::string> Typed(const std::string& line) {
+    const std::size_t before = LogMessages().size();
+    ExecuteLine(line.c_str());
+    std::vector<std::string> all = LogMessages();
+    return std::vector<std::string>(all.begin() + static_cast<long>(before), all.end());
 }
 
 // The last message written, or "<none>".
