@@ -20,30 +20,6 @@ using port::posix::sys;
 
 int calls = 0;
 
-int InterruptedPoll(struct pollfd* fds, nfds_t count, int timeoutMs) {
-    if (++calls == 1) {
-        errno = EINTR;
-        return -1;
-    }
-    return RealSystemCalls().poll(fds, count, timeoutMs);
-}
-
-int InterruptedWaitid(idtype_t type, id_t id, siginfo_t* info, int options) {
-    if (++calls == 1) {
-        errno = EINTR;
-        return -1;
-    }
-    return RealSystemCalls().waitid(type, id, info, options);
-}
-
-ssize_t InterruptedRead(int fd, void* buffer, size_t length) {
-    if (++calls == 1) {
-        errno = EINTR;
-        return -1;
-    }
-    return RealSystemCalls().read(fd, buffer, length);
-}
-
 // The first call fails with `firstError`; later ones do what the real call does.
 int firstError = EINTR;
 std::vector<int> pollLimits;
@@ -54,6 +30,16 @@ template <typename Result> bool FailFirst(Result* result) {
     errno = firstError;
     *result = -1;
     return true;
+}
+
+int FailingPoll(struct pollfd* fds, nfds_t count, int timeoutMs) {
+    int r;
+    return FailFirst(&r) ? r : RealSystemCalls().poll(fds, count, timeoutMs);
+}
+
+int FailingWaitid(idtype_t type, id_t id, siginfo_t* info, int options) {
+    int r;
+    return FailFirst(&r) ? r : RealSystemCalls().waitid(type, id, info, options);
 }
 
 ssize_t FailingRead(int fd, void* buffer, size_t length) {
@@ -95,7 +81,7 @@ TEST_F(InterruptedCallTest, WaitAnyWaitsOnAfterAnInterruptedPoll) {
     ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
     ASSERT_EQ(::write(ends[1], "x", 1), 1);
     const port::Handle handle = ends[0];
-    sys.poll = InterruptedPoll;
+    sys.poll = FailingPoll;
     EXPECT_EQ(port::WaitAny(1, &handle), 0u);
     EXPECT_GE(calls, 2);
     ::close(ends[0]);
@@ -109,7 +95,7 @@ TEST_F(InterruptedCallTest, TheReaperWaitsOnAfterAnInterruptedWaitid) {
     const std::uint32_t pid = port::ProcessIdOf(child);
     ASSERT_NE(pid, 0u);
     ASSERT_EQ(port::WaitAny(1, &child), 0u);
-    sys.waitid = InterruptedWaitid;
+    sys.waitid = FailingWaitid;
     port::Close(child);
     EXPECT_GE(calls, 2);
     EXPECT_NE(::access(("/proc/" + std::to_string(pid)).c_str(), F_OK), 0)
@@ -119,7 +105,7 @@ TEST_F(InterruptedCallTest, TheReaperWaitsOnAfterAnInterruptedWaitid) {
 TEST_F(InterruptedCallTest, TheFdinfoReadIsRetried) {
     const port::Handle self = port::OpenProcessFull(static_cast<std::uint32_t>(::getpid()));
     ASSERT_NE(self, port::kNullHandle);
-    sys.read = InterruptedRead;
+    sys.read = FailingRead;
     EXPECT_EQ(port::posix::FdinfoPid(static_cast<int>(self)), ::getpid());
     EXPECT_GE(calls, 2);
     port::posix::RestoreSystemCalls();
