@@ -193,21 +193,30 @@ std::uint32_t ParentId() {
 }
 
 void AppendToFile(const std::string& path, const std::string& line) {
-    // Many helpers append to one log at once; under load Wine now and then
-    // refuses an open for a moment: it is tried again, for up to a second.
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        if (attempt > 0)
-            Sleep(10);
-        file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Wine appends in two steps (it finds the end, then writes there), so
+    // two helpers appending at one moment can write over each other's
+    // record. The helpers of one log take turns through a mutex named after
+    // it; one that is killed holding it leaves it abandoned, which the next
+    // takes as its turn.
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : path)
+        hash = (hash ^ c) * 16777619u;
+    const std::string name = "Local\\zelk_helper_log_" + std::to_string(hash);
+    HANDLE turn = CreateMutexA(nullptr, FALSE, name.c_str());
+    if (turn != nullptr)
+        WaitForSingleObject(turn, INFINITE);
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        CloseHandle(file);
     }
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(file);
+    if (turn != nullptr) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
 }
 
 std::string WorkingDirectory() {
