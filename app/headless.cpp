@@ -6,7 +6,8 @@
 #include "loop/wait_table.h"
 #include "port/service.h"
 #include "supervisor/app_commands.h"
-#include "supervisor/app_entry.h"
+#include "supervisor/app_events.h"
+#include "supervisor/stop.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "app/capture_process.h"
-#include "app/control_client.h"
 #include "app/options.h"
 #include "app/startup.h"
+#include "capture/capture_main.h"
+#include "control/control_client.h"
 
 #include <cstdio>
 
@@ -17,9 +17,11 @@ int main(int argc, char** argv) {
         std::fputs(UsageText(), stdout);
         return 0;
     case ProgramMode::Send:
+        return ClientMain({ClientRequest::Kind::Send, options.line, false});
     case ProgramMode::Status:
+        return ClientMain({ClientRequest::Kind::Status, "", options.json});
     case ProgramMode::Reload:
-        return ClientMain(options);
+        return ClientMain({ClientRequest::Kind::Reload, "", false});
     case ProgramMode::Capture:
         return CaptureMain(options.capture);
     case ProgramMode::Manager:

@@ -1,6 +1,5 @@
 #include "app/options.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -19,15 +18,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     bool sawHelp = false;
     bool sawHeadless = false;
     bool sawReload = false;
-    if (argc == 2 + kCaptureArguments && Is(argv[1], "--capture")) {
-        // Given by the manager itself, in this order.
-        CaptureSettings& capture = options->capture;
-        capture.path = argv[2];
-        capture.maxBytes = std::strtoull(argv[3], nullptr, 10);
-        capture.backups = static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 10));
-        capture.timestamps = Is(argv[5], "1");
+    // Given by the manager itself (see capture_arguments.h).
+    if (argc > 1 && ParseCaptureArguments(argc - 1, argv + 1, &options->capture)) {
         options->mode = ProgramMode::Capture;
-        return !capture.path.empty();
+        return true;
     }
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];

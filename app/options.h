@@ -2,7 +2,8 @@
 // --send or --status it is a client of the manager that runs for this user.
 #pragma once
 
-#include "supervisor/capture.h"
+#include "capture/capture_arguments.h"
+#include "control/control_client.h"
 
 #include <string>
 
@@ -22,9 +23,6 @@ struct Options {
     bool json = false;
     CaptureSettings capture;
 };
-
-// Exit code of a command line that cannot be understood.
-inline constexpr int kUsageExitCode = 2;
 
 // Reads the arguments after the program name. False, with a one-line
 // explanation in *error, when they are not understood.

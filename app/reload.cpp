@@ -1,83 +1,65 @@
 #include "app/reload.h"
 
-#include "app/settings.h"
-#include "common/text.h"
-#include "config/ini_file.h"
+#include "app/apply_settings.h"
+#include "config/settings.h"
 #include "console/console.h"
-#include "supervisor/app_commands.h"
-#include "supervisor/app_entry.h"
+#include "supervisor/app_events.h"
+#include "supervisor/app_table.h"
 
-#include <string_view>
+#include <string>
 #include <vector>
 
-namespace {
-
-bool SameSettings(const AppEntry& entry, const AppSettings& settings) {
-    return entry.path == settings.path && entry.parameters == settings.parameters &&
-           entry.place == settings.place;
-}
-
-} // namespace
-
 void ReloadConfiguration() {
-    IniFile ini(kConfigFileName);
-    if (!ini.IsOpen()) {
+    Settings settings;
+    if (!ReadSettings(kConfigFileName, &settings)) {
         PrintMessage("Could not open zelkappmgr.ini; configuration kept.");
         return;
     }
-    ReadLogFileOption(ini);
-    ReportMalformedHeaders(ini);
-    ResetOperatorOptions();
-    ReadOperatorOptions(ini);
-    ApplyCloseButtonOption(ini);
-    const std::vector<AppSettings> wanted = ReadApplications(ini);
+    ApplyLogFile(settings.general);
+    ReportMalformedHeaders(settings);
+    PrepareOutputDirectory(&settings);
+    ApplyCloseButton(settings.general);
+    ReportIgnoredEnvironment(settings);
 
-    int added = 0;
     int removed = 0;
     int changed = 0;
     int unchanged = 0;
     std::vector<bool> kept(static_cast<std::size_t>(appTable.count), false);
-    std::vector<const AppSettings*> fresh;
-    for (const AppSettings& settings : wanted) {
-        AppEntry* entry = FindApplication(settings.name);
+    std::vector<AppSettings> fresh;
+    for (const AppSettings& wanted : settings.apps) {
+        AppEntry* entry = FindApplication(wanted.name);
         if (entry == nullptr) {
-            fresh.push_back(&settings);
+            fresh.push_back(wanted);
             continue;
         }
         for (int i = 0; i < appTable.count; ++i)
             if (appTable.entries[i] == entry)
                 kept[static_cast<std::size_t>(i)] = true;
-        entry->stopTimeoutSeconds = settings.stopTimeoutSeconds;
-        if (SameSettings(*entry, settings)) {
+        // The [General] keys and its stop limit apply from now on; the name
+        // keeps the spelling it was shown with.
+        const bool same = entry->settings.SameProgram(wanted);
+        const std::string name = entry->settings.name;
+        entry->settings = wanted;
+        entry->settings.name = name;
+        if (same) {
             ++unchanged;
             continue;
         }
         ++changed;
-        PrintMessage("Configuration of %s changed.", entry->name.c_str());
-        entry->path = settings.path;
-        entry->parameters = settings.parameters;
-        entry->place = settings.place;
-        // One that runs (or would soon) runs with the new settings; one the
-        // operator stopped stays stopped.
-        if (entry->process || entry->IsWaiting())
-            RestartApplication(*entry);
+        PrintMessage("Configuration of %s changed.", name.c_str());
+        Dispatch(*entry, AppEvent::ReloadChanged);
     }
     for (int i = 0; i < static_cast<int>(kept.size()); ++i) {
         AppEntry& entry = *appTable.entries[i];
-        if (kept[static_cast<std::size_t>(i)] || entry.removed)
+        if (kept[static_cast<std::size_t>(i)] || entry.state == AppState::Removed)
             continue;
         ++removed;
-        RemoveApplication(entry);
+        Dispatch(entry, AppEvent::ReloadRemoved);
     }
-    BeginAttachBatch();
-    for (const AppSettings* settings : fresh) {
-        const int before = appTable.count;
-        CreateApplication(*settings);
-        added += appTable.count - before;
-    }
-    EndAttachBatch();
-    PrintMessage("Configuration reloaded: %d added, %d removed, %d changed, %d unchanged.", added,
-                 removed, changed, unchanged);
+    const int before = appTable.count;
+    AddApplications(fresh);
+    PrintMessage("Configuration reloaded: %d added, %d removed, %d changed, %d unchanged.",
+                 appTable.count - before, removed, changed, unchanged);
 }
 
 void ReloadCommand(ArgReader*) {

@@ -1,37 +1,28 @@
 #include "app/startup.h"
 
-#include "app/control_server.h"
+#include "app/apply_settings.h"
 #include "app/headless.h"
 #include "app/reload.h"
-#include "app/settings.h"
-#include "common/text.h"
-#include "config/ini_file.h"
+#include "capture/tail.h"
+#include "config/settings.h"
 #include "console/command_table.h"
 #include "console/console.h"
 #include "console/line_editor.h"
-#include "console/log_file.h"
+#include "control/control_server.h"
 #include "loop/event_loop.h"
 #include "loop/wait_table.h"
 #include "port/console.h"
-#include "port/file.h"
 #include "port/system.h"
 #include "supervisor/app_commands.h"
-#include "supervisor/app_entry.h"
-#include "supervisor/capture.h"
-#include "supervisor/exit_report.h"
-#include "supervisor/retry_starts.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 
 void QuitCommand(ArgReader*) {
     EndPendingStops();
     RunningFlag = false;
 }
 
-void RegisterCommands() {
+void RegisterCommands(bool extraCommands) {
     AddCommand("list", "Displays application list", ListCommand);
     AddCommand("start", "Starts application", StartCommand);
     AddCommand("stop", "Stops application", StopCommand);
@@ -41,7 +32,7 @@ void RegisterCommands() {
     AddCommand("restartall", "Restarts all applications", RestartAllCommand);
     AddCommand("cls", "Clears console window", ClsCommand);
     AddCommand("quit", "Quits application", QuitCommand);
-    if (ExtraCommandsFlag) {
+    if (extraCommands) {
         AddCommand("reload", "Reads the configuration again", ReloadCommand);
         AddCommand("tail", "Shows the last lines of an application's output", TailCommand);
     }
@@ -82,28 +73,25 @@ int ManagerMain(bool headless) {
     if (headless)
         BeginHeadless();
 
-    {
-        auto ini = std::make_unique<IniFile>(kConfigFileName);
-        if (!ini->IsOpen()) {
-            PrintMessage("Could not open zelkappmgr.ini!");
-            // A service manager must see that the service failed.
-            return headless ? 1 : 0;
-        }
-        ReadLogFileOption(*ini);
-        ReportMalformedHeaders(*ini);
-        if (!headless)
-            port::SetWindowTitle(kWindowTitle);
-        ApplyCloseButtonOption(*ini);
-        ReadOperatorOptions(*ini);
-        ini->GetBool("General", "ExtraCommands", ExtraCommandsFlag);
-
-        if (!headless)
-            AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
-        CreateApplications(*ini);
+    Settings settings;
+    if (!ReadSettings(kConfigFileName, &settings)) {
+        PrintMessage("Could not open zelkappmgr.ini!");
+        // A service manager must see that the service failed.
+        return headless ? 1 : 0;
     }
-    OpenControlChannel();
+    ApplyLogFile(settings.general);
+    ReportMalformedHeaders(settings);
+    if (!headless)
+        port::SetWindowTitle(kWindowTitle);
+    ApplyCloseButton(settings.general);
+    PrepareOutputDirectory(&settings);
+    if (!headless)
+        AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
+    ReportIgnoredEnvironment(settings);
+    AddApplications(settings.apps);
+    OpenControlChannel(ReloadConfiguration);
 
-    RegisterCommands();
+    RegisterCommands(settings.general.extraCommands);
     if (headless)
         ReportReady();
     if (RunningFlag)

@@ -14,8 +14,8 @@ inline constexpr char kWindowTitle[] = "Zelk Application Manager";
 int ManagerMain(bool headless = false);
 
 // Fills the command table with the nine console commands, and the extra ones
-// when ExtraCommandsFlag is set.
-void RegisterCommands();
+// ("reload", "tail") with `extraCommands`.
+void RegisterCommands(bool extraCommands = false);
 
 // The "quit" command: the event loop ends after the pass that runs it; the
 // applications keep running.

@@ -1,10 +1,9 @@
 // The operator's commands on the supervised applications, by number or
-// display name.
+// display name, and the same steps for every application at once.
 #pragma once
 
-#include <string_view>
-
 class ArgReader;
+struct AppEntry;
 
 void ListCommand(ArgReader* args);
 void StartCommand(ArgReader* args);
@@ -14,22 +13,10 @@ void StartAllCommand(ArgReader* args);
 void StopAllCommand(ArgReader* args);
 void RestartAllCommand(ArgReader* args);
 
-// "tail N [LINES]": the last lines of an application's captured output.
-void TailCommand(ArgReader* args);
-
-class AppEntry;
-
-// The application with this display name (ignoring ASCII case) that is not
-// removed; null when there is none.
-AppEntry* FindApplication(std::string_view name);
-
-// "restart" of one application that runs, is stopping or waits for a
-// relaunch (a reload that changed it).
-void RestartApplication(AppEntry& entry);
-
-// An application gone from the configuration: stopped as "stop" stops it,
-// nothing pending kept; its number stays, empty.
-void RemoveApplication(AppEntry& entry);
+// The application the next argument names: a number when it begins with a
+// digit (read like atoi, so "1x" is 1), else a display name; null after
+// saying "Application does not exist." A word never stands for 0.
+AppEntry* ReadApplication(ArgReader* args);
 
 // Ends at once the trees of the applications that are stopping ("quit").
 void EndPendingStops();

@@ -3,8 +3,6 @@
 #include "common/text.h"
 #include "console/console.h"
 
-bool ReportExitsFlag = false;
-
 void ReportExit(const char* name, bool known, const port::ExitStatus& status) {
     if (!known) {
         // A process we attached to but did not start (on POSIX) leaves us

@@ -3,9 +3,6 @@
 
 #include "port/process.h"
 
-// Set from the configuration: report every exit that was not asked for.
-extern bool ReportExitsFlag;
-
 // Writes how the process of the application `name` ended: its exit code, or
 // the signal that ended it; only that it ended when the status is not
 // `known`.

@@ -1,17 +1,13 @@
 #include "reset_for_testing.h"
 
-#include "app/control_server.h"
-#include "app/settings.h"
 #include "console/console.h"
 #include "console/log_file.h"
+#include "control/control_server.h"
 #include "loop/event_loop.h"
 #include "loop/timers.h"
 #include "loop/wait_table.h"
-#include "supervisor/app_entry.h"
-#include "supervisor/capture.h"
-#include "supervisor/exit_report.h"
-#include "supervisor/restart_delay.h"
-#include "supervisor/retry_starts.h"
+#include "supervisor/app_events.h"
+#include "supervisor/app_table.h"
 
 void ResetManagerForTesting() {
     // The fake system the handles came from has been reset already: they are
@@ -30,7 +26,5 @@ void ResetManagerForTesting() {
     console = Console();
     SetUpConsole();
     logFile = LogFile{};
-    ResetOperatorOptions();
     ShutdownUnderWay = false;
-    ExtraCommandsFlag = false;
 }

@@ -1,12 +1,12 @@
 // INI file contents -> the reader, its lookups and the application walk of
 // start-up over the fake port.
-#include "app/settings.h"
-#include "app/startup.h"
+#include "app/apply_settings.h"
 #include "config/ini_file.h"
+#include "config/settings.h"
 #include "fake_port.h"
 #include "require.h"
 #include "reset_for_testing.h"
-#include "supervisor/app_entry.h"
+#include "supervisor/app_table.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -85,9 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!ini.GetBool("General", "DisableCloseButton", flag))
         Require(flag, "a failed lookup keeps the default");
 
+    Settings settings;
+    Require(ReadSettings(path, &settings), "the settings of an existing file are read");
+    Require(settings.malformedHeaderLines == ini.MalformedHeaderLines(),
+            "the settings report the malformed headers");
     fake::Reset(80, 25);
     ResetManagerForTesting();
-    CreateApplications(ini);
+    AddApplications(settings.apps);
     Require(appTable.count <= kMaxApplications, "the application table keeps its capacity");
     Require(fake::Get().launches.size() <= static_cast<std::size_t>(appTable.count),
             "at most one launch per application");

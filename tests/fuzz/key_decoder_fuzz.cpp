@@ -3,7 +3,7 @@
 // Without an ESC, however a stream is split, it decodes to the same keys as
 // in one piece; with one, where a read ends may decide between Escape and a
 // key with Alt, so only the general rules hold.
-#include "port/posix/key_decoder.h"
+#include "port/posix/terminal/key_decoder.h"
 #include "require.h"
 
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include "port/keys.h"
 #include "require.h"
 #include "reset_for_testing.h"
-#include "supervisor/app_entry.h"
+#include "supervisor/app_table.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -87,8 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ResetManagerForTesting();
     fake::AddFile("/apps/one", "/apps/one");
     fake::AddFile("/apps/two", "/apps/two");
-    appTable.entries[appTable.count++] = new AppEntry("one", "/apps/one", "");
-    appTable.entries[appTable.count++] = new AppEntry("two", "/apps/two", "-x");
+    AttachBatch batch;
+    for (const char* name : {"one", "two"}) {
+        AppSettings app;
+        app.name = name;
+        app.path = std::string("/apps/") + name;
+        CreateApplication(app, batch, nullptr);
+    }
     RegisterCommands();
     RedrawInputLine();
     CheckLine();

@@ -3,7 +3,7 @@
 // key codes, bytes 128..255, split sequences, flushing, unknown sequences,
 // and arrival times: a lone ESC against an ESC written with a key.
 #include "port/keys.h"
-#include "port/posix/key_decoder.h"
+#include "port/posix/terminal/key_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "test_hooks.h"
 
 #include "port/posix/backend.h"
-#include "port/posix/console_state.h"
-#include "port/posix/terminal_signals.h"
+#include "port/posix/terminal/console_state.h"
+#include "port/posix/terminal/terminal_signals.h"
 
 #include <unistd.h>
 

@@ -2,7 +2,7 @@
 // across a row end, the scroll region for whole rows moving up and the
 // repaint of any other move, the clear after a size change, the cursor shape,
 // the title and the end of an operation.
-#include "port/posix/vt_writer.h"
+#include "port/posix/terminal/vt_writer.h"
 #include "port/screen_grid.h"
 
 #include <gtest/gtest.h>

@@ -19,11 +19,7 @@ using test::Typed;
 
 class AppCommandsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        test::Reset(100, 80);
-        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
-        RegisterCommands();
-    }
+    void SetUp() override { test::ResetManager(100, 80); }
     void TearDown() override { EXPECT_EQ(0, fake::BadCloses()); }
 
     // Adds applications as start-up does; a name starting with '-' has a
@@ -33,7 +29,7 @@ class AppCommandsTest : public ::testing::Test {
             std::string path = "C:\\apps\\" + name + ".exe";
             if (name[0] != '-')
                 fake::AddFile(path, path);
-            appTable.entries[appTable.count++] = new AppEntry(name.c_str(), path.c_str(), "");
+            test::Add(test::App(name, path));
         }
     }
 };
@@ -64,11 +60,11 @@ TEST_F(AppCommandsTest, StartStopAndRestartFollowTheEntrysState) {
     Apps({"alpha", "beta"});
     EXPECT_EQ((Lines{"Application already started."}), Typed("start 0"));
     EXPECT_EQ((Lines{"Terminating process alpha."}), Typed("stop 0 and more words"));
-    EXPECT_FALSE(appTable.entries[0]->IsRunning());
+    EXPECT_FALSE(IsUp(*appTable.entries[0]));
     EXPECT_EQ((Lines{"Application already stopped."}), Typed("stop 0"));
     EXPECT_EQ((Lines{"Application is not running, starting it.", "Starting process alpha."}),
               Typed("restart 0"));
-    EXPECT_TRUE(appTable.entries[0]->IsRunning());
+    EXPECT_TRUE(IsUp(*appTable.entries[0]));
     EXPECT_EQ((Lines{"Terminating process beta.", "Starting process beta."}), Typed("restart 1x"));
     // A word is a display name, in any case; a number only when it begins
     // with a digit.
@@ -132,7 +128,7 @@ TEST_F(AppCommandsTest, ClsAndQuitAreInTheTable) {
     EXPECT_TRUE(test::LogMessages().empty());
     ExecuteLine("quit now");
     EXPECT_FALSE(RunningFlag);
-    EXPECT_TRUE(appTable.entries[0]->IsRunning()) << "quit stops nothing";
+    EXPECT_TRUE(IsUp(*appTable.entries[0])) << "quit stops nothing";
     EXPECT_TRUE(test::LogMessages().empty()) << "quit prints nothing";
 }
 

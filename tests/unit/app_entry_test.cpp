@@ -1,13 +1,10 @@
+// Attaching to a running copy or launching, and relaunching on exit.
 #include "supervisor/app_entry.h"
 
-#include "console/line_editor.h"
-#include "loop/event_loop.h"
-#include "loop/wait_table.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,17 +16,16 @@ const std::string kToolShort = "C:\\Apps\\Tool\\tool.exe";
 class AppEntryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::Reset(100, 60);
-        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
+        test::ResetManager();
         fake::AddFile(kTool, kToolShort);
     }
     void TearDown() override {
         EXPECT_EQ(0, fake::BadCloses()) << "a handle was closed twice or never opened";
     }
 
-    std::unique_ptr<AppEntry> Make(const std::string& name, const std::string& path,
-                                   const std::string& parameters = "") {
-        return std::make_unique<AppEntry>(name.c_str(), path.c_str(), parameters.c_str());
+    static AppEntry* Make(const std::string& name, const std::string& path,
+                          const std::string& parameters = "", AttachBatch* batch = nullptr) {
+        return &test::Add(test::App(name, path, parameters), batch);
     }
 
     static int RowOf(const AppEntry& entry) {
@@ -49,7 +45,7 @@ TEST_F(AppEntryTest, NothingRunningLaunchesInTheExecutablesDirectory) {
     EXPECT_EQ(kTool, launch.file);
     EXPECT_EQ("-x \"quoted arg\"", launch.parameters);
     EXPECT_EQ("C:\\Apps\\Tool", launch.directory);
-    ASSERT_TRUE(a->IsRunning());
+    ASSERT_TRUE(IsUp(*a));
     EXPECT_EQ(launch.pid, fake::PidOf(a->process.Get()));
     EXPECT_EQ(1, RowOf(*a));
 }
@@ -58,9 +54,9 @@ TEST_F(AppEntryTest, TheWorkingDirectoryIsCutAtTheLastSeparator) {
     fake::AddFile("C:\\tool.exe", "C:\\tool.exe");
     fake::AddFile("tool.exe", "C:\\Here\\tool.exe");
     fake::AddFile("\\top.exe", "C:\\top.exe");
-    auto root = Make("root", "C:\\tool.exe");
-    auto bare = Make("bare", "tool.exe");
-    auto top = Make("top", "\\top.exe");
+    Make("root", "C:\\tool.exe");
+    Make("bare", "tool.exe");
+    Make("top", "\\top.exe");
     ASSERT_EQ(3u, fake::Get().launches.size());
     EXPECT_EQ("C:", fake::Get().launches[0].directory);
     EXPECT_EQ("<none>", fake::Get().launches[1].directory);
@@ -74,7 +70,7 @@ TEST_F(AppEntryTest, ARunningCopyIsAttachedWhateverItsParameters) {
     auto a = Make("alpha", kTool, "-p");
     EXPECT_EQ((std::vector<std::string>{"alpha already running, attached!"}), test::LogMessages());
     EXPECT_TRUE(fake::Get().launches.empty());
-    ASSERT_TRUE(a->IsRunning());
+    ASSERT_TRUE(IsUp(*a));
     EXPECT_EQ(600u, fake::PidOf(a->process.Get()));
     EXPECT_EQ(1, RowOf(*a));
     EXPECT_EQ(1, fake::OpenProcessHandles()) << "handles of non-matching processes are closed";
@@ -132,7 +128,6 @@ TEST_F(AppEntryTest, AProcessWhoseParentRunsTheSameExecutableIsTriedLast) {
         EXPECT_EQ(c.attached, fake::PidOf(a->process.Get()));
         EXPECT_EQ(1, fake::OpenProcessHandles());
         EXPECT_EQ(0, fake::Get().openSnapshots);
-        a.reset();
     }
 }
 
@@ -147,11 +142,10 @@ TEST_F(AppEntryTest, ACopyListedAfterThousandsOfOtherProcessesIsFound) {
 }
 
 TEST_F(AppEntryTest, ABatchReadsTheListOnceAndSeesWhatItStarted) {
-    BeginAttachBatch();
-    auto a = Make("a", kTool);
+    AttachBatch batch;
+    auto a = Make("a", kTool, "", &batch);
     fake::AddProcess(900, 4, kTool); // too late for the batch's reading
-    auto b = Make("b", kTool);
-    EndAttachBatch();
+    auto b = Make("b", kTool, "", &batch);
     ASSERT_EQ(1u, fake::Get().launches.size());
     EXPECT_EQ(fake::PidOf(a->process.Get()), fake::PidOf(b->process.Get()));
     EXPECT_EQ("b already running, attached!", test::LastMessage());
@@ -165,18 +159,14 @@ TEST_F(AppEntryTest, TwoEntriesAttachToOneProcessAndBothRestartWhenItEnds) {
     fake::AddProcess(800, 4, kTool);
     auto a = Make("a", kTool);
     auto b = Make("b", kTool);
-    ASSERT_TRUE(a->IsRunning() && b->IsRunning());
+    ASSERT_TRUE(IsUp(*a) && IsUp(*b));
     EXPECT_NE(a->process.Get(), b->process.Get());
     EXPECT_EQ(800u, fake::PidOf(a->process.Get()));
     EXPECT_EQ(800u, fake::PidOf(b->process.Get()));
     EXPECT_EQ(3, waitTable.count);
 
     fake::EndProcess(800);
-    fake::Get().onWait = [](int wait) {
-        if (wait == 2)
-            RunningFlag = false;
-    };
-    RunEventLoop();
+    test::RunPasses(2);
     EXPECT_EQ(2u, fake::Get().launches.size());
     EXPECT_EQ(
         (std::vector<std::string>{"a already running, attached!", "b already running, attached!",
@@ -188,15 +178,15 @@ TEST_F(AppEntryTest, TwoEntriesAttachToOneProcessAndBothRestartWhenItEnds) {
 TEST_F(AppEntryTest, AMissingFileLeavesTheEntryStopped) {
     auto a = Make("ghost", "C:\\nowhere\\ghost.exe");
     EXPECT_EQ((std::vector<std::string>{"Could not get FileShortName!"}), test::LogMessages());
-    EXPECT_FALSE(a->IsRunning());
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_TRUE(fake::Get().launches.empty());
     EXPECT_EQ(1, waitTable.count);
 
     // A later start tries the launch and reports the system's error.
     fake::Get().launchError = 2;
-    a->Launch();
+    Dispatch(*a, AppEvent::StartAsked);
     EXPECT_EQ("Could not start ghost. Error: 2.", test::LastMessage());
-    EXPECT_FALSE(a->IsRunning());
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_EQ(1, waitTable.count);
 }
 
@@ -204,7 +194,7 @@ TEST_F(AppEntryTest, AFailingProcessListLeavesTheEntryStopped) {
     fake::Get().listFails = true;
     auto a = Make("alpha", kTool);
     EXPECT_EQ((std::vector<std::string>{"Could not get process list!"}), test::LogMessages());
-    EXPECT_FALSE(a->IsRunning());
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_TRUE(fake::Get().launches.empty());
 }
 
@@ -214,7 +204,7 @@ TEST_F(AppEntryTest, AFailedLaunchReportsTheErrorAndRegistersNothing) {
     EXPECT_EQ((std::vector<std::string>{"Starting process alpha.",
                                         "Could not start alpha. Error: 1155."}),
               test::LogMessages());
-    EXPECT_FALSE(a->IsRunning());
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_EQ(1, waitTable.count);
 }
 
@@ -225,7 +215,7 @@ TEST_F(AppEntryTest, ALaunchWithoutAProcessHandleCountsAsStopped) {
     ASSERT_EQ(2u, messages.size());
     EXPECT_EQ("Starting process doc.", messages[0]);
     EXPECT_EQ("Started doc without a process to watch, it is not supervised!", messages[1]);
-    EXPECT_FALSE(a->IsRunning());
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_EQ(1, waitTable.count) << "a null handle is never registered";
 }
 
@@ -236,9 +226,9 @@ TEST_F(AppEntryTest, APathLongerThan259CharactersIsRefused) {
     auto a = Make("deep", longPath);
     EXPECT_EQ((std::vector<std::string>{"Path of deep is too long, it is not started!"}),
               test::LogMessages());
-    EXPECT_FALSE(a->IsRunning());
-    a->Launch();
-    EXPECT_FALSE(a->IsRunning());
+    EXPECT_FALSE(IsUp(*a));
+    Dispatch(*a, AppEvent::StartAsked);
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_TRUE(fake::Get().launches.empty());
     EXPECT_EQ("Path of deep is too long, it is not started!", test::LastMessage());
 
@@ -246,7 +236,7 @@ TEST_F(AppEntryTest, APathLongerThan259CharactersIsRefused) {
     ASSERT_EQ(259u, fits.size());
     fake::AddFile(fits, fits);
     auto b = Make("fits", fits);
-    EXPECT_TRUE(b->IsRunning());
+    EXPECT_TRUE(IsUp(*b));
 }
 
 TEST_F(AppEntryTest, ARelaunchedRowMovesToTheEnd) {
@@ -260,11 +250,7 @@ TEST_F(AppEntryTest, ARelaunchedRowMovesToTheEnd) {
     EXPECT_EQ(1, RowOf(*a));
 
     fake::EndProcess(oldPid);
-    fake::Get().onWait = [](int wait) {
-        if (wait == 1)
-            RunningFlag = false;
-    };
-    RunEventLoop();
+    test::RunPasses(1);
     EXPECT_EQ(1, RowOf(*b));
     EXPECT_EQ(2, RowOf(*c));
     EXPECT_EQ(3, RowOf(*a));
@@ -278,8 +264,8 @@ TEST_F(AppEntryTest, AFailedRelaunchLeavesTheEntryStopped) {
     auto a = Make("a", kTool);
     fake::EndProcess(fake::PidOf(a->process.Get()));
     fake::Get().launchError = 5;
-    OnAppExit(&waitTable, 1, a.get());
-    EXPECT_FALSE(a->IsRunning());
+    OnAppExit(&waitTable, 1, a);
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_EQ(1, waitTable.count);
     EXPECT_EQ(0, fake::OpenProcessHandles());
     EXPECT_EQ("Could not start a. Error: 5.", test::LastMessage());
@@ -287,12 +273,8 @@ TEST_F(AppEntryTest, AFailedRelaunchLeavesTheEntryStopped) {
 
 TEST_F(AppEntryTest, AnApplicationThatEndsAtOnceIsStartedOnEveryPass) {
     fake::Get().launchedEndsAtOnce = true;
-    auto a = Make("flash", kTool);
-    fake::Get().onWait = [](int wait) {
-        if (wait == 20)
-            RunningFlag = false;
-    };
-    RunEventLoop();
+    Make("flash", kTool);
+    test::RunPasses(20);
     EXPECT_EQ(21u, fake::Get().launches.size());
     auto messages = test::LogMessages();
     EXPECT_EQ(21u, messages.size());
@@ -306,7 +288,7 @@ TEST_F(AppEntryTest, AFullWaitTableGivesUpTheHandle) {
     while (waitTable.count < kWaitTableSize)
         AddWaitHandle(9000 + waitTable.count, OnConsoleInput, nullptr);
     auto a = Make("late", kTool);
-    EXPECT_FALSE(a->IsRunning());
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_EQ(0, fake::OpenProcessHandles());
     EXPECT_EQ("Too many processes to watch, late is not supervised!", test::LastMessage());
 }

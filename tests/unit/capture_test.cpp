@@ -1,7 +1,7 @@
 // Output capture: the file names, and the output file's rotation, loss notes
 // and stamps over the fake port's files.
-#include "app/output_file.h"
-#include "supervisor/capture.h"
+#include "capture/output_capture.h"
+#include "capture/output_file.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

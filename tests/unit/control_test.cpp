@@ -1,14 +1,11 @@
 // The command line, the control protocol's records and forms, and the
 // manager's end of the control channel over the fake port.
-#include "app/control_protocol.h"
-#include "app/control_server.h"
 #include "app/options.h"
-#include "app/startup.h"
+#include "app/reload.h"
 #include "console/console.h"
-#include "console/line_editor.h"
+#include "control/control_protocol.h"
+#include "control/control_server.h"
 #include "fake_control.h"
-#include "loop/event_loop.h"
-#include "supervisor/app_entry.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -145,15 +142,13 @@ TEST(ControlProtocol, TheRequestLineAndTheReplyAreFramedByLineEnds) {
 class ControlServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::Reset(100, 60);
-        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
+        test::ResetManager();
         for (const char* name : {"alpha", "beta"}) {
             const std::string path = std::string("C:\\apps\\") + name + ".exe";
             fake::AddFile(path, path);
-            appTable.entries[appTable.count++] = new AppEntry(name, path.c_str(), "");
+            test::Add(test::App(name, path));
         }
-        RegisterCommands();
-        OpenControlChannel();
+        OpenControlChannel(ReloadConfiguration);
     }
 
     // Lines up a client, runs the event loop's callback for the signalled
@@ -180,7 +175,7 @@ TEST_F(ControlServerTest, ASentLineRunsAsTypedAndItsEntriesComeBack) {
     const fake::ControlClient client = Request("send stop 1\n");
     EXPECT_EQ("ok 1\nTerminating process beta.\n", client.reply);
     EXPECT_TRUE(client.closed);
-    EXPECT_FALSE(appTable.entries[1]->IsRunning());
+    EXPECT_FALSE(IsUp(*appTable.entries[1]));
     const Lines log = test::LogMessages();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ("Command from outside: stop 1", log[log.size() - 2]);
@@ -222,7 +217,7 @@ TEST_F(ControlServerTest, AnAttachedCopyCountsItsUptimeFromItsOwnStart) {
     const std::string path = "C:\\apps\\gamma.exe";
     fake::AddFile(path, path);
     fake::AddProcess(4242, 1, path).ageMs = 90500;
-    appTable.entries[appTable.count++] = new AppEntry("gamma", path.c_str(), "");
+    test::Add(test::App("gamma", path));
     const std::string reply = Request("status\n").reply;
     const std::string last = reply.substr(reply.rfind('\n', reply.size() - 2) + 1);
     AppStatus status;
@@ -239,7 +234,7 @@ TEST_F(ControlServerTest, RefusalsAndDroppedClients) {
     const fake::ControlClient refused = Serve(stranger);
     EXPECT_EQ(0u, refused.reply.find("error: "));
     EXPECT_EQ("Refused a command from user 1001.", test::LastMessage());
-    EXPECT_TRUE(appTable.entries[0]->IsRunning());
+    EXPECT_TRUE(IsUp(*appTable.entries[0]));
 
     const fake::ControlClient tooLong = Request("send " + std::string(300, 'x') + "\n");
     EXPECT_EQ("error: refused: a request holds at most 255 bytes\n", tooLong.reply);
@@ -249,7 +244,7 @@ TEST_F(ControlServerTest, RefusalsAndDroppedClients) {
     EXPECT_EQ("error: the command line holds a NUL byte\n",
               Request(std::string("send \0stop 0\n", 13)).reply);
     EXPECT_EQ(logged, test::LogMessages().size()) << "nothing logged, nothing run";
-    EXPECT_TRUE(appTable.entries[0]->IsRunning());
+    EXPECT_TRUE(IsUp(*appTable.entries[0]));
 }
 
 TEST_F(ControlServerTest, SilentClientsHoldNothingAndAreDroppedAtTheirLimit) {

@@ -1,17 +1,8 @@
 // The log file, exit reports and new attempts after failed starts.
-#include "app/settings.h"
-#include "app/startup.h"
-#include "config/ini_file.h"
-#include "console/command_table.h"
-#include "console/line_editor.h"
+#include "app/apply_settings.h"
 #include "console/log_file.h"
-#include "loop/event_loop.h"
 #include "loop/timers.h"
-#include "loop/wait_table.h"
 #include "port/system.h"
-#include "supervisor/app_entry.h"
-#include "supervisor/exit_report.h"
-#include "supervisor/retry_starts.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -27,30 +18,18 @@ using Lines = std::vector<std::string>;
 
 const std::string kTool = "C:\\apps\\alpha.exe";
 
-void ResetOptions() {
-    logFile = LogFile{};
-    ReportExitsFlag = false;
-    RetryFailedStartsSeconds = 0;
-}
-
 class OperatorOptionsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::Reset(100, 60);
-        ResetOptions();
-        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
-        RegisterCommands();
+        test::ResetManager();
         fake::AddFile(kTool, kTool);
     }
     void TearDown() override {
-        ResetOptions();
+        logFile = LogFile{};
         EXPECT_EQ(0, fake::BadCloses());
     }
 
-    static AppEntry& App() {
-        appTable.entries[appTable.count++] = new AppEntry("alpha", kTool.c_str(), "");
-        return *appTable.entries[appTable.count - 1];
-    }
+    static AppEntry& App() { return test::Add(test::App("alpha", kTool)); }
     // Ends the entry's process as given and runs its wait callback.
     static void EndsWith(AppEntry& entry, std::uint32_t value, bool bySignal = false,
                          bool readable = true) {
@@ -92,10 +71,9 @@ TEST_F(OperatorOptionsTest, TheFileGetsEachEntryAsOneLineWithControlBytesReplace
 
 TEST_F(OperatorOptionsTest, AFileThatCannotBeOpenedIsReportedOnceAndLeftOut) {
     fake::Get().unopenable.push_back("logs");
-    const std::string path = ::testing::TempDir() + "zelk-log-file-option.ini";
-    std::ofstream(path) << "[General]\nLogFile = logs\n";
-    ReadLogFileOption(IniFile(path));
-    std::remove(path.c_str());
+    GeneralSettings general;
+    general.logFile = "logs";
+    ApplyLogFile(general);
     PrintMessage("after");
     EXPECT_EQ((Lines{"Could not open log file logs!", "after"}), test::LogMessages());
     EXPECT_EQ(0, fake::Get().fileWrites);
@@ -119,7 +97,7 @@ TEST_F(OperatorOptionsTest, AnExitIsReportedBeforeTheRelaunchAsCodeStatusOrSigna
     EndsWith(alpha, 3);
     EXPECT_EQ((Lines{"Starting process alpha.", "Starting process alpha."}), test::LogMessages());
 
-    ReportExitsFlag = true;
+    alpha.settings.restart.reportExits = true;
     EXPECT_EQ((Lines{"alpha exited with code 3.", "Starting process alpha."}),
               Added([&] { EndsWith(alpha, 3); }));
     EXPECT_EQ((Lines{"alpha exited with code 0xC0000005.", "Starting process alpha."}),
@@ -134,8 +112,8 @@ TEST_F(OperatorOptionsTest, AnExitIsReportedBeforeTheRelaunchAsCodeStatusOrSigna
 }
 
 TEST_F(OperatorOptionsTest, FailedStartsAreTriedAgainWithAWaitThatDoublesUpToTenTimes) {
-    RetryFailedStartsSeconds = 2;
     AppEntry& alpha = App();
+    alpha.settings.restart.retryFailedStartsSeconds = 2;
     EXPECT_EQ(port::kWaitForever, TimerWaitLimitMs());
     fake::Get().launchError = 2;
     EXPECT_EQ((Lines{"Starting process alpha.", "Could not start alpha. Error: 2.",
@@ -177,17 +155,13 @@ TEST_F(OperatorOptionsTest, FailedStartsAreTriedAgainWithAWaitThatDoublesUpToTen
 }
 
 TEST_F(OperatorOptionsTest, TheLoopWaitsForThePendingAttemptAndOtherwiseWithoutLimit) {
-    RetryFailedStartsSeconds = 3;
     AppEntry& alpha = App();
+    alpha.settings.restart.retryFailedStartsSeconds = 3;
     fake::Get().launchError = 2;
     EndsWith(alpha, 0);
     fake::Get().launchError = 0;
     fake::PushText("x"); // console input waits too: it is served in the same pass
-    fake::Get().onWait = [](int wait) {
-        if (wait == 3)
-            RunningFlag = false;
-    };
-    RunEventLoop();
+    test::RunPasses(3);
     // Pass 1 serves the key (the attempt is not due), pass 2 waits what is
     // left after the pauses, times out and starts the entry, pass 3 waits
     // without a limit.
@@ -197,7 +171,7 @@ TEST_F(OperatorOptionsTest, TheLoopWaitsForThePendingAttemptAndOtherwiseWithoutL
     EXPECT_EQ(3000u, s.waitLimits[0]);
     EXPECT_EQ(3000u - s.sleeps[0] - s.sleeps[1], s.waitLimits[1]);
     EXPECT_EQ(port::kWaitForever, s.waitLimits[2]);
-    EXPECT_TRUE(alpha.IsRunning());
+    EXPECT_TRUE(IsUp(alpha));
     EXPECT_EQ(3u, fake::Get().launches.size());
     EXPECT_EQ("x", test::TrimRight(fake::Row(59)));
 }
@@ -206,13 +180,12 @@ TEST_F(OperatorOptionsTest, TheRetryKeyIsAWholeNumberOfSecondsHeldToOneDay) {
     const std::string path = ::testing::TempDir() + "zelk-operator-options.ini";
     for (auto [value, expected] : std::vector<std::pair<std::string, std::uint32_t>>{
              {"5", 5}, {"0", 0}, {"-4", 0}, {"soon", 0}, {"999999999", kMaxRetrySeconds}}) {
-        std::ofstream(path) << "[General]\nRetryFailedStarts = " << value << "\nReportExits=yes\n";
-        IniFile ini(path);
-        RetryFailedStartsSeconds = 77;
-        ReportExitsFlag = false;
-        ReadOperatorOptions(ini);
-        EXPECT_EQ(expected, RetryFailedStartsSeconds) << value;
-        EXPECT_TRUE(ReportExitsFlag);
+        std::ofstream(path) << "[General]\nRetryFailedStarts = " << value
+                            << "\nReportExits=yes\n[Applications]\na=a.exe\n";
+        Settings settings;
+        ASSERT_TRUE(ReadSettings(path, &settings));
+        EXPECT_EQ(expected, settings.apps[0].restart.retryFailedStartsSeconds) << value;
+        EXPECT_TRUE(settings.apps[0].restart.reportExits);
     }
     std::remove(path.c_str());
 }

@@ -172,67 +172,58 @@ TEST_F(ProcessTreeTest, AProcessThatEndedOnItsOwnIsNotAFailure) {
 class StopTest : public ProcessTreeTest {
   protected:
     void SetUp() override {
-        ProcessTreeTest::SetUp();
-        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
+        test::ResetManager();
         fake::AddFile("C:\\app.exe", "C:\\app.exe");
         fake::AddFile("C:\\other.exe", "C:\\other.exe");
     }
 };
 
 TEST_F(StopTest, StopRemovesTheRowFirstThenEndsTheTreeAndClosesTheHandle) {
-    auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
-    auto b = std::make_unique<AppEntry>("other", "C:\\other.exe", "");
+    AppEntry* a = &test::Add(test::App("app", "C:\\app.exe"));
+    AppEntry* b = &test::Add(test::App("other", "C:\\other.exe"));
     const std::uint32_t pid = fake::PidOf(a->process.Get());
     fake::AddProcess(5000, pid, "child");
     fake::AddProcess(5001, 5000, "grandchild");
-    a->Stop();
-    EXPECT_FALSE(a->IsRunning());
+    Dispatch(*a, AppEvent::StopAsked);
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_EQ((Ids{5001, 5000, pid}), fake::Get().killed);
     EXPECT_EQ("Terminating process app.", test::LastMessage());
     ASSERT_EQ(2, waitTable.count);
-    EXPECT_EQ(b.get(), waitTable.contexts[1]);
+    EXPECT_EQ(b, waitTable.contexts[1]);
     EXPECT_EQ(1, fake::OpenProcessHandles());
 
     // The ended process is no longer watched, so nothing starts it again.
-    fake::Get().onWait = [](int wait) {
-        if (wait == 1)
-            RunningFlag = false;
-    };
-    RunEventLoop();
+    test::RunPasses(1);
     EXPECT_EQ(2u, fake::Get().launches.size());
 }
 
 TEST_F(StopTest, ASupervisedDescendantIsEndedWithItsAncestorAndRestartedByItsOwnRow) {
-    auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
+    AppEntry* a = &test::Add(test::App("app", "C:\\app.exe"));
     // "other" runs as a child of app and is attached to.
     fake::AddProcess(6000, fake::PidOf(a->process.Get()), "C:\\other.exe");
-    auto b = std::make_unique<AppEntry>("other", "C:\\other.exe", "");
+    AppEntry* b = &test::Add(test::App("other", "C:\\other.exe"));
     ASSERT_EQ(6000u, fake::PidOf(b->process.Get()));
-    a->Stop();
+    Dispatch(*a, AppEvent::StopAsked);
     EXPECT_FALSE(fake::FindProcess(6000)->alive);
-    fake::Get().onWait = [](int wait) {
-        if (wait == 1)
-            RunningFlag = false;
-    };
-    RunEventLoop();
-    EXPECT_TRUE(b->IsRunning());
+    test::RunPasses(1);
+    EXPECT_TRUE(IsUp(*b));
     EXPECT_NE(6000u, fake::PidOf(b->process.Get()));
     EXPECT_EQ("Starting process other.", test::LastMessage());
 }
 
 TEST_F(StopTest, AHandleWithoutAProcessIdEndsNothing) {
-    auto a = std::make_unique<AppEntry>("app", "C:\\app.exe", "");
+    AppEntry* a = &test::Add(test::App("app", "C:\\app.exe"));
     const std::uint32_t pid = fake::PidOf(a->process.Get());
     fake::AddProcess(7000, 0, "a child of the idle process");
     fake::Get().processIdFails = true;
-    a->Stop();
+    Dispatch(*a, AppEvent::StopAsked);
     EXPECT_TRUE(fake::Get().killed.empty()) << "id 0 would name every system process";
     EXPECT_TRUE(fake::FindProcess(7000)->alive);
     EXPECT_TRUE(fake::FindProcess(pid)->alive);
     EXPECT_EQ((std::vector<std::string>{"Starting process app.", "Terminating process app.",
                                         "Failed to get process id of app!"}),
               test::LogMessages());
-    EXPECT_FALSE(a->IsRunning());
+    EXPECT_FALSE(IsUp(*a));
     EXPECT_EQ(1, waitTable.count);
     EXPECT_EQ(0, fake::OpenProcessHandles());
 }

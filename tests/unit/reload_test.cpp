@@ -1,13 +1,7 @@
 // Reading the configuration again while applications run.
 #include "app/reload.h"
 
-#include "app/settings.h"
-#include "app/startup.h"
-#include "config/ini_file.h"
-#include "console/command_table.h"
-#include "console/line_editor.h"
-#include "loop/wait_table.h"
-#include "supervisor/app_entry.h"
+#include "app/apply_settings.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -23,9 +17,7 @@ using test::Typed;
 class ReloadTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::Reset(100, 80);
-        ExtraCommandsFlag = true;
-        RegisterCommands();
+        test::ResetManager(100, 80, true);
         for (const char* name : {"a", "b", "c", "d"})
             fake::AddFile(Path(name), Path(name));
     }
@@ -36,7 +28,9 @@ class ReloadTest : public ::testing::Test {
     // Starts the applications of `text` as start-up does.
     void Start(const std::string& text) {
         Config(text);
-        CreateApplications(IniFile(kConfigFileName));
+        Settings settings;
+        ASSERT_TRUE(ReadSettings(kConfigFileName, &settings));
+        AddApplications(settings.apps);
     }
     static std::uint32_t Pid(int number) {
         return fake::PidOf(appTable.entries[number]->process.Get());
@@ -63,7 +57,7 @@ TEST_F(ReloadTest, OnlyWhatChangedIsTouchedAndNumbersStay) {
     }
     EXPECT_FALSE(fake::FindProcess(c)->alive);
     ASSERT_EQ(4, appTable.count);
-    EXPECT_EQ("D", appTable.entries[3]->name);
+    EXPECT_EQ("D", appTable.entries[3]->settings.name);
     EXPECT_EQ(Lines({"Configuration of B changed.", "Terminating process B.", "Starting process B.",
                      "Terminating process C.", "Starting process D.",
                      "Configuration reloaded: 1 added, 1 removed, 1 changed, 1 unchanged."}),
@@ -84,8 +78,8 @@ TEST_F(ReloadTest, OnlyWhatChangedIsTouchedAndNumbersStay) {
     EXPECT_EQ("Configuration reloaded: 1 added, 0 removed, 0 changed, 3 unchanged.",
               Typed("reload").back());
     ASSERT_EQ(5, appTable.count);
-    EXPECT_TRUE(appTable.entries[4]->IsRunning());
-    EXPECT_TRUE(appTable.entries[2]->removed);
+    EXPECT_TRUE(IsUp(*appTable.entries[4]));
+    EXPECT_EQ(AppState::Removed, appTable.entries[2]->state);
 }
 
 TEST_F(ReloadTest, OneTheOperatorStoppedStaysStoppedChangedOrNot) {

@@ -1,11 +1,8 @@
 // Pauses before relaunches after quick exits: the sequence of pauses, and
 // what the commands do with a waiting or given-up application.
-#include "app/control_server.h"
-#include "app/startup.h"
-#include "console/command_table.h"
+#include "control/control_server.h"
 #include "loop/timers.h"
-#include "supervisor/app_entry.h"
-#include "supervisor/restart_delay.h"
+#include "supervisor/exit_policy.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -23,10 +20,11 @@ class RestartDelayTest : public ::testing::Test {
 };
 
 TEST_F(RestartDelayTest, PausesDoubleUpToTheCapResetAfterALongRunAndMayGiveUp) {
-    RestartDelaySeconds = 1;
-    RestartDelayMaxSeconds = 4;
-    MinUptimeSeconds = 10;
-    GiveUpAfterExits = 7;
+    RestartPolicy policy;
+    policy.restartDelaySeconds = 1;
+    policy.restartDelayMaxSeconds = 4;
+    policy.minUptimeSeconds = 10;
+    policy.giveUpAfter = 7;
     struct Step {
         std::uint64_t uptimeMs;
         RestartPlan plan;
@@ -38,39 +36,38 @@ TEST_F(RestartDelayTest, PausesDoubleUpToTheCapResetAfterALongRunAndMayGiveUp) {
         {0, RestartPlan::Later, 2},   {0, RestartPlan::Later, 4},    {0, RestartPlan::Later, 4},
         {0, RestartPlan::Later, 4},   {0, RestartPlan::Later, 4},    {0, RestartPlan::GiveUp, 4},
     };
-    RestartBackoff backoff;
+    RestartCount count;
     for (const Step& step : steps) {
         SCOPED_TRACE(&step - steps);
-        EXPECT_EQ(step.plan, PlanRestart(backoff, step.uptimeMs));
-        EXPECT_EQ(step.delay, backoff.delaySeconds);
+        EXPECT_EQ(step.plan, PlanRestart(policy, count, step.uptimeMs));
+        EXPECT_EQ(step.delay, count.pause.seconds);
     }
-    EXPECT_TRUE(backoff.gaveUp);
-    EXPECT_EQ(7u, backoff.quickExits);
+    EXPECT_EQ(7u, count.quickExits);
 
     // Without a pause of its own the give-up still counts; the default cap
     // is 60 times the first pause; no key at all relaunches at once.
-    backoff = RestartBackoff{};
-    RestartDelaySeconds = 0;
-    GiveUpAfterExits = 2;
-    EXPECT_EQ(RestartPlan::Now, PlanRestart(backoff, 0));
-    EXPECT_EQ(RestartPlan::GiveUp, PlanRestart(backoff, 0));
-    backoff = RestartBackoff{};
-    RestartDelaySeconds = 50;
-    RestartDelayMaxSeconds = 0;
-    GiveUpAfterExits = 0;
+    count = RestartCount{};
+    policy.restartDelaySeconds = 0;
+    policy.giveUpAfter = 2;
+    EXPECT_EQ(RestartPlan::Now, PlanRestart(policy, count, 0));
+    EXPECT_EQ(RestartPlan::GiveUp, PlanRestart(policy, count, 0));
+    count = RestartCount{};
+    policy.restartDelaySeconds = 50;
+    policy.restartDelayMaxSeconds = 0;
+    policy.giveUpAfter = 0;
     for (int i = 0; i < 8; ++i)
-        PlanRestart(backoff, 0);
-    EXPECT_EQ(3000u, backoff.delaySeconds);
-    RestartDelaySeconds = 0;
-    EXPECT_EQ(RestartPlan::Now, PlanRestart(backoff, 0));
+        PlanRestart(policy, count, 0);
+    EXPECT_EQ(3000u, count.pause.seconds);
+    policy.restartDelaySeconds = 0;
+    EXPECT_EQ(RestartPlan::Now, PlanRestart(policy, count, 0));
 }
 
 TEST_F(RestartDelayTest, AWaitingApplicationIsListedAndItsNextStartReported) {
-    RestartDelaySeconds = 2;
     RegisterCommands();
     fake::AddFile("C:\\a.exe", "C:\\a.exe");
-    appTable.entries[appTable.count++] = new AppEntry("a", "C:\\a.exe", "");
-    AppEntry& a = *appTable.entries[0];
+    AppSettings settings = test::App("a", "C:\\a.exe");
+    settings.restart.restartDelaySeconds = 2;
+    AppEntry& a = test::Add(settings);
     fake::EndProcess(fake::PidOf(a.process.Get()));
     OnAppExit(&waitTable, 1, &a);
     EXPECT_EQ("Will restart a in 2 s.", test::LastMessage());

@@ -6,7 +6,6 @@
 #include "fake_control.h"
 #include "loop/event_loop.h"
 #include "loop/wait_table.h"
-#include "supervisor/app_entry.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -137,7 +136,7 @@ TEST_F(StartupTest, EveryApplicationsSectionIsWalkedInFileOrder) {
     ASSERT_EQ(5, appTable.count);
     const char* names[] = {"A", "B", "C", "D", "A"};
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(names[i], appTable.entries[i]->name);
+        EXPECT_EQ(names[i], appTable.entries[i]->settings.name);
     const auto& launches = fake::Get().launches;
     ASSERT_EQ(5u, launches.size());
     EXPECT_EQ("-alpha", launches[0].parameters);
@@ -173,9 +172,9 @@ TEST_F(StartupTest, EmptyKeysAndValuesStillMakeApplications) {
     Config("[Applications]\n=C:\\nameless.exe\nempty=\n");
     EXPECT_EQ(0, ManagerMain());
     ASSERT_EQ(2, appTable.count);
-    EXPECT_EQ("", appTable.entries[0]->name);
-    EXPECT_EQ("", appTable.entries[1]->path);
-    EXPECT_FALSE(appTable.entries[1]->IsRunning());
+    EXPECT_EQ("", appTable.entries[0]->settings.name);
+    EXPECT_EQ("", appTable.entries[1]->settings.path);
+    EXPECT_FALSE(IsUp(*appTable.entries[1]));
     EXPECT_EQ((Lines{"Could not get FileShortName!", "Could not get FileShortName!"}),
               test::LogMessages());
 }
@@ -219,7 +218,7 @@ TEST_F(StartupTest, QuitLeavesTheApplicationsRunning) {
     fake::PushKey(13, '\r');
     EXPECT_EQ(0, ManagerMain());
     ASSERT_EQ(1, appTable.count);
-    EXPECT_TRUE(appTable.entries[0]->IsRunning());
+    EXPECT_TRUE(IsUp(*appTable.entries[0]));
     EXPECT_TRUE(fake::Get().killed.empty());
     EXPECT_EQ(1, fake::OpenProcessHandles()) << "nothing is closed on the way out";
 }

@@ -1,11 +1,7 @@
 // Stops with a time limit over the fake port and clock, and the leftovers of
 // an application that ended on its own.
-#include "app/control_server.h"
-#include "app/startup.h"
-#include "console/command_table.h"
-#include "console/line_editor.h"
-#include "loop/event_loop.h"
-#include "supervisor/app_entry.h"
+#include "control/control_server.h"
+#include "supervisor/stop.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -34,25 +30,14 @@ void AddTree(std::uint32_t root) {
     fake::Get().nextPid = root + 10; // later starts, above the tree's ids
 }
 
-// Runs passes of the loop; `step(wait)` acts before each wait, and the loop
-// ends after the pass of the wait where it returns false.
-bool (*step)(int wait) = nullptr;
-void Loop(bool (*each)(int)) {
-    step = each;
-    fake::Get().onWait = [](int wait) { RunningFlag = step(wait); };
-    RunEventLoop();
-    RunningFlag = true;
-}
-
 class PoliteStopTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::Reset(100, 60);
-        AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
-        RegisterCommands();
+        test::ResetManager();
         fake::AddFile("C:\\alpha.exe", "C:\\alpha.exe");
-        DefaultStopTimeoutSeconds = 5;
-        appTable.entries[appTable.count++] = new AppEntry("alpha", "C:\\alpha.exe", "");
+        AppSettings alpha = test::App("alpha", "C:\\alpha.exe");
+        alpha.stopTimeoutSeconds = 5;
+        test::Add(alpha);
         AddTree(1000);
     }
     static AppEntry& Alpha() { return *appTable.entries[0]; }
@@ -73,7 +58,7 @@ TEST_F(PoliteStopTest, TheTreeIsAskedAndTheStopEndsWhenAllOfItHasEnded) {
     EXPECT_EQ("   0: alpha [STOPPING]", Last(6)[3]);
     EXPECT_EQ("stopping", CollectStatus()[0].state);
 
-    Loop([](int wait) {
+    test::RunLoop([](int wait) {
         if (wait == 1)
             fake::EndProcess(1000); // the root ends; the daemon takes longer
         if (wait == 3)
@@ -92,7 +77,7 @@ TEST_F(PoliteStopTest, TheTreeIsAskedAndTheStopEndsWhenAllOfItHasEnded) {
 
 TEST_F(PoliteStopTest, TheLimitASecondStopOrQuitEndsTheTreeAndRestartWaitsForIt) {
     ExecuteLine("restart 0");
-    Loop([](int wait) { return wait < 2; });
+    test::RunPasses(2);
     EXPECT_EQ((Lines{"alpha did not stop within 5 s; ending its process tree.",
                      "Starting process alpha."}),
               Last(2));
@@ -116,7 +101,7 @@ TEST_F(PoliteStopTest, TheLimitASecondStopOrQuitEndsTheTreeAndRestartWaitsForIt)
 }
 
 TEST_F(PoliteStopTest, LeftoversOfAnApplicationThatEndedAreEndedBeforeItStartsAgain) {
-    EndLeftoversFlag = true;
+    Alpha().settings.restart.endLeftovers = true;
     fake::EndProcess(1000);
     OnAppExit(&waitTable, 1, &Alpha());
     EXPECT_EQ((Lines{"Ended 2 leftover processes of alpha.", "Starting process alpha."}), Last(2));

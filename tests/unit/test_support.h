@@ -1,14 +1,24 @@
-// Reading the fake console screen back as log messages.
+// The fake system and the manager's state between tests, applications as
+// start-up creates them, and the fake console screen read back as log
+// messages.
 #pragma once
 
+#include "app/startup.h"
+#include "config/settings.h"
 #include "console/command_table.h"
+#include "console/line_editor.h"
 #include "fake_port.h"
+#include "loop/event_loop.h"
+#include "loop/wait_table.h"
 #include "reset_for_testing.h"
+#include "supervisor/app_events.h"
+#include "supervisor/app_table.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -20,6 +30,47 @@ namespace test {
 inline void Reset(int width = 80, int height = 25) {
     fake::Reset(width, height);
     ResetManagerForTesting();
+}
+
+// The manager as start-up leaves it before the applications come: console
+// input as the first row of the wait table, and the commands.
+inline void ResetManager(int width = 100, int height = 60, bool extraCommands = false) {
+    Reset(width, height);
+    AddWaitHandle(fake::InputHandle(), OnConsoleInput, nullptr);
+    RegisterCommands(extraCommands);
+}
+
+// An application as the file would give it.
+inline AppSettings App(const std::string& name, const std::string& path,
+                       const std::string& parameters = "") {
+    AppSettings settings;
+    settings.name = name;
+    settings.path = path;
+    settings.parameters = parameters;
+    return settings;
+}
+
+// Appends an application to the table as start-up does (it attaches to a
+// running copy or starts) and returns it; in `batch` when given, else with
+// a reading of the process list of its own.
+inline AppEntry& Add(const AppSettings& settings, AttachBatch* batch = nullptr) {
+    AttachBatch own;
+    return *CreateApplication(settings, batch != nullptr ? *batch : own, nullptr);
+}
+
+// Runs passes of the event loop: `goOn(wait)` acts before each wait (counted
+// from 1), and the loop ends after the pass of the wait where it returns
+// false.
+inline void RunLoop(std::function<bool(int wait)> goOn) {
+    fake::Get().onWait = [goOn](int wait) { RunningFlag = goOn(wait); };
+    RunEventLoop();
+    fake::Get().onWait = nullptr;
+    RunningFlag = true;
+}
+
+// Runs the event loop until the pass of its `passes`-th wait has ended.
+inline void RunPasses(int passes) {
+    RunLoop([passes](int wait) { return wait < passes; });
 }
 
 // An empty directory of the running test's own, made the working directory

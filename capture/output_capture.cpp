@@ -1,0 +1,69 @@
+#include "capture/output_capture.h"
+
+#include "capture/capture_arguments.h"
+#include "common/text.h"
+#include "console/console.h"
+#include "port/process.h"
+#include "port/system.h"
+#include "supervisor/app_table.h"
+
+#include <vector>
+
+std::string OutputFileName(std::string_view name) {
+    std::string file(name);
+    for (char& c : file) {
+        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+        if (!kept)
+            c = '_';
+    }
+    return file + ".log";
+}
+
+std::string OutputPath(const OutputSettings& output, std::string_view name) {
+    std::string path = output.directory;
+    if (!path.empty() && path.back() != '/' && path.back() != port::kPathSeparator)
+        path += port::kPathSeparator;
+    return path + OutputFileName(name);
+}
+
+const AppEntry* SharedOutputFile(const AppSettings& settings) {
+    if (settings.output.directory.empty())
+        return nullptr;
+    const std::string file = OutputFileName(settings.name);
+    for (int i = 0; i < appTable.count; ++i) {
+        const AppEntry* other = appTable.entries[i];
+        if (other->state != AppState::Removed &&
+            AsciiEqualNoCase(std::string_view(OutputFileName(other->settings.name)), file))
+            return other;
+    }
+    return nullptr;
+}
+
+port::UniqueFile StartOutputCapture(AppEntry& entry) {
+    const AppSettings& settings = entry.settings;
+    if (settings.output.directory.empty())
+        return port::UniqueFile();
+    port::Handle readEnd = port::kNullHandle;
+    port::Handle writeEnd = port::kNullHandle;
+    std::uint32_t error = 0;
+    if (port::CreateOutputPipe(&readEnd, &writeEnd)) {
+        const port::UniqueFile input(readEnd);
+        port::UniqueFile output(writeEnd);
+        const CaptureSettings capture{OutputPath(settings.output, settings.name),
+                                      settings.output.maxBytes, settings.output.backups,
+                                      settings.output.timestamps};
+        const std::vector<std::string> words = CaptureArguments(capture);
+        std::vector<const char*> arguments;
+        for (const std::string& word : words)
+            arguments.push_back(word.c_str());
+        arguments.push_back(nullptr);
+        if (port::StartDetachedCopy(arguments.data(), input.Get(), &error))
+            return output;
+    } else {
+        error = port::LastError();
+    }
+    PrintMessage("Could not capture the output of %s. Error: %d.", settings.name.c_str(),
+                 static_cast<int>(error));
+    return port::UniqueFile();
+}

@@ -1,0 +1,32 @@
+// Output capture, the manager's side: each application's standard output and
+// error go through a pipe to a capture process of their own (a copy of this
+// program in a mode of its own), which writes them to
+// <OutputDirectory>/<name>.log and rotates that file. The manager starts the
+// capture process with the application and never sees the output.
+#pragma once
+
+#include "config/settings.h"
+#include "port/file.h"
+#include "supervisor/app_entry.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The file of an application's output: its display name with every byte
+// outside A-Z a-z 0-9 . _ - made '_', and ".log".
+std::string OutputFileName(std::string_view name);
+
+// Where the output of the application `name` goes: the output directory and
+// its file.
+std::string OutputPath(const OutputSettings& output, std::string_view name);
+
+// An application in the table (and not removed) whose output goes to the
+// file that the output of `settings` would go to; null when there is none
+// (or its output is not captured).
+const AppEntry* SharedOutputFile(const AppSettings& settings);
+
+// Starts the capture process for the entry's application. Returns the write
+// end of its pipe, for the application's output; null when the output is not
+// captured, after saying why when it should have been.
+port::UniqueFile StartOutputCapture(AppEntry& entry);

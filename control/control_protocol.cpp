@@ -1,0 +1,282 @@
+#include "control/control_protocol.h"
+
+#include "common/text.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr char kSendPrefix[] = "send ";
+constexpr char kStatusWord[] = "status";
+constexpr char kReloadWord[] = "reload";
+constexpr char kReplyOk[] = "ok "; // and the number of payload lines
+constexpr char kReplyErrorPrefix[] = "error: ";
+
+std::string Number(std::uint64_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// A whole unsigned decimal number: digits only, within 64 bits.
+bool ReadNumber(std::string_view text, std::uint64_t* value) {
+    if (text.empty() || text.size() > 19)
+        return false;
+    std::uint64_t result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        result = result * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    *value = result;
+    return true;
+}
+
+std::string EncodeLastExit(const LastExit& exit) {
+    switch (exit.kind) {
+    case LastExit::Kind::Code:
+        return "code:" + Number(exit.value);
+    case LastExit::Kind::Signal:
+        return "signal:" + Number(exit.value);
+    case LastExit::Kind::None:
+        break;
+    }
+    return "-";
+}
+
+bool DecodeLastExit(std::string_view text, LastExit* exit) {
+    *exit = LastExit{};
+    if (text == "-")
+        return true;
+    std::uint64_t value = 0;
+    if (text.substr(0, 5) == "code:" && ReadNumber(text.substr(5), &value) &&
+        value <= 0xFFFFFFFFu) {
+        *exit = LastExit{LastExit::Kind::Code, static_cast<std::uint32_t>(value)};
+        return true;
+    }
+    if (text.substr(0, 7) == "signal:" && ReadNumber(text.substr(7), &value) && value <= 255) {
+        *exit = LastExit{LastExit::Kind::Signal, static_cast<std::uint32_t>(value)};
+        return true;
+    }
+    return false;
+}
+
+// A JSON string: quotes, backslashes and control bytes escaped; bytes 128
+// to 255 taken as the Latin-1 characters of the same number, so that the
+// output is valid whatever the name's bytes.
+void AppendJsonString(std::string& out, std::string_view text) {
+    out += '"';
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 32 || byte >= 127) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+} // namespace
+
+std::string EncodeSendRequest(std::string_view line) {
+    return std::string(kSendPrefix) + std::string(line) + "\n";
+}
+
+std::string EncodeStatusRequest() {
+    return std::string(kStatusWord) + "\n";
+}
+
+std::string EncodeReloadRequest() {
+    return std::string(kReloadWord) + "\n";
+}
+
+ControlRequest DecodeRequest(std::string_view text) {
+    ControlRequest request;
+    if (text.substr(0, sizeof kSendPrefix - 1) == kSendPrefix) {
+        request.kind = ControlRequest::Kind::Send;
+        request.line = std::string(text.substr(sizeof kSendPrefix - 1));
+    } else if (text == kStatusWord) {
+        request.kind = ControlRequest::Kind::Status;
+    } else if (text == kReloadWord) {
+        request.kind = ControlRequest::Kind::Reload;
+    }
+    return request;
+}
+
+RequestLine FindRequestLine(std::string_view received, bool ended, std::string* line) {
+    const std::size_t end = received.find('\n');
+    if (end == std::string_view::npos) {
+        if (received.size() > kMaxRequestLength)
+            return RequestLine::TooLong;
+        if (!ended)
+            return RequestLine::Incomplete;
+        *line = std::string(received);
+        return RequestLine::Complete;
+    }
+    std::string_view text = received.substr(0, end);
+    if (!text.empty() && text.back() == '\r')
+        text.remove_suffix(1);
+    if (text.size() > kMaxRequestLength)
+        return RequestLine::TooLong;
+    *line = std::string(text);
+    return RequestLine::Complete;
+}
+
+std::string EncodeOkReply(const std::vector<std::string>& lines) {
+    std::string reply = kReplyOk + Number(lines.size()) + "\n";
+    for (const std::string& line : lines)
+        reply += line + "\n";
+    return reply;
+}
+
+std::string EncodeErrorReply(std::string_view why) {
+    return std::string(kReplyErrorPrefix) + WithoutControlBytes(why) + "\n";
+}
+
+ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
+    *reply = ControlReply{};
+    const std::size_t headEnd = received.find('\n');
+    if (headEnd == std::string_view::npos)
+        return ReplyState::Incomplete;
+    const std::string_view head = received.substr(0, headEnd);
+    std::string_view rest = received.substr(headEnd + 1);
+    const std::string_view errorPrefix = kReplyErrorPrefix;
+    if (head.substr(0, errorPrefix.size()) == errorPrefix) {
+        reply->error = std::string(head.substr(errorPrefix.size()));
+        return ReplyState::Complete;
+    }
+    const std::string_view okPrefix = kReplyOk;
+    std::uint64_t expected = 0;
+    if (head.substr(0, okPrefix.size()) != okPrefix ||
+        !ReadNumber(head.substr(okPrefix.size()), &expected))
+        return ReplyState::Malformed;
+    reply->ok = true;
+    while (reply->lines.size() < expected) {
+        const std::size_t end = rest.find('\n');
+        if (end == std::string_view::npos)
+            return ReplyState::Incomplete;
+        reply->lines.emplace_back(rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+    }
+    return ReplyState::Complete;
+}
+
+std::string EncodeStatusRecord(const AppStatus& s) {
+    return Number(static_cast<std::uint64_t>(s.number)) + '\t' + s.state + '\t' +
+           Number(s.processId) + '\t' + Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' +
+           EncodeLastExit(s.lastExit) + '\t' +
+           (s.startPending ? Number(s.nextStartSeconds) : std::string("-")) + '\t' +
+           Number(s.quickExits) + '\t' + WithoutControlBytes(s.name);
+}
+
+bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
+    std::vector<std::string_view> fields;
+    for (int i = 0; i < 8; ++i) {
+        const std::size_t tab = text.find('\t');
+        if (tab == std::string_view::npos)
+            return false;
+        fields.push_back(text.substr(0, tab));
+        text.remove_prefix(tab + 1);
+    }
+    AppStatus s;
+    std::uint64_t number = 0, pid = 0, up = 0, restarts = 0, quick = 0;
+    if (!ReadNumber(fields[0], &number) || number > 1000 || !ReadNumber(fields[2], &pid) ||
+        pid > 0xFFFFFFFFu || !ReadNumber(fields[3], &up) || !ReadNumber(fields[4], &restarts) ||
+        restarts > 0xFFFFFFFFu || !DecodeLastExit(fields[5], &s.lastExit) ||
+        !ReadNumber(fields[7], &quick) || quick > 0xFFFFFFFFu)
+        return false;
+    s.startPending = fields[6] != "-";
+    if (s.startPending && !ReadNumber(fields[6], &s.nextStartSeconds))
+        return false;
+    s.quickExits = static_cast<std::uint32_t>(quick);
+    if (fields[1].empty() ||
+        fields[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string_view::npos)
+        return false;
+    s.state = std::string(fields[1]);
+    s.number = static_cast<int>(number);
+    s.processId = static_cast<std::uint32_t>(pid);
+    s.upSeconds = up;
+    s.restarts = static_cast<std::uint32_t>(restarts);
+    s.name = std::string(text);
+    *status = s;
+    return true;
+}
+
+std::string LastExitText(const LastExit& exit) {
+    switch (exit.kind) {
+    case LastExit::Kind::Code:
+        return ExitCodeText(exit.value);
+    case LastExit::Kind::Signal:
+        return "signal " + Number(exit.value);
+    case LastExit::Kind::None:
+        break;
+    }
+    return "-";
+}
+
+std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT",
+                    "NEXT START(S)", "QUICK EXITS"});
+    for (const AppStatus& s : apps) {
+        rows.push_back({Number(static_cast<std::uint64_t>(s.number)), WithoutControlBytes(s.name),
+                        s.state, s.processId != 0 ? Number(s.processId) : "-",
+                        s.processId != 0 ? Number(s.upSeconds) : "-", Number(s.restarts),
+                        LastExitText(s.lastExit), s.startPending ? Number(s.nextStartSeconds) : "-",
+                        Number(s.quickExits)});
+    }
+    // Numbers are right-aligned, the name, the state and the last exit left-aligned.
+    const bool right[] = {true, false, false, true, true, true, false, true, true};
+    std::vector<std::size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    std::string out;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            if (i > 0)
+                line += "  ";
+            const std::string pad(widths[i] - row[i].size(), ' ');
+            line += right[i] ? pad + row[i] : row[i] + pad;
+        }
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        out += line + "\n";
+    }
+    return out;
+}
+
+std::string FormatStatusJson(const std::vector<AppStatus>& apps) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < apps.size(); ++i) {
+        const AppStatus& s = apps[i];
+        out += i == 0 ? "\n  {" : ",\n  {";
+        out += "\"number\": " + Number(static_cast<std::uint64_t>(s.number));
+        out += ", \"name\": ";
+        AppendJsonString(out, s.name);
+        out += ", \"state\": \"" + s.state + "\"";
+        out += ", \"pid\": " + (s.processId != 0 ? Number(s.processId) : std::string("null"));
+        out += ", \"uptime_seconds\": " +
+               (s.processId != 0 ? Number(s.upSeconds) : std::string("null"));
+        out += ", \"restarts\": " + Number(s.restarts);
+        out += ", \"last_exit_code\": " +
+               (s.lastExit.kind == LastExit::Kind::Code ? Number(s.lastExit.value) : "null");
+        out += ", \"last_exit_signal\": " +
+               (s.lastExit.kind == LastExit::Kind::Signal ? Number(s.lastExit.value) : "null");
+        out += ", \"next_start_seconds\": " +
+               (s.startPending ? Number(s.nextStartSeconds) : std::string("null"));
+        out += ", \"quick_exits\": " + Number(s.quickExits);
+        out += "}";
+    }
+    out += apps.empty() ? "]\n" : "\n]\n";
+    return out;
+}

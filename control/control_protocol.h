@@ -1,0 +1,94 @@
+// What the manager and its command-line client say to each other over the
+// control endpoint, one exchange per connection. The client sends one
+// request line; the manager answers with "ok <N>" and N payload lines, or
+// with the one line "error: <why>", and closes the connection once the
+// client has closed its end (or after its time limit). Lines end in LF.
+//
+//   send <LINE>   runs LINE as if typed on the console; the payload is the
+//                 text of every log entry the command wrote, one per line
+//   status        the payload is one status record per application
+//   reload        reads the configuration again; the payload is the text of
+//                 every log entry the reload wrote
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The longest command line a client may send, as the console's own line holds.
+inline constexpr std::size_t kMaxSentLineLength = 255;
+// The longest request line the manager reads: "send " and such a command line.
+inline constexpr std::size_t kMaxRequestLength = 5 + kMaxSentLineLength;
+
+struct ControlRequest {
+    enum class Kind { Send, Status, Reload, Unknown } kind = Kind::Unknown;
+    std::string line; // the command line of a Send request
+};
+
+std::string EncodeSendRequest(std::string_view line);
+std::string EncodeStatusRequest();
+std::string EncodeReloadRequest();
+// Reads one request line (without its line end).
+ControlRequest DecodeRequest(std::string_view text);
+
+enum class RequestLine {
+    Incomplete, // more bytes are needed
+    Complete,   // *line holds the request line
+    TooLong,    // longer than kMaxRequestLength: refused
+};
+
+// Finds the request line in the bytes a client has sent so far: up to its
+// line end (LF or CR LF, not part of the line), or all of them when the
+// client has closed (`ended`) without one.
+RequestLine FindRequestLine(std::string_view received, bool ended, std::string* line);
+
+// The reply: "ok <N>" and the N lines (none of which may hold a line feed);
+// or "error: <why>".
+std::string EncodeOkReply(const std::vector<std::string>& lines);
+std::string EncodeErrorReply(std::string_view why);
+
+struct ControlReply {
+    bool ok = false;
+    std::string error;              // why, when not ok
+    std::vector<std::string> lines; // the payload, when ok
+};
+
+enum class ReplyState { Incomplete, Complete, Malformed };
+
+// Reads the reply from the bytes received so far.
+ReplyState DecodeReply(std::string_view received, ControlReply* reply);
+
+// How an application's process last ended, as far as the manager knows.
+struct LastExit {
+    enum class Kind { None, Code, Signal } kind = Kind::None;
+    std::uint32_t value = 0;
+};
+
+struct AppStatus {
+    int number = 0;
+    std::string name;
+    // "running", "starting", "stopping", "waiting", "gave-up", "removed" or
+    // "stopped"; one word of a-z and '-'.
+    std::string state = "stopped";
+    std::uint32_t processId = 0; // 0 when there is no process or it is unknown
+    std::uint64_t upSeconds = 0; // since the current process started (with a process)
+    std::uint32_t restarts = 0;  // starts after the first since the manager began
+    LastExit lastExit;
+    bool startPending = false;          // a relaunch or a new attempt is due in:
+    std::uint64_t nextStartSeconds = 0; // seconds (rounded up)
+    std::uint32_t quickExits = 0;       // exits in a row soon after a start
+};
+
+// One status record per line: fields separated by tabs, the name last.
+std::string EncodeStatusRecord(const AppStatus& status);
+bool DecodeStatusRecord(std::string_view text, AppStatus* status);
+
+// The status as a table with a header row, columns padded to their widest cell.
+std::string FormatStatusTable(const std::vector<AppStatus>& apps);
+// The status as one JSON array of objects, with a line end.
+std::string FormatStatusJson(const std::vector<AppStatus>& apps);
+
+// The text of the last exit as the table shows it: "-", "3", "0xC0000005",
+// "signal 11".
+std::string LastExitText(const LastExit& exit);

@@ -1,0 +1,282 @@
+#include "control/control_server.h"
+
+#include "common/text.h"
+#include "console/command_table.h"
+#include "console/console.h"
+#include "port/process.h"
+#include "port/system.h"
+#include "supervisor/app_table.h"
+
+#include <string>
+#include <utility>
+
+ControlServer controlServer;
+
+namespace {
+
+void OnClientRow(WaitTable* table, std::int32_t index, void* context);
+void OnClientDeadline(void* context);
+void OnWriteRetry(void* context);
+
+void Listen() {
+    if (controlServer.endpoint != port::kNullHandle && !controlServer.listening &&
+        AddWaitHandle(controlServer.endpoint, OnControlRequest, nullptr))
+        controlServer.listening = true;
+}
+
+void StopListening() {
+    RemoveWaitHandle(controlServer.endpoint);
+    controlServer.listening = false;
+}
+
+// Closes the client's connection and frees its slot.
+void Drop(ControlClient& client) {
+    RemoveWaitHandle(client.connection.Get());
+    CancelTimer(client.deadline);
+    CancelTimer(client.writeRetry);
+    client = ControlClient{};
+    Listen(); // there is room again
+}
+
+// Logs the command, runs it and replies with the entries it wrote.
+template <typename Run> std::string RunCaptured(const std::string& line, Run run) {
+    PrintMessage("Command from outside: %s", line.c_str());
+    std::vector<std::string> entries;
+    CaptureLogEntries(&entries);
+    run();
+    CaptureLogEntries(nullptr);
+    for (std::string& entry : entries)
+        entry = WithoutControlBytes(entry);
+    return EncodeOkReply(entries);
+}
+
+std::string RunSentLine(const std::string& line) {
+    if (line.empty())
+        return EncodeErrorReply("the command line is empty");
+    // The line is logged and run as a C string: what follows a NUL would
+    // run unseen.
+    if (line.find('\0') != std::string::npos)
+        return EncodeErrorReply("the command line holds a NUL byte");
+    return RunCaptured(line, [&] { ExecuteLine(line.c_str()); });
+}
+
+std::string StatusReply() {
+    std::vector<std::string> records;
+    for (const AppStatus& status : CollectStatus())
+        records.push_back(EncodeStatusRecord(status));
+    return EncodeOkReply(records);
+}
+
+std::string Answer(const std::string& requestLine) {
+    const ControlRequest request = DecodeRequest(requestLine);
+    if (request.kind == ControlRequest::Kind::Send)
+        return RunSentLine(request.line);
+    if (request.kind == ControlRequest::Kind::Status)
+        return StatusReply();
+    // With or without the console command: reading the file again is what
+    // --reload asks for.
+    if (request.kind == ControlRequest::Kind::Reload)
+        return RunCaptured("reload", controlServer.reload);
+    return EncodeErrorReply("unknown request");
+}
+
+// Reads what the client has sent. True once its reply is ready; false while
+// more of the request is to come, or when the client was dropped.
+bool ReadRequest(ControlClient& client) {
+    for (;;) {
+        char buffer[256];
+        std::uint32_t read = 0;
+        const port::ControlIo result =
+            port::ReadControl(client.connection.Get(), buffer, sizeof buffer, 0, &read);
+        if (result == port::ControlIo::TimedOut)
+            return false; // the rest comes later
+        const bool ended = result == port::ControlIo::Closed;
+        if (result == port::ControlIo::Failed || (ended && client.received.empty())) {
+            Drop(client);
+            return false;
+        }
+        client.received.append(buffer, read);
+        std::string line;
+        switch (FindRequestLine(client.received, ended, &line)) {
+        case RequestLine::Incomplete:
+            continue;
+        case RequestLine::TooLong:
+            client.reply = EncodeErrorReply("refused: a request holds at most 255 bytes");
+            break;
+        case RequestLine::Complete:
+            client.reply = Answer(line);
+            break;
+        }
+        client.received.clear();
+        client.stage = ControlClient::Stage::Writing;
+        return true;
+    }
+}
+
+// Writes what of the reply the connection takes now. True once all of it is
+// written; false while some waits for room, or when the client was dropped.
+bool WriteReply(ControlClient& client) {
+    std::uint32_t written = 0;
+    const port::ControlIo result =
+        port::WriteControl(client.connection.Get(), client.reply.data(),
+                           static_cast<std::uint32_t>(client.reply.size()), 0, &written);
+    client.reply.erase(0, written);
+    if (result == port::ControlIo::Done) {
+        port::EndControlOutput(client.connection.Get());
+        client.stage = ControlClient::Stage::Closing;
+        return true;
+    }
+    if (result == port::ControlIo::TimedOut && client.writeRetry == 0)
+        client.writeRetry = AddTimer(kControlWriteRetryMs, OnWriteRetry, &client);
+    if (result != port::ControlIo::TimedOut || client.writeRetry == 0)
+        Drop(client);
+    return false;
+}
+
+// The reply is out: what the client still sends is dropped until it closes
+// its end (closing ours first could destroy the reply before it is read).
+void AwaitClose(ControlClient& client) {
+    for (;;) {
+        char discard[256];
+        std::uint32_t read = 0;
+        const port::ControlIo result =
+            port::ReadControl(client.connection.Get(), discard, sizeof discard, 0, &read);
+        if (result == port::ControlIo::TimedOut)
+            return;
+        if (result != port::ControlIo::Done) {
+            Drop(client);
+            return;
+        }
+    }
+}
+
+// Moves the client on as far as it lets the manager go now.
+void Serve(ControlClient& client) {
+    if (client.stage == ControlClient::Stage::Reading && !ReadRequest(client))
+        return;
+    if (client.stage == ControlClient::Stage::Writing && !WriteReply(client))
+        return;
+    AwaitClose(client);
+}
+
+void OnClientRow(WaitTable*, std::int32_t, void* context) {
+    Serve(*static_cast<ControlClient*>(context));
+}
+
+void OnClientDeadline(void* context) {
+    ControlClient& client = *static_cast<ControlClient*>(context);
+    client.deadline = 0;
+    Drop(client);
+}
+
+void OnWriteRetry(void* context) {
+    ControlClient& client = *static_cast<ControlClient*>(context);
+    client.writeRetry = 0;
+    Serve(client);
+}
+
+std::uint32_t Left(std::uint64_t dueMs) {
+    const std::uint64_t now = port::NowMs();
+    return now >= dueMs ? 0 : static_cast<std::uint32_t>(dueMs - now);
+}
+
+} // namespace
+
+void OpenControlChannel(ReloadFunction reload) {
+    controlServer.reload = reload;
+    controlServer.endpoint = port::OpenControlEndpoint(kControlName);
+    if (controlServer.endpoint == port::kNullHandle) {
+        PrintMessage("Could not open the control channel. Error: %d.",
+                     static_cast<int>(port::LastError()));
+        return;
+    }
+    Listen();
+}
+
+void OnControlRequest(WaitTable*, std::int32_t, void*) {
+    for (ControlClient& client : controlServer.clients) {
+        if (client.connection)
+            continue;
+        std::uint32_t userId = 0;
+        bool sameUser = false;
+        port::UniqueControl connection(
+            port::AcceptControlClient(controlServer.endpoint, &userId, &sameUser));
+        if (!connection)
+            break; // nobody else waits
+        const TimerId deadline = AddTimer(kControlTimeLimitMs, OnClientDeadline, &client);
+        if (deadline == 0 || !AddWaitHandle(connection.Get(), OnClientRow, &client)) {
+            CancelTimer(deadline);
+            break; // no room to watch it: it is closed at once
+        }
+        client.connection = std::move(connection);
+        client.deadline = deadline;
+        client.dueMs = port::NowMs() + kControlTimeLimitMs;
+        if (!sameUser) {
+            PrintMessage("Refused a command from user %d.", static_cast<int>(userId));
+            client.reply = EncodeErrorReply("refused: the manager runs for another user");
+            client.stage = ControlClient::Stage::Writing;
+        }
+        Serve(client);
+    }
+    // Every slot taken: the rest wait in the backlog until a client is done.
+    bool room = false;
+    for (const ControlClient& client : controlServer.clients)
+        room = room || !client.connection;
+    if (!room)
+        StopListening();
+}
+
+void CloseControlChannel() {
+    for (ControlClient& client : controlServer.clients) {
+        if (!client.connection)
+            continue;
+        const port::Handle connection = client.connection.Get();
+        if (client.stage == ControlClient::Stage::Writing) {
+            std::uint32_t written = 0;
+            if (port::WriteControl(connection, client.reply.data(),
+                                   static_cast<std::uint32_t>(client.reply.size()),
+                                   Left(client.dueMs), &written) == port::ControlIo::Done) {
+                port::EndControlOutput(connection);
+                client.stage = ControlClient::Stage::Closing;
+            }
+        }
+        if (client.stage == ControlClient::Stage::Closing) {
+            char discard[256];
+            std::uint32_t read = 0;
+            while (port::ReadControl(connection, discard, sizeof discard, Left(client.dueMs),
+                                     &read) == port::ControlIo::Done) {
+            }
+        }
+        Drop(client);
+    }
+}
+
+std::vector<AppStatus> CollectStatus() {
+    std::vector<AppStatus> apps;
+    const std::uint64_t now = port::NowMs();
+    for (int i = 0; i < appTable.count; ++i) {
+        const AppEntry* entry = appTable.entries[i];
+        AppStatus status;
+        status.number = i;
+        status.name = entry->settings.name;
+        status.state = StateWord(entry->state);
+        // The pending relaunch after a quick exit, or the new attempt after a
+        // failed start: seconds until it is due, rounded up.
+        if (entry->state == AppState::Waiting) {
+            status.startPending = true;
+            status.nextStartSeconds = SecondsUntil(entry->pendingStart, now);
+        }
+        status.quickExits = entry->restartCount.quickExits;
+        if (entry->process) {
+            status.processId = port::ProcessIdOf(entry->process.Get());
+            status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;
+        }
+        status.restarts = entry->restarts;
+        if (entry->lastExitKnown)
+            status.lastExit =
+                LastExit{entry->lastExit.bySignal ? LastExit::Kind::Signal : LastExit::Kind::Code,
+                         entry->lastExit.value};
+        apps.push_back(status);
+    }
+    return apps;
+}

@@ -1,0 +1,67 @@
+// The manager's end of the control channel: rows of the wait table through
+// which client programs of the same user run a command line or ask for the
+// applications' state. The endpoint is one row; each client being served is
+// a row of its own with a deadline of its own, so that no client ever holds
+// the loop: a client is read, answered and closed only as far as it lets
+// that happen at once.
+#pragma once
+
+#include "control/control_protocol.h"
+#include "loop/timers.h"
+#include "loop/wait_table.h"
+#include "port/control.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The name the manager listens under and the client connects to.
+inline constexpr char kControlName[] = "ZelkAppMgr";
+
+// How long a client may take from its connection to its end: sending its
+// request, reading the reply and closing. A client that is slower is dropped.
+inline constexpr std::uint32_t kControlTimeLimitMs = 200;
+
+// Clients served at once; more wait in the endpoint's backlog.
+inline constexpr int kMaxControlClients = 4;
+
+// While a reply does not fit at once, the rest is tried again this often.
+inline constexpr std::uint32_t kControlWriteRetryMs = 10;
+
+struct ControlClient {
+    enum class Stage { Reading, Writing, Closing };
+    port::UniqueControl connection; // null: the slot is free
+    Stage stage = Stage::Reading;
+    TimerId deadline = 0;    // the timer that drops it
+    std::uint64_t dueMs = 0; // when that is (port::NowMs)
+    TimerId writeRetry = 0;  // the next try of a reply that did not fit
+    std::string received;    // the request so far
+    std::string reply;       // what is still to be written
+};
+
+// Reads the configuration again and applies it (a "reload" request).
+using ReloadFunction = void (*)();
+
+struct ControlServer {
+    port::Handle endpoint = port::kNullHandle; // open for the manager's life
+    ReloadFunction reload = nullptr;
+    bool listening = false; // the endpoint's row is in the wait table
+    ControlClient clients[kMaxControlClients];
+};
+
+extern ControlServer controlServer;
+
+// Opens the endpoint and registers its row; `reload` serves reload
+// requests. A failure is reported once; the manager then runs without it.
+void OpenControlChannel(ReloadFunction reload);
+
+// After the loop has ended: gives every client still being answered the rest
+// of its time to take its reply, then closes it.
+void CloseControlChannel();
+
+// The wait callback of the endpoint's row: accepts the waiting clients that
+// there is room for.
+void OnControlRequest(WaitTable* table, std::int32_t index, void* context);
+
+// The state of every application, in table order.
+std::vector<AppStatus> CollectStatus();

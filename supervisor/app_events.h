@@ -1,0 +1,33 @@
+// Where an application's events arrive: each goes through the transition
+// function (supervisor/app_state.h), the entry takes the next state, and the
+// step's actions are taken here, in the order of their bits. Actions that
+// have an outcome (a launch, a stop that cannot wait) report it as an event
+// of their own.
+#pragma once
+
+#include "loop/wait_table.h"
+#include "supervisor/app_entry.h"
+#include "supervisor/attach.h"
+
+// What the exit policy decided about a process that ended on its own.
+struct ExitOutcome {
+    RestartPlan plan = RestartPlan::Now;
+    std::uint64_t endedMs = 0;   // when it ended, as near as the loop knows (port::NowMs)
+    bool awaitLeftovers = false; // its leftovers were ended; the relaunch waits for them
+    StoppingTree leftovers;
+};
+
+// Set while the manager ends every application before it ends itself
+// (headless, on a request to end): nothing is started or started again.
+extern bool ShutdownUnderWay;
+
+// Takes `event` to the entry.
+void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit = ExitOutcome{});
+
+// A new entry attaches to a running copy of its executable (in `batch`'s
+// reading of the process list) or launches it.
+void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch);
+
+// The wait callback of an application's process handle: the process has
+// ended on its own.
+void OnAppExit(WaitTable* table, std::int32_t index, void* context);

@@ -1,0 +1,189 @@
+#include "supervisor/app_state.h"
+
+namespace {
+
+// "stop" of an application that runs: asked first with a stop limit, else
+// ended at once.
+AppStep Stop(const AppFacts& f, AppState after) {
+    if (f.politeStop)
+        return {after == AppState::Stopped ? AppState::Stopping : after,
+                kSayTerminating | kAskTreeToEnd, false};
+    return {after, kSayTerminating | kEndTree, false};
+}
+
+// "restart" of an application that runs: started again once its tree has
+// ended, at once when the stop ends it at once.
+AppStep Restart(const AppFacts& f) {
+    if (f.politeStop)
+        return {AppState::Stopping, kForgetQuickExits | kSayTerminating | kAskTreeToEnd, true};
+    return {AppState::Stopped, kForgetQuickExits | kSayTerminating | kEndTree | kLaunch, false};
+}
+
+// An operator's start of one that does not run: a planned start and the
+// quick exits counted so far are forgotten.
+constexpr AppStep kOperatorStart{AppState::Stopped, kForgetQuickExits | kCancelStart | kLaunch,
+                                 false};
+
+// The end of a stop under way: at its time limit (`limit`), or once its tree
+// has ended. A stop that waited for the leftovers of an exit (which were
+// ended already) says nothing and ends nothing more.
+AppStep EndOfStop(const AppFacts& f, bool limit, AppState after) {
+    std::uint32_t actions = kFinishStop;
+    if (!f.leftoversStop)
+        actions |= limit ? kSayDidNotStop | kEndTree : kSayStopped;
+    if (f.startAfterStop && after == AppState::Stopped)
+        actions |= kLaunch;
+    return {after, actions, false};
+}
+
+AppStep AfterExit(const AppFacts& f) {
+    if (f.plan == RestartPlan::Stay)
+        return {AppState::Stopped, kForgetProcess, false};
+    if (f.awaitLeftovers)
+        return {AppState::Stopping, kAwaitLeftovers, true};
+    switch (f.plan) {
+    case RestartPlan::Later:
+        return {AppState::Waiting, kForgetProcess | kPlanRelaunch, false};
+    case RestartPlan::GiveUp:
+        return {AppState::GaveUp, kForgetProcess | kSayGivingUp, false};
+    default:
+        return {AppState::Stopped, kForgetProcess | kLaunch, false};
+    }
+}
+
+AppStep FromStopped(AppEvent event, const AppFacts& f) {
+    switch (event) {
+    case AppEvent::Launched:
+        return {AppState::Running, kNoAction, false};
+    case AppEvent::LaunchFailed:
+        return f.retryFailedStarts ? AppStep{AppState::Waiting, kPlanRetry, false}
+                                   : AppStep{AppState::Stopped, kNoAction, false};
+    case AppEvent::StartAsked:
+    case AppEvent::RestartAsked:
+        return kOperatorStart;
+    case AppEvent::ReloadRemoved:
+        return {AppState::Removed, kNoAction, false};
+    default: // one the operator stopped stays stopped, also when changed
+        return {AppState::Stopped, kNoAction, false};
+    }
+}
+
+AppStep FromRunning(AppState state, AppEvent event, const AppFacts& f) {
+    switch (event) {
+    case AppEvent::Exited:
+        return AfterExit(f);
+    case AppEvent::StopAsked:
+    case AppEvent::Shutdown:
+        return Stop(f, AppState::Stopped);
+    case AppEvent::RestartAsked:
+    case AppEvent::ReloadChanged:
+        return Restart(f);
+    case AppEvent::ReloadRemoved:
+        return Stop(f, AppState::Removed);
+    default:
+        return {state, kNoAction, false};
+    }
+}
+
+AppStep FromStopping(AppEvent event, const AppFacts& f) {
+    switch (event) {
+    case AppEvent::StopAsked: // a second stop: at once, and for good
+        return {AppState::Stopped, kSayTerminating | kEndTree, false};
+    case AppEvent::RestartAsked:
+        return {AppState::Stopping, kForgetQuickExits, true};
+    case AppEvent::ReloadChanged: // started with the new settings once stopped
+        return {AppState::Stopping, kNoAction, true};
+    case AppEvent::StopLimitPassed:
+        return EndOfStop(f, true, AppState::Stopped);
+    case AppEvent::TreeEnded:
+        return EndOfStop(f, false, AppState::Stopped);
+    case AppEvent::ReloadRemoved:
+        return {AppState::Removed, kNoAction, false};
+    case AppEvent::EndNow:
+        return {AppState::Stopped, kEndTree | (f.startAfterStop ? kLaunch : kNoAction), false};
+    case AppEvent::Shutdown:
+        return {AppState::Stopping, kNoAction, false};
+    default:
+        return {AppState::Stopping, kNoAction, f.startAfterStop};
+    }
+}
+
+AppStep FromWaiting(AppEvent event) {
+    switch (event) {
+    case AppEvent::TimerDue:
+        return {AppState::Stopped, kLaunch, false};
+    case AppEvent::StopAsked:
+        return {AppState::Stopped, kForgetQuickExits | kCancelStart | kSayWillNotStart, false};
+    case AppEvent::StartAsked:
+    case AppEvent::RestartAsked:
+    case AppEvent::ReloadChanged:
+        return kOperatorStart;
+    case AppEvent::ReloadRemoved:
+        return {AppState::Removed, kCancelStart, false};
+    case AppEvent::Shutdown:
+        return {AppState::Stopped, kCancelStart, false};
+    default:
+        return {AppState::Waiting, kNoAction, false};
+    }
+}
+
+AppStep FromGaveUp(AppEvent event) {
+    switch (event) {
+    case AppEvent::StartAsked:
+    case AppEvent::RestartAsked:
+        return kOperatorStart;
+    case AppEvent::ReloadRemoved:
+        return {AppState::Removed, kNoAction, false};
+    default:
+        return {AppState::GaveUp, kNoAction, false};
+    }
+}
+
+// A removed application only finishes the stop that its removal began.
+AppStep FromRemoved(AppEvent event, const AppFacts& f) {
+    switch (event) {
+    case AppEvent::StopLimitPassed:
+        return EndOfStop(f, true, AppState::Removed);
+    case AppEvent::TreeEnded:
+        return EndOfStop(f, false, AppState::Removed);
+    case AppEvent::StopAsked:
+        return {AppState::Removed, f.stopUnderWay ? kSayTerminating | kEndTree : kNoAction, false};
+    case AppEvent::EndNow:
+        return {AppState::Removed, f.stopUnderWay ? kEndTree : kNoAction, false};
+    default:
+        return {AppState::Removed, kNoAction, false};
+    }
+}
+
+} // namespace
+
+AppStep NextStep(AppState state, AppEvent event, const AppFacts& facts) {
+    switch (state) {
+    case AppState::Stopped:
+        return FromStopped(event, facts);
+    case AppState::Starting:
+    case AppState::Running:
+        return FromRunning(state, event, facts);
+    case AppState::Stopping:
+        return FromStopping(event, facts);
+    case AppState::Waiting:
+        return FromWaiting(event);
+    case AppState::GaveUp:
+        return FromGaveUp(event);
+    case AppState::Removed:
+        return FromRemoved(event, facts);
+    }
+    return {state, kNoAction, false};
+}
+
+const char* StateWord(AppState state) {
+    static const char* const kWords[kAppStates] = {"stopped", "starting", "running", "stopping",
+                                                   "waiting", "gave-up",  "removed"};
+    return kWords[static_cast<int>(state)];
+}
+
+const char* StateMark(AppState state) {
+    static const char* const kMarks[kAppStates] = {
+        "[STOPPED]", "[STARTING]", "", "[STOPPING]", "[WAITING]", "[GAVE UP]", "[REMOVED]"};
+    return kMarks[static_cast<int>(state)];
+}

@@ -1,0 +1,84 @@
+// The state of one application and the one function that changes it: from
+// the state and an event to the next state and the actions to take. The
+// commands, "list", the status report and a reload all read this state;
+// nothing else decides it.
+#pragma once
+
+#include "supervisor/exit_policy.h"
+
+#include <cstdint>
+
+enum class AppState : std::uint8_t {
+    Stopped,  // no process, nothing planned
+    Starting, // launched, not yet ready
+    Running,  // its process is supervised
+    Stopping, // a stop waits for its tree to end
+    Waiting,  // a start is planned: a relaunch pause, or a new attempt after a failed start
+    GaveUp,   // it ended too often too soon: down until an operator starts it
+    Removed,  // gone from the configuration; its number stays, empty
+};
+inline constexpr int kAppStates = 7;
+
+enum class AppEvent : std::uint8_t {
+    Launched,        // a process of it is supervised: started, or found running
+    LaunchFailed,    // a start failed
+    Exited,          // its process ended on its own
+    StopAsked,       // "stop", "stopall"; again while stopping: end the tree now
+    RestartAsked,    // "restart", "restartall"
+    StartAsked,      // "start", "startall"
+    StopLimitPassed, // the stop's time limit came
+    TreeEnded,       // nothing of the tree that a stop waits for is left
+    TimerDue,        // the planned start is due
+    ReloadChanged,   // a reload gave it another program or other parameters
+    ReloadRemoved,   // a reload found it gone from the file
+    EndNow,          // "quit", a second request to end: trees still stopping end at once
+    Shutdown,        // the manager stops every application for good
+};
+inline constexpr int kAppEvents = 13;
+
+// Actions, taken in the order of their bits.
+enum AppAction : std::uint32_t {
+    kNoAction = 0,
+    kForgetQuickExits = 1u << 0, // an operator's start: the count, the pause, a give-up
+    kCancelStart = 1u << 1,      // the planned start is dropped
+    kSayWillNotStart = 1u << 2,  // "Will not restart %s." / "Will not try to start %s again."
+    kSayTerminating = 1u << 3,   // "Terminating process %s."
+    kAskTreeToEnd = 1u << 4,     // a polite stop: ask the tree, wait for it within the limit
+    kAwaitLeftovers = 1u << 5,   // the relaunch waits until the leftovers of an exit are gone
+    kSayDidNotStop = 1u << 6,    // "%s did not stop within %d s; ending its process tree."
+    kEndTree = 1u << 7,          // the tree ends at once; a stop under way is over
+    kSayStopped = 1u << 8,       // "%s stopped."
+    kFinishStop = 1u << 9,       // a stop under way is over
+    kForgetProcess = 1u << 10,   // the ended process is let go
+    kPlanRetry = 1u << 11,       // a new attempt after a failed start
+    kPlanRelaunch = 1u << 12,    // "Will restart %s in %d s."
+    kSayGivingUp = 1u << 13,     // "Giving up on %s: ..."
+    kLaunch = 1u << 14,          // started; the outcome comes back as an event
+};
+
+// What a transition looks at besides the state and the event.
+struct AppFacts {
+    bool politeStop = false;        // a stop asks the tree first (its stop limit is above 0)
+    bool startAfterStop = false;    // the stop under way ends with a start
+    bool leftoversStop = false;     // the stop under way waits for the leftovers of an exit
+    bool stopUnderWay = false;      // (removed) a stop of it is still under way
+    bool retryFailedStarts = false; // a failed start is tried again
+    // After Exited: what the exit policy says, and whether leftovers of
+    // the ended process were ended and must be gone before the relaunch.
+    RestartPlan plan = RestartPlan::Now;
+    bool awaitLeftovers = false;
+};
+
+struct AppStep {
+    AppState next;
+    std::uint32_t actions; // AppAction bits
+    bool startAfterStop;   // a stop under way then ends with a start
+};
+
+// The transition function.
+AppStep NextStep(AppState state, AppEvent event, const AppFacts& facts);
+
+// How the state is shown: the word of --status ("running", "gave-up", ...)
+// and the mark that "list" puts after the name ("", "[STOPPED]", ...).
+const char* StateWord(AppState state);
+const char* StateMark(AppState state);

@@ -1,0 +1,129 @@
+#include "supervisor/attach.h"
+
+#include "common/text.h"
+#include "port/process.h"
+
+#include <algorithm>
+
+namespace {
+
+// Room for the canonical names compared while attaching.
+constexpr std::uint32_t kNameBuffer = 4096;
+
+// The process list is first read with room for this many ids; a full buffer
+// means there may be more, and it is read again with twice the room.
+constexpr std::uint32_t kFirstListCapacity = 4096;
+
+// Every running process id, however many there are.
+bool ListAllProcessIds(std::vector<std::uint32_t>* ids) {
+    std::uint32_t capacity = kFirstListCapacity;
+    for (;;) {
+        ids->resize(capacity);
+        std::uint32_t count = 0;
+        if (!port::ListProcessIds(ids->data(), capacity, &count))
+            return false;
+        if (count < capacity) {
+            ids->resize(count);
+            return true;
+        }
+        capacity *= 2;
+    }
+}
+
+// Reads the executable of every process but this one (an entry naming the
+// manager's own executable must never attach to the manager).
+bool ReadRunningImages(std::vector<RunningImage>* rows) {
+    rows->clear();
+    std::vector<std::uint32_t> ids;
+    if (!ListAllProcessIds(&ids))
+        return false;
+    const std::uint32_t self = port::CurrentProcessId();
+    std::vector<char> image(kNameBuffer);
+    for (std::uint32_t id : ids) {
+        if (id == 0 || id == self)
+            continue;
+        const std::uint32_t length = port::ProcessImageById(id, image.data(), kNameBuffer);
+        if (length != 0)
+            rows->push_back(RunningImage{id, std::string(image.data(), length)});
+    }
+    return true;
+}
+
+// Opens a process found by its image, and checks that the open process is
+// still the one that was read (its id may have been reused meanwhile).
+port::UniqueHandle OpenMatching(std::uint32_t processId, const std::string& wanted) {
+    port::UniqueHandle process(port::OpenProcessFull(processId));
+    if (!process)
+        return process;
+    std::vector<char> image(kNameBuffer);
+    std::vector<char> canonical(kNameBuffer);
+    if (port::ProcessImageName(process.Get(), image.data(), kNameBuffer) != 0 &&
+        port::CanonicalPath(image.data(), canonical.data(), kNameBuffer) != 0 &&
+        AsciiEqualNoCase(wanted.c_str(), canonical.data()))
+        return process;
+    return port::UniqueHandle();
+}
+
+// The processes of `matches` (in list order) in the order they are tried:
+// first those whose parent is not itself a match, then the rest. A server
+// whose workers run its own executable is so found by its master, whatever
+// ids the workers have. The parents are read only when there is a choice.
+std::vector<std::uint32_t> AttachOrder(const std::vector<std::uint32_t>& matches) {
+    if (matches.size() < 2)
+        return matches;
+    auto isMatch = [&](std::uint32_t id) {
+        return std::find(matches.begin(), matches.end(), id) != matches.end();
+    };
+    std::vector<std::uint32_t> childOfMatch;
+    const port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
+    port::ProcessRecord record{};
+    for (bool more = snapshot && port::FirstProcess(snapshot.get(), &record); more;
+         more = port::NextProcess(snapshot.get(), &record)) {
+        if (record.parentProcessId != record.processId && isMatch(record.processId) &&
+            isMatch(record.parentProcessId))
+            childOfMatch.push_back(record.processId);
+    }
+    std::vector<std::uint32_t> order;
+    std::vector<std::uint32_t> rest;
+    for (std::uint32_t id : matches) {
+        const bool child =
+            std::find(childOfMatch.begin(), childOfMatch.end(), id) != childOfMatch.end();
+        (child ? rest : order).push_back(id);
+    }
+    order.insert(order.end(), rest.begin(), rest.end());
+    return order;
+}
+
+} // namespace
+
+AttachResult FindRunningCopy(const std::string& path, AttachBatch& batch, port::UniqueHandle* found,
+                             std::string* canonical) {
+    // The configured path is resolved once and compared with each process's
+    // already canonical image, so a process is opened only when it matches.
+    std::vector<char> resolved(kNameBuffer);
+    const std::uint32_t length = port::CanonicalPath(path.c_str(), resolved.data(), kNameBuffer);
+    if (length == 0)
+        return AttachResult::NoPath;
+    canonical->assign(resolved.data(), length);
+    if (!batch.read) {
+        batch.listed = ReadRunningImages(&batch.rows);
+        batch.read = true;
+    }
+    if (!batch.listed)
+        return AttachResult::NoList;
+    std::vector<std::uint32_t> matches;
+    for (const RunningImage& row : batch.rows)
+        if (AsciiEqualNoCase(canonical->c_str(), row.image.c_str()))
+            matches.push_back(row.processId);
+    for (std::uint32_t processId : AttachOrder(matches)) {
+        *found = OpenMatching(processId, *canonical);
+        if (*found)
+            return AttachResult::Found;
+    }
+    return AttachResult::NotFound;
+}
+
+void NoteStarted(AttachBatch& batch, std::uint32_t processId, const std::string& canonical) {
+    if (batch.read && processId != 0)
+        batch.rows.push_back(RunningImage{processId, canonical});
+}

@@ -1,0 +1,43 @@
+// Finding a running copy of an application's executable, to supervise it
+// instead of starting another.
+#pragma once
+
+#include "port/system.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One running process and the canonical name of its executable.
+struct RunningImage {
+    std::uint32_t processId;
+    std::string image;
+};
+
+// The applications created together (start-up creates all of them at once,
+// a reload those it adds) share one reading of the process list: it is read
+// when the first of them looks, and the processes the batch itself starts
+// are added to it as they start.
+struct AttachBatch {
+    bool read = false;
+    bool listed = false; // the list could be read
+    std::vector<RunningImage> rows;
+};
+
+enum class AttachResult {
+    Found,    // *found holds the running copy, opened
+    NotFound, // no copy runs
+    NoPath,   // the executable's path cannot be resolved (it is not there)
+    NoList,   // the process list cannot be read
+};
+
+// Looks for a process running the executable `path` (never the manager
+// itself), in `batch`'s reading of the process list. When several run it, one
+// whose parent does not run it too is taken first (a server's master rather
+// than its workers). *canonical gets the resolved path.
+AttachResult FindRunningCopy(const std::string& path, AttachBatch& batch, port::UniqueHandle* found,
+                             std::string* canonical);
+
+// A process the batch started counts as running for the entries created
+// after it, as a fresh reading would show it.
+void NoteStarted(AttachBatch& batch, std::uint32_t processId, const std::string& canonical);

@@ -1,0 +1,33 @@
+// What follows when an application ends on its own, or fails to start: a
+// program that keeps ending soon after it started is relaunched after a
+// pause that doubles after each such quick exit in a row, up to a cap; a run
+// long enough resets it; after enough quick exits the manager may give up on
+// it until an operator starts it. A failed start is tried again after a wait
+// that doubles after each failure in a row, up to ten times the first.
+#pragma once
+
+#include "config/settings.h"
+#include "supervisor/pending_start.h"
+
+#include <cstdint>
+
+enum class RestartPlan : std::uint8_t {
+    Now,    // relaunch at once, as without the keys
+    Later,  // after a pause (RestartCount::pause)
+    GiveUp, // not again until an operator starts it
+    Stay,   // not again: the manager is ending every application
+};
+
+// The quick exits of one application, in a row.
+struct RestartCount {
+    std::uint32_t quickExits = 0;
+    DoublingDelay pause; // the pauses before relaunches
+};
+
+// After an exit on its own, `uptimeMs` after the start: counts the exit and
+// says when to relaunch.
+RestartPlan PlanRestart(const RestartPolicy& policy, RestartCount& count, std::uint64_t uptimeMs);
+
+// The wait before the next attempt after a failed start, in seconds; 0 when
+// failed starts are not tried again.
+std::uint32_t NextRetrySeconds(const RestartPolicy& policy, DoublingDelay& retry);
