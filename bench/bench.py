@@ -36,6 +36,9 @@ supervised applications are copies of the test helper program.
   polite stop      the same with StopTimeout set, for the 121-process tree,
                    whose members end on SIGTERM: from the stop command until
                    the last process has ended, against the floor's killpg
+  fairness         (bench/fairness.py, no floor) how soon the manager serves
+                   what is ready beside other work, and how close relaunch
+                   pauses and stop limits come to their settings
 """
 
 import argparse
@@ -50,6 +53,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 from driver import Driver  # noqa: E402
+
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+import fairness  # noqa: E402
 
 # Runs the rest of its arguments after writing the wall-clock time (µs since
 # 1970, as the helper's records have it) to the file named first.
@@ -442,7 +448,7 @@ def main():
     parser.add_argument("--idle", type=float, default=10.0)
     parser.add_argument("--crowd", type=int, default=1000)
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--only", default="restart,idle,startup,tree,polite,capture",
+    parser.add_argument("--only", default="restart,idle,startup,tree,polite,capture,fairness",
                         help="the workloads to run, separated by commas")
     args = parser.parse_args()
     only = set(args.only.split(","))
@@ -515,6 +521,9 @@ def main():
                 base = tree_floor(driver, floor, "4 3", 121, args.rounds)
                 show("polite stop of a 121-process tree, median of %d" % args.rounds,
                      statistics.median(manager), statistics.median(base), "ms", "<= 2x")
+            if "fairness" in only:
+                fairness.run(driver, lambda what, value, unit, goal: print(
+                    "%-60s %8.3f %-2s goal %s" % (what, value, unit, goal)))
         finally:
             if control is not None:
                 control.close()
