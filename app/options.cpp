@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include "zelk_version.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +21,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     bool sawHelp = false;
     bool sawHeadless = false;
     bool sawReload = false;
+    bool sawVersion = false;
     if (argc == 2 + kCaptureArguments && Is(argv[1], "--capture")) {
         // Given by the manager itself, in this order.
         CaptureSettings& capture = options->capture;
@@ -48,6 +51,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
             options->json = true;
         } else if (Is(argument, "--help", "-h")) {
             sawHelp = true;
+        } else if (Is(argument, "--version", "-V")) {
+            sawVersion = true;
         } else if (Is(argument, "--headless", "-H")) {
             sawHeadless = true;
         } else if (Is(argument, "--reload")) {
@@ -59,6 +64,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     }
     if (sawHelp) {
         options->mode = ProgramMode::Help;
+        return true;
+    }
+    if (sawVersion) {
+        options->mode = ProgramMode::Version;
         return true;
     }
     if (int{sawSend} + int{sawStatus} + int{sawReload} > 1) {
@@ -84,8 +93,13 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     return true;
 }
 
-const char* UsageText() {
-    return "Usage: zelkappmgr [option]\n"
+std::string VersionLine() {
+    return std::string("zelkappmgr ") + ZELK_VERSION;
+}
+
+std::string UsageText() {
+    return VersionLine() + "\n" +
+           "Usage: zelkappmgr [option]\n"
            "Without an option, supervises the applications of zelkappmgr.ini in the\n"
            "working directory.\n"
            "  -H, --headless     the same without a console, for a service manager or a\n"
@@ -99,6 +113,7 @@ const char* UsageText() {
            "      --reload       makes the manager read zelkappmgr.ini again and prints\n"
            "                     the log entries it wrote\n"
            "  -h, --help         prints this text\n"
+           "  -V, --version      prints the version\n"
            "      --capture ...  (started by the manager to keep an application's output)\n"
            "Exit codes: 0 done, 1 no manager running or the request was refused,\n"
            "2 the command line was not understood.\n";
