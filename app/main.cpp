@@ -14,7 +14,10 @@ int main(int argc, char** argv) {
     }
     switch (options.mode) {
     case ProgramMode::Help:
-        std::fputs(UsageText(), stdout);
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    case ProgramMode::Version:
+        std::printf("%s\n", VersionLine().c_str());
         return 0;
     case ProgramMode::Send:
         return ClientMain({ClientRequest::Kind::Send, options.line, false});

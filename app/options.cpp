@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include "zelk_version.h"
+
 #include <cstring>
 
 namespace {
@@ -18,6 +20,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     bool sawHelp = false;
     bool sawHeadless = false;
     bool sawReload = false;
+    bool sawVersion = false;
     // Given by the manager itself (see capture_arguments.h).
     if (argc > 1 && ParseCaptureArguments(argc - 1, argv + 1, &options->capture)) {
         options->mode = ProgramMode::Capture;
@@ -42,6 +45,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
             options->json = true;
         } else if (Is(argument, "--help", "-h")) {
             sawHelp = true;
+        } else if (Is(argument, "--version", "-V")) {
+            sawVersion = true;
         } else if (Is(argument, "--headless", "-H")) {
             sawHeadless = true;
         } else if (Is(argument, "--reload")) {
@@ -53,6 +58,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     }
     if (sawHelp) {
         options->mode = ProgramMode::Help;
+        return true;
+    }
+    if (sawVersion) {
+        options->mode = ProgramMode::Version;
         return true;
     }
     if (int{sawSend} + int{sawStatus} + int{sawReload} > 1) {
@@ -78,8 +87,13 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     return true;
 }
 
-const char* UsageText() {
-    return "Usage: zelkappmgr [option]\n"
+std::string VersionLine() {
+    return std::string("zelkappmgr ") + ZELK_VERSION;
+}
+
+std::string UsageText() {
+    return VersionLine() + "\n" +
+           "Usage: zelkappmgr [option]\n"
            "Without an option, supervises the applications of zelkappmgr.ini in the\n"
            "working directory.\n"
            "  -H, --headless     the same without a console, for a service manager or a\n"
@@ -93,6 +107,7 @@ const char* UsageText() {
            "      --reload       makes the manager read zelkappmgr.ini again and prints\n"
            "                     the log entries it wrote\n"
            "  -h, --help         prints this text\n"
+           "  -V, --version      prints the version\n"
            "      --capture ...  (started by the manager to keep an application's output)\n"
            "Exit codes: 0 done, 1 no manager running or the request was refused,\n"
            "2 the command line was not understood.\n";

@@ -14,6 +14,7 @@ enum class ProgramMode {
     Status,   // --status [--json]: the running manager's applications
     Reload,   // --reload: the running manager reads its configuration again
     Help,     // --help: list the options
+    Version,  // --version: print the version
     Capture,  // --capture FILE MAXBYTES BACKUPS STAMPS: the manager's capture process
 };
 
@@ -28,5 +29,9 @@ struct Options {
 // explanation in *error, when they are not understood.
 bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error);
 
+// "zelkappmgr <version>": the version from the build, for --version and the
+// first line of --help.
+std::string VersionLine();
+
 // The text of --help, lines ending in '\n'.
-const char* UsageText();
+std::string UsageText();

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,25 @@ TEST(Options, ModesAndRefusals) {
     EXPECT_TRUE(o.json);
     ASSERT_TRUE(Parse({"--status", "--help"}, &o, &error));
     EXPECT_EQ(ProgramMode::Help, o.mode);
+    ASSERT_TRUE(Parse({"-V"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Version, o.mode);
+    ASSERT_TRUE(Parse({"--status", "--version"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Version, o.mode);
+    ASSERT_TRUE(Parse({"--version", "--help"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Help, o.mode);
+    // "zelkappmgr 1.2.3", with "+g<commit>" between releases; --help begins with it.
+    EXPECT_TRUE(std::regex_match(VersionLine(),
+                                 std::regex("zelkappmgr [0-9]+\\.[0-9]+\\.[0-9]+(\\+g[0-9a-f]+)?")))
+        << VersionLine();
+    EXPECT_EQ(0u, UsageText().find(VersionLine() + "\nUsage: zelkappmgr"));
 
     for (const auto& bad : std::vector<std::vector<const char*>>{{"--send"},
                                                                  {"--bogus"},
                                                                  {"status"},
                                                                  {"--send", "a", "--status"},
                                                                  {"--json"},
-                                                                 {"-s", "a", "-s", "b"}}) {
+                                                                 {"-s", "a", "-s", "b"},
+                                                                 {"--version", "extra"}}) {
         error.clear();
         EXPECT_FALSE(Parse(bad, &o, &error)) << bad[0];
         EXPECT_FALSE(error.empty());
