@@ -1,0 +1,138 @@
+// Starting at boot: the stop time a service manager is given, and the
+// systemd unit's text.
+#include "app/service_stop_time.h"
+#include "app/systemd_unit.h"
+#include "config/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
+    struct Case {
+        const char* ini;
+        std::uint32_t longest;
+        std::uint32_t service;
+    };
+    const Case cases[] = {
+        {"[Applications]\nweb = /bin/web\n", 0, 30},
+        {"[General]\nStopTimeout = 10\n", 10, 30},
+        {"[General]\nStopTimeout = 20\n[StopTimeout]\nweb = 50\nold = 5\n", 50, 65},
+        {"[general]\nstoptimeout = 40\n[StopTimeout]\nweb = 0\n", 40, 55},
+        {"[General]\nStopTimeout = 5\nStopTimeout = 100\n", 5, 30},
+        {"[stoptimeout]\na = -5\nb = soon\n[StopTimeout]\nc = 7\n", 7, 30},
+        {"[General]\nStopTimeout = 99999\n", 3600, 3615},
+    };
+    const fs::path path =
+        fs::temp_directory_path() /
+        ("zelk-stop-time-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    for (const Case& c : cases) {
+        std::ofstream(path, std::ios::trunc) << c.ini;
+        IniFile ini(path.string());
+        ASSERT_TRUE(ini.IsOpen());
+        EXPECT_EQ(c.longest, LongestStopSeconds(ini)) << c.ini;
+        EXPECT_EQ(c.service, ServiceStopSeconds(LongestStopSeconds(ini))) << c.ini;
+    }
+    fs::remove(path);
+}
+
+TEST(SystemdUnit, PathsReachSystemdUnchanged) {
+    const std::pair<const char*, const char*> executables[] = {
+        {"/usr/local/bin/zelkappmgr", "/usr/local/bin/zelkappmgr"},
+        {"/opt/my apps/zelkappmgr", "\"/opt/my apps/zelkappmgr\""},
+        {"/opt/100%/zelkappmgr", "/opt/100%%/zelkappmgr"},
+        {"/opt/$HOME/zelkappmgr", "/opt/$HOME/zelkappmgr"},
+        {"/opt/50% off/zelkappmgr", "\"/opt/50%% off/zelkappmgr\""},
+    };
+    for (const auto& [path, written] : executables)
+        EXPECT_EQ(written, UnitExecutable(path)) << path;
+    EXPECT_EQ("/srv/my site 100%%", UnitValue("/srv/my site 100%"));
+}
+
+// The lines of `text`.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The values of `key` in the unit, in order.
+std::vector<std::string> Values(const std::string& unit, const std::string& key) {
+    std::vector<std::string> values;
+    for (const std::string& line : Lines(unit))
+        if (line.rfind(key + "=", 0) == 0)
+            values.push_back(line.substr(key.size() + 1));
+    return values;
+}
+
+TEST(SystemdUnit, NamesTheProgramDirectoryUserAndStopTime) {
+    UnitFacts facts;
+    facts.program = "/opt/zelk tools/zelkappmgr";
+    facts.directory = "/srv/site";
+    facts.user = "alice";
+    facts.longestStopSeconds = 50;
+    facts.stopSeconds = 65;
+    std::string unit;
+    std::string problem;
+    ASSERT_TRUE(WriteSystemdUnit(facts, &unit, &problem));
+    for (const std::string& line : Lines(unit)) {
+        const bool fits = line.empty() || line[0] == '#' ||
+                          (line[0] == '[' && line.back() == ']') ||
+                          (std::isalpha(static_cast<unsigned char>(line[0])) &&
+                           line.find('=') != std::string::npos);
+        EXPECT_TRUE(fits) << line;
+    }
+    using Strings = std::vector<std::string>;
+    EXPECT_EQ(Strings{"\"/opt/zelk tools/zelkappmgr\" --headless"}, Values(unit, "ExecStart"));
+    EXPECT_EQ(Strings{"/srv/site"}, Values(unit, "WorkingDirectory"));
+    EXPECT_EQ(Strings{"alice"}, Values(unit, "User"));
+    EXPECT_EQ(Strings{"65"}, Values(unit, "TimeoutStopSec"));
+    EXPECT_EQ(Strings{"notify"}, Values(unit, "Type"));
+    EXPECT_EQ(Strings{"mixed"}, Values(unit, "KillMode"));
+    EXPECT_EQ(Strings{"/bin/kill -HUP $MAINPID"}, Values(unit, "ExecReload"));
+    EXPECT_EQ(Strings{}, Values(unit, "Environment"));
+    EXPECT_NE(std::string::npos, unit.find("#Environment=ZELKAPPMGR_RUNTIME_DIR="));
+
+    // As root: no User= line. A runtime directory of the caller is set for the service.
+    facts.user.clear();
+    facts.runtimeDirectory = "/run/zelk apps";
+    ASSERT_TRUE(WriteSystemdUnit(facts, &unit, &problem));
+    EXPECT_EQ(Strings{}, Values(unit, "User"));
+    EXPECT_EQ(Strings{"\"ZELKAPPMGR_RUNTIME_DIR=/run/zelk apps\""}, Values(unit, "Environment"));
+}
+
+TEST(SystemdUnit, FactsThatCannotStandInAUnitAreRefused) {
+    const struct {
+        const char* program;
+        const char* directory;
+        const char* problem;
+    } cases[] = {
+        {"/usr/bin/zelkappmgr", "/srv/a\nExecStartPre=/bin/evil", "working directory"},
+        {"/usr/bin/zelkappmgr", "/srv/site ", "working directory"},
+        {"/opt/it's/zelkappmgr", "/srv/site", "program's path"},
+        {"/opt/a\\b/zelkappmgr", "/srv/site", "program's path"},
+        {"/opt/a\tb/zelkappmgr", "/srv/site", "program's path"},
+    };
+    for (const auto& c : cases) {
+        UnitFacts facts;
+        facts.program = c.program;
+        facts.directory = c.directory;
+        std::string unit;
+        std::string problem;
+        EXPECT_FALSE(WriteSystemdUnit(facts, &unit, &problem)) << c.program << c.directory;
+        EXPECT_NE(std::string::npos, problem.find(c.problem)) << problem;
+    }
+}
+
+} // namespace
