@@ -1,6 +1,7 @@
 #include "app/capture_process.h"
 #include "app/control_client.h"
 #include "app/options.h"
+#include "app/service_mode.h"
 #include "app/startup.h"
 
 #include <cstdio>
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
         return ClientMain(options);
     case ProgramMode::Capture:
         return CaptureMain(options.capture);
+    case ProgramMode::Service:
+        return ServiceOptionMain(options.service);
     case ProgramMode::Manager:
     case ProgramMode::Headless:
         break;

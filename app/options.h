@@ -2,6 +2,7 @@
 // --send or --status it is a client of the manager that runs for this user.
 #pragma once
 
+#include "app/service_options.h"
 #include "supervisor/capture.h"
 
 #include <string>
@@ -14,6 +15,7 @@ enum class ProgramMode {
     Reload,   // --reload: the running manager reads its configuration again
     Help,     // --help: list the options
     Capture,  // --capture FILE MAXBYTES BACKUPS STAMPS: the manager's capture process
+    Service,  // --install-service, --uninstall-service, --service, --print-service
 };
 
 struct Options {
@@ -21,6 +23,7 @@ struct Options {
     std::string line; // the command line of --send
     bool json = false;
     CaptureSettings capture;
+    ServiceOptions service;
 };
 
 // Exit code of a command line that cannot be understood.

@@ -1,5 +1,6 @@
-// Starting at boot: the stop time a service manager is given, and the
-// systemd unit's text.
+// Starting at boot: the service options, the stop time a service manager is
+// given, and the systemd unit's text.
+#include "app/options.h"
 #include "app/service_stop_time.h"
 #include "app/systemd_unit.h"
 #include "config/ini_file.h"
@@ -16,6 +17,64 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+bool Parse(std::vector<const char*> args, Options* options, std::string* error) {
+    args.insert(args.begin(), "zelkappmgr");
+    return ParseOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(ServiceOptions, ModesNamesAndDirectory) {
+    struct Case {
+        std::vector<const char*> args;
+        ServiceAction action;
+        const char* name;
+        const char* directory;
+    };
+    const Case cases[] = {
+        {{"--install-service"}, ServiceAction::Install, "ZelkAppMgr", ""},
+        {{"--install-service", "Web Apps"}, ServiceAction::Install, "Web Apps", ""},
+        {{"--uninstall-service"}, ServiceAction::Uninstall, "ZelkAppMgr", ""},
+        {{"--uninstall-service", "Web"}, ServiceAction::Uninstall, "Web", ""},
+        {{"--service", "--dir", "C:\\my apps"}, ServiceAction::Run, "", "C:\\my apps"},
+        {{"--print-service"}, ServiceAction::PrintUnit, "", ""},
+    };
+    for (const Case& c : cases) {
+        Options o;
+        std::string error;
+        ASSERT_TRUE(Parse(c.args, &o, &error)) << c.args[0] << ": " << error;
+        EXPECT_EQ(ProgramMode::Service, o.mode) << c.args[0];
+        EXPECT_EQ(c.action, o.service.action) << c.args[0];
+        EXPECT_EQ(c.name, o.service.name) << c.args[0];
+        EXPECT_EQ(c.directory, o.service.directory) << c.args[0];
+    }
+    // The line of --send is no option.
+    Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--send", "--service"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Send, o.mode);
+}
+
+TEST(ServiceOptions, Refusals) {
+    const std::vector<std::vector<const char*>> bad = {
+        {"--service"},
+        {"--service", "--dir"},
+        {"--service", "--dir", "a", "--dir", "b"},
+        {"--dir", "a"},
+        {"--print-service", "--dir", "a"},
+        {"--print-service", "name"},
+        {"--install-service", "a", "b"},
+        {"--install-service", "--status"},
+        {"--headless", "--uninstall-service"},
+        {"--install-service", "--print-service"},
+        {"--install-service", "--install-service"},
+    };
+    for (const auto& args : bad) {
+        Options o;
+        std::string error;
+        EXPECT_FALSE(Parse(args, &o, &error)) << args[0] << " " << args.size();
+        EXPECT_FALSE(error.empty());
+    }
+}
 
 TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
     struct Case {
