@@ -26,6 +26,7 @@ Only the Python standard library is used.
 """
 
 import os
+import pwd
 import re
 import shlex
 import shutil
@@ -618,7 +619,8 @@ class Driver:
             argv = [self.wine] + argv
             env.update(self.wine_env)
         elif user is not None:
-            argv = ["setpriv", "--reuid", user, "--regid", user, "--clear-groups"] + argv
+            group = str(pwd.getpwnam(user).pw_gid)  # "nobody" has no group "nobody"
+            argv = ["setpriv", "--reuid", user, "--regid", group, "--clear-groups"] + argv
         result = subprocess.run(
             argv,
             env=env,
