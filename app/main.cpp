@@ -1,4 +1,5 @@
 #include "app/options.h"
+#include "app/service_mode.h"
 #include "app/startup.h"
 #include "capture/capture_main.h"
 #include "control/control_client.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
         return ClientMain({ClientRequest::Kind::Reload, "", false});
     case ProgramMode::Capture:
         return CaptureMain(options.capture);
+    case ProgramMode::Service:
+        return ServiceOptionMain(options.service);
     case ProgramMode::Manager:
     case ProgramMode::Headless:
         break;

@@ -51,6 +51,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
             sawHeadless = true;
         } else if (Is(argument, "--reload")) {
             sawReload = true;
+        } else if (IsServiceOption(argument)) {
+            options->mode = ProgramMode::Service;
+            return ParseServiceOptions(argc, argv, &options->service, error);
         } else {
             *error = std::string("unknown option: ") + argument;
             return false;
@@ -106,6 +109,15 @@ std::string UsageText() {
            "      --status --json  the same as a JSON array\n"
            "      --reload       makes the manager read zelkappmgr.ini again and prints\n"
            "                     the log entries it wrote\n"
+           "Starting at boot:\n"
+           "      --install-service [NAME]  (Windows) registers the service NAME (default\n"
+           "                     ZelkAppMgr) that runs the manager headless at boot, for\n"
+           "                     zelkappmgr.ini in the working directory\n"
+           "      --uninstall-service [NAME]  (Windows) stops and removes it\n"
+           "      --service --dir DIR  (Windows) the service's entry, for the service\n"
+           "                     control manager\n"
+           "      --print-service  (Linux) prints a systemd unit for the working directory\n"
+           "                     and this user\n"
            "  -h, --help         prints this text\n"
            "  -V, --version      prints the version\n"
            "      --capture ...  (started by the manager to keep an application's output)\n"

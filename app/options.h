@@ -2,6 +2,7 @@
 // --send or --status it is a client of the manager that runs for this user.
 #pragma once
 
+#include "app/service_options.h"
 #include "capture/capture_arguments.h"
 #include "control/control_client.h"
 
@@ -16,6 +17,7 @@ enum class ProgramMode {
     Help,     // --help: list the options
     Version,  // --version: print the version
     Capture,  // --capture FILE MAXBYTES BACKUPS STAMPS: the manager's capture process
+    Service,  // --install-service, --uninstall-service, --service, --print-service
 };
 
 struct Options {
@@ -23,6 +25,7 @@ struct Options {
     std::string line; // the command line of --send
     bool json = false;
     CaptureSettings capture;
+    ServiceOptions service;
 };
 
 // Reads the arguments after the program name. False, with a one-line

@@ -36,7 +36,9 @@ void ReapOrphans();
 
 // Tells the service manager a state ("READY=1", "STOPPING=1"): on Linux a
 // datagram to the socket that NOTIFY_SOCKET names (a leading '@' names an
-// abstract one); nothing without it, and on Windows.
+// abstract one), nothing without it; on Windows, in a service (see
+// RunAsService), the service's state "running" or "stop pending", nothing
+// elsewhere.
 void NotifyServiceManager(const char* state);
 
 } // namespace port

@@ -1,11 +1,14 @@
 // The control channel on Windows: a named pipe "\\.\pipe\<name>-<user SID>"
-// whose security descriptor grants access to the current user only, and
-// which refuses remote clients. The manager keeps one listening instance
-// whose connect is overlapped; its event is the handle the wait table holds.
-// Each client the manager accepted is served the same way: a read is kept
-// pending on its pipe, and the read's event is the connection's handle, set
-// when input has arrived or the client has closed.
+// whose security descriptor grants access to the current user only (a
+// service's pipe also to the local Administrators group), and which refuses
+// remote clients. A client that finds no manager of its own user reaches the
+// one that runs as a service under LocalSystem. The manager keeps one
+// listening instance whose connect is overlapped; its event is the handle the
+// wait table holds. Each client the manager accepted is served the same way:
+// a read is kept pending on its pipe, and the read's event is the
+// connection's handle, set when input has arrived or the client has closed.
 #include "port/control.h"
+#include "port/service_control.h"
 
 #include "port/win32/native.h"
 
@@ -23,6 +26,16 @@ using win32::ToNative;
 namespace {
 
 constexpr DWORD kPipeBuffer = 4096;
+
+// The account a service runs as unless told otherwise.
+constexpr char kLocalSystemSid[] = "S-1-5-18";
+
+// A client identifies itself to the pipe's server, which cannot act as it.
+constexpr DWORD kClientFlags =
+    FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// Set for a service: its pipe admits the local Administrators group too.
+bool admitAdministrators = false;
 
 struct Endpoint {
     std::string pipeName;
@@ -100,11 +113,15 @@ std::string UserSid() {
     return result;
 }
 
+std::string PipePath(const char* name, const std::string& sid) {
+    return std::string("\\\\.\\pipe\\") + name + "-" + sid;
+}
+
 bool PipeName(const char* name, std::string* pipeName, std::string* sid) {
     *sid = UserSid();
     if (sid->empty())
         return false;
-    *pipeName = std::string("\\\\.\\pipe\\") + name + "-" + *sid;
+    *pipeName = PipePath(name, *sid);
     return true;
 }
 
@@ -207,8 +224,10 @@ Handle OpenControlEndpoint(const char* name) {
     std::string sid;
     if (!PipeName(name, &e.pipeName, &sid))
         return kNullHandle;
-    // Protected DACL with one entry: all access for this user, nobody else.
-    const std::string sddl = "D:P(A;;GA;;;" + sid + ")";
+    // Protected DACL: all access for this user (and, for a service, the
+    // Administrators group), nobody else.
+    const std::string sddl =
+        "D:P(A;;GA;;;" + sid + ")" + (admitAdministrators ? "(A;;GA;;;BA)" : "");
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
                                                                 &e.descriptor, nullptr))
         return kNullHandle;
@@ -257,7 +276,8 @@ Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUse
     c->event = event;
     Listen(e, false);
     StartRead(*c);
-    // The pipe's security descriptor admits this user only.
+    // The pipe's security descriptor admits this user only (and, for a
+    // service, administrators, who may act as any user).
     *sameUser = true;
     return FromNative(event);
 }
@@ -269,15 +289,25 @@ Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* t
     if (!PipeName(name, &pipeName, &sid))
         return kNullHandle;
     HANDLE pipe = ::CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+                                OPEN_EXISTING, kClientFlags, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND &&
+        sid != kLocalSystemSid) {
+        pipeName = PipePath(name, kLocalSystemSid);
+        pipe = ::CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, kClientFlags, nullptr);
+    }
     // Every instance taken: wait, within the limit, for the manager to listen again.
     if (pipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PIPE_BUSY) {
         if (::WaitNamedPipeA(pipeName.c_str(), timeoutMs == 0 ? 1 : timeoutMs))
             pipe = ::CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+                                 OPEN_EXISTING, kClientFlags, nullptr);
         *timedOut = pipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SEM_TIMEOUT;
     }
     return pipe == INVALID_HANDLE_VALUE ? kNullHandle : FromNative(pipe);
+}
+
+void AdmitAdministratorsToControl(bool admit) {
+    admitAdministrators = admit;
 }
 
 ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,

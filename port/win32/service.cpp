@@ -1,7 +1,7 @@
 // Running headless on Windows: the log on standard output, and Ctrl+C,
 // Ctrl+Break or the console's close as requests to end, through an event
-// the loop waits on. Windows hands no orphans to anyone and has no
-// readiness protocol of this kind.
+// the loop waits on. Windows hands no orphans to anyone; what a service
+// tells the service control manager is in service_control.cpp.
 #include "port/service.h"
 
 #include "port/win32/native.h"
@@ -63,7 +63,5 @@ Handle BecomeOrphanReaper() {
 }
 
 void ReapOrphans() {}
-
-void NotifyServiceManager(const char*) {}
 
 } // namespace port

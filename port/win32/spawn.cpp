@@ -4,6 +4,7 @@
 // window.
 #include "port/process.h"
 
+#include "port/win32/command_line.h"
 #include "port/win32/native.h"
 
 #include <shellapi.h>
@@ -14,6 +15,7 @@
 namespace port {
 
 using win32::FromNative;
+using win32::QuoteArgument;
 using win32::ToNative;
 
 namespace {
@@ -22,27 +24,6 @@ namespace {
 // no error dialog: failures come back as error codes.
 constexpr ULONG kShellExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
 static_assert(kShellExecuteMask == 0x440);
-
-// `text` as one argument of a command line, quoted so that the C runtime's
-// parser gives it back unchanged.
-std::string QuoteArgument(const std::string& text) {
-    if (!text.empty() && text.find_first_of(" \t\"") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    std::size_t backslashes = 0;
-    for (char c : text) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, '\\');
-    quoted += '"';
-    return quoted;
-}
 
 // Starts `file` with the command line `commandLine` and the standard handles
 // given (made inheritable for the start only). On success *process is its

@@ -26,6 +26,7 @@ Only the Python standard library is used.
 """
 
 import os
+import pwd
 import re
 import shlex
 import shutil
@@ -547,11 +548,11 @@ class Driver:
         self.sanitizer_dir = None
         return reports
 
-    def client(self, *args, user=None):
+    def client(self, *args, user=None, cwd=None):
         """Runs the manager's program as a client (--send, --status) to its
         end and returns (exit code, stdout, stderr). `user` runs it natively
-        as that user, through setpriv."""
-        return self.run_program(self.manager, *args, user=user)
+        as that user, through setpriv; `cwd` is its working directory."""
+        return self.run_program(self.manager, *args, user=user, cwd=cwd)
 
     def start_headless(self, cwd, environment=None, wrapper=()):
         """Starts the manager with --headless in `cwd`, its standard output
@@ -608,19 +609,22 @@ class Driver:
         return path
 
     # -- processes ---------------------------------------------------------
-    def run_program(self, program, *args, user=None, timeout=None):
+    def run_program(self, program, *args, user=None, timeout=None, cwd=None):
         """Runs `program` (natively or under Wine) to its end, in the run's
         environment, and returns (exit code, stdout, stderr). `user` runs it
-        natively as that user, through setpriv."""
+        natively as that user, through setpriv; `cwd` is its working
+        directory."""
         argv = [program, *args]
         env = self.environment()
         if self.mode == "wine":
             argv = [self.wine] + argv
             env.update(self.wine_env)
         elif user is not None:
-            argv = ["setpriv", "--reuid", user, "--regid", user, "--clear-groups"] + argv
+            group = str(pwd.getpwnam(user).pw_gid)  # "nobody" has no group "nobody"
+            argv = ["setpriv", "--reuid", user, "--regid", group, "--clear-groups"] + argv
         result = subprocess.run(
             argv,
+            cwd=cwd,
             env=env,
             stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE,

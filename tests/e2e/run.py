@@ -25,6 +25,7 @@ import headless_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401
 import reload_scenarios  # noqa: E402,F401
 import restart_scenarios  # noqa: E402,F401
+import service_scenarios  # noqa: E402,F401
 import startup_scenarios  # noqa: E402,F401
 import stop_scenarios  # noqa: E402,F401
 import supervision_scenarios  # noqa: E402,F401

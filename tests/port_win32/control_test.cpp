@@ -1,6 +1,9 @@
 // The control channel of the Windows back end: a request and its reply
-// travel, and the pipe admits the current user alone.
+// travel, and the pipe admits the current user alone; a service's pipe
+// admits its account and the Administrators group, and a client with no
+// manager of its own reaches the one that runs as LocalSystem.
 #include "port/control.h"
+#include "port/service_control.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -10,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -69,6 +73,70 @@ TEST(ControlChannel, ARequestAndItsReplyTravelAndOnlyThisUserMayOpenThePipe) {
     EXPECT_EQ(port::ControlIo::Closed, port::ReadControl(served, buffer, sizeof buffer, 0, &read));
     port::CloseControl(served);
     port::CloseControl(endpoint);
+}
+
+// The SID of this process's user.
+std::vector<char> UserSid() {
+    HANDLE token = nullptr;
+    EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<char> buffer(size);
+    EXPECT_TRUE(::GetTokenInformation(token, TokenUser, buffer.data(), size, &size));
+    ::CloseHandle(token);
+    const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+    const char* start = static_cast<const char*>(sid);
+    return std::vector<char>(start, start + ::GetLengthSid(sid));
+}
+
+TEST(ControlChannel, AServicesPipeAdmitsItsAccountAndTheAdministratorsAlone) {
+    const std::string name = EndpointName() + ".service";
+    port::AdmitAdministratorsToControl(true);
+    const port::Handle endpoint = port::OpenControlEndpoint(name.c_str());
+    port::AdmitAdministratorsToControl(false);
+    ASSERT_NE(port::kNullHandle, endpoint);
+    bool timedOut = true;
+    const port::Handle client = port::ConnectControlEndpoint(name.c_str(), 1000, &timedOut);
+    ASSERT_NE(port::kNullHandle, client);
+
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::GetSecurityInfo(reinterpret_cast<HANDLE>(client), SE_KERNEL_OBJECT,
+                                               DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                               nullptr, &descriptor));
+    ASSERT_NE(nullptr, dacl);
+    std::vector<char> user = UserSid();
+    char administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    // Exactly two entries, both allowing: the account, then the group.
+    ASSERT_EQ(2, dacl->AceCount);
+    const PSID expected[] = {user.data(), administrators};
+    for (DWORD i = 0; i < 2; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, i, &ace));
+        ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, static_cast<ACE_HEADER*>(ace)->AceType);
+        EXPECT_TRUE(::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, expected[i]))
+            << "entry " << i;
+    }
+    ::LocalFree(descriptor);
+    port::CloseControl(client);
+    port::CloseControl(endpoint);
+}
+
+TEST(ControlChannel, AClientWithoutAManagerOfItsOwnReachesTheLocalSystemService) {
+    const std::string name = EndpointName() + ".fallback";
+    // A pipe under the name a manager running as LocalSystem would listen on.
+    HANDLE server = ::CreateNamedPipeA(("\\\\.\\pipe\\" + name + "-S-1-5-18").c_str(),
+                                       PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, server);
+    bool timedOut = true;
+    const port::Handle client = port::ConnectControlEndpoint(name.c_str(), 1000, &timedOut);
+    ASSERT_NE(port::kNullHandle, client);
+    EXPECT_FALSE(::ConnectNamedPipe(server, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_CONNECTED), ::GetLastError());
+    port::CloseControl(client);
+    ::CloseHandle(server);
 }
 
 } // namespace

@@ -1,0 +1,181 @@
+// Starting at boot: the service options, the stop time a service manager is
+// given, and the systemd unit's text.
+#include "app/options.h"
+#include "app/service_stop_time.h"
+#include "app/systemd_unit.h"
+#include "config/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Parse(std::vector<const char*> args, Options* options, std::string* error) {
+    args.insert(args.begin(), "zelkappmgr");
+    return ParseOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(ServiceOptions, ModesNamesAndDirectory) {
+    struct Case {
+        std::vector<const char*> args;
+        ServiceAction action;
+        const char* name;
+        const char* directory;
+    };
+    const Case cases[] = {
+        {{"--install-service"}, ServiceAction::Install, "ZelkAppMgr", ""},
+        {{"--install-service", "Web Apps"}, ServiceAction::Install, "Web Apps", ""},
+        {{"--uninstall-service"}, ServiceAction::Uninstall, "ZelkAppMgr", ""},
+        {{"--uninstall-service", "Web"}, ServiceAction::Uninstall, "Web", ""},
+        {{"--service", "--dir", "C:\\my apps"}, ServiceAction::Run, "", "C:\\my apps"},
+        {{"--print-service"}, ServiceAction::PrintUnit, "", ""},
+    };
+    for (const Case& c : cases) {
+        Options o;
+        std::string error;
+        ASSERT_TRUE(Parse(c.args, &o, &error)) << c.args[0] << ": " << error;
+        EXPECT_EQ(ProgramMode::Service, o.mode) << c.args[0];
+        EXPECT_EQ(c.action, o.service.action) << c.args[0];
+        EXPECT_EQ(c.name, o.service.name) << c.args[0];
+        EXPECT_EQ(c.directory, o.service.directory) << c.args[0];
+    }
+    // The line of --send is no option.
+    Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--send", "--service"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Send, o.mode);
+}
+
+TEST(ServiceOptions, Refusals) {
+    const std::vector<std::vector<const char*>> bad = {
+        {"--service"},
+        {"--service", "--dir"},
+        {"--service", "--dir", "a", "--dir", "b"},
+        {"--dir", "a"},
+        {"--print-service", "--dir", "a"},
+        {"--print-service", "name"},
+        {"--install-service", "a", "b"},
+        {"--install-service", "--status"},
+        {"--headless", "--uninstall-service"},
+        {"--install-service", "--print-service"},
+        {"--install-service", "--install-service"},
+    };
+    for (const auto& args : bad) {
+        Options o;
+        std::string error;
+        EXPECT_FALSE(Parse(args, &o, &error)) << args[0] << " " << args.size();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
+    struct Case {
+        const char* ini;
+        std::uint32_t longest;
+        std::uint32_t service;
+    };
+    const Case cases[] = {
+        {"[Applications]\nweb = /bin/web\n", 0, 30},
+        {"[General]\nStopTimeout = 10\n", 10, 30},
+        {"[General]\nStopTimeout = 20\n[StopTimeout]\nweb = 50\nold = 5\n", 50, 65},
+        {"[general]\nstoptimeout = 40\n[StopTimeout]\nweb = 0\n", 40, 55},
+        {"[General]\nStopTimeout = 5\nStopTimeout = 100\n", 5, 30},
+        {"[stoptimeout]\na = -5\nb = soon\n[StopTimeout]\nc = 7\n", 7, 30},
+        {"[General]\nStopTimeout = 99999\n", 3600, 3615},
+    };
+    const fs::path path =
+        fs::temp_directory_path() /
+        ("zelk-stop-time-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    for (const Case& c : cases) {
+        // Every case has these applications; the first has its own too.
+        std::ofstream(path, std::ios::trunc)
+            << c.ini << "[Applications]\nweb = /bin/web\nother = /bin/other\n"
+            << "a = /bin/a\nb = /bin/b\nc = /bin/c\n";
+        Settings settings;
+        ASSERT_TRUE(ReadSettings(path.string(), &settings));
+        EXPECT_EQ(c.longest, LongestStopSeconds(settings)) << c.ini;
+        EXPECT_EQ(c.service, ServiceStopSeconds(LongestStopSeconds(settings))) << c.ini;
+    }
+    fs::remove(path);
+}
+
+TEST(SystemdUnit, PathsReachSystemdUnchanged) {
+    const std::pair<const char*, const char*> executables[] = {
+        {"/usr/local/bin/zelkappmgr", "/usr/local/bin/zelkappmgr"},
+        {"/opt/my apps/zelkappmgr", "\"/opt/my apps/zelkappmgr\""},
+        {"/opt/100%/zelkappmgr", "/opt/100%%/zelkappmgr"},
+        {"/opt/$HOME/zelkappmgr", "/opt/$HOME/zelkappmgr"},
+        {"/opt/50% off/zelkappmgr", "\"/opt/50%% off/zelkappmgr\""},
+    };
+    for (const auto& [path, written] : executables)
+        EXPECT_EQ(written, UnitExecutable(path)) << path;
+    EXPECT_EQ("/srv/my site 100%%", UnitValue("/srv/my site 100%"));
+}
+
+// The values of `key` in the unit, in order.
+std::vector<std::string> Values(const std::string& unit, const std::string& key) {
+    std::vector<std::string> values;
+    std::istringstream in(unit);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(key + "=", 0) == 0)
+            values.push_back(line.substr(key.size() + 1));
+    return values;
+}
+
+TEST(SystemdUnit, NamesTheProgramDirectoryUserAndStopTime) {
+    UnitFacts facts;
+    facts.program = "/opt/zelk tools/zelkappmgr";
+    facts.directory = "/srv/site";
+    facts.user = "alice";
+    facts.longestStopSeconds = 50;
+    facts.stopSeconds = 65;
+    std::string unit;
+    std::string problem;
+    ASSERT_TRUE(WriteSystemdUnit(facts, &unit, &problem));
+    using Strings = std::vector<std::string>;
+    EXPECT_EQ(Strings{"\"/opt/zelk tools/zelkappmgr\" --headless"}, Values(unit, "ExecStart"));
+    EXPECT_EQ(Strings{"/srv/site"}, Values(unit, "WorkingDirectory"));
+    EXPECT_EQ(Strings{"alice"}, Values(unit, "User"));
+    EXPECT_EQ(Strings{"65"}, Values(unit, "TimeoutStopSec"));
+    EXPECT_EQ(Strings{}, Values(unit, "Environment"));
+    EXPECT_NE(std::string::npos, unit.find("#Environment=ZELKAPPMGR_RUNTIME_DIR="));
+
+    // As root: no User= line. A runtime directory of the caller is set for the service.
+    facts.user.clear();
+    facts.runtimeDirectory = "/run/zelk apps";
+    ASSERT_TRUE(WriteSystemdUnit(facts, &unit, &problem));
+    EXPECT_EQ(Strings{}, Values(unit, "User"));
+    EXPECT_EQ(Strings{"\"ZELKAPPMGR_RUNTIME_DIR=/run/zelk apps\""}, Values(unit, "Environment"));
+}
+
+TEST(SystemdUnit, FactsThatCannotStandInAUnitAreRefused) {
+    const struct {
+        const char* program;
+        const char* directory;
+        const char* problem;
+    } cases[] = {
+        {"/usr/bin/zelkappmgr", "/srv/a\nExecStartPre=/bin/evil", "working directory"},
+        {"/usr/bin/zelkappmgr", "/srv/site ", "working directory"},
+        {"/opt/it's/zelkappmgr", "/srv/site", "program's path"},
+        {"/opt/a\\b/zelkappmgr", "/srv/site", "program's path"},
+        {"/opt/a\tb/zelkappmgr", "/srv/site", "program's path"},
+    };
+    for (const auto& c : cases) {
+        UnitFacts facts;
+        facts.program = c.program;
+        facts.directory = c.directory;
+        std::string unit;
+        std::string problem;
+        EXPECT_FALSE(WriteSystemdUnit(facts, &unit, &problem)) << c.program << c.directory;
+        EXPECT_NE(std::string::npos, problem.find(c.problem)) << problem;
+    }
+}
+
+} // namespace
