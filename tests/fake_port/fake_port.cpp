@@ -615,9 +615,23 @@ const std::string* PathOf(Handle file) {
 
 } // namespace
 
-bool FileStillAtPath(Handle file, const char* path) {
+Handle OpenOutputFile(const char* path) {
+    return OpenAppendFile(path);
+}
+
+bool LockFile(Handle) {
+    return true;
+}
+
+void UnlockFile(Handle) {}
+
+bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
     const std::string* open = PathOf(file);
-    return open != nullptr && *open == path && Get().files.count(path) != 0;
+    if (open == nullptr || *open != path || Get().files.count(path) == 0)
+        return false;
+    if (size != nullptr)
+        *size = Get().files[path].size();
+    return true;
 }
 
 bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {
@@ -655,6 +669,9 @@ bool FileSize(Handle file, std::uint64_t* size) {
 }
 
 bool RenameFile(const char* from, const char* to) {
+    ++Get().renames;
+    if (Get().renameError != 0)
+        return fake::Fail(Get().renameError);
     auto& files = Get().files;
     auto it = files.find(from);
     if (it == files.end())
@@ -673,6 +690,39 @@ bool MakeDirectory(const char* path) {
     if (Get().files.count(path) != 0)
         return fake::Fail(267);
     Get().directories.push_back(path);
+    return true;
+}
+
+bool ReadPathInfo(const char* path, bool, PathInfo* info) {
+    const fake::State& s = Get();
+    const auto given = s.pathInfo.find(path);
+    if (given != s.pathInfo.end()) {
+        *info = given->second;
+        return true;
+    }
+    const bool directory =
+        std::find(s.directories.begin(), s.directories.end(), path) != s.directories.end();
+    if (s.files.count(path) == 0 && !directory)
+        return fake::Fail(2);
+    *info = PathInfo{!directory, directory, false, false};
+    return true;
+}
+
+bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length) {
+    const auto file = Get().files.find(path);
+    if (file == Get().files.end())
+        return fake::Fail(2);
+    const std::string& text = file->second;
+    *length = static_cast<std::uint32_t>(std::min<std::size_t>(size, text.size()));
+    std::memcpy(buffer, text.data() + text.size() - *length, *length);
+    return true;
+}
+
+bool OutputPipeEnded(Handle) {
+    return Get().pipesEnded;
+}
+
+bool WaitForInput(Handle, std::uint32_t) {
     return true;
 }
 

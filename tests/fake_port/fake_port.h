@@ -3,6 +3,7 @@
 // results and a table of processes that the core can list, open, start and end.
 #pragma once
 
+#include "port/file.h"
 #include "port/screen_grid.h"
 #include "port/types.h"
 
@@ -103,9 +104,16 @@ struct State {
     int fileWrites = 0;
     bool fileWriteFails = false;
     std::vector<std::string> directories; // made by MakeDirectory
+    std::uint32_t renameError = 0;        // non-zero: RenameFile fails with it
+    int renames = 0;                      // RenameFile calls
+    // What ReadPathInfo tells of these paths; other paths are files when
+    // `files` has them, directories when `directories` has them, else
+    // missing.
+    std::map<std::string, port::PathInfo> pathInfo;
     // Copies of the program started with StartDetachedCopy: their arguments.
     std::vector<std::vector<std::string>> detached;
     bool pipeFails = false;
+    bool pipesEnded = false; // OutputPipeEnded for every pipe
 
     // Headless: standard output, a request to end (its handle is signalled
     // while set), and what the service manager was told.
