@@ -7,18 +7,30 @@
 int CaptureMain(const CaptureSettings& settings) {
     const port::UniqueFile input(port::StandardInputStream());
     OutputFile file(settings);
+    file.Prepare();
     // It runs as long as the application: only what the loop below needs
     // stays in memory.
-    static char buffer[16384];
+    static char buffer[32768];
     port::TrimMemory();
+    std::int64_t read = 0;
     for (;;) {
+        // Nothing to read now: the others may write while this one waits.
+        if (file.Locked() && !port::WaitForInput(input.Get(), 0))
+            file.Release();
+        // An unfinished line waits for its end only while the program
+        // goes on writing.
+        if (file.Holding() && !port::WaitForInput(input.Get(), kHoldMs)) {
+            file.Flush();
+            file.Release();
+            continue;
+        }
         // It never stops reading while a writer is left: the application
         // must never wait for the disk, nor find the pipe gone.
-        const std::int64_t read = port::ReadStream(input.Get(), buffer, sizeof buffer);
+        read = port::ReadStream(input.Get(), buffer, sizeof buffer);
         if (read <= 0)
             break;
         file.Write(buffer, static_cast<std::size_t>(read));
     }
     file.Finish();
-    return 0;
+    return read < 0 ? 1 : 0;
 }

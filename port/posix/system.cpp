@@ -129,6 +129,7 @@ void TrimMemory() {
     // The list is read and parsed first, so that the calls that drop pages
     // do not run code that faults them back in between.
     static char text[131072];
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     const int fd = posix::OpenatNoIntr(AT_FDCWD, "/proc/self/smaps", O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0)
         return;
@@ -171,6 +172,12 @@ void TrimMemory() {
         const std::size_t size = ranges[i].end - ranges[i].start;
         ::madvise(start, size, MADV_DONTNEED);
     }
+    // The list's own pages too: they are read as zeros if ever needed again.
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(text) + page - 1) & ~(page - 1);
+    const std::uintptr_t last =
+        (reinterpret_cast<std::uintptr_t>(text) + sizeof text) & ~(page - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 std::uint64_t NowMs() {
