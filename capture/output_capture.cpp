@@ -1,13 +1,11 @@
 #include "capture/output_capture.h"
 
 #include "capture/capture_arguments.h"
+#include "capture/capture_watch.h"
 #include "common/text.h"
 #include "console/console.h"
-#include "port/process.h"
 #include "port/system.h"
 #include "supervisor/app_table.h"
-
-#include <vector>
 
 std::string OutputFileName(std::string_view name) {
     std::string file(name);
@@ -48,18 +46,14 @@ port::UniqueFile StartOutputCapture(AppEntry& entry) {
     port::Handle writeEnd = port::kNullHandle;
     std::uint32_t error = 0;
     if (port::CreateOutputPipe(&readEnd, &writeEnd)) {
-        const port::UniqueFile input(readEnd);
         port::UniqueFile output(writeEnd);
         const CaptureSettings capture{OutputPath(settings.output, settings.name),
                                       settings.output.maxBytes, settings.output.backups,
                                       settings.output.timestamps};
-        const std::vector<std::string> words = CaptureArguments(capture);
-        std::vector<const char*> arguments;
-        for (const std::string& word : words)
-            arguments.push_back(word.c_str());
-        arguments.push_back(nullptr);
-        if (port::StartDetachedCopy(arguments.data(), input.Get(), &error))
+        if (StartWatchedCapture(settings.name, CaptureArguments(capture),
+                                port::UniqueFile(readEnd)))
             return output;
+        error = port::LastError();
     } else {
         error = port::LastError();
     }

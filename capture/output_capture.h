@@ -2,7 +2,9 @@
 // error go through a pipe to a capture process of their own (a copy of this
 // program in a mode of its own), which writes them to
 // <OutputDirectory>/<name>.log and rotates that file. The manager starts the
-// capture process with the application and never sees the output.
+// capture process with the application, keeps the pipe's read end while it
+// runs and replaces a capture process that was killed (capture_watch.h); it
+// never sees the output.
 #pragma once
 
 #include "config/settings.h"

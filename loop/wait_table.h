@@ -12,8 +12,9 @@ struct WaitTable;
 using WaitCallback = void (*)(WaitTable* table, std::int32_t index, void* context);
 
 // Room for console input, one row for each of at most 15 applications, the
-// control channel's endpoint and its clients, and a few more.
-inline constexpr int kWaitTableSize = 32;
+// control channel's endpoint and its clients, the capture processes watched,
+// and a few more: as many as Windows waits on at once.
+inline constexpr int kWaitTableSize = 64;
 
 // Row i of the arrays is one wait slot: a handle, its callback and the
 // callback's context. The handles form one contiguous array in row order,

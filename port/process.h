@@ -55,10 +55,11 @@ bool StartProgram(const char* file, const char* parameters, const char* director
 
 // Starts a copy of this program with `arguments` (ending in a null) and its
 // standard input on `input`, on its own: in a session of its own (POSIX), with
-// no console window (Windows), its output nowhere. It is not watched; once it
-// ends it is reaped without a word from the caller. False, with *error set,
-// when it could not be started.
-bool StartDetachedCopy(const char* const* arguments, Handle input, std::uint32_t* error);
+// no console window (Windows), its output nowhere. Returns its process
+// handle, signalled once it has ended; closing it leaves the process to run
+// on (and to be reaped once it ends). Null, with LastError() set, when it
+// could not be started.
+Handle StartDetachedCopy(const char* const* arguments, Handle input);
 
 // The id of the process behind an open process handle; 0 on failure.
 std::uint32_t ProcessIdOf(Handle process);

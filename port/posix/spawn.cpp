@@ -161,25 +161,22 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     return true;
 }
 
-bool StartDetachedCopy(const char* const* arguments, Handle input, std::uint32_t* error) {
-    *error = 0;
+Handle StartDetachedCopy(const char* const* arguments, Handle input) {
     char self[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0) {
-        *error = static_cast<std::uint32_t>(errno);
         posix::SetError(errno);
-        return false;
+        return kNullHandle;
     }
     self[length] = '\0';
     std::vector<char*> argv{self};
     for (const char* const* argument = arguments; *argument != nullptr; ++argument)
         argv.push_back(const_cast<char*>(*argument));
     int fd = -1;
-    if (!Spawn(self, argv, nullptr, input, kNullHandle, environ, &fd, error))
-        return false;
-    // Not watched: closing its handle leaves it to be reaped once it ends.
-    Close(fd);
-    return true;
+    std::uint32_t error = 0;
+    if (!Spawn(self, argv, nullptr, input, kNullHandle, environ, &fd, &error))
+        return kNullHandle;
+    return fd;
 }
 
 } // namespace port

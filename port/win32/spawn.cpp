@@ -138,20 +138,27 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     return true;
 }
 
-bool StartDetachedCopy(const char* const* arguments, Handle input, std::uint32_t* error) {
+Handle StartDetachedCopy(const char* const* arguments, Handle input) {
     char self[MAX_PATH * 4];
     const DWORD length = ::GetModuleFileNameA(nullptr, self, sizeof self);
     if (length == 0 || length >= sizeof self) {
-        *error = ::GetLastError();
-        return false;
+        if (length != 0)
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return kNullHandle;
     }
     std::string commandLine = QuoteArgument(self);
     for (const char* const* argument = arguments; *argument != nullptr; ++argument) {
         commandLine += ' ';
         commandLine += QuoteArgument(*argument);
     }
-    return Create(self, commandLine, nullptr, CREATE_NO_WINDOW, SW_HIDE, ToNative(input), nullptr,
-                  nullptr, nullptr, error);
+    Handle process = kNullHandle;
+    std::uint32_t error = 0;
+    if (!Create(self, commandLine, nullptr, CREATE_NO_WINDOW, SW_HIDE, ToNative(input), nullptr,
+                nullptr, &process, &error)) {
+        ::SetLastError(error);
+        return kNullHandle;
+    }
+    return process;
 }
 
 } // namespace port

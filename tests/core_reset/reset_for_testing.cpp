@@ -1,5 +1,6 @@
 #include "reset_for_testing.h"
 
+#include "capture/capture_watch.h"
 #include "console/console.h"
 #include "console/log_file.h"
 #include "control/control_server.h"
@@ -20,6 +21,7 @@ void ResetManagerForTesting() {
     for (ControlClient& client : controlServer.clients)
         client.connection.Release();
     controlServer = ControlServer{};
+    captureTable = CaptureTable{};
     waitTable = WaitTable{};
     timerList = TimerList{};
     RunningFlag = true;

@@ -1,8 +1,10 @@
 """Output capture: each application's output kept in its own file, rotated,
 through a capture process that outlives the manager and ends with the
-application; and "tail" on the console."""
+application, and that the manager replaces when it is killed; and "tail" on
+the console."""
 
 import os
+import signal
 import time
 
 from driver import check, native_alive, proc_stat, scenario
@@ -24,6 +26,21 @@ def output(base, name, backups=0):
 
 def numbers(text, tag):
     return [int(line.split()[1]) for line in text.splitlines() if line.startswith(tag + " ")]
+
+
+def capture_pid(d, base, name):
+    """The native id of a capture process writing out/<name>.log for the
+    manager in `base` (under Wine its command line is in Windows form)."""
+    wanted = ("out\\%s.log" if d.mode == "wine" else "out/%s.log") % name
+    for pid in (int(e) for e in os.listdir("/proc") if e.isdigit()):
+        try:
+            argv = open("/proc/%d/cmdline" % pid, "rb").read().decode(errors="replace")
+            if "\0--capture\0%s\0" % wanted in argv and native_alive(pid) and \
+                    os.readlink("/proc/%d/cwd" % pid) == os.path.realpath(base):
+                return pid
+        except OSError:
+            pass
+    return None
 
 
 @scenario("capture_output_rotated", timeout=150)
@@ -60,19 +77,7 @@ def capture_process_lives_apart(d):
     pane = start_with(d, [app], general="OutputDirectory = out")
     pid = app.wait_starts(1)[0]["pid"]
 
-    def capture_pid():
-        for entry in os.listdir("/proc"):
-            try:
-                with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    argv = f.read().split(b"\0")
-                if argv[1:3] == [b"--capture", b"out/ticker.log"] and \
-                        os.readlink("/proc/%s/cwd" % entry) == os.path.realpath(base):
-                    return int(entry)
-            except OSError:
-                pass
-        return None
-
-    capture = d.wait_until(capture_pid, "the capture process")
+    capture = d.wait_until(lambda: capture_pid(d, base, "ticker"), "the capture process")
     group = lambda p: os.getpgid(p)  # noqa: E731
     check(group(capture) not in (group(pid), pid) and os.getsid(capture) != os.getsid(pid),
           "the capture process shares the application's group or session")
@@ -96,3 +101,20 @@ def capture_process_lives_apart(d):
     pane.wait_messages(["Could not open output directory plain!", "Starting process other."])
     other.wait_starts(1)
     time.sleep(0.2)
+
+
+@scenario("capture_restart")
+def capture_restart(d):
+    """A capture process killed outright is replaced on the same pipe: the
+    log says so, the application lives on, and its later lines reach the
+    file."""
+    base = d.temp_dir("restart")
+    app = App(d, base, "w", "--print-every 50")
+    pane = start_with(d, [app], general="OutputDirectory = out")
+    first = d.wait_until(lambda: capture_pid(d, base, "w"), "the capture process")
+    d.wait_until(lambda: numbers(output(base, "w"), "w"), "the first lines")
+    os.kill(first, signal.SIGKILL)
+    pane.wait_text(r"Restarted the output capture of w\.")
+    before = numbers(output(base, "w"), "w")[-1]
+    d.wait_until(lambda: numbers(output(base, "w"), "w")[-1] > before + 5, "later lines")
+    check(len(app.starts()) == 1 and d.alive([app.last_pid()]), "the application died")

@@ -767,12 +767,20 @@ void NotifyServiceManager(const char* state) {
     Get().notifications.push_back(state);
 }
 
-bool StartDetachedCopy(const char* const* arguments, Handle, std::uint32_t*) {
+Handle StartDetachedCopy(const char* const* arguments, Handle) {
+    fake::State& s = Get();
+    if (s.detachError != 0) {
+        fake::Fail(s.detachError);
+        return kNullHandle;
+    }
     std::vector<std::string> copy;
     for (const char* const* argument = arguments; *argument != nullptr; ++argument)
         copy.push_back(*argument);
-    Get().detached.push_back(copy);
-    return true;
+    s.detached.push_back(copy);
+    const std::uint32_t pid = s.nextPid++;
+    s.detachedPids.push_back(pid);
+    fake::AddProcess(pid, fake::kManagerPid, "<capture>");
+    return fake::NewHandle(fake::Kind::Process, pid);
 }
 
 std::uint64_t ProcessAgeMs(Handle process) {

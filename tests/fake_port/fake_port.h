@@ -110,8 +110,11 @@ struct State {
     // `files` has them, directories when `directories` has them, else
     // missing.
     std::map<std::string, port::PathInfo> pathInfo;
-    // Copies of the program started with StartDetachedCopy: their arguments.
+    // Copies of the program started with StartDetachedCopy: their arguments
+    // and process ids.
     std::vector<std::vector<std::string>> detached;
+    std::vector<std::uint32_t> detachedPids;
+    std::uint32_t detachError = 0; // non-zero: StartDetachedCopy fails with it
     bool pipeFails = false;
     bool pipesEnded = false; // OutputPipeEnded for every pipe
 

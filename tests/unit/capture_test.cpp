@@ -1,5 +1,8 @@
-// Output capture: the file names, and the output file's rotation, holding,
-// loss notes and stamps over the fake port's files.
+// Output capture: the file names, the output file's rotation, holding, loss
+// notes and stamps over the fake port's files, and the manager's watch over
+// its capture processes.
+#include "app/apply_settings.h"
+#include "capture/capture_watch.h"
 #include "capture/output_capture.h"
 #include "capture/output_file.h"
 #include "test_support.h"
@@ -9,6 +12,8 @@
 #include <string>
 
 namespace {
+
+using Lines = std::vector<std::string>;
 
 TEST(Capture, FileNamesKeepPortableBytesOnly) {
     const std::pair<const char*, const char*> cases[] = {
@@ -126,6 +131,61 @@ TEST_F(OutputFileTest, StampsBeginEveryLineAlsoAcrossWrites) {
     EXPECT_EQ("two\n", text.substr(44, 4));
     EXPECT_EQ("three", text.substr(68));
     EXPECT_TRUE(test::IsTimeStamp(text.substr(48, 19)));
+}
+
+class CaptureWatchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::ResetManager(100, 60, true);
+        fake::AddFile("C:\\w.exe", "C:\\w.exe");
+    }
+    void TearDown() override { EXPECT_EQ(0, fake::BadCloses()); }
+
+    AppSettings Captured(const std::string& name) {
+        AppSettings app = test::App(name, "C:\\w.exe");
+        app.output.directory = "out";
+        return app;
+    }
+    // Runs the loop until it has logged `count` more messages (or 20
+    // passes), and returns them.
+    static Lines RunUntilLogged(std::size_t count) {
+        const std::size_t before = test::LogMessages().size();
+        test::RunLoop(
+            [&](int wait) { return wait < 20 && test::LogMessages().size() < before + count; });
+        const Lines all = test::LogMessages();
+        return Lines(all.begin() + static_cast<long>(before), all.end());
+    }
+};
+
+TEST_F(CaptureWatchTest, AKilledCaptureProcessIsReplacedOnTheSamePipeAndAFinishedOneLetGo) {
+    AddApplications({Captured("w")});
+    ASSERT_EQ(1u, fake::Get().detached.size());
+    const std::vector<std::string> arguments = fake::Get().detached[0];
+    const int handles = fake::OpenProcessHandles();
+
+    // Killed at once: replaced after a pause, and said.
+    fake::EndProcess(fake::Get().detachedPids[0]);
+    const std::uint64_t endedMs = fake::Get().nowMs;
+    EXPECT_EQ(Lines{"Restarted the output capture of w."}, RunUntilLogged(1));
+    EXPECT_GE(fake::Get().nowMs, endedMs + kCaptureRestartPauseMs);
+    ASSERT_EQ(2u, fake::Get().detached.size());
+    EXPECT_EQ(arguments, fake::Get().detached[1]);
+
+    // One that cannot be started is said once and tried again.
+    fake::Get().nowMs += kCaptureRestartPauseMs;
+    fake::Get().detachError = 24;
+    fake::EndProcess(fake::Get().detachedPids[1]);
+    EXPECT_EQ(Lines{"Could not capture the output of w. Error: 24."}, RunUntilLogged(1));
+    fake::Get().detachError = 0;
+    EXPECT_EQ(Lines{"Restarted the output capture of w."}, RunUntilLogged(1));
+
+    // At the end of the output it is let go with its read end.
+    fake::Get().pipesEnded = true;
+    fake::EndProcess(fake::Get().detachedPids[2]);
+    EXPECT_EQ(Lines{}, RunUntilLogged(1));
+    EXPECT_EQ(3u, fake::Get().detached.size());
+    EXPECT_EQ(handles - 2, fake::OpenProcessHandles()) << "the process and the read end";
+    EXPECT_FALSE(captureTable.captures[0].used);
 }
 
 } // namespace
