@@ -1,7 +1,7 @@
 """Output capture: each application's output kept in its own file, rotated,
 through a capture process that outlives the manager and ends with the
 application, and that the manager replaces when it is killed; and "tail" on
-the console."""
+the console, which reads only a regular file."""
 
 import os
 import signal
@@ -118,3 +118,20 @@ def capture_restart(d):
     before = numbers(output(base, "w"), "w")[-1]
     d.wait_until(lambda: numbers(output(base, "w"), "w")[-1] > before + 5, "later lines")
     check(len(app.starts()) == 1 and d.alive([app.last_pid()]), "the application died")
+
+
+@scenario("capture_tail_not_regular", modes=("native",))
+def capture_tail_not_regular(d):
+    """"tail" on an output file that is a FIFO, then a link to /dev/zero,
+    says it is no regular file, and the manager goes on answering."""
+    base = d.temp_dir("tailfifo")
+    app = App(d, base, "w")
+    pane = start_with(d, [app], general="OutputDirectory = out\nExtraCommands = 1")
+    app.wait_starts(1)
+    path = os.path.join(base, "out", "w.log")
+    os.mkfifo(path)
+    for make in (None, lambda: (os.unlink(path), os.symlink("/dev/zero", path))):
+        if make:
+            make()
+        pane.command("tail 0", ["Output of w is not a regular file."])
+        check(d.client("--status")[0] == 0, "--status did not answer")
