@@ -1,9 +1,9 @@
 #include "app/apply_settings.h"
 
 #include "capture/output_capture.h"
+#include "capture/output_directory.h"
 #include "console/console.h"
 #include "console/log_file.h"
-#include "port/file.h"
 #include "port/system.h"
 #include "supervisor/app_table.h"
 #include "supervisor/attach.h"
@@ -27,10 +27,17 @@ void ApplyCloseButton(const GeneralSettings& general) {
 }
 
 void PrepareOutputDirectory(Settings* settings) {
+    const std::string& ignored = settings->general.ignoredOutputMaxBytes;
+    if (!ignored.empty())
+        PrintMessage("Ignored OutputMaxBytes = %s.", ignored.c_str());
     const std::string directory = settings->general.output.directory;
-    if (directory.empty() || port::MakeDirectory(directory.c_str()))
+    const char* problem = nullptr;
+    if (directory.empty() || MakeOutputDirectory(directory, &problem))
         return;
-    PrintMessage("Could not open output directory %s!", directory.c_str());
+    if (problem != nullptr)
+        PrintMessage("Could not use output directory %s: %s.", directory.c_str(), problem);
+    else
+        PrintMessage("Could not open output directory %s!", directory.c_str());
     settings->general.output.directory.clear();
     for (AppSettings& app : settings->apps)
         app.output.directory.clear();

@@ -19,8 +19,9 @@ void ReportMalformedHeaders(const Settings& settings);
 // without a console.
 void ApplyCloseButton(const GeneralSettings& general);
 
-// Makes the output directory; when that fails, says so, and no output is
-// captured.
+// Says when OutputMaxBytes was ignored. Makes the output directory, or checks
+// the one there (it must be this user's, or root's, and closed to others'
+// writing); when it cannot be used, says why, and no output is captured.
 void PrepareOutputDirectory(Settings* settings);
 
 // Says which [Environment] words are no NAME=VALUE (and so left out).

@@ -1,6 +1,7 @@
 #include "app/reload.h"
 
 #include "app/apply_settings.h"
+#include "capture/output_capture.h"
 #include "config/settings.h"
 #include "console/console.h"
 #include "supervisor/app_events.h"
@@ -41,6 +42,7 @@ void ReloadConfiguration() {
         const std::string name = entry->settings.name;
         entry->settings = wanted;
         entry->settings.name = name;
+        KeepOutputApart(*entry);
         if (same) {
             ++unchanged;
             continue;

@@ -38,6 +38,23 @@ const AppEntry* SharedOutputFile(const AppSettings& settings) {
     return nullptr;
 }
 
+void KeepOutputApart(AppEntry& entry) {
+    AppSettings& settings = entry.settings;
+    if (settings.output.directory.empty())
+        return;
+    const std::string file = OutputFileName(settings.name);
+    for (int i = 0; i < appTable.count && appTable.entries[i] != &entry; ++i) {
+        const AppEntry* other = appTable.entries[i];
+        if (other->state == AppState::Removed ||
+            !AsciiEqualNoCase(std::string_view(OutputFileName(other->settings.name)), file))
+            continue;
+        PrintMessage("Output of %s is not captured: it would go to %s, as that of %s.",
+                     settings.name.c_str(), file.c_str(), other->settings.name.c_str());
+        settings.output.directory.clear();
+        return;
+    }
+}
+
 port::UniqueFile StartOutputCapture(AppEntry& entry) {
     const AppSettings& settings = entry.settings;
     if (settings.output.directory.empty())

@@ -28,6 +28,11 @@ std::string OutputPath(const OutputSettings& output, std::string_view name);
 // (or its output is not captured).
 const AppEntry* SharedOutputFile(const AppSettings& settings);
 
+// At a reload, for an application already in the table: when one before it
+// in the table (and not removed) writes to the file its output would go to,
+// its output is not captured, and that is said.
+void KeepOutputApart(AppEntry& entry);
+
 // Starts the capture process for the entry's application. Returns the write
 // end of its pipe, for the application's output; null when the output is not
 // captured, after saying why when it should have been.

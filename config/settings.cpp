@@ -5,7 +5,6 @@
 #include "config/ini_file.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -36,19 +35,66 @@ RestartPolicy ReadRestartPolicy(const IniFile& ini) {
     return policy;
 }
 
-OutputSettings ReadOutputSettings(const IniFile& ini) {
+// OutputMaxBytes: held at kMinOutputMaxBytes at least; a value that is no
+// size keeps the default and is recorded in *ignored.
+OutputSettings ReadOutputSettings(const IniFile& ini, std::string* ignored) {
     OutputSettings output;
     ini.GetString("General", "OutputDirectory", output.directory);
     std::string value;
-    if (ini.GetString("General", "OutputMaxBytes", value))
-        output.maxBytes =
-            std::max<std::uint64_t>(std::strtoull(value.c_str(), nullptr, 10), kMinOutputMaxBytes);
+    std::uint64_t bytes = 0;
+    if (ini.GetString("General", "OutputMaxBytes", value)) {
+        if (ParseByteSize(value, &bytes))
+            output.maxBytes = std::max(bytes, kMinOutputMaxBytes);
+        else
+            *ignored = value;
+    }
     ReadSeconds(ini, "General", "OutputBackups", 1000, &output.backups);
     ini.GetBool("General", "OutputTimestamps", output.timestamps);
     return output;
 }
 
 } // namespace
+
+bool ParseByteSize(std::string_view text, std::uint64_t* bytes) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    int shift = 0;
+    if (!text.empty()) {
+        switch (AsciiLower(text.back())) {
+        case 'k':
+            shift = 10;
+            break;
+        case 'm':
+            shift = 20;
+            break;
+        case 'g':
+            shift = 30;
+            break;
+        default:
+            break;
+        }
+    }
+    if (shift != 0) {
+        text.remove_suffix(1);
+        while (!text.empty() && blank(text.back()))
+            text.remove_suffix(1);
+    }
+    if (text.empty())
+        return false;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > (kMaxOutputMaxBytes >> shift))
+            return false;
+    }
+    *bytes = value << shift;
+    return true;
+}
 
 bool AppSettings::SameProgram(const AppSettings& other) const {
     return path == other.path && parameters == other.parameters && directory == other.directory &&
@@ -68,7 +114,7 @@ bool ReadSettings(const std::string& path, Settings* settings) {
     std::uint32_t stopTimeoutSeconds = 0;
     ReadSeconds(ini, "General", "StopTimeout", kMaxStopTimeoutSeconds, &stopTimeoutSeconds);
     const RestartPolicy restart = ReadRestartPolicy(ini);
-    general.output = ReadOutputSettings(ini);
+    general.output = ReadOutputSettings(ini, &general.ignoredOutputMaxBytes);
 
     for (const auto& section : ini.Sections()) {
         if (!AsciiEqualNoCase(std::string_view(section->name), "Applications"))

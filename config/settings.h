@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr char kConfigFileName[] = "zelkappmgr.ini";
@@ -19,6 +20,8 @@ inline constexpr std::uint32_t kMaxRetrySeconds = 86400;
 inline constexpr std::uint32_t kMaxRestartDelaySeconds = 3600;
 inline constexpr std::uint32_t kMaxRestartDelayMaxSeconds = 86400;
 inline constexpr std::uint64_t kMinOutputMaxBytes = 4096;
+// The largest OutputMaxBytes that is read as a size (1 TiB).
+inline constexpr std::uint64_t kMaxOutputMaxBytes = std::uint64_t{1} << 40;
 
 // What happens when an application ends on its own or cannot be started
 // ([General] ReportExits, EndLeftovers, RetryFailedStarts, RestartDelay,
@@ -73,6 +76,8 @@ struct GeneralSettings {
     bool extraCommands = false;     // "reload" and "tail" on the console
     std::string logFile;            // empty: no log file
     OutputSettings output;          // each application has a copy
+    // The value of OutputMaxBytes when it was no size (and so ignored).
+    std::string ignoredOutputMaxBytes;
 };
 
 struct Settings {
@@ -81,6 +86,11 @@ struct Settings {
     // Lines (from 1) that began with '[' but had no ']'.
     std::vector<int> malformedHeaderLines;
 };
+
+// A size as a person writes it: a whole number of bytes, or of KiB, MiB or
+// GiB with the letter K, M or G after it (either case, blanks allowed
+// around). False for anything else, and beyond kMaxOutputMaxBytes.
+bool ParseByteSize(std::string_view text, std::uint64_t* bytes);
 
 // Reads the file at `path` into *settings. False, leaving *settings as
 // it was, when the file cannot be opened.

@@ -1,9 +1,11 @@
 """Output capture: each application's output kept in its own file, rotated,
 through a capture process that outlives the manager and ends with the
-application, and that the manager replaces when it is killed; and "tail" on
-the console, which reads only a regular file."""
+application, and that the manager replaces when it is killed; a directory
+another user could plant files in is not used; and "tail" on the console,
+which reads only a regular file."""
 
 import os
+import pwd
 import signal
 import time
 
@@ -118,6 +120,29 @@ def capture_restart(d):
     before = numbers(output(base, "w"), "w")[-1]
     d.wait_until(lambda: numbers(output(base, "w"), "w")[-1] > before + 5, "later lines")
     check(len(app.starts()) == 1 and d.alive([app.last_pid()]), "the application died")
+
+
+@scenario("capture_planted_link", modes=("native",))
+def capture_planted_link(d):
+    """Given a directory that another user owns, with a link planted in it
+    to a file only root may write, root's manager refuses the directory and
+    discards the output: the file stays as it was."""
+    base = d.temp_dir("planted")
+    victim = os.path.join(base, "victim")
+    open(victim, "w").write("root's own\n")
+    os.chmod(victim, 0o600)
+    nobody = pwd.getpwnam("nobody")
+    shared = os.path.join(base, "shared")
+    os.mkdir(shared)
+    os.chmod(shared, 0o777)
+    os.symlink(victim, os.path.join(shared, "w.log"))
+    for path in (shared, os.path.join(shared, "w.log")):
+        os.lchown(path, nobody.pw_uid, nobody.pw_gid)
+    app = App(d, base, "w", "--print-lines 100 --run-ms 0")
+    pane = start_with(d, [app], general="OutputDirectory = shared\nGiveUpAfter = 1")
+    pane.wait_text(r"Giving up on w")
+    check(pane.messages()[0] == "Could not use output directory shared: another user owns it."
+          and app.log.exits() and open(victim).read() == "root's own\n", "the victim was written")
 
 
 @scenario("capture_tail_not_regular", modes=("native",))

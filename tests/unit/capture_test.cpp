@@ -1,7 +1,8 @@
-// Output capture: the file names, the output file's rotation, holding, loss
-// notes and stamps over the fake port's files, and the manager's watch over
-// its capture processes.
+// Output capture: the file names, the size setting, the output directory's
+// check, the output file's rotation, holding, loss notes and stamps over the
+// fake port's files, and the manager's watch over its capture processes.
 #include "app/apply_settings.h"
+#include "app/reload.h"
 #include "capture/capture_watch.h"
 #include "capture/output_capture.h"
 #include "capture/output_file.h"
@@ -25,6 +26,52 @@ TEST(Capture, FileNamesKeepPortableBytesOnly) {
     };
     for (const auto& [name, file] : cases)
         EXPECT_EQ(file, OutputFileName(name)) << name;
+}
+
+TEST(Capture, SizesAreNumbersOfBytesOrOfKMAndG) {
+    const std::pair<const char*, std::uint64_t> cases[] = {
+        {"4096", 4096}, {" 2 g ", std::uint64_t{2} << 30},
+        {"1k", 1024},   {"1024G", kMaxOutputMaxBytes},
+        {"1025G", 0},   {"-1", 0},
+        {"1.5M", 0},    {"10MB", 0},
+        {"M", 0},       {"", 0},
+    };
+    for (const auto& [text, bytes] : cases) {
+        std::uint64_t read = 0;
+        EXPECT_EQ(bytes != 0, ParseByteSize(text, &read)) << text;
+        EXPECT_EQ(bytes, read) << text;
+    }
+}
+
+class OutputSettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override { test::ResetManager(); }
+
+    // Reads `general` as the [General] keys and prepares the output as
+    // start-up does; returns what that logged.
+    Lines Prepare(const std::string& general, Settings* settings) {
+        scratch.Config("[General]\nOutputDirectory = out\n" + general +
+                       "\n[Applications]\nw = C:\\w.exe\n");
+        EXPECT_TRUE(ReadSettings(kConfigFileName, settings));
+        const std::size_t before = test::LogMessages().size();
+        PrepareOutputDirectory(settings);
+        const Lines all = test::LogMessages();
+        return Lines(all.begin() + static_cast<long>(before), all.end());
+    }
+
+    test::ScratchDirectory scratch{"zelk-output-"};
+};
+
+TEST_F(OutputSettingsTest, AnUnreadableSizeAndADirectoryOthersCouldPlantFilesInAreNotUsed) {
+    Settings settings;
+    EXPECT_EQ(Lines{"Ignored OutputMaxBytes = 10X."}, Prepare("OutputMaxBytes = 10X", &settings));
+    EXPECT_EQ(OutputSettings{}.maxBytes, settings.apps[0].output.maxBytes);
+    EXPECT_EQ("out", settings.apps[0].output.directory);
+    fake::Get().pathInfo["out"] = port::PathInfo{false, true, false, true};
+    EXPECT_EQ(Lines{"Could not use output directory out: others may write to it."},
+              Prepare("OutputMaxBytes = 1K", &settings));
+    EXPECT_EQ(kMinOutputMaxBytes, settings.apps[0].output.maxBytes);
+    EXPECT_TRUE(settings.apps[0].output.directory.empty());
 }
 
 class OutputFileTest : public ::testing::Test {
@@ -186,6 +233,19 @@ TEST_F(CaptureWatchTest, AKilledCaptureProcessIsReplacedOnTheSamePipeAndAFinishe
     EXPECT_EQ(3u, fake::Get().detached.size());
     EXPECT_EQ(handles - 2, fake::OpenProcessHandles()) << "the process and the read end";
     EXPECT_FALSE(captureTable.captures[0].used);
+}
+
+TEST_F(CaptureWatchTest, AReloadThatTurnsCaptureOnKeepsTwoApplicationsOffOneFile) {
+    test::ScratchDirectory scratch("zelk-capture-reload-");
+    const std::string apps = "[Applications]\nx y = C:\\w.exe\nx_y = C:\\w.exe\n";
+    scratch.Config(apps);
+    ReloadConfiguration();
+    scratch.Config("[General]\nOutputDirectory = out\n" + apps);
+    const Lines said = test::Typed("reload");
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ("Output of x_y is not captured: it would go to x_y.log, as that of x y.", said[0]);
+    EXPECT_EQ("out", appTable.entries[0]->settings.output.directory);
+    EXPECT_TRUE(appTable.entries[1]->settings.output.directory.empty());
 }
 
 } // namespace
