@@ -114,7 +114,9 @@ ControlRequest DecodeRequest(std::string_view text) {
 RequestLine FindRequestLine(std::string_view received, bool ended, std::string* line) {
     const std::size_t end = received.find('\n');
     if (end == std::string_view::npos) {
-        if (received.size() > kMaxRequestLength)
+        // A CR at the end may be the first byte of a CR LF still to come.
+        const bool crLast = !ended && !received.empty() && received.back() == '\r';
+        if (received.size() > kMaxRequestLength + (crLast ? 1 : 0))
             return RequestLine::TooLong;
         if (!ended)
             return RequestLine::Incomplete;
