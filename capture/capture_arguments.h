@@ -23,6 +23,8 @@ inline constexpr char kCaptureOption[] = "--capture";
 // The arguments after the program's name: kCaptureOption and the settings.
 std::vector<std::string> CaptureArguments(const CaptureSettings& settings);
 
-// Reads the arguments after the program's name (`count` of them). False when
-// they are not a capture process's.
+// Reads the arguments after the program's name (`count` of them). False,
+// leaving *settings as it was, when they are not a capture process's: the
+// option, a path, a size of at most kMaxOutputMaxBytes, a number of
+// backups and 0 or 1, the numbers in decimal digits only.
 bool ParseCaptureArguments(int count, const char* const* arguments, CaptureSettings* settings);
