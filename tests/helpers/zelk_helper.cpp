@@ -28,6 +28,9 @@
 //                    child starts a copy of this program and ends at once, so
 //                    that the copy is orphaned but stays in this session
 //   --daemon-ms MS   (POSIX) with --daemon: the daemon ends after MS milliseconds
+//   --daemon-lines N (POSIX) with --daemon: the daemon, which keeps this
+//                    program's output, first writes N numbered lines tagged
+//                    "<tag>.d<this program's id>" (as --print-lines does)
 //   --kill PID...    end the processes PID... at once (the tests use it where
 //                    the process ids are the system's own, e.g. under Wine),
 //                    then exit with the number of them that could not be
@@ -112,6 +115,7 @@ struct Options {
     bool keepWorker = false;
     bool daemon = false;
     long long daemonMs = -1;
+    long long daemonLines = 0;
     long long onTermMs = -1; // -1: the system's default when asked to end
     bool ignoreTerm = false;
     long long childListens = -1;
@@ -573,6 +577,10 @@ Options ParseOptions(int argc, char** argv) {
             if (!ParseNumber(value("--daemon-ms needs a number"), &options.daemonMs) ||
                 options.daemonMs < 0)
                 Usage("--daemon-ms needs a number of milliseconds");
+        } else if (option == "--daemon-lines") {
+            if (!ParseNumber(value("--daemon-lines needs a number"), &options.daemonLines) ||
+                options.daemonLines < 0)
+                Usage("--daemon-lines needs a number of lines");
         } else if (option == "--on-term") {
             if (!ParseNumber(value("--on-term needs a number"), &options.onTermMs) ||
                 options.onTermMs < 0)
@@ -743,7 +751,14 @@ void Listen(const Options& options, const Recorder& recorder) {
 void LeaveDaemon(const Options& options) {
     const pid_t child = fork();
     if (child == 0) {
-        std::vector<std::string> arguments = PlainChildArguments(options, options.tag + ".daemon");
+        const std::string tag = options.daemonLines > 0
+                                    ? options.tag + ".d" + std::to_string(getppid())
+                                    : options.tag + ".daemon";
+        std::vector<std::string> arguments = PlainChildArguments(options, tag);
+        if (options.daemonLines > 0) {
+            arguments.push_back("--print-lines");
+            arguments.push_back(std::to_string(options.daemonLines));
+        }
         if (options.daemonMs >= 0) {
             arguments.push_back("--run-ms");
             arguments.push_back(std::to_string(options.daemonMs));
