@@ -57,18 +57,15 @@ int ManagerMain(bool headless) {
         }
     }
 
-    switch (port::CreateInstanceGuard(kInstanceName)) {
-    case port::GuardResult::AlreadyExists:
-        return 0;
-    case port::GuardResult::Refused:
+    if (!port::CreateInstanceGuard(kInstanceName)) {
+        if (port::LastError() == port::kErrorAlreadyExists)
+            return 0;
         // Said after the terminal is given back, so that nothing erases it.
+        const std::string why = port::LastErrorText();
         if (!headless)
             port::RestoreConsole();
-        std::fprintf(stderr, "zelkappmgr: %s; not started.\n", port::InstanceGuardProblem());
+        std::fprintf(stderr, "zelkappmgr: %s; not started.\n", why.c_str());
         return 1;
-    case port::GuardResult::Created:
-    case port::GuardResult::Failed:
-        break;
     }
     if (headless)
         BeginHeadless();

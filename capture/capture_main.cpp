@@ -14,8 +14,8 @@ int CaptureMain(const CaptureSettings& settings) {
     for (;;) {
         // It never stops reading while a writer is left: the application
         // must never wait for the disk, nor find the pipe gone.
-        const std::int64_t read = port::ReadStream(input.Get(), buffer, sizeof buffer);
-        if (read <= 0)
+        std::uint32_t read = 0;
+        if (!port::ReadStream(input.Get(), buffer, sizeof buffer, &read) || read == 0)
             break;
         file.Write(buffer, static_cast<std::size_t>(read));
     }

@@ -46,7 +46,6 @@ port::UniqueFile StartOutputCapture(AppEntry& entry) {
         return port::UniqueFile();
     port::Handle readEnd = port::kNullHandle;
     port::Handle writeEnd = port::kNullHandle;
-    std::uint32_t error = 0;
     if (port::CreateOutputPipe(&readEnd, &writeEnd)) {
         const port::UniqueFile input(readEnd);
         port::UniqueFile output(writeEnd);
@@ -58,12 +57,10 @@ port::UniqueFile StartOutputCapture(AppEntry& entry) {
         for (const std::string& word : words)
             arguments.push_back(word.c_str());
         arguments.push_back(nullptr);
-        if (port::StartDetachedCopy(arguments.data(), input.Get(), &error))
+        if (port::StartDetachedCopy(arguments.data(), input.Get()))
             return output;
-    } else {
-        error = port::LastError();
     }
     PrintMessage("Could not capture the output of %s. Error: %d.", settings.name.c_str(),
-                 static_cast<int>(error));
+                 static_cast<int>(port::LastError()));
     return port::UniqueFile();
 }

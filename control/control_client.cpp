@@ -30,8 +30,8 @@ std::uint32_t Left(std::uint64_t deadline) {
 bool Exchange(port::Handle connection, const std::string& request, std::uint64_t deadline,
               ControlReply* reply) {
     std::uint32_t written = 0;
-    if (port::WriteControl(connection, request.data(), static_cast<std::uint32_t>(request.size()),
-                           Left(deadline), &written) != port::ControlIo::Done)
+    if (!port::WriteControl(connection, request.data(), static_cast<std::uint32_t>(request.size()),
+                            Left(deadline), &written))
         return false;
     std::string received;
     char buffer[4096];
@@ -45,8 +45,9 @@ bool Exchange(port::Handle connection, const std::string& request, std::uint64_t
             break;
         }
         std::uint32_t read = 0;
-        if (port::ReadControl(connection, buffer, sizeof buffer, Left(deadline), &read) !=
-            port::ControlIo::Done)
+        // The manager's end closed before the whole reply came: no answer.
+        if (!port::ReadControl(connection, buffer, sizeof buffer, Left(deadline), &read) ||
+            read == 0)
             return false;
         received.append(buffer, read);
     }

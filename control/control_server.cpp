@@ -86,12 +86,11 @@ bool ReadRequest(ControlClient& client) {
     for (;;) {
         char buffer[256];
         std::uint32_t read = 0;
-        const port::ControlIo result =
-            port::ReadControl(client.connection.Get(), buffer, sizeof buffer, 0, &read);
-        if (result == port::ControlIo::TimedOut)
+        const bool ok = port::ReadControl(client.connection.Get(), buffer, sizeof buffer, 0, &read);
+        if (!ok && port::LastError() == port::kErrorTimeout)
             return false; // the rest comes later
-        const bool ended = result == port::ControlIo::Closed;
-        if (result == port::ControlIo::Failed || (ended && client.received.empty())) {
+        const bool ended = ok && read == 0;
+        if (!ok || (ended && client.received.empty())) {
             Drop(client);
             return false;
         }
@@ -117,18 +116,19 @@ bool ReadRequest(ControlClient& client) {
 // written; false while some waits for room, or when the client was dropped.
 bool WriteReply(ControlClient& client) {
     std::uint32_t written = 0;
-    const port::ControlIo result =
+    const bool done =
         port::WriteControl(client.connection.Get(), client.reply.data(),
                            static_cast<std::uint32_t>(client.reply.size()), 0, &written);
     client.reply.erase(0, written);
-    if (result == port::ControlIo::Done) {
+    if (done) {
         port::EndControlOutput(client.connection.Get());
         client.stage = ControlClient::Stage::Closing;
         return true;
     }
-    if (result == port::ControlIo::TimedOut && client.writeRetry == 0)
+    const bool timedOut = port::LastError() == port::kErrorTimeout;
+    if (timedOut && client.writeRetry == 0)
         client.writeRetry = AddTimer(kControlWriteRetryMs, OnWriteRetry, &client);
-    if (result != port::ControlIo::TimedOut || client.writeRetry == 0)
+    if (!timedOut || client.writeRetry == 0)
         Drop(client);
     return false;
 }
@@ -139,11 +139,11 @@ void AwaitClose(ControlClient& client) {
     for (;;) {
         char discard[256];
         std::uint32_t read = 0;
-        const port::ControlIo result =
+        const bool ok =
             port::ReadControl(client.connection.Get(), discard, sizeof discard, 0, &read);
-        if (result == port::ControlIo::TimedOut)
+        if (!ok && port::LastError() == port::kErrorTimeout)
             return;
-        if (result != port::ControlIo::Done) {
+        if (!ok || read == 0) {
             Drop(client);
             return;
         }
@@ -235,7 +235,7 @@ void CloseControlChannel() {
             std::uint32_t written = 0;
             if (port::WriteControl(connection, client.reply.data(),
                                    static_cast<std::uint32_t>(client.reply.size()),
-                                   Left(client.dueMs), &written) == port::ControlIo::Done) {
+                                   Left(client.dueMs), &written)) {
                 port::EndControlOutput(connection);
                 client.stage = ControlClient::Stage::Closing;
             }
@@ -243,8 +243,9 @@ void CloseControlChannel() {
         if (client.stage == ControlClient::Stage::Closing) {
             char discard[256];
             std::uint32_t read = 0;
-            while (port::ReadControl(connection, discard, sizeof discard, Left(client.dueMs),
-                                     &read) == port::ControlIo::Done) {
+            while (
+                port::ReadControl(connection, discard, sizeof discard, Left(client.dueMs), &read) &&
+                read > 0) {
             }
         }
         Drop(client);

@@ -54,8 +54,9 @@ bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd);
 // This process's standard input, as a stream of bytes (a pipe).
 Handle StandardInputStream();
 
-// Reads up to `size` bytes from a stream, waiting for them: the number read,
-// 0 at its end (every writer has closed it), -1 on failure.
-std::int64_t ReadStream(Handle stream, char* buffer, std::uint32_t size);
+// Reads up to `size` bytes from a stream, waiting for them. True with *read
+// the number read, 0 at its end (every writer has closed it); false, with
+// LastError(), on failure.
+bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read);
 
 } // namespace port

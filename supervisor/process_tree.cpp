@@ -220,7 +220,7 @@ void KillProcess(std::uint32_t processId) {
     const port::UniqueHandle process(port::OpenProcessForTermination(processId));
     if (!process) {
         // A process that ended on its own meanwhile is not a failure.
-        if (!port::LastOpenFoundNoProcess())
+        if (port::LastError() != port::kErrorNoProcess)
             PrintMessage("Failed to open process with id: %d!", static_cast<int>(processId));
         return;
     }

@@ -18,8 +18,10 @@ struct sockaddr_un;
 
 namespace port::posix {
 
-// Records `error` (an errno value) as the result of LastError().
+// Records `error` (an errno value) as the result of LastError(), and
+// `text`, when given, as what LastErrorText() says of it.
 void SetError(int error);
+void SetError(int error, const std::string& text);
 
 // --- console.cpp ---------------------------------------------------------
 

@@ -58,11 +58,11 @@ Handle OpenProcessFull(std::uint32_t processId) {
     return fd;
 }
 
-std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
+bool ProcessImageName(Handle process, std::string* image) {
     const int pid = PidOf(process);
     if (pid == 0) {
         posix::SetError(ESRCH);
-        return 0;
+        return false;
     }
     char link[64];
     std::snprintf(link, sizeof link, "/proc/%d/exe", pid);
@@ -70,22 +70,20 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
     const ssize_t length = sys.readlinkat(AT_FDCWD, link, target.data(), target.size());
     if (length < 0) {
         posix::SetError(errno);
-        return 0;
+        return false;
     }
-    if (static_cast<std::size_t>(length) >= target.size() ||
-        static_cast<std::uint32_t>(length) + 1 > size) {
+    if (static_cast<std::size_t>(length) >= target.size()) {
         posix::SetError(ENAMETOOLONG);
-        return 0;
+        return false;
     }
     // The name was read by pid: it belongs to this handle's process only if
     // that process still runs (else the pid may have been reused).
     if (PidfdSignal(static_cast<int>(process), 0) != 0) {
         posix::SetError(errno);
-        return 0;
+        return false;
     }
-    std::memcpy(out, target.data(), static_cast<std::size_t>(length));
-    out[length] = '\0';
-    return static_cast<std::uint32_t>(length);
+    image->assign(target.data(), static_cast<std::size_t>(length));
+    return true;
 }
 
 std::uint32_t ProcessIdOf(Handle process) {
@@ -112,10 +110,6 @@ Handle OpenProcessForTermination(std::uint32_t processId) {
     }
     posix::RememberProcess(fd, static_cast<int>(processId));
     return fd;
-}
-
-bool LastOpenFoundNoProcess() {
-    return LastError() == static_cast<std::uint32_t>(ESRCH);
 }
 
 namespace {

@@ -121,6 +121,10 @@ struct State {
 
 State& Get();
 
+// Makes the last error of the fake system `error` and returns false, as a
+// failing call of the port does.
+bool Fail(std::uint32_t error);
+
 // Everything back to defaults with a blank screen of the given size. The
 // core's own state is reset apart (ResetManagerForTesting).
 void Reset(int width = 80, int height = 25);
