@@ -26,6 +26,10 @@ void PrepareOutputDirectory(Settings* settings);
 // Says which [Environment] words are no NAME=VALUE (and so left out).
 void ReportIgnoredEnvironment(const Settings& settings);
 
+// True, after saying so, when the output of `settings` would go to the file
+// of an application in the table: that one is not taken.
+bool OutputFileTaken(const AppSettings& settings);
+
 // Appends the applications to the table, in order: each attaches to a
 // running copy or starts, and they share one reading of the process list.
 // One is refused, with a message, beyond the table's 15 entries or when its

@@ -87,7 +87,7 @@ int ClientMain(const ClientRequest& client) {
     if (client.kind != ClientRequest::Kind::Status) {
         for (const std::string& line : reply.lines)
             std::printf("%s\n", line.c_str());
-        return 0;
+        return reply.failed ? 1 : 0;
     }
     std::vector<AppStatus> apps;
     for (const std::string& line : reply.lines) {

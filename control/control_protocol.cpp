@@ -11,7 +11,8 @@ namespace {
 constexpr char kSendPrefix[] = "send ";
 constexpr char kStatusWord[] = "status";
 constexpr char kReloadWord[] = "reload";
-constexpr char kReplyOk[] = "ok "; // and the number of payload lines
+constexpr char kReplyOk[] = "ok ";         // and the number of payload lines
+constexpr char kReplyFailed[] = "failed "; // the same, for a request that failed
 constexpr char kReplyErrorPrefix[] = "error: ";
 
 std::string Number(std::uint64_t value) {
@@ -130,8 +131,8 @@ RequestLine FindRequestLine(std::string_view received, bool ended, std::string* 
     return RequestLine::Complete;
 }
 
-std::string EncodeOkReply(const std::vector<std::string>& lines) {
-    std::string reply = kReplyOk + Number(lines.size()) + "\n";
+std::string EncodeOkReply(const std::vector<std::string>& lines, bool failed) {
+    std::string reply = (failed ? kReplyFailed : kReplyOk) + Number(lines.size()) + "\n";
     for (const std::string& line : lines)
         reply += line + "\n";
     return reply;
@@ -154,9 +155,12 @@ ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
         return ReplyState::Complete;
     }
     const std::string_view okPrefix = kReplyOk;
+    const std::string_view failedPrefix = kReplyFailed;
+    reply->failed = head.substr(0, failedPrefix.size()) == failedPrefix;
+    const std::size_t prefix = reply->failed ? failedPrefix.size() : okPrefix.size();
     std::uint64_t expected = 0;
-    if (head.substr(0, okPrefix.size()) != okPrefix ||
-        !ReadNumber(head.substr(okPrefix.size()), &expected))
+    if ((!reply->failed && head.substr(0, okPrefix.size()) != okPrefix) ||
+        !ReadNumber(head.substr(prefix), &expected))
         return ReplyState::Malformed;
     reply->ok = true;
     while (reply->lines.size() < expected) {

@@ -39,15 +39,16 @@ void Drop(ControlClient& client) {
 }
 
 // Logs the command, runs it and replies with the entries it wrote.
+// `run` returns whether it did what was asked.
 template <typename Run> std::string RunCaptured(const std::string& line, Run run) {
     PrintMessage("Command from outside: %s", line.c_str());
     std::vector<std::string> entries;
     CaptureLogEntries(&entries);
-    run();
+    const bool done = run();
     CaptureLogEntries(nullptr);
     for (std::string& entry : entries)
         entry = WithoutControlBytes(entry);
-    return EncodeOkReply(entries);
+    return EncodeOkReply(entries, !done);
 }
 
 std::string RunSentLine(const std::string& line) {
@@ -57,7 +58,10 @@ std::string RunSentLine(const std::string& line) {
     // run unseen.
     if (line.find('\0') != std::string::npos)
         return EncodeErrorReply("the command line holds a NUL byte");
-    return RunCaptured(line, [&] { ExecuteLine(line.c_str()); });
+    return RunCaptured(line, [&] {
+        ExecuteLine(line.c_str());
+        return true;
+    });
 }
 
 std::string StatusReply() {

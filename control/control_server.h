@@ -39,8 +39,9 @@ struct ControlClient {
     std::string reply;       // what is still to be written
 };
 
-// Reads the configuration again and applies it (a "reload" request).
-using ReloadFunction = void (*)();
+// Reads the configuration again and applies it (a "reload" request); false
+// when the file was not applied.
+using ReloadFunction = bool (*)();
 
 struct ControlServer {
     port::Handle endpoint = port::kNullHandle; // open for the manager's life

@@ -68,8 +68,7 @@ void StopCommand(ArgReader* args) {
         return;
     if (entry->state == AppState::Stopped || entry->state == AppState::GaveUp)
         PrintMessage("Application already stopped.");
-    else
-        Dispatch(*entry, AppEvent::StopAsked);
+    Dispatch(*entry, AppEvent::StopAsked);
 }
 
 void RestartCommand(ArgReader* args) {

@@ -19,6 +19,7 @@ AppFacts FactsOf(const AppEntry& entry, const ExitOutcome& exit) {
     facts.leftoversStop = entry.stop.leftovers;
     facts.stopUnderWay = entry.stop.active;
     facts.retryFailedStarts = entry.settings.restart.retryFailedStartsSeconds > 0;
+    facts.failedStart = entry.lastStartFailed;
     facts.plan = exit.plan;
     facts.awaitLeftovers = exit.awaitLeftovers;
     return facts;
@@ -60,6 +61,9 @@ void StartProgram(AppEntry& entry) {
 
 void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
     const AppStep step = NextStep(entry.state, event, FactsOf(entry, exit));
+    if (event == AppEvent::LaunchFailed || event == AppEvent::Launched ||
+        event == AppEvent::StopAsked)
+        entry.lastStartFailed = event == AppEvent::LaunchFailed;
     entry.state = step.next;
     if (step.next == AppState::Stopping || step.next == AppState::Removed)
         entry.stop.startAfter = step.startAfterStop;

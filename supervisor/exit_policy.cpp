@@ -38,5 +38,5 @@ std::uint32_t NextRetrySeconds(const RestartPolicy& policy, DoublingDelay& retry
     const std::uint32_t first = policy.retryFailedStartsSeconds;
     if (first == 0)
         return 0;
-    return retry.Next(first, first * kLongestRetryFactor);
+    return retry.Next(first, std::min(first * kLongestRetryFactor, kMaxRetrySeconds));
 }

@@ -3,7 +3,8 @@
 // pause that doubles after each such quick exit in a row, up to a cap; a run
 // long enough resets it; after enough quick exits the manager may give up on
 // it until an operator starts it. A failed start is tried again after a wait
-// that doubles after each failure in a row, up to ten times the first.
+// that doubles after each failure in a row, up to ten times the first (and
+// one day at most).
 #pragma once
 
 #include "config/settings.h"
