@@ -45,10 +45,14 @@ void PrepareOutputDirectory(Settings* settings) {
         app.output.directory.clear();
 }
 
-void ReportIgnoredEnvironment(const Settings& settings) {
-    for (const AppSettings& app : settings.apps)
+void ReportIgnoredEntries(const Settings& settings) {
+    for (const AppSettings& app : settings.apps) {
         for (const std::string& word : app.ignoredEnvironment)
             PrintMessage("Ignored environment entry %s of %s.", word.c_str(), app.name.c_str());
+        if (!app.ignoredStopSignal.empty())
+            PrintMessage("Ignored stop signal %s of %s.", app.ignoredStopSignal.c_str(),
+                         app.name.c_str());
+    }
 }
 
 bool OutputFileTaken(const AppSettings& settings) {

@@ -23,8 +23,9 @@ void ApplyCloseButton(const GeneralSettings& general);
 // captured.
 void PrepareOutputDirectory(Settings* settings);
 
-// Says which [Environment] words are no NAME=VALUE (and so left out).
-void ReportIgnoredEnvironment(const Settings& settings);
+// Says which entries of the file cannot be used (and so are left out):
+// [Environment] words that are no NAME=VALUE, [StopSignal] values.
+void ReportIgnoredEntries(const Settings& settings);
 
 // True, after saying so, when the output of `settings` would go to the file
 // of an application in the table: that one is not taken.

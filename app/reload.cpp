@@ -3,6 +3,7 @@
 #include "app/apply_settings.h"
 #include "capture/output_capture.h"
 #include "config/settings.h"
+#include "console/command_table.h"
 #include "console/console.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
@@ -55,7 +56,7 @@ bool ReloadConfiguration() {
     ApplyLogFile(settings.general);
     PrepareOutputDirectory(&settings);
     ApplyCloseButton(settings.general);
-    ReportIgnoredEnvironment(settings);
+    ReportIgnoredEntries(settings);
 
     std::vector<std::string> names;
     for (const AppSettings& app : settings.apps)
@@ -103,5 +104,6 @@ bool ReloadConfiguration() {
 }
 
 void ReloadCommand(ArgReader*) {
-    ReloadConfiguration();
+    if (!ReloadConfiguration())
+        FailCommand();
 }

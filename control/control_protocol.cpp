@@ -13,6 +13,7 @@ constexpr char kStatusWord[] = "status";
 constexpr char kReloadWord[] = "reload";
 constexpr char kReplyOk[] = "ok ";         // and the number of payload lines
 constexpr char kReplyFailed[] = "failed "; // the same, for a request that failed
+constexpr char kWaitNotice[] = "wait ";    // and the most milliseconds the reply may take
 constexpr char kReplyErrorPrefix[] = "error: ";
 
 std::string Number(std::uint64_t value) {
@@ -138,12 +139,27 @@ std::string EncodeOkReply(const std::vector<std::string>& lines, bool failed) {
     return reply;
 }
 
+std::string EncodeWaitNotice(std::uint32_t ms) {
+    return kWaitNotice + Number(ms) + "\n";
+}
+
 std::string EncodeErrorReply(std::string_view why) {
     return std::string(kReplyErrorPrefix) + WithoutControlBytes(why) + "\n";
 }
 
 ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
     *reply = ControlReply{};
+    // A wait notice before the reply tells how long it may take.
+    const std::string_view waitPrefix = kWaitNotice;
+    while (received.substr(0, waitPrefix.size()) == waitPrefix) {
+        const std::size_t end = received.find('\n');
+        if (end == std::string_view::npos)
+            return ReplyState::Incomplete;
+        if (!ReadNumber(received.substr(waitPrefix.size(), end - waitPrefix.size()),
+                        &reply->waitMs))
+            return ReplyState::Malformed;
+        received.remove_prefix(end + 1);
+    }
     const std::size_t headEnd = received.find('\n');
     if (headEnd == std::string_view::npos)
         return ReplyState::Incomplete;

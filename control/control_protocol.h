@@ -49,11 +49,17 @@ RequestLine FindRequestLine(std::string_view received, bool ended, std::string* 
 // The reply: "ok <N>" (or, with `failed`, "failed <N>") and the N lines
 // (none of which may hold a line feed); or "error: <why>".
 std::string EncodeOkReply(const std::vector<std::string>& lines, bool failed = false);
+
+// Told before a reply that comes later: "wait <ms>", the longest the
+// manager may take to send it. The client waits that long on top of its
+// own time limit.
+std::string EncodeWaitNotice(std::uint32_t ms);
 std::string EncodeErrorReply(std::string_view why);
 
 struct ControlReply {
     bool ok = false;
     bool failed = false;            // ran, but did not do what was asked
+    std::uint64_t waitMs = 0;       // a wait notice came first: how long the reply may take
     std::string error;              // why, when not ok
     std::vector<std::string> lines; // the payload, when ok
 };

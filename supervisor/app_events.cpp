@@ -1,5 +1,6 @@
 #include "supervisor/app_events.h"
 
+#include "console/command_table.h"
 #include "console/console.h"
 #include "loop/event_loop.h"
 #include "supervisor/exit_report.h"
@@ -50,6 +51,7 @@ void StartProgram(AppEntry& entry) {
         Dispatch(entry, AppEvent::Launched);
         return;
     case LaunchResult::Failed:
+        FailCommand(); // when a command asked for the start
         Dispatch(entry, AppEvent::LaunchFailed);
         return;
     case LaunchResult::NotStarted:

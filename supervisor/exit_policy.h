@@ -25,8 +25,9 @@ struct RestartCount {
     DoublingDelay pause; // the pauses before relaunches
 };
 
-// After an exit on its own, `uptimeMs` after the start: counts the exit and
-// says when to relaunch.
+// After an exit on its own, `uptimeMs` after the start: counts the exit (a
+// quick exit, or a good run that resets the count) and says when to
+// relaunch.
 RestartPlan PlanRestart(const RestartPolicy& policy, RestartCount& count, std::uint64_t uptimeMs);
 
 // The wait before the next attempt after a failed start, in seconds; 0 when

@@ -516,17 +516,18 @@ bool EndProcessGroup(std::uint32_t processId) {
     return true;
 }
 
-bool AskProcessToEnd(std::uint32_t processId) {
+bool AskProcessToEnd(std::uint32_t processId, int signal) {
     fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive || processId == fake::kManagerPid)
         return false;
     Get().asked.push_back(processId);
+    Get().askSignals.push_back(signal);
     if (p->endsWhenAsked)
         p->alive = false;
     return true;
 }
 
-bool AskProcessGroupToEnd(std::uint32_t processId) {
+bool AskProcessGroupToEnd(std::uint32_t processId, int) {
     const fake::Process* leader = fake::FindProcess(processId);
     const fake::Process* manager = fake::FindProcess(fake::kManagerPid);
     if (leader == nullptr || leader->groupId != processId ||
@@ -536,6 +537,31 @@ bool AskProcessGroupToEnd(std::uint32_t processId) {
     for (fake::Process& p : Get().processes)
         if (p.alive && p.groupId == processId && p.endsWhenAsked)
             p.alive = false;
+    return true;
+}
+
+// The signals of a system that has them, numbered as on Linux.
+bool SignalNumber(const char* name, int* number) {
+    static const std::map<std::string, int> kSignals = {
+        {"TERM", 15}, {"INT", 2},    {"QUIT", 3}, {"HUP", 1},   {"USR1", 10},
+        {"USR2", 12}, {"WINCH", 28}, {"KILL", 9}, {"STOP", 19}, {"CONT", 18}};
+    std::string key = name;
+    for (char& c : key)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (key.rfind("SIG", 0) == 0)
+        key = key.substr(3);
+    const auto it = kSignals.find(key);
+    if (it == kSignals.end())
+        return false;
+    *number = it->second;
+    return true;
+}
+
+bool SendSignal(Handle process, int signal) {
+    const fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    if (p == nullptr || !p->alive)
+        return fake::Fail(kErrorNoProcess);
+    Get().signalsSent.emplace_back(p->pid, signal);
     return true;
 }
 
@@ -712,6 +738,12 @@ Handle WatchShutdownRequests() {
 void TakeShutdownRequests() {
     Get().shutdownRequested = false;
 }
+
+Handle WatchReloadRequests() {
+    return kNullHandle;
+}
+
+void TakeReloadRequests() {}
 
 Handle BecomeOrphanReaper() {
     return kNullHandle;
