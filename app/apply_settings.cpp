@@ -9,11 +9,20 @@
 #include "supervisor/attach.h"
 
 void ApplyLogFile(const GeneralSettings& general) {
-    if (general.logFile == logFile.path)
+    const std::string& path = general.logFile;
+    if (path == logFile.path)
         return;
+    std::string unopened = logFile.unopened;
     CloseLogFile();
-    if (!general.logFile.empty() && !OpenLogFile(general.logFile))
-        PrintMessage("Could not open log file %s!", general.logFile.c_str());
+    if (!path.empty() && !OpenLogFile(path)) {
+        // Said once per path, however many reloads try it again.
+        if (path != unopened)
+            PrintMessage("Could not open log file %s!", path.c_str());
+        unopened = path;
+    } else {
+        unopened.clear();
+    }
+    logFile.unopened = unopened;
 }
 
 void ReportMalformedHeaders(const Settings& settings) {
@@ -43,21 +52,28 @@ void PrepareOutputDirectory(Settings* settings) {
         app.output.directory.clear();
 }
 
-void ReportIgnoredEnvironment(const Settings& settings) {
-    for (const AppSettings& app : settings.apps)
+void ReportIgnoredEntries(const Settings& settings) {
+    for (const AppSettings& app : settings.apps) {
         for (const std::string& word : app.ignoredEnvironment)
             PrintMessage("Ignored environment entry %s of %s.", word.c_str(), app.name.c_str());
+        if (!app.ignoredStopSignal.empty())
+            PrintMessage("Ignored stop signal %s of %s.", app.ignoredStopSignal.c_str(),
+                         app.name.c_str());
+    }
+}
+
+bool OutputFileTaken(const AppSettings& settings) {
+    const AppEntry* same = SharedOutputFile(settings);
+    if (same == nullptr)
+        return false;
+    PrintMessage("Skipping %s: its output would go to %s, as that of %s.", settings.name.c_str(),
+                 OutputFileName(settings.name).c_str(), same->settings.name.c_str());
+    return true;
 }
 
 void AddApplications(const std::vector<AppSettings>& apps) {
     AttachBatch batch;
-    for (const AppSettings& settings : apps) {
-        const AppEntry* same = AppTableFull() ? nullptr : SharedOutputFile(settings);
-        if (same != nullptr)
-            PrintMessage("Skipping %s: its output would go to %s, as that of %s.",
-                         settings.name.c_str(), OutputFileName(settings.name).c_str(),
-                         same->settings.name.c_str());
-        else
+    for (const AppSettings& settings : apps)
+        if (AppTableFull() || !OutputFileTaken(settings))
             CreateApplication(settings, batch, StartOutputCapture);
-    }
 }

@@ -24,8 +24,13 @@ void ApplyCloseButton(const GeneralSettings& general);
 // writing); when it cannot be used, says why, and no output is captured.
 void PrepareOutputDirectory(Settings* settings);
 
-// Says which [Environment] words are no NAME=VALUE (and so left out).
-void ReportIgnoredEnvironment(const Settings& settings);
+// Says which entries of the file cannot be used (and so are left out):
+// [Environment] words that are no NAME=VALUE, [StopSignal] values.
+void ReportIgnoredEntries(const Settings& settings);
+
+// True, after saying so, when the output of `settings` would go to the file
+// of an application in the table: that one is not taken.
+bool OutputFileTaken(const AppSettings& settings);
 
 // Appends the applications to the table, in order: each attaches to a
 // running copy or starts, and they share one reading of the process list.

@@ -1,5 +1,6 @@
 #include "app/headless.h"
 
+#include "app/reload.h"
 #include "console/console.h"
 #include "loop/event_loop.h"
 #include "loop/timers.h"
@@ -37,6 +38,12 @@ void OnChildEnded(WaitTable*, std::int32_t, void*) {
     port::ReapOrphans();
 }
 
+// SIGHUP: the configuration is read again, as --reload reads it.
+void OnReloadRequest(WaitTable*, std::int32_t, void*) {
+    port::TakeReloadRequests();
+    ReloadConfiguration();
+}
+
 } // namespace
 
 void BeginHeadless() {
@@ -44,6 +51,9 @@ void BeginHeadless() {
     const port::Handle requests = port::WatchShutdownRequests();
     if (requests != port::kNullHandle)
         AddWaitHandle(requests, OnShutdownRequest, nullptr);
+    const port::Handle reloads = port::WatchReloadRequests();
+    if (reloads != port::kNullHandle)
+        AddWaitHandle(reloads, OnReloadRequest, nullptr);
     const port::Handle children = port::BecomeOrphanReaper();
     if (children != port::kNullHandle)
         AddWaitHandle(children, OnChildEnded, nullptr);

@@ -18,7 +18,7 @@
 #include <cstdio>
 
 void QuitCommand(ArgReader*) {
-    EndPendingStops();
+    LeaveStopsToFinish();
     RunningFlag = false;
 }
 
@@ -35,6 +35,7 @@ void RegisterCommands(bool extraCommands) {
     if (extraCommands) {
         AddCommand("reload", "Reads the configuration again", ReloadCommand);
         AddCommand("tail", "Shows the last lines of an application's output", TailCommand);
+        AddCommand("signal", "Sends a signal to an application", SignalCommand);
     }
 }
 
@@ -57,18 +58,20 @@ int ManagerMain(bool headless) {
         }
     }
 
-    switch (port::CreateInstanceGuard(kInstanceName)) {
-    case port::GuardResult::AlreadyExists:
-        return 0;
-    case port::GuardResult::Refused:
+    if (!port::CreateInstanceGuard(kInstanceName)) {
+        // A service manager must see a second headless copy fail, and why.
+        if (port::LastError() == port::kErrorAlreadyExists && headless) {
+            std::fputs("Another manager is already running for this user.\n", stderr);
+            return 1;
+        }
+        if (port::LastError() == port::kErrorAlreadyExists)
+            return 0;
         // Said after the terminal is given back, so that nothing erases it.
+        const std::string why = port::LastErrorText();
         if (!headless)
             port::RestoreConsole();
-        std::fprintf(stderr, "zelkappmgr: %s; not started.\n", port::InstanceGuardProblem());
+        std::fprintf(stderr, "zelkappmgr: %s; not started.\n", why.c_str());
         return 1;
-    case port::GuardResult::Created:
-    case port::GuardResult::Failed:
-        break;
     }
     if (headless)
         BeginHeadless();
@@ -87,7 +90,7 @@ int ManagerMain(bool headless) {
     PrepareOutputDirectory(&settings);
     if (!headless)
         AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
-    ReportIgnoredEnvironment(settings);
+    ReportIgnoredEntries(settings);
     AddApplications(settings.apps);
     OpenControlChannel(ReloadConfiguration);
 

@@ -12,7 +12,7 @@ int CaptureMain(const CaptureSettings& settings) {
     // stays in memory.
     static char buffer[32768];
     port::TrimMemory();
-    std::int64_t read = 0;
+    bool failed = false;
     for (;;) {
         // Nothing to read now: the others may write while this one waits.
         if (file.Locked() && !port::WaitForInput(input.Get(), 0))
@@ -26,11 +26,15 @@ int CaptureMain(const CaptureSettings& settings) {
         }
         // It never stops reading while a writer is left: the application
         // must never wait for the disk, nor find the pipe gone.
-        read = port::ReadStream(input.Get(), buffer, sizeof buffer);
-        if (read <= 0)
+        std::uint32_t count = 0;
+        if (!port::ReadStream(input.Get(), buffer, sizeof buffer, &count)) {
+            failed = true;
             break;
-        file.Write(buffer, static_cast<std::size_t>(read));
+        }
+        if (count == 0)
+            break;
+        file.Write(buffer, count);
     }
     file.Finish();
-    return read < 0 ? 1 : 0;
+    return failed ? 1 : 0;
 }

@@ -61,7 +61,6 @@ port::UniqueFile StartOutputCapture(AppEntry& entry) {
         return port::UniqueFile();
     port::Handle readEnd = port::kNullHandle;
     port::Handle writeEnd = port::kNullHandle;
-    std::uint32_t error = 0;
     if (port::CreateOutputPipe(&readEnd, &writeEnd)) {
         port::UniqueFile output(writeEnd);
         const CaptureSettings capture{OutputPath(settings.output, settings.name),
@@ -70,11 +69,8 @@ port::UniqueFile StartOutputCapture(AppEntry& entry) {
         if (StartWatchedCapture(settings.name, CaptureArguments(capture),
                                 port::UniqueFile(readEnd)))
             return output;
-        error = port::LastError();
-    } else {
-        error = port::LastError();
     }
     PrintMessage("Could not capture the output of %s. Error: %d.", settings.name.c_str(),
-                 static_cast<int>(error));
+                 static_cast<int>(port::LastError()));
     return port::UniqueFile();
 }

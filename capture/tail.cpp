@@ -2,11 +2,12 @@
 
 #include "capture/output_capture.h"
 #include "capture/output_file.h"
+#include "common/text.h"
 #include "console/arg_reader.h"
+#include "console/command_table.h"
 #include "console/console.h"
-#include "supervisor/app_commands.h"
-
 #include "port/file.h"
+#include "supervisor/app_commands.h"
 
 #include <algorithm>
 #include <cstring>
@@ -55,6 +56,14 @@ bool ReadLastOutputLines(const std::string& path, std::size_t count,
 }
 
 void TailCommand(ArgReader* args) {
+    auto usage = [] {
+        PrintMessage("Usage: tail N [LINES]");
+        FailCommand();
+    };
+    if (!args->HasToken()) {
+        usage();
+        return;
+    }
     AppEntry* entry = ReadApplication(args);
     if (entry == nullptr)
         return;
@@ -63,8 +72,14 @@ void TailCommand(ArgReader* args) {
         PrintMessage("Output is not captured.");
         return;
     }
-    int count = args->NextIndex();
-    count = count < 0 ? kDefaultLines : std::min(std::max(count, 1), kMostLines);
+    int count = kDefaultLines;
+    if (const char* lines = args->NextToken()) {
+        if (lines[0] < '0' || lines[0] > '9') {
+            usage();
+            return;
+        }
+        count = std::min(std::max(ParseLeadingInt(lines), 1), kMostLines);
+    }
     const std::string path = OutputPath(settings.output, settings.name);
     port::PathInfo info{};
     if (port::ReadPathInfo(path.c_str(), false, &info) && !info.regularFile) {

@@ -3,6 +3,7 @@
 #include "common/shell_words.h"
 #include "common/text.h"
 #include "config/ini_file.h"
+#include "port/process.h"
 
 #include <algorithm>
 #include <string_view>
@@ -51,6 +52,44 @@ OutputSettings ReadOutputSettings(const IniFile& ini, std::string* ignored) {
     ReadSeconds(ini, "General", "OutputBackups", 1000, &output.backups);
     ini.GetBool("General", "OutputTimestamps", output.timestamps);
     return output;
+}
+
+// [StopSignal] of an application: a signal a polite stop may send, and
+// "main" for its own process alone. A value that cannot be used (where the
+// system has no signals, every one) is kept aside to be reported.
+void ReadStopSignal(const IniFile& ini, const std::string& name, AppSettings* app) {
+    std::string value;
+    if (!ini.GetString("StopSignal", name, value) || value.empty())
+        return;
+    const std::vector<std::string> words = SplitShellWords(value);
+    int number = 0;
+    const bool main = words.size() == 2 && AsciiEqualNoCase(std::string_view(words[1]), "main");
+    const bool named = !words.empty() && (words.size() == 1 || main) &&
+                       port::SignalNumber(words[0].c_str(), &number);
+    int kill = 0;
+    int stop = 0;
+    int resume = 0;
+    port::SignalNumber("KILL", &kill);
+    port::SignalNumber("STOP", &stop);
+    port::SignalNumber("CONT", &resume);
+    if (!named || number == kill || number == stop || number == resume) {
+        app->ignoredStopSignal = value;
+        return;
+    }
+    app->stopSignal = number;
+    app->stopMainOnly = main;
+}
+
+// Adds NAME=VALUE to the environment; a later NAME replaces an earlier one.
+void AddVariable(std::vector<std::string>* environment, std::string variable) {
+    const std::string name = variable.substr(0, variable.find('=') + 1);
+    for (std::string& earlier : *environment) {
+        if (earlier.compare(0, name.size(), name) == 0) {
+            earlier = std::move(variable);
+            return;
+        }
+    }
+    environment->push_back(std::move(variable));
 }
 
 } // namespace
@@ -129,13 +168,15 @@ bool ReadSettings(const std::string& path, Settings* settings) {
             ini.GetString("Environment", entry->key, environment);
             for (std::string& word : SplitShellWords(environment)) {
                 const std::size_t equals = word.find('=');
-                (equals == 0 || equals == std::string::npos ? app.ignoredEnvironment
-                                                            : app.environment)
-                    .push_back(std::move(word));
+                if (equals == 0 || equals == std::string::npos)
+                    app.ignoredEnvironment.push_back(std::move(word));
+                else
+                    AddVariable(&app.environment, std::move(word));
             }
             app.stopTimeoutSeconds = stopTimeoutSeconds;
             ReadSeconds(ini, "StopTimeout", entry->key, kMaxStopTimeoutSeconds,
                         &app.stopTimeoutSeconds);
+            ReadStopSignal(ini, entry->key, &app);
             app.restart = restart;
             app.output = general.output;
             read.apps.push_back(std::move(app));

@@ -61,7 +61,13 @@ struct AppSettings {
     // [StopTimeout], else [General] StopTimeout: seconds a stop waits for
     // the tree after asking it to end; 0 ends the tree at once.
     std::uint32_t stopTimeoutSeconds = 0;
-    RestartPolicy restart; // the [General] keys, the same for every application
+    // [StopSignal] (signal [main]): the signal a polite stop sends, 0 for the
+    // system's own request (SIGTERM); with `main` only to the application's
+    // own process, the rest of its tree ending with it or at the limit.
+    int stopSignal = 0;
+    bool stopMainOnly = false;
+    std::string ignoredStopSignal; // a [StopSignal] that cannot be used, to be reported
+    RestartPolicy restart;         // the [General] keys, the same for every application
     OutputSettings output;
 
     // The same program started the same way: executable, parameters,

@@ -5,6 +5,7 @@
 #include "port/control.h"
 #include "port/system.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,15 +27,17 @@ std::uint32_t Left(std::uint64_t deadline) {
     return now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now);
 }
 
-// Sends the request and reads the reply, before the deadline.
+// Sends the request and reads the reply, before the deadline (which a wait
+// notice of the manager moves on: a stop may take its time limit).
 bool Exchange(port::Handle connection, const std::string& request, std::uint64_t deadline,
               ControlReply* reply) {
     std::uint32_t written = 0;
-    if (port::WriteControl(connection, request.data(), static_cast<std::uint32_t>(request.size()),
-                           Left(deadline), &written) != port::ControlIo::Done)
+    if (!port::WriteControl(connection, request.data(), static_cast<std::uint32_t>(request.size()),
+                            Left(deadline), &written))
         return false;
     std::string received;
     char buffer[4096];
+    bool extended = false;
     for (;;) {
         switch (DecodeReply(received, reply)) {
         case ReplyState::Complete:
@@ -44,9 +47,14 @@ bool Exchange(port::Handle connection, const std::string& request, std::uint64_t
         case ReplyState::Incomplete:
             break;
         }
+        if (reply->waitMs > 0 && !extended) {
+            deadline = std::max(deadline, port::NowMs() + reply->waitMs + kClientTimeLimitMs);
+            extended = true;
+        }
         std::uint32_t read = 0;
-        if (port::ReadControl(connection, buffer, sizeof buffer, Left(deadline), &read) !=
-            port::ControlIo::Done)
+        // The manager's end closed before the whole reply came: no answer.
+        if (!port::ReadControl(connection, buffer, sizeof buffer, Left(deadline), &read) ||
+            read == 0)
             return false;
         received.append(buffer, read);
     }
@@ -86,7 +94,7 @@ int ClientMain(const ClientRequest& client) {
     if (client.kind != ClientRequest::Kind::Status) {
         for (const std::string& line : reply.lines)
             std::printf("%s\n", line.c_str());
-        return 0;
+        return reply.failed ? 1 : 0;
     }
     std::vector<AppStatus> apps;
     for (const std::string& line : reply.lines) {

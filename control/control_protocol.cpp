@@ -11,7 +11,9 @@ namespace {
 constexpr char kSendPrefix[] = "send ";
 constexpr char kStatusWord[] = "status";
 constexpr char kReloadWord[] = "reload";
-constexpr char kReplyOk[] = "ok "; // and the number of payload lines
+constexpr char kReplyOk[] = "ok ";         // and the number of payload lines
+constexpr char kReplyFailed[] = "failed "; // the same, for a request that failed
+constexpr char kWaitNotice[] = "wait ";    // and the most milliseconds the reply may take
 constexpr char kReplyErrorPrefix[] = "error: ";
 
 std::string Number(std::uint64_t value) {
@@ -132,11 +134,15 @@ RequestLine FindRequestLine(std::string_view received, bool ended, std::string* 
     return RequestLine::Complete;
 }
 
-std::string EncodeOkReply(const std::vector<std::string>& lines) {
-    std::string reply = kReplyOk + Number(lines.size()) + "\n";
+std::string EncodeOkReply(const std::vector<std::string>& lines, bool failed) {
+    std::string reply = (failed ? kReplyFailed : kReplyOk) + Number(lines.size()) + "\n";
     for (const std::string& line : lines)
         reply += line + "\n";
     return reply;
+}
+
+std::string EncodeWaitNotice(std::uint32_t ms) {
+    return kWaitNotice + Number(ms) + "\n";
 }
 
 std::string EncodeErrorReply(std::string_view why) {
@@ -145,6 +151,17 @@ std::string EncodeErrorReply(std::string_view why) {
 
 ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
     *reply = ControlReply{};
+    // A wait notice before the reply tells how long it may take.
+    const std::string_view waitPrefix = kWaitNotice;
+    while (received.substr(0, waitPrefix.size()) == waitPrefix) {
+        const std::size_t end = received.find('\n');
+        if (end == std::string_view::npos)
+            return ReplyState::Incomplete;
+        if (!ReadNumber(received.substr(waitPrefix.size(), end - waitPrefix.size()),
+                        &reply->waitMs))
+            return ReplyState::Malformed;
+        received.remove_prefix(end + 1);
+    }
     const std::size_t headEnd = received.find('\n');
     if (headEnd == std::string_view::npos)
         return ReplyState::Incomplete;
@@ -156,9 +173,12 @@ ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
         return ReplyState::Complete;
     }
     const std::string_view okPrefix = kReplyOk;
+    const std::string_view failedPrefix = kReplyFailed;
+    reply->failed = head.substr(0, failedPrefix.size()) == failedPrefix;
+    const std::size_t prefix = reply->failed ? failedPrefix.size() : okPrefix.size();
     std::uint64_t expected = 0;
-    if (head.substr(0, okPrefix.size()) != okPrefix ||
-        !ReadNumber(head.substr(okPrefix.size()), &expected))
+    if ((!reply->failed && head.substr(0, okPrefix.size()) != okPrefix) ||
+        !ReadNumber(head.substr(prefix), &expected))
         return ReplyState::Malformed;
     reply->ok = true;
     while (reply->lines.size() < expected) {

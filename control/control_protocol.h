@@ -2,7 +2,10 @@
 // control endpoint, one exchange per connection. The client sends one
 // request line; the manager answers with "ok <N>" and N payload lines, or
 // with the one line "error: <why>", and closes the connection once the
-// client has closed its end (or after its time limit). Lines end in LF.
+// client has closed its end (or after its time limit). A request that ran
+// but did not do what it was asked (an application that does not exist, a
+// refused reload) is answered "failed <N>" with the same payload. Lines end
+// in LF.
 //
 //   send <LINE>   runs LINE as if typed on the console; the payload is the
 //                 text of every log entry the command wrote, one per line
@@ -43,13 +46,20 @@ enum class RequestLine {
 // client has closed (`ended`) without one.
 RequestLine FindRequestLine(std::string_view received, bool ended, std::string* line);
 
-// The reply: "ok <N>" and the N lines (none of which may hold a line feed);
-// or "error: <why>".
-std::string EncodeOkReply(const std::vector<std::string>& lines);
+// The reply: "ok <N>" (or, with `failed`, "failed <N>") and the N lines
+// (none of which may hold a line feed); or "error: <why>".
+std::string EncodeOkReply(const std::vector<std::string>& lines, bool failed = false);
+
+// Told before a reply that comes later: "wait <ms>", the longest the
+// manager may take to send it. The client waits that long on top of its
+// own time limit.
+std::string EncodeWaitNotice(std::uint32_t ms);
 std::string EncodeErrorReply(std::string_view why);
 
 struct ControlReply {
     bool ok = false;
+    bool failed = false;            // ran, but did not do what was asked
+    std::uint64_t waitMs = 0;       // a wait notice came first: how long the reply may take
     std::string error;              // why, when not ok
     std::vector<std::string> lines; // the payload, when ok
 };

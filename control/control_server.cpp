@@ -7,6 +7,7 @@
 #include "port/system.h"
 #include "supervisor/app_table.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -17,6 +18,8 @@ namespace {
 void OnClientRow(WaitTable* table, std::int32_t index, void* context);
 void OnClientDeadline(void* context);
 void OnWriteRetry(void* context);
+void OnAwaitCheck(void* context);
+void Serve(ControlClient& client);
 
 void Listen() {
     if (controlServer.endpoint != port::kNullHandle && !controlServer.listening &&
@@ -34,30 +37,132 @@ void Drop(ControlClient& client) {
     RemoveWaitHandle(client.connection.Get());
     CancelTimer(client.deadline);
     CancelTimer(client.writeRetry);
+    CancelTimer(client.awaitCheck);
+    StopCapturingLogEntries(&client.entries);
     client = ControlClient{};
     Listen(); // there is room again
 }
 
+// Replaces the client's deadline with one `ms` from now.
+void SetDeadline(ControlClient& client, std::uint32_t ms) {
+    CancelTimer(client.deadline);
+    client.deadline = AddTimer(ms, OnClientDeadline, &client);
+    client.dueMs = port::NowMs() + ms;
+}
+
 // Logs the command, runs it and replies with the entries it wrote.
+// `run` returns whether it did what was asked.
 template <typename Run> std::string RunCaptured(const std::string& line, Run run) {
     PrintMessage("Command from outside: %s", line.c_str());
     std::vector<std::string> entries;
     CaptureLogEntries(&entries);
-    run();
-    CaptureLogEntries(nullptr);
+    const bool done = run();
+    StopCapturingLogEntries(&entries);
     for (std::string& entry : entries)
         entry = WithoutControlBytes(entry);
-    return EncodeOkReply(entries);
+    return EncodeOkReply(entries, !done);
 }
 
-std::string RunSentLine(const std::string& line) {
-    if (line.empty())
-        return EncodeErrorReply("the command line is empty");
+// The stops under way that a sent line waits for: after "stop", "restart",
+// "stopall" or "restartall", every operator's stop that has not ended yet.
+std::vector<AwaitedStop> StopsToAwait(const std::string& line) {
+    std::vector<AwaitedStop> awaited;
+    const std::string word = line.substr(0, line.find_first_of(" \t"));
+    bool stops = false;
+    for (const char* command : {"stop", "restart", "stopall", "restartall"})
+        stops = stops || AsciiEqualNoCase(std::string_view(word), command);
+    for (int i = 0; stops && i < appTable.count; ++i) {
+        const AppEntry* entry = appTable.entries[i];
+        if (entry->stop.active && !entry->stop.leftovers)
+            awaited.push_back(AwaitedStop{i, entry, entry->stop.startAfter});
+    }
+    return awaited;
+}
+
+// The longest time the awaited stops may take: their limits and a second.
+std::uint32_t AwaitLimitMs(const std::vector<AwaitedStop>& awaited) {
+    std::uint32_t longest = 0;
+    for (const AwaitedStop& stop : awaited)
+        longest = std::max(longest, stop.entry->settings.stopTimeoutSeconds);
+    return longest * 1000u + 1000u;
+}
+
+// The sent line is done: its reply holds what was logged since it came.
+void FinishSentLine(ControlClient& client) {
+    StopCapturingLogEntries(&client.entries);
+    for (std::string& entry : client.entries)
+        entry = WithoutControlBytes(entry);
+    client.reply = EncodeOkReply(client.entries, client.failed);
+    client.entries.clear();
+    client.stage = ControlClient::Stage::Writing;
+}
+
+// Runs a sent line as if typed. A line that began stops answers once they
+// have ended (and what was to start again has started); meanwhile the
+// client hears how long that may take, and is not looked at.
+void RunSentLine(ControlClient& client, const std::string& line) {
+    if (line.empty()) {
+        client.reply = EncodeErrorReply("the command line is empty");
+        return;
+    }
     // The line is logged and run as a C string: what follows a NUL would
     // run unseen.
-    if (line.find('\0') != std::string::npos)
-        return EncodeErrorReply("the command line holds a NUL byte");
-    return RunCaptured(line, [&] { ExecuteLine(line.c_str()); });
+    if (line.find('\0') != std::string::npos) {
+        client.reply = EncodeErrorReply("the command line holds a NUL byte");
+        return;
+    }
+    PrintMessage("Command from outside: %s", line.c_str());
+    CaptureLogEntries(&client.entries);
+    client.failed = !ExecuteLine(line.c_str());
+    client.awaited = StopsToAwait(line);
+    if (client.awaited.empty() ||
+        (client.awaitCheck = AddTimer(kAwaitedStopCheckMs, OnAwaitCheck, &client)) == 0) {
+        FinishSentLine(client);
+        return;
+    }
+    const std::uint32_t limit = AwaitLimitMs(client.awaited);
+    const std::string notice = EncodeWaitNotice(limit);
+    std::uint32_t written = 0;
+    port::WriteControl(client.connection.Get(), notice.data(),
+                       static_cast<std::uint32_t>(notice.size()), 0, &written);
+    RemoveWaitHandle(client.connection.Get());
+    SetDeadline(client, limit);
+    client.stage = ControlClient::Stage::Awaiting;
+}
+
+// The awaited stops are over: the reply can go. A restart whose application
+// does not run then failed.
+void EndAwaiting(ControlClient& client, bool failed) {
+    CancelTimer(client.awaitCheck);
+    client.awaitCheck = 0;
+    for (const AwaitedStop& stop : client.awaited) {
+        const bool same = appTable.entries[stop.number] == stop.entry;
+        failed = failed || (stop.restart && !(same && IsUp(*stop.entry)));
+    }
+    client.awaited.clear();
+    client.failed = client.failed || failed;
+    FinishSentLine(client);
+    SetDeadline(client, kControlTimeLimitMs);
+    if (client.deadline == 0 || !AddWaitHandle(client.connection.Get(), OnClientRow, &client)) {
+        Drop(client);
+        return;
+    }
+    Serve(client);
+}
+
+void OnAwaitCheck(void* context) {
+    ControlClient& client = *static_cast<ControlClient*>(context);
+    client.awaitCheck = 0;
+    const bool done = std::all_of(client.awaited.begin(), client.awaited.end(), [](const auto& s) {
+        return appTable.entries[s.number] != s.entry || !s.entry->stop.active;
+    });
+    if (done) {
+        EndAwaiting(client, false);
+        return;
+    }
+    client.awaitCheck = AddTimer(kAwaitedStopCheckMs, OnAwaitCheck, &client);
+    if (client.awaitCheck == 0)
+        EndAwaiting(client, true);
 }
 
 std::string StatusReply() {
@@ -67,31 +172,34 @@ std::string StatusReply() {
     return EncodeOkReply(records);
 }
 
-std::string Answer(const std::string& requestLine) {
+// Answers the request: the reply is ready, or the client awaits stops.
+void Answer(ControlClient& client, const std::string& requestLine) {
     const ControlRequest request = DecodeRequest(requestLine);
+    client.stage = ControlClient::Stage::Writing;
     if (request.kind == ControlRequest::Kind::Send)
-        return RunSentLine(request.line);
-    if (request.kind == ControlRequest::Kind::Status)
-        return StatusReply();
+        RunSentLine(client, request.line);
+    else if (request.kind == ControlRequest::Kind::Status)
+        client.reply = StatusReply();
     // With or without the console command: reading the file again is what
     // --reload asks for.
-    if (request.kind == ControlRequest::Kind::Reload)
-        return RunCaptured("reload", controlServer.reload);
-    return EncodeErrorReply("unknown request");
+    else if (request.kind == ControlRequest::Kind::Reload)
+        client.reply = RunCaptured("reload", controlServer.reload);
+    else
+        client.reply = EncodeErrorReply("unknown request");
 }
 
-// Reads what the client has sent. True once its reply is ready; false while
-// more of the request is to come, or when the client was dropped.
+// Reads what the client has sent. True once it is answered (its reply is
+// ready, or it awaits stops); false while more of the request is to come,
+// or when the client was dropped.
 bool ReadRequest(ControlClient& client) {
     for (;;) {
         char buffer[256];
         std::uint32_t read = 0;
-        const port::ControlIo result =
-            port::ReadControl(client.connection.Get(), buffer, sizeof buffer, 0, &read);
-        if (result == port::ControlIo::TimedOut)
+        const bool ok = port::ReadControl(client.connection.Get(), buffer, sizeof buffer, 0, &read);
+        if (!ok && port::LastError() == port::kErrorTimeout)
             return false; // the rest comes later
-        const bool ended = result == port::ControlIo::Closed;
-        if (result == port::ControlIo::Failed || (ended && client.received.empty())) {
+        const bool ended = ok && read == 0;
+        if (!ok || (ended && client.received.empty())) {
             Drop(client);
             return false;
         }
@@ -102,13 +210,13 @@ bool ReadRequest(ControlClient& client) {
             continue;
         case RequestLine::TooLong:
             client.reply = EncodeErrorReply("refused: a request holds at most 255 bytes");
+            client.stage = ControlClient::Stage::Writing;
             break;
         case RequestLine::Complete:
-            client.reply = Answer(line);
+            Answer(client, line);
             break;
         }
         client.received.clear();
-        client.stage = ControlClient::Stage::Writing;
         return true;
     }
 }
@@ -117,18 +225,19 @@ bool ReadRequest(ControlClient& client) {
 // written; false while some waits for room, or when the client was dropped.
 bool WriteReply(ControlClient& client) {
     std::uint32_t written = 0;
-    const port::ControlIo result =
+    const bool done =
         port::WriteControl(client.connection.Get(), client.reply.data(),
                            static_cast<std::uint32_t>(client.reply.size()), 0, &written);
     client.reply.erase(0, written);
-    if (result == port::ControlIo::Done) {
+    if (done) {
         port::EndControlOutput(client.connection.Get());
         client.stage = ControlClient::Stage::Closing;
         return true;
     }
-    if (result == port::ControlIo::TimedOut && client.writeRetry == 0)
+    const bool timedOut = port::LastError() == port::kErrorTimeout;
+    if (timedOut && client.writeRetry == 0)
         client.writeRetry = AddTimer(kControlWriteRetryMs, OnWriteRetry, &client);
-    if (result != port::ControlIo::TimedOut || client.writeRetry == 0)
+    if (!timedOut || client.writeRetry == 0)
         Drop(client);
     return false;
 }
@@ -139,11 +248,11 @@ void AwaitClose(ControlClient& client) {
     for (;;) {
         char discard[256];
         std::uint32_t read = 0;
-        const port::ControlIo result =
+        const bool ok =
             port::ReadControl(client.connection.Get(), discard, sizeof discard, 0, &read);
-        if (result == port::ControlIo::TimedOut)
+        if (!ok && port::LastError() == port::kErrorTimeout)
             return;
-        if (result != port::ControlIo::Done) {
+        if (!ok || read == 0) {
             Drop(client);
             return;
         }
@@ -153,6 +262,8 @@ void AwaitClose(ControlClient& client) {
 // Moves the client on as far as it lets the manager go now.
 void Serve(ControlClient& client) {
     if (client.stage == ControlClient::Stage::Reading && !ReadRequest(client))
+        return;
+    if (client.stage == ControlClient::Stage::Awaiting)
         return;
     if (client.stage == ControlClient::Stage::Writing && !WriteReply(client))
         return;
@@ -166,7 +277,11 @@ void OnClientRow(WaitTable*, std::int32_t, void* context) {
 void OnClientDeadline(void* context) {
     ControlClient& client = *static_cast<ControlClient*>(context);
     client.deadline = 0;
-    Drop(client);
+    // Stops that outlast their limits: the answer says it failed.
+    if (client.stage == ControlClient::Stage::Awaiting)
+        EndAwaiting(client, true);
+    else
+        Drop(client);
 }
 
 void OnWriteRetry(void* context) {
@@ -231,11 +346,17 @@ void CloseControlChannel() {
         if (!client.connection)
             continue;
         const port::Handle connection = client.connection.Get();
+        // The manager ends before the stops it waits for: not done.
+        if (client.stage == ControlClient::Stage::Awaiting) {
+            CancelTimer(client.awaitCheck);
+            client.failed = true;
+            FinishSentLine(client);
+        }
         if (client.stage == ControlClient::Stage::Writing) {
             std::uint32_t written = 0;
             if (port::WriteControl(connection, client.reply.data(),
                                    static_cast<std::uint32_t>(client.reply.size()),
-                                   Left(client.dueMs), &written) == port::ControlIo::Done) {
+                                   Left(client.dueMs), &written)) {
                 port::EndControlOutput(connection);
                 client.stage = ControlClient::Stage::Closing;
             }
@@ -243,8 +364,9 @@ void CloseControlChannel() {
         if (client.stage == ControlClient::Stage::Closing) {
             char discard[256];
             std::uint32_t read = 0;
-            while (port::ReadControl(connection, discard, sizeof discard, Left(client.dueMs),
-                                     &read) == port::ControlIo::Done) {
+            while (
+                port::ReadControl(connection, discard, sizeof discard, Left(client.dueMs), &read) &&
+                read > 0) {
             }
         }
         Drop(client);

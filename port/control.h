@@ -31,21 +31,19 @@ Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUse
 // when one listens but did not take the connection in time (LastError).
 Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* timedOut);
 
-enum class ControlIo {
-    Done,     // a read moved some bytes; a write moved all of them
-    Closed,   // the other end closed (reads only)
-    TimedOut, // the time limit came first (a write may have moved some bytes)
-    Failed,   // LastError tells why
-};
-
 // Reads what has arrived, at most `size` bytes, waiting at most `timeoutMs`.
-ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
-                      std::uint32_t* read);
+// True when bytes were read, or (with *read 0) when the other end has closed.
+// False when the time limit came first (LastError() is kErrorTimeout) or the
+// read failed.
+bool ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
+                 std::uint32_t* read);
 
-// Writes `length` bytes, waiting at most `timeoutMs` in all; *written tells
-// how many were moved, also when the time ran out first.
-ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length,
-                       std::uint32_t timeoutMs, std::uint32_t* written);
+// Writes `length` bytes, waiting at most `timeoutMs` in all. True when all
+// of them were written. False when the time limit came first (LastError() is
+// kErrorTimeout) or the write failed; *written tells how many were moved
+// either way.
+bool WriteControl(Handle connection, const char* data, std::uint32_t length,
+                  std::uint32_t timeoutMs, std::uint32_t* written);
 
 // Tells the other end that nothing more will be written; it reads the end
 // after what was written. Does nothing where the system has no such step

@@ -94,9 +94,10 @@ bool OutputPipeEnded(Handle readEnd);
 // This process's standard input, as a stream of bytes (a pipe).
 Handle StandardInputStream();
 
-// Reads up to `size` bytes from a stream, waiting for them: the number read,
-// 0 at its end (every writer has closed it), -1 on failure.
-std::int64_t ReadStream(Handle stream, char* buffer, std::uint32_t size);
+// Reads up to `size` bytes from a stream, waiting for them. True with *read
+// the number read, 0 at its end (every writer has closed it); false, with
+// LastError(), on failure.
+bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read);
 
 // Waits at most `timeoutMs` milliseconds for bytes on a stream: true when a
 // read would not wait (bytes are there, or the stream has ended or failed),

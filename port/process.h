@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace port {
 
@@ -12,9 +13,9 @@ namespace port {
 extern const char kPathSeparator;
 
 // The canonical form of `path` (its short 8.3 form on Windows, the resolved
-// absolute path on POSIX) into `out`. Returns its length, or 0 when the path
-// cannot be resolved (for instance the file does not exist) or does not fit.
-std::uint32_t CanonicalPath(const char* path, char* out, std::uint32_t size);
+// absolute path on POSIX) into *canonical. False, with LastError(), when the
+// path cannot be resolved (for instance the file does not exist).
+bool CanonicalPath(const char* path, std::string* canonical);
 
 // The ids of the running processes, at most `capacity` of them. A *count
 // equal to `capacity` means the list may have been cut short: ask again with
@@ -25,16 +26,16 @@ bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* c
 std::uint32_t CurrentProcessId();
 
 // The canonical name (as CanonicalPath gives it) of the executable that the
-// process with this id runs, read without keeping the process open. Returns
-// its length, or 0 when it cannot be read or does not fit.
-std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size);
+// process with this id runs, read without keeping the process open. False,
+// with LastError(), when it cannot be read.
+bool ProcessImageById(std::uint32_t processId, std::string* image);
 
 // Opens a process with every access right, not inheritable; null on failure.
 Handle OpenProcessFull(std::uint32_t processId);
 
 // The full path of the executable of an open process (its first module).
-// Returns its length, or 0 when it cannot be read or does not fit.
-std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size);
+// False, with LastError(), when it cannot be read.
+bool ProcessImageName(Handle process, std::string* image);
 
 // Starts the program `file`, minimised where the system has windows, with
 // `parameters`, in `directory` (or the default directory when null): the
@@ -45,13 +46,12 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size);
 // its input on NUL); without one, they go nowhere (POSIX: /dev/null). On
 // success returns true and sets *process to the new process's handle, which
 // may be null when the system started nothing it could hand back. On failure
-// returns false and sets *error to the system's error code. `environment`
+// returns false, with LastError(). `environment`
 // (NAME=VALUE strings ending in a null) is added to the environment the
 // program inherits, replacing variables of the same name; on Windows the
 // program is then started as an executable, as with `output`.
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error, Handle output = kNullHandle,
-                  const char* const* environment = nullptr);
+                  Handle output = kNullHandle, const char* const* environment = nullptr);
 
 // Starts a copy of this program with `arguments` (ending in a null) and its
 // standard input on `input`, on its own: in a session of its own (POSIX), with
@@ -64,16 +64,13 @@ Handle StartDetachedCopy(const char* const* arguments, Handle input);
 // The id of the process behind an open process handle; 0 on failure.
 std::uint32_t ProcessIdOf(Handle process);
 
-// Opens a process for termination only; null when it cannot be opened or
-// this process may not end it.
+// Opens a process for termination only; null, with LastError(), when it
+// cannot be opened or this process may not end it. LastError() is
+// kErrorNoProcess when no process has the id (it has ended).
 Handle OpenProcessForTermination(std::uint32_t processId);
 
 // Ends a process at once with the given exit code (where the system records one).
 bool TerminateProcessHandle(Handle process, std::uint32_t exitCode);
-
-// True when the last failed OpenProcessForTermination found no process with
-// that id: it has ended (a process that exists but may not be ended is not).
-bool LastOpenFoundNoProcess();
 
 // Keeps a process from running, and so from starting others, until it is
 // ended. On Linux a session leader (every application the manager starts)
@@ -95,17 +92,27 @@ bool ResumeIfStopped(std::uint32_t processId);
 bool EndProcessGroup(std::uint32_t processId);
 
 // Asks a process to end, so that it can finish its work first: SIGTERM on
-// POSIX; on Windows WM_CLOSE posted to each of its top-level windows (a
-// console program's console window turns that into CTRL_CLOSE_EVENT). False
-// when nothing could be asked (no such process, or no window).
-bool AskProcessToEnd(std::uint32_t processId);
+// POSIX (or `signal`, a number SignalNumber gave, when not 0); on Windows
+// WM_CLOSE posted to each of its top-level windows (a console program's
+// console window turns that into CTRL_CLOSE_EVENT). False when nothing could
+// be asked (no such process, or no window).
+bool AskProcessToEnd(std::uint32_t processId, int signal = 0);
 
 // Asks every process of the group that `processId` leads to end, in one step
 // (SIGTERM to the group on Linux), so that children being forked at that
 // moment are asked too. Never the group of this process, nor a group that
 // `processId` does not lead. False when there is no such group (always on
 // Windows).
-bool AskProcessGroupToEnd(std::uint32_t processId);
+bool AskProcessGroupToEnd(std::uint32_t processId, int signal = 0);
+
+// The number of the signal named `name`, with or without "SIG", in any case:
+// TERM, INT, QUIT, HUP, USR1, USR2, WINCH, KILL, STOP or CONT. False where
+// the system has no signals (Windows), or for any other name.
+bool SignalNumber(const char* name, int* number);
+
+// Sends the signal `signal` (a number SignalNumber gave) to the process
+// behind `process` alone. False, with LastError(), when it cannot.
+bool SendSignal(Handle process, int signal);
 
 // A snapshot of the process list as (id, parent id) rows, in the system's order.
 struct ProcessSnapshot;

@@ -73,7 +73,4 @@ std::string CurrentUserName();
 // Windows, where the question is not asked.
 bool IsSuperUser();
 
-// The system's text for an error code, without a line end.
-std::string ErrorText(std::uint32_t error);
-
 } // namespace port

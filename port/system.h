@@ -6,11 +6,27 @@
 #include "port/unique_handle.h"
 
 #include <cstdint>
+#include <string>
 
 namespace port {
 
-// The error code of the last failing call of this port layer on this thread.
+// Every function of the port layer that can fail says so the same way, as
+// the system's own calls do: it returns false (or a null handle), and
+// LastError() then holds the system's error code for why.
 std::uint32_t LastError();
+
+// Codes of LastError() that callers look for, in each system's numbers.
+extern const std::uint32_t kErrorAlreadyExists; // another process holds the name
+extern const std::uint32_t kErrorTimeout;       // the time limit passed first
+extern const std::uint32_t kErrorNoProcess;     // no process has the id
+
+// The system's text for an error code, without a line end.
+std::string ErrorText(std::uint32_t error);
+
+// What the last failing call said of its failure: its own words where it
+// had more to say than the code (where it looked and what it found), else
+// ErrorText(LastError()).
+std::string LastErrorText();
 
 // Value of WaitAny when the wait itself failed.
 inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
@@ -39,19 +55,14 @@ void Close(Handle handle);
 // Owns a handle that Close closes.
 using UniqueHandle = BasicUniqueHandle<Close>;
 
-enum class GuardResult {
-    Created,       // this process now holds the name
-    AlreadyExists, // another process holds it
-    Failed,        // neither could be established; the program may go on
-    Refused,       // cannot be established safely: the program must not run
-};
-
 // Claims the named single-instance marker for this process. It is held until
-// the process ends and is never inherited by child processes.
-GuardResult CreateInstanceGuard(const char* name);
-
-// Why the last CreateInstanceGuard gave Refused, as one line of text.
-const char* InstanceGuardProblem();
+// the process ends and is never inherited by child processes. True when the
+// program may go on: it holds the name (or, on Windows, the name could not
+// be made at all, which the program lives with). False when it must not:
+// LastError() is kErrorAlreadyExists while another process holds the name,
+// any other code when the marker cannot be established safely
+// (LastErrorText() says why).
+bool CreateInstanceGuard(const char* name);
 
 // Sets the title of the console window (or terminal).
 void SetWindowTitle(const char* title);

@@ -2,9 +2,14 @@
 
 #include "common/text.h"
 #include "console/arg_reader.h"
+#include "console/command_table.h"
 #include "console/console.h"
+#include "port/process.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -34,8 +39,10 @@ AppEntry* ReadApplication(ArgReader* args) {
     } else if (token != nullptr) {
         entry = FindApplication(token);
     }
-    if (entry == nullptr)
+    if (entry == nullptr) {
         PrintMessage("Application does not exist.");
+        FailCommand();
+    }
     return entry;
 }
 
@@ -68,8 +75,7 @@ void StopCommand(ArgReader* args) {
         return;
     if (entry->state == AppState::Stopped || entry->state == AppState::GaveUp)
         PrintMessage("Application already stopped.");
-    else
-        Dispatch(*entry, AppEvent::StopAsked);
+    Dispatch(*entry, AppEvent::StopAsked);
 }
 
 void RestartCommand(ArgReader* args) {
@@ -102,9 +108,53 @@ void RestartAllCommand(ArgReader*) {
     ForEachApplication([](AppEntry& entry) { Dispatch(entry, AppEvent::RestartAsked); });
 }
 
+void SignalCommand(ArgReader* args) {
+    int number = 0;
+    if (!port::SignalNumber("TERM", &number)) {
+        PrintMessage("Signals are not supported on Windows.");
+        FailCommand();
+        return;
+    }
+    AppEntry* entry = ReadApplication(args);
+    if (entry == nullptr)
+        return;
+    const std::string name = args->HasToken() ? args->NextToken() : "";
+    if (!port::SignalNumber(name.c_str(), &number)) {
+        PrintMessage("Usage: signal N NAME (TERM, INT, QUIT, HUP, USR1, USR2, WINCH, KILL, STOP "
+                     "or CONT)");
+        FailCommand();
+        return;
+    }
+    const char* app = entry->settings.name.c_str();
+    if (!HasProcess(*entry)) {
+        PrintMessage("%s is not running.", app);
+        FailCommand();
+        return;
+    }
+    if (!port::SendSignal(entry->process.Get(), number)) {
+        PrintMessage("Could not signal %s. Error: %d.", app, static_cast<int>(port::LastError()));
+        FailCommand();
+        return;
+    }
+    std::string shown =
+        AsciiEqualNoCase(std::string_view(name).substr(0, 3), "SIG") ? name.substr(3) : name;
+    for (char& c : shown)
+        c = AsciiUpper(c);
+    PrintMessage("Sent SIG%s to %s.", shown.c_str(), app);
+}
+
 void EndPendingStops() {
     for (int i = 0; i < appTable.count; ++i)
         Dispatch(*appTable.entries[i], AppEvent::EndNow);
+}
+
+void LeaveStopsToFinish() {
+    for (int i = 0; i < appTable.count; ++i) {
+        const AppEntry& entry = *appTable.entries[i];
+        if (entry.stop.active && !entry.stop.leftovers)
+            PrintMessage("%s is still stopping; it is left to end on its own.",
+                         entry.settings.name.c_str());
+    }
 }
 
 void StopEverything() {

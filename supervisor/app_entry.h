@@ -51,7 +51,10 @@ struct AppEntry {
     port::UniqueHandle process;
     StopUnderWay stop;
     PendingStart pendingStart;
-    DoublingDelay retryDelay;  // the waits after failed starts in a row
+    DoublingDelay retryDelay; // the waits after failed starts in a row
+    // The last start failed, and neither a later start nor a "stop" came
+    // since: a reload that changes the application tries it again at once.
+    bool lastStartFailed = false;
     RestartCount restartCount; // the quick exits in a row and their pauses
 
     // For the status report: when the current process was taken under

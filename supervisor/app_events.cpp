@@ -1,5 +1,6 @@
 #include "supervisor/app_events.h"
 
+#include "console/command_table.h"
 #include "console/console.h"
 #include "loop/event_loop.h"
 #include "supervisor/exit_report.h"
@@ -19,6 +20,7 @@ AppFacts FactsOf(const AppEntry& entry, const ExitOutcome& exit) {
     facts.leftoversStop = entry.stop.leftovers;
     facts.stopUnderWay = entry.stop.active;
     facts.retryFailedStarts = entry.settings.restart.retryFailedStartsSeconds > 0;
+    facts.failedStart = entry.lastStartFailed;
     facts.plan = exit.plan;
     facts.awaitLeftovers = exit.awaitLeftovers;
     return facts;
@@ -49,6 +51,7 @@ void StartProgram(AppEntry& entry) {
         Dispatch(entry, AppEvent::Launched);
         return;
     case LaunchResult::Failed:
+        FailCommand(); // when a command asked for the start
         Dispatch(entry, AppEvent::LaunchFailed);
         return;
     case LaunchResult::NotStarted:
@@ -60,6 +63,9 @@ void StartProgram(AppEntry& entry) {
 
 void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
     const AppStep step = NextStep(entry.state, event, FactsOf(entry, exit));
+    if (event == AppEvent::LaunchFailed || event == AppEvent::Launched ||
+        event == AppEvent::StopAsked)
+        entry.lastStartFailed = event == AppEvent::LaunchFailed;
     entry.state = step.next;
     if (step.next == AppState::Stopping || step.next == AppState::Removed)
         entry.stop.startAfter = step.startAfterStop;

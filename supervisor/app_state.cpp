@@ -63,6 +63,8 @@ AppStep FromStopped(AppEvent event, const AppFacts& f) {
         return kOperatorStart;
     case AppEvent::ReloadRemoved:
         return {AppState::Removed, kNoAction, false};
+    case AppEvent::ReloadChanged: // a fix of a start that failed is tried at once
+        return f.failedStart ? kOperatorStart : AppStep{AppState::Stopped, kNoAction, false};
     default: // one the operator stopped stays stopped, also when changed
         return {AppState::Stopped, kNoAction, false};
     }
@@ -91,8 +93,6 @@ AppStep FromStopping(AppEvent event, const AppFacts& f) {
         return {AppState::Stopped, kSayTerminating | kEndTree, false};
     case AppEvent::RestartAsked:
         return {AppState::Stopping, kForgetQuickExits, true};
-    case AppEvent::ReloadChanged: // started with the new settings once stopped
-        return {AppState::Stopping, kNoAction, true};
     case AppEvent::StopLimitPassed:
         return EndOfStop(f, true, AppState::Stopped);
     case AppEvent::TreeEnded:
@@ -131,6 +131,7 @@ AppStep FromGaveUp(AppEvent event) {
     switch (event) {
     case AppEvent::StartAsked:
     case AppEvent::RestartAsked:
+    case AppEvent::ReloadChanged: // the operator's fix is tried at once
         return kOperatorStart;
     case AppEvent::ReloadRemoved:
         return {AppState::Removed, kNoAction, false};
@@ -150,6 +151,9 @@ AppStep FromRemoved(AppEvent event, const AppFacts& f) {
         return {AppState::Removed, f.stopUnderWay ? kSayTerminating | kEndTree : kNoAction, false};
     case AppEvent::EndNow:
         return {AppState::Removed, f.stopUnderWay ? kEndTree : kNoAction, false};
+    case AppEvent::ReloadReturned: // started again, once a stop under way has ended
+        return f.stopUnderWay ? AppStep{AppState::Stopping, kNoAction, true}
+                              : AppStep{AppState::Stopped, kNoAction, false};
     default:
         return {AppState::Removed, kNoAction, false};
     }

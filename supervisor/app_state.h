@@ -31,10 +31,11 @@ enum class AppEvent : std::uint8_t {
     TimerDue,        // the planned start is due
     ReloadChanged,   // a reload gave it another program or other parameters
     ReloadRemoved,   // a reload found it gone from the file
+    ReloadReturned,  // a reload names it again after it was removed
     EndNow,          // "quit", a second request to end: trees still stopping end at once
     Shutdown,        // the manager stops every application for good
 };
-inline constexpr int kAppEvents = 13;
+inline constexpr int kAppEvents = 14;
 
 // Actions, taken in the order of their bits.
 enum AppAction : std::uint32_t {
@@ -63,6 +64,7 @@ struct AppFacts {
     bool leftoversStop = false;     // the stop under way waits for the leftovers of an exit
     bool stopUnderWay = false;      // (removed) a stop of it is still under way
     bool retryFailedStarts = false; // a failed start is tried again
+    bool failedStart = false;       // (stopped) its last start failed
     // After Exited: what the exit policy says, and whether leftovers of
     // the ended process were ended and must be gone before the relaunch.
     RestartPlan plan = RestartPlan::Now;

@@ -17,10 +17,38 @@ AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpen
         PrintMessage("Too many applications, skipping %s.", settings.name.c_str());
         return nullptr;
     }
+    return CreateApplicationAt(appTable.count, std::move(settings), batch, openOutput);
+}
+
+AppEntry* CreateApplicationAt(int number, AppSettings settings, AttachBatch& batch,
+                              OutputOpener openOutput) {
     AppEntry* entry = new AppEntry(std::move(settings), openOutput);
-    appTable.entries[appTable.count++] = entry;
+    if (number == appTable.count)
+        ++appTable.count;
+    else
+        delete appTable.entries[number];
+    appTable.entries[number] = entry;
     TakeUnderSupervision(*entry, batch);
     return entry;
+}
+
+void ReturnApplication(AppEntry& entry, AppSettings settings, AttachBatch& batch) {
+    entry.settings = std::move(settings);
+    entry.restartCount = RestartCount{};
+    entry.retryDelay = DoublingDelay{};
+    Dispatch(entry, AppEvent::ReloadReturned);
+    if (entry.state == AppState::Stopped)
+        TakeUnderSupervision(entry, batch);
+}
+
+std::vector<TableSlot> TableSlots() {
+    std::vector<TableSlot> slots;
+    for (int i = 0; i < appTable.count; ++i) {
+        const AppEntry& entry = *appTable.entries[i];
+        const bool removed = entry.state == AppState::Removed;
+        slots.push_back(TableSlot{entry.settings.name, removed, removed && !entry.stop.active});
+    }
+    return slots;
 }
 
 AppEntry* FindApplication(std::string_view name) {

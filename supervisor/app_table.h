@@ -5,8 +5,10 @@
 #include "config/settings.h"
 #include "supervisor/app_entry.h"
 #include "supervisor/attach.h"
+#include "supervisor/reload_plan.h"
 
 #include <string_view>
+#include <vector>
 
 inline constexpr int kMaxApplications = 15;
 
@@ -24,6 +26,20 @@ bool AppTableFull();
 // running copy (in `batch`'s reading of the process list) or starts. Null,
 // after saying so, when the table is full.
 AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput);
+
+// Takes an application under supervision at `number`: the next number
+// (appended), or the number of a removed application of which nothing is
+// under way any more (its entry is let go).
+AppEntry* CreateApplicationAt(int number, AppSettings settings, AttachBatch& batch,
+                              OutputOpener openOutput);
+
+// A removed application named again by the configuration: it has its number
+// back with `settings`, and attaches or starts at once, or once a stop of it
+// still under way has ended.
+void ReturnApplication(AppEntry& entry, AppSettings settings, AttachBatch& batch);
+
+// The table as a reload matches it with the configuration.
+std::vector<TableSlot> TableSlots();
 
 // The application with this display name (ignoring ASCII case) that is not
 // removed; null when there is none.

@@ -7,9 +7,6 @@
 
 namespace {
 
-// Room for the canonical names compared while attaching.
-constexpr std::uint32_t kNameBuffer = 4096;
-
 // The process list is first read with room for this many ids; a full buffer
 // means there may be more, and it is read again with twice the room.
 constexpr std::uint32_t kFirstListCapacity = 4096;
@@ -38,13 +35,10 @@ bool ReadRunningImages(std::vector<RunningImage>* rows) {
     if (!ListAllProcessIds(&ids))
         return false;
     const std::uint32_t self = port::CurrentProcessId();
-    std::vector<char> image(kNameBuffer);
+    std::string image;
     for (std::uint32_t id : ids) {
-        if (id == 0 || id == self)
-            continue;
-        const std::uint32_t length = port::ProcessImageById(id, image.data(), kNameBuffer);
-        if (length != 0)
-            rows->push_back(RunningImage{id, std::string(image.data(), length)});
+        if (id != 0 && id != self && port::ProcessImageById(id, &image))
+            rows->push_back(RunningImage{id, image});
     }
     return true;
 }
@@ -55,11 +49,10 @@ port::UniqueHandle OpenMatching(std::uint32_t processId, const std::string& want
     port::UniqueHandle process(port::OpenProcessFull(processId));
     if (!process)
         return process;
-    std::vector<char> image(kNameBuffer);
-    std::vector<char> canonical(kNameBuffer);
-    if (port::ProcessImageName(process.Get(), image.data(), kNameBuffer) != 0 &&
-        port::CanonicalPath(image.data(), canonical.data(), kNameBuffer) != 0 &&
-        AsciiEqualNoCase(wanted.c_str(), canonical.data()))
+    std::string image;
+    std::string canonical;
+    if (port::ProcessImageName(process.Get(), &image) &&
+        port::CanonicalPath(image.c_str(), &canonical) && AsciiEqualNoCase(wanted, canonical))
         return process;
     return port::UniqueHandle();
 }
@@ -100,11 +93,8 @@ AttachResult FindRunningCopy(const std::string& path, AttachBatch& batch, port::
                              std::string* canonical) {
     // The configured path is resolved once and compared with each process's
     // already canonical image, so a process is opened only when it matches.
-    std::vector<char> resolved(kNameBuffer);
-    const std::uint32_t length = port::CanonicalPath(path.c_str(), resolved.data(), kNameBuffer);
-    if (length == 0)
+    if (!port::CanonicalPath(path.c_str(), canonical))
         return AttachResult::NoPath;
-    canonical->assign(resolved.data(), length);
     if (!batch.read) {
         batch.listed = ReadRunningImages(&batch.rows);
         batch.read = true;
@@ -113,7 +103,7 @@ AttachResult FindRunningCopy(const std::string& path, AttachBatch& batch, port::
         return AttachResult::NoList;
     std::vector<std::uint32_t> matches;
     for (const RunningImage& row : batch.rows)
-        if (AsciiEqualNoCase(canonical->c_str(), row.image.c_str()))
+        if (AsciiEqualNoCase(*canonical, row.image))
             matches.push_back(row.processId);
     for (std::uint32_t processId : AttachOrder(matches)) {
         *found = OpenMatching(processId, *canonical);

@@ -52,12 +52,11 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
     const port::UniqueFile output =
         entry.openOutput != nullptr ? entry.openOutput(entry) : port::UniqueFile();
     port::Handle started = port::kNullHandle;
-    std::uint32_t error = 0;
     if (!port::StartProgram(settings.path.c_str(), settings.parameters.c_str(), workingDirectory,
-                            &started, &error, output.Get(),
+                            &started, output.Get(),
                             settings.environment.empty() ? nullptr : environment.data())) {
         PrintMessage("Could not start %s. Error: %d.", settings.name.c_str(),
-                     static_cast<int>(error));
+                     static_cast<int>(port::LastError()));
         return LaunchResult::Failed;
     }
     entry.retryDelay = DoublingDelay{};

@@ -26,7 +26,10 @@ struct StoppingTree {
 // Asks every process of the tree of `root` to end, so that each can finish
 // its work: the group it leads in one step, then the rest of the tree (its
 // descendants, the rest of its session) one by one. Never the manager.
-void AskTreeToEnd(std::uint32_t root, StoppingTree* tree);
+// `signal` is what asks (port::SignalNumber; 0: the system's own request);
+// with `mainOnly` only `root` is asked, and *tree still tells what belongs
+// to it.
+void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal = 0, bool mainOnly = false);
 
 // True while a process of the tree has not ended (also when the process list
 // cannot be read).

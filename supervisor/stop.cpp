@@ -28,6 +28,13 @@ void OnStoppingExit(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
     // Signalled for good now: the rest is watched with timers.
     RemoveWaitHandle(entry.process.Get());
+    // Only the main process was asked: the rest of its tree ends with it.
+    if (entry.settings.stopMainOnly && !entry.stop.leftovers) {
+        StoppingTree rest;
+        EndLeftovers(entry.stop.tree.root, &rest);
+        entry.stop.tree.members.insert(entry.stop.tree.members.end(), rest.members.begin(),
+                                       rest.members.end());
+    }
     LookAtStoppingTree(entry);
 }
 
@@ -49,7 +56,7 @@ bool BeginPoliteStop(AppEntry& entry, StopReport report) {
     const std::uint32_t processId = port::ProcessIdOf(entry.process.Get());
     if (processId == 0)
         return false;
-    AskTreeToEnd(processId, &stop.tree);
+    AskTreeToEnd(processId, &stop.tree, entry.settings.stopSignal, entry.settings.stopMainOnly);
     stop.limit =
         AddTimer(std::uint64_t{entry.settings.stopTimeoutSeconds} * 1000u, OnStopLimit, &entry);
     if (stop.limit == 0 || !AddWaitHandle(entry.process.Get(), OnStoppingExit, &entry)) {

@@ -183,12 +183,12 @@ Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* t
     return fd;
 }
 
-ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
-                      std::uint32_t* read) {
+bool ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
+                 std::uint32_t* read) {
     *read = 0;
     if (!ValidFd(connection)) {
         posix::SetError(EBADF);
-        return ControlIo::Failed;
+        return false;
     }
     const int fd = static_cast<int>(connection);
     const std::int64_t deadline = Now() + timeoutMs;
@@ -196,27 +196,28 @@ ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::
         const ssize_t n = posix::ReadNoIntr(fd, buffer, size);
         if (n > 0) {
             *read = static_cast<std::uint32_t>(n);
-            return ControlIo::Done;
+            return true;
         }
-        if (n == 0)
-            return ControlIo::Closed;
+        // A peer that reset its end has closed it too.
+        if (n == 0 || errno == ECONNRESET)
+            return true;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             posix::SetError(errno);
-            return errno == ECONNRESET ? ControlIo::Closed : ControlIo::Failed;
+            return false;
         }
         if (!WaitFor(fd, POLLIN, deadline)) {
             posix::SetError(errno);
-            return errno == ETIMEDOUT ? ControlIo::TimedOut : ControlIo::Failed;
+            return false;
         }
     }
 }
 
-ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length,
-                       std::uint32_t timeoutMs, std::uint32_t* written) {
+bool WriteControl(Handle connection, const char* data, std::uint32_t length,
+                  std::uint32_t timeoutMs, std::uint32_t* written) {
     *written = 0;
     if (!ValidFd(connection)) {
         posix::SetError(EBADF);
-        return ControlIo::Failed;
+        return false;
     }
     const int fd = static_cast<int>(connection);
     const std::int64_t deadline = Now() + timeoutMs;
@@ -231,14 +232,14 @@ ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             posix::SetError(errno);
-            return ControlIo::Failed;
+            return false;
         }
         if (!WaitFor(fd, POLLOUT, deadline)) {
             posix::SetError(errno);
-            return errno == ETIMEDOUT ? ControlIo::TimedOut : ControlIo::Failed;
+            return false;
         }
     }
-    return ControlIo::Done;
+    return true;
 }
 
 void EndControlOutput(Handle connection) {

@@ -35,8 +35,11 @@ Handle OpenRegularFileToAppend(const char* path, int flags) {
         return kNullHandle;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const int error = S_ISREG(status.st_mode) ? errno : EINVAL;
+    const bool examined = ::fstat(fd, &status) == 0;
+    if (!examined || !S_ISREG(status.st_mode)) {
+        // The real reason when it cannot be examined; a FIFO or a device
+        // is no file to append to.
+        const int error = examined ? EINVAL : errno;
         ::close(fd);
         posix::SetError(error);
         return kNullHandle;
@@ -246,11 +249,12 @@ Handle StandardInputStream() {
     return fd < 0 ? kNullHandle : fd;
 }
 
-std::int64_t ReadStream(Handle stream, char* buffer, std::uint32_t size) {
+bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read) {
     const ssize_t n = posix::ReadNoIntr(static_cast<int>(stream), buffer, size);
+    *read = n > 0 ? static_cast<std::uint32_t>(n) : 0;
     if (n < 0)
         posix::SetError(errno);
-    return n;
+    return n >= 0;
 }
 
 bool WaitForInput(Handle stream, std::uint32_t timeoutMs) {

@@ -18,12 +18,9 @@ namespace port {
 
 namespace {
 
-std::string problem;
-
-GuardResult Refuse(const std::string& text, int error) {
-    problem = text;
-    posix::SetError(error);
-    return GuardResult::Refused;
+bool Refuse(const std::string& text, int error) {
+    posix::SetError(error == EWOULDBLOCK ? EPERM : error, text);
+    return false;
 }
 
 // Opens (creating it when missing) the lock file, which must be a plain file
@@ -52,7 +49,7 @@ bool Foreign(const std::string& path) {
 
 } // namespace
 
-GuardResult CreateInstanceGuard(const char* name) {
+bool CreateInstanceGuard(const char* name) {
     std::string why;
     const std::string directory = posix::RuntimeDirectory(&why);
     if (directory.empty())
@@ -86,17 +83,13 @@ GuardResult CreateInstanceGuard(const char* name) {
         ::close(fd);
         if (error == EWOULDBLOCK) {
             posix::SetError(error);
-            return GuardResult::AlreadyExists;
+            return false;
         }
         return Refuse("cannot lock " + path + ": " + std::strerror(error), error);
     }
     // Held (never closed) until the process ends; close-on-exec, so no
     // application inherits it.
-    return GuardResult::Created;
-}
-
-const char* InstanceGuardProblem() {
-    return problem.c_str();
+    return true;
 }
 
 } // namespace port

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <vector>
@@ -58,11 +59,11 @@ Handle OpenProcessFull(std::uint32_t processId) {
     return fd;
 }
 
-std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
+bool ProcessImageName(Handle process, std::string* image) {
     const int pid = PidOf(process);
     if (pid == 0) {
         posix::SetError(ESRCH);
-        return 0;
+        return false;
     }
     char link[64];
     std::snprintf(link, sizeof link, "/proc/%d/exe", pid);
@@ -70,22 +71,20 @@ std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
     const ssize_t length = sys.readlinkat(AT_FDCWD, link, target.data(), target.size());
     if (length < 0) {
         posix::SetError(errno);
-        return 0;
+        return false;
     }
-    if (static_cast<std::size_t>(length) >= target.size() ||
-        static_cast<std::uint32_t>(length) + 1 > size) {
+    if (static_cast<std::size_t>(length) >= target.size()) {
         posix::SetError(ENAMETOOLONG);
-        return 0;
+        return false;
     }
     // The name was read by pid: it belongs to this handle's process only if
     // that process still runs (else the pid may have been reused).
     if (PidfdSignal(static_cast<int>(process), 0) != 0) {
         posix::SetError(errno);
-        return 0;
+        return false;
     }
-    std::memcpy(out, target.data(), static_cast<std::size_t>(length));
-    out[length] = '\0';
-    return static_cast<std::uint32_t>(length);
+    image->assign(target.data(), static_cast<std::size_t>(length));
+    return true;
 }
 
 std::uint32_t ProcessIdOf(Handle process) {
@@ -112,10 +111,6 @@ Handle OpenProcessForTermination(std::uint32_t processId) {
     }
     posix::RememberProcess(fd, static_cast<int>(processId));
     return fd;
-}
-
-bool LastOpenFoundNoProcess() {
-    return LastError() == static_cast<std::uint32_t>(ESRCH);
 }
 
 namespace {
@@ -159,17 +154,47 @@ bool EndProcessGroup(std::uint32_t processId) {
     return sys.kill(-static_cast<pid_t>(processId), SIGKILL) == 0;
 }
 
-bool AskProcessToEnd(std::uint32_t processId) {
-    return SignalProcess(processId, SIGTERM);
+bool AskProcessToEnd(std::uint32_t processId, int signal) {
+    return SignalProcess(processId, signal != 0 ? signal : SIGTERM);
 }
 
-bool AskProcessGroupToEnd(std::uint32_t processId) {
+bool AskProcessGroupToEnd(std::uint32_t processId, int signal) {
     if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX))
         return false;
     const pid_t pid = static_cast<pid_t>(processId);
     if (::getpgid(pid) != pid || ::getpgid(0) == pid)
         return false;
-    return sys.kill(-pid, SIGTERM) == 0;
+    return sys.kill(-pid, signal != 0 ? signal : SIGTERM) == 0;
+}
+
+bool SignalNumber(const char* name, int* number) {
+    static const struct {
+        const char* name;
+        int number;
+    } kSignals[] = {{"TERM", SIGTERM}, {"INT", SIGINT},   {"QUIT", SIGQUIT},   {"HUP", SIGHUP},
+                    {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"WINCH", SIGWINCH}, {"KILL", SIGKILL},
+                    {"STOP", SIGSTOP}, {"CONT", SIGCONT}};
+    if (::strncasecmp(name, "SIG", 3) == 0)
+        name += 3;
+    for (const auto& known : kSignals) {
+        if (::strcasecmp(name, known.name) == 0) {
+            *number = known.number;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SendSignal(Handle process, int signal) {
+    if (process <= 2 || process > INT_MAX) {
+        posix::SetError(EBADF);
+        return false;
+    }
+    if (PidfdSignal(static_cast<int>(process), signal) != 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    return true;
 }
 
 bool TerminateProcessHandle(Handle process, std::uint32_t) {

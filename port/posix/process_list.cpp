@@ -6,35 +6,31 @@
 #include "port/posix/syscalls.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 namespace port {
 
 const char kPathSeparator = '/';
 
-std::uint32_t CanonicalPath(const char* path, char* out, std::uint32_t size) {
+bool CanonicalPath(const char* path, std::string* canonical) {
     if (path == nullptr || *path == '\0') {
         posix::SetError(ENOENT);
-        return 0;
+        return false;
     }
     char* resolved = ::realpath(path, nullptr);
     if (resolved == nullptr) {
         posix::SetError(errno);
-        return 0;
+        return false;
     }
-    const std::size_t length = std::strlen(resolved);
-    if (length + 1 > size) {
-        std::free(resolved);
-        posix::SetError(ENAMETOOLONG);
-        return 0;
-    }
-    std::memcpy(out, resolved, length + 1);
+    canonical->assign(resolved);
     std::free(resolved);
-    return static_cast<std::uint32_t>(length);
+    return true;
 }
 
 bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
@@ -75,22 +71,23 @@ bool ParsePid(const char* name, std::uint32_t* pid) {
 
 } // namespace posix
 
-std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size) {
+bool ProcessImageById(std::uint32_t processId, std::string* image) {
     // The kernel names the executable by its resolved absolute path, which is
     // what CanonicalPath gives for it: no resolution is needed here.
     char link[32];
     std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
-    const ssize_t length = posix::sys.readlinkat(AT_FDCWD, link, out, size);
+    char target[PATH_MAX];
+    const ssize_t length = posix::sys.readlinkat(AT_FDCWD, link, target, sizeof target);
     if (length < 0) {
         posix::SetError(errno);
-        return 0;
+        return false;
     }
-    if (static_cast<std::size_t>(length) >= size) {
+    if (static_cast<std::size_t>(length) >= sizeof target) {
         posix::SetError(ENAMETOOLONG);
-        return 0;
+        return false;
     }
-    out[length] = '\0';
-    return static_cast<std::uint32_t>(length);
+    image->assign(target, static_cast<std::size_t>(length));
+    return true;
 }
 
 } // namespace port

@@ -75,8 +75,4 @@ bool IsSuperUser() {
     return ::geteuid() == 0;
 }
 
-std::string ErrorText(std::uint32_t error) {
-    return std::strerror(static_cast<int>(error));
-}
-
 } // namespace port

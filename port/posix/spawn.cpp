@@ -45,7 +45,7 @@ std::string AbsolutePath(const char* file) {
 // `output` (/dev/null for a null handle), the environment `envp`, every
 // signal at its default. On success *process is a pidfd of the child.
 bool Spawn(const std::string& path, std::vector<char*>& argv, const char* directory, Handle input,
-           Handle output, char* const* envp, int* process, std::uint32_t* error) {
+           Handle output, char* const* envp, int* process) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     ::posix_spawn_file_actions_init(&actions);
@@ -84,7 +84,6 @@ bool Spawn(const std::string& path, std::vector<char*>& argv, const char* direct
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (result != 0) {
-        *error = static_cast<std::uint32_t>(result);
         posix::SetError(result);
         return false;
     }
@@ -97,7 +96,6 @@ bool Spawn(const std::string& path, std::vector<char*>& argv, const char* direct
         posix::sys.kill(pid, SIGKILL);
         siginfo_t info;
         posix::WaitidNoIntr(P_PID, static_cast<id_t>(pid), &info, WEXITED);
-        *error = static_cast<std::uint32_t>(openError);
         posix::SetError(openError);
         return false;
     }
@@ -131,17 +129,14 @@ std::vector<char*> Environment(const char* const* added) {
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error, Handle output, const char* const* environment) {
+                  Handle output, const char* const* environment) {
     *process = kNullHandle;
-    *error = 0;
     if (file == nullptr || *file == '\0') {
-        *error = ENOENT;
         posix::SetError(ENOENT);
         return false;
     }
     const std::string path = AbsolutePath(file);
     if (path.empty()) {
-        *error = static_cast<std::uint32_t>(errno);
         posix::SetError(errno);
         return false;
     }
@@ -155,7 +150,7 @@ bool StartProgram(const char* file, const char* parameters, const char* director
         envp = Environment(environment);
     int fd = -1;
     if (!Spawn(path, argv, directory, kNullHandle, output,
-               environment != nullptr ? envp.data() : environ, &fd, error))
+               environment != nullptr ? envp.data() : environ, &fd))
         return false;
     *process = fd;
     return true;
@@ -173,8 +168,7 @@ Handle StartDetachedCopy(const char* const* arguments, Handle input) {
     for (const char* const* argument = arguments; *argument != nullptr; ++argument)
         argv.push_back(const_cast<char*>(*argument));
     int fd = -1;
-    std::uint32_t error = 0;
-    if (!Spawn(self, argv, nullptr, input, kNullHandle, environ, &fd, &error))
+    if (!Spawn(self, argv, nullptr, input, kNullHandle, environ, &fd))
         return kNullHandle;
     return fd;
 }

@@ -24,6 +24,8 @@ namespace port {
 namespace {
 
 std::uint32_t lastError = 0;
+// What the last failing call said of its failure beyond its code.
+std::string lastErrorText;
 
 } // namespace
 
@@ -31,12 +33,30 @@ namespace posix {
 
 void SetError(int error) {
     lastError = static_cast<std::uint32_t>(error);
+    lastErrorText.clear();
+}
+
+void SetError(int error, const std::string& text) {
+    lastError = static_cast<std::uint32_t>(error);
+    lastErrorText = text;
 }
 
 } // namespace posix
 
 std::uint32_t LastError() {
     return lastError;
+}
+
+const std::uint32_t kErrorAlreadyExists = EWOULDBLOCK;
+const std::uint32_t kErrorTimeout = ETIMEDOUT;
+const std::uint32_t kErrorNoProcess = ESRCH;
+
+std::string ErrorText(std::uint32_t error) {
+    return std::strerror(static_cast<int>(error));
+}
+
+std::string LastErrorText() {
+    return lastErrorText.empty() ? ErrorText(lastError) : lastErrorText;
 }
 
 std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t timeoutMs,

@@ -25,6 +25,21 @@ using win32::ToNative;
 
 namespace {
 
+// How one transfer ended.
+enum class Io {
+    Done,     // a read moved some bytes; a write moved all of them
+    Closed,   // the other end closed (reads only)
+    TimedOut, // the time limit came first (a write may have moved some bytes)
+    Failed,   // LastError tells why
+};
+
+// The port's answer for a transfer that ended so.
+bool Answer(Io result) {
+    if (result == Io::TimedOut)
+        ::SetLastError(WAIT_TIMEOUT);
+    return result == Io::Done || result == Io::Closed;
+}
+
 constexpr DWORD kPipeBuffer = 4096;
 
 // The account a service runs as unless told otherwise.
@@ -153,59 +168,58 @@ bool Listen(Endpoint& e, bool first) {
 }
 
 // Runs one overlapped read or write and waits for it at most `timeoutMs`.
-ControlIo Transfer(HANDLE pipe, bool reading, char* buffer, DWORD length, DWORD timeoutMs,
-                   DWORD* moved) {
+Io Transfer(HANDLE pipe, bool reading, char* buffer, DWORD length, DWORD timeoutMs, DWORD* moved) {
     *moved = 0;
     OVERLAPPED overlapped{};
     overlapped.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (overlapped.hEvent == nullptr)
-        return ControlIo::Failed;
+        return Io::Failed;
     BOOL ok = reading ? ::ReadFile(pipe, buffer, length, nullptr, &overlapped)
                       : ::WriteFile(pipe, buffer, length, nullptr, &overlapped);
-    ControlIo result = ControlIo::Done;
+    Io result = Io::Done;
     if (!ok && ::GetLastError() != ERROR_IO_PENDING) {
         const DWORD error = ::GetLastError();
-        result = IsBrokenPipe(error) ? ControlIo::Closed : ControlIo::Failed;
+        result = IsBrokenPipe(error) ? Io::Closed : Io::Failed;
     } else if (::WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
         // Only this operation: a read may be pending on the pipe beside it.
         ::CancelIoEx(pipe, &overlapped);
         ::GetOverlappedResult(pipe, &overlapped, moved, TRUE);
-        result = *moved > 0 ? ControlIo::Done : ControlIo::TimedOut;
+        result = *moved > 0 ? Io::Done : Io::TimedOut;
     } else if (!::GetOverlappedResult(pipe, &overlapped, moved, FALSE)) {
         const DWORD error = ::GetLastError();
-        result = IsBrokenPipe(error) ? ControlIo::Closed : ControlIo::Failed;
+        result = IsBrokenPipe(error) ? Io::Closed : Io::Failed;
     }
     ::CloseHandle(overlapped.hEvent);
-    if (result == ControlIo::Done && reading && *moved == 0)
-        result = ControlIo::Closed;
+    if (result == Io::Done && reading && *moved == 0)
+        result = Io::Closed;
     return result;
 }
 
 // A read of an accepted client: what the pending read brought, then a new
 // read is started.
-ControlIo ReadAccepted(Connection& c, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
-                       std::uint32_t* read) {
+Io ReadAccepted(Connection& c, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
+                std::uint32_t* read) {
     if (c.have == c.taken) {
         if (c.closed)
-            return ControlIo::Closed;
+            return Io::Closed;
         if (timeoutMs > 0)
             ::WaitForSingleObject(c.event, timeoutMs);
         DWORD moved = 0;
         if (!::GetOverlappedResult(c.pipe, &c.read, &moved, FALSE)) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_IO_INCOMPLETE)
-                return ControlIo::TimedOut;
+                return Io::TimedOut;
             c.pending = false;
             c.closed = true;
             ::SetLastError(error);
-            return IsBrokenPipe(error) ? ControlIo::Closed : ControlIo::Failed;
+            return IsBrokenPipe(error) ? Io::Closed : Io::Failed;
         }
         c.pending = false;
         c.have = moved;
         c.taken = 0;
         if (moved == 0) {
             StartRead(c);
-            return ControlIo::TimedOut;
+            return Io::TimedOut;
         }
     }
     const DWORD n = std::min<DWORD>(c.have - c.taken, size);
@@ -214,7 +228,7 @@ ControlIo ReadAccepted(Connection& c, char* buffer, std::uint32_t size, std::uin
     *read = n;
     if (c.taken == c.have)
         StartRead(c);
-    return ControlIo::Done;
+    return Io::Done;
 }
 
 } // namespace
@@ -310,19 +324,19 @@ void AdmitAdministratorsToControl(bool admit) {
     admitAdministrators = admit;
 }
 
-ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
-                      std::uint32_t* read) {
+bool ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
+                 std::uint32_t* read) {
     *read = 0;
     if (Connection* c = FindConnection(connection))
-        return ReadAccepted(*c, buffer, size, timeoutMs, read);
+        return Answer(ReadAccepted(*c, buffer, size, timeoutMs, read));
     DWORD moved = 0;
-    const ControlIo result = Transfer(ToNative(connection), true, buffer, size, timeoutMs, &moved);
+    const Io result = Transfer(ToNative(connection), true, buffer, size, timeoutMs, &moved);
     *read = moved;
-    return result;
+    return Answer(result);
 }
 
-ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length,
-                       std::uint32_t timeoutMs, std::uint32_t* written) {
+bool WriteControl(Handle connection, const char* data, std::uint32_t length,
+                  std::uint32_t timeoutMs, std::uint32_t* written) {
     *written = 0;
     const Connection* c = FindConnection(connection);
     HANDLE pipe = c != nullptr ? c->pipe : ToNative(connection);
@@ -331,13 +345,16 @@ ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length
         const DWORD now = ::GetTickCount();
         const DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
         DWORD moved = 0;
-        const ControlIo result = Transfer(pipe, false, const_cast<char*>(data + *written),
-                                          length - *written, left, &moved);
+        const Io result = Transfer(pipe, false, const_cast<char*>(data + *written),
+                                   length - *written, left, &moved);
         *written += moved;
-        if (result != ControlIo::Done)
-            return result == ControlIo::Closed ? ControlIo::Failed : result;
+        // A reader that went away is a failure of the write.
+        if (result == Io::Closed)
+            return false;
+        if (result != Io::Done)
+            return Answer(result);
     }
-    return ControlIo::Done;
+    return true;
 }
 
 void EndControlOutput(Handle) {

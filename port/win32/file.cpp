@@ -235,12 +235,12 @@ Handle StandardInputStream() {
     return input == INVALID_HANDLE_VALUE ? kNullHandle : FromNative(input);
 }
 
-std::int64_t ReadStream(Handle stream, char* buffer, std::uint32_t size) {
-    DWORD read = 0;
-    if (::ReadFile(ToNative(stream), buffer, size, &read, nullptr))
-        return read;
+bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read) {
+    DWORD moved = 0;
+    const bool ok = ::ReadFile(ToNative(stream), buffer, size, &moved, nullptr) != 0;
+    *read = moved;
     // A pipe whose writers have all closed it reports a broken pipe: its end.
-    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    return ok || ::GetLastError() == ERROR_BROKEN_PIPE;
 }
 
 bool WaitForInput(Handle stream, std::uint32_t timeoutMs) {

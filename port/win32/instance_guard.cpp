@@ -6,22 +6,18 @@
 
 namespace port {
 
-GuardResult CreateInstanceGuard(const char* name) {
+bool CreateInstanceGuard(const char* name) {
     // No security attributes: the handle is not inheritable. It stays open
-    // until the process ends, which keeps the name taken.
+    // until the process ends, which keeps the name taken. A mutex that
+    // cannot be made at all lets the program go on without one.
     HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
     const DWORD error = ::GetLastError();
-    if (mutex == nullptr)
-        return GuardResult::Failed;
-    if (error == ERROR_ALREADY_EXISTS) {
+    if (mutex != nullptr && error == ERROR_ALREADY_EXISTS) {
         ::CloseHandle(mutex);
-        return GuardResult::AlreadyExists;
+        ::SetLastError(ERROR_ALREADY_EXISTS);
+        return false;
     }
-    return GuardResult::Created;
-}
-
-const char* InstanceGuardProblem() {
-    return ""; // the mutex is never refused: a failure lets the program go on
+    return true;
 }
 
 } // namespace port

@@ -6,6 +6,9 @@
 
 #include <psapi.h>
 
+#include <string>
+#include <vector>
+
 namespace port {
 
 using win32::FromNative;
@@ -15,15 +18,25 @@ Handle OpenProcessFull(std::uint32_t processId) {
     return FromNative(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId));
 }
 
-std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
+bool ProcessImageName(Handle process, std::string* image) {
     // The first module of a process is its executable; room for that one only.
     HMODULE module = nullptr;
     DWORD needed = 0;
     if (!::EnumProcessModules(ToNative(process), &module, sizeof(HMODULE), &needed))
-        return 0;
-    // A name that filled the buffer may have been cut short.
-    const DWORD length = ::GetModuleFileNameExA(ToNative(process), module, out, size);
-    return length != 0 && length + 1 < size ? length : 0;
+        return false;
+    // A name that fills the buffer may have been cut short: then more room.
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameExA(ToNative(process), module, buffer.data(),
+                                                    static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return false;
+        if (length + 1 < buffer.size()) {
+            image->assign(buffer.data(), length);
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 std::uint32_t ProcessIdOf(Handle process) {
@@ -36,11 +49,6 @@ Handle OpenProcessForTermination(std::uint32_t processId) {
 
 bool TerminateProcessHandle(Handle process, std::uint32_t exitCode) {
     return ::TerminateProcess(ToNative(process), exitCode) != 0;
-}
-
-bool LastOpenFoundNoProcess() {
-    // OpenProcess names an id that belongs to no process an invalid parameter.
-    return ::GetLastError() == ERROR_INVALID_PARAMETER;
 }
 
 // Windows has no documented call that keeps a process from starting others;
@@ -75,7 +83,7 @@ BOOL CALLBACK PostCloseToWindowOf(HWND window, LPARAM context) {
 
 } // namespace
 
-bool AskProcessToEnd(std::uint32_t processId) {
+bool AskProcessToEnd(std::uint32_t processId, int) {
     if (processId == ::GetCurrentProcessId())
         return false;
     CloseRequest request{processId, false};
@@ -84,7 +92,17 @@ bool AskProcessToEnd(std::uint32_t processId) {
 }
 
 // Windows has no process groups to signal; each process is asked by itself.
-bool AskProcessGroupToEnd(std::uint32_t) {
+bool AskProcessGroupToEnd(std::uint32_t, int) {
+    return false;
+}
+
+// Windows has no signals.
+bool SignalNumber(const char*, int*) {
+    return false;
+}
+
+bool SendSignal(Handle, int) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
 }
 

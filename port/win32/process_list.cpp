@@ -14,19 +14,20 @@ using win32::FromNative;
 
 const char kPathSeparator = '\\';
 
-namespace {
-
-// A result of a call that returns the length written (without terminator), 0
-// on failure, and the needed size when the buffer is too small: the length,
-// or 0 unless it fits together with its terminator.
-std::uint32_t FittingLength(DWORD result, std::uint32_t size) {
-    return result != 0 && result < size ? result : 0;
-}
-
-} // namespace
-
-std::uint32_t CanonicalPath(const char* path, char* out, std::uint32_t size) {
-    return FittingLength(::GetShortPathNameA(path, out, size), size);
+bool CanonicalPath(const char* path, std::string* canonical) {
+    // The first call tells the room the short name needs.
+    const DWORD needed = ::GetShortPathNameA(path, nullptr, 0);
+    if (needed == 0)
+        return false;
+    std::vector<char> buffer(needed);
+    const DWORD length = ::GetShortPathNameA(path, buffer.data(), needed);
+    if (length == 0 || length >= needed) {
+        if (length != 0)
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    canonical->assign(buffer.data(), length);
+    return true;
 }
 
 bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
@@ -46,18 +47,19 @@ std::uint32_t CurrentProcessId() {
     return ::GetCurrentProcessId();
 }
 
-std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size) {
+bool ProcessImageById(std::uint32_t processId, std::string* image) {
     // A process's image can only be read through a handle: opened as the
     // walk for a running copy always has, and closed again at once.
     HANDLE process = ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
     if (process == nullptr)
-        return 0;
-    std::vector<char> image(size);
-    std::uint32_t length = ProcessImageName(FromNative(process), image.data(), size);
-    if (length != 0)
-        length = CanonicalPath(image.data(), out, size);
+        return false;
+    std::string full;
+    const bool read =
+        ProcessImageName(FromNative(process), &full) && CanonicalPath(full.c_str(), image);
+    const DWORD error = ::GetLastError();
     ::CloseHandle(process);
-    return length;
+    ::SetLastError(error);
+    return read;
 }
 
 } // namespace port

@@ -29,16 +29,13 @@ static_assert(kShellExecuteMask == 0x440);
 // given (made inheritable for the start only). On success *process is its
 // handle, or it is closed when `process` is null.
 bool Create(const char* file, std::string commandLine, const char* directory, DWORD flags,
-            WORD show, HANDLE input, HANDLE output, char* environment, Handle* process,
-            std::uint32_t* error) {
+            WORD show, HANDLE input, HANDLE output, char* environment, Handle* process) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE nul =
         ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       &inherit, OPEN_EXISTING, 0, nullptr);
-    if (nul == INVALID_HANDLE_VALUE) {
-        *error = ::GetLastError();
+    if (nul == INVALID_HANDLE_VALUE)
         return false;
-    }
     if (input == nullptr)
         input = nul;
     if (output == nullptr)
@@ -57,14 +54,16 @@ bool Create(const char* file, std::string commandLine, const char* directory, DW
     std::memset(&info, 0, sizeof info);
     const BOOL started = ::CreateProcessA(file, commandLine.data(), nullptr, nullptr, TRUE, flags,
                                           environment, directory, &startup, &info);
-    *error = started ? 0 : ::GetLastError();
+    const DWORD error = started ? 0 : ::GetLastError();
     if (input != nul)
         ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
     if (output != nul)
         ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
     ::CloseHandle(nul);
-    if (!started)
+    if (!started) {
+        ::SetLastError(error);
         return false;
+    }
     ::CloseHandle(info.hThread);
     if (process != nullptr)
         *process = FromNative(info.hProcess);
@@ -103,7 +102,7 @@ std::string EnvironmentBlock(const char* const* added) {
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error, Handle output, const char* const* environment) {
+                  Handle output, const char* const* environment) {
     *process = kNullHandle;
     // The shell's "open" takes neither standard handles nor an environment.
     if (output != kNullHandle || environment != nullptr) {
@@ -116,8 +115,7 @@ bool StartProgram(const char* file, const char* parameters, const char* director
             commandLine += parameters;
         }
         return Create(file, commandLine, directory, 0, SW_SHOWMINNOACTIVE, nullptr,
-                      ToNative(output), environment != nullptr ? block.data() : nullptr, process,
-                      error);
+                      ToNative(output), environment != nullptr ? block.data() : nullptr, process);
     }
     SHELLEXECUTEINFOA info;
     std::memset(&info, 0, sizeof info);
@@ -128,11 +126,8 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     info.lpParameters = parameters;
     info.lpDirectory = directory;
     info.nShow = SW_MINIMIZE;
-    if (!::ShellExecuteExA(&info)) {
-        *error = ::GetLastError();
+    if (!::ShellExecuteExA(&info))
         return false;
-    }
-    *error = 0;
     // Null when the shell handed the file to a program that was already running.
     *process = FromNative(info.hProcess);
     return true;
@@ -152,12 +147,9 @@ Handle StartDetachedCopy(const char* const* arguments, Handle input) {
         commandLine += QuoteArgument(*argument);
     }
     Handle process = kNullHandle;
-    std::uint32_t error = 0;
     if (!Create(self, commandLine, nullptr, CREATE_NO_WINDOW, SW_HIDE, ToNative(input), nullptr,
-                nullptr, &process, &error)) {
-        ::SetLastError(error);
+                nullptr, &process))
         return kNullHandle;
-    }
     return process;
 }
 

@@ -73,6 +73,29 @@ std::uint32_t LastError() {
     return ::GetLastError();
 }
 
+const std::uint32_t kErrorAlreadyExists = ERROR_ALREADY_EXISTS;
+const std::uint32_t kErrorTimeout = WAIT_TIMEOUT;
+// OpenProcess says so of an id that belongs to no process.
+const std::uint32_t kErrorNoProcess = ERROR_INVALID_PARAMETER;
+
+std::string ErrorText(std::uint32_t error) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = length > 0 ? std::string(text, length) : std::string();
+    if (text != nullptr)
+        ::LocalFree(text);
+    while (!result.empty() &&
+           (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
+        result.pop_back();
+    return result.empty() ? "error " + std::to_string(error) : result;
+}
+
+std::string LastErrorText() {
+    return ErrorText(::GetLastError());
+}
+
 void TrimMemory() {
     ::SetProcessWorkingSetSize(::GetCurrentProcess(), static_cast<SIZE_T>(-1),
                                static_cast<SIZE_T>(-1));

@@ -2,6 +2,7 @@
 
 #include "fake_port.h"
 #include "port/control.h"
+#include "port/system.h"
 
 #include <algorithm>
 #include <cstring>
@@ -74,35 +75,35 @@ Handle ConnectControlEndpoint(const char*, std::uint32_t, bool* timedOut) {
     return kNullHandle;
 }
 
-ControlIo ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
-                      std::uint32_t* read) {
+bool ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
+                 std::uint32_t* read) {
     *read = 0;
     fake::ControlClient* client = fake::Client(connection);
     if (client == nullptr)
-        return ControlIo::Failed;
+        return fake::Fail(6);
     const std::size_t left = client->request.size() - client->requestRead;
     if (left > 0) {
         const std::size_t n = std::min<std::size_t>(left, size);
         std::memcpy(buffer, client->request.data() + client->requestRead, n);
         client->requestRead += n;
         *read = static_cast<std::uint32_t>(n);
-        return ControlIo::Done;
+        return true;
     }
     if (client->closesAfterSending)
-        return ControlIo::Closed;
+        return true;
     fake::Get().nowMs += timeoutMs;
-    return ControlIo::TimedOut;
+    return fake::Fail(port::kErrorTimeout);
 }
 
-ControlIo WriteControl(Handle connection, const char* data, std::uint32_t length, std::uint32_t,
-                       std::uint32_t* written) {
+bool WriteControl(Handle connection, const char* data, std::uint32_t length, std::uint32_t,
+                  std::uint32_t* written) {
     *written = 0;
     fake::ControlClient* client = fake::Client(connection);
     if (client == nullptr)
-        return ControlIo::Failed;
+        return fake::Fail(6);
     client->reply.append(data, length);
     *written = length;
-    return ControlIo::Done;
+    return true;
 }
 
 void EndControlOutput(Handle connection) {

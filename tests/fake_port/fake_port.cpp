@@ -19,8 +19,6 @@ constexpr port::Handle kInput = 11;
 constexpr port::Handle kOutput = 12;
 constexpr port::Handle kShutdown = 13;
 constexpr std::uint32_t kManagerPid = 1;
-// The error of opening an id that no process has (ERROR_INVALID_PARAMETER).
-constexpr std::uint32_t kNoProcessError = 87;
 
 enum class Kind { Process, Termination };
 
@@ -33,6 +31,7 @@ struct Internals {
     std::map<port::Handle, OpenHandle> handles;
     port::Handle nextHandle = 100;
     std::uint32_t lastError = 0;
+    std::string lastErrorText;
     int badCloses = 0;
     std::vector<std::string> filePaths; // by file handle, from 1000000 on
 };
@@ -55,11 +54,6 @@ port::Handle NewHandle(Kind kind, std::uint32_t pid) {
     port::Handle h = In().nextHandle++;
     In().handles[h] = OpenHandle{kind, pid};
     return h;
-}
-
-bool Fail(std::uint32_t error) {
-    In().lastError = error;
-    return false;
 }
 
 bool IsOutput(port::Handle h) {
@@ -89,6 +83,12 @@ bool Signalled(port::Handle h) {
 }
 
 } // namespace
+
+bool Fail(std::uint32_t error) {
+    In().lastError = error;
+    In().lastErrorText.clear();
+    return false;
+}
 
 State& Get() {
     return Fresh();
@@ -220,6 +220,19 @@ void RestoreConsole() {
 }
 std::uint32_t LastError() {
     return fake::In().lastError;
+}
+
+// The codes as Windows has them.
+const std::uint32_t kErrorAlreadyExists = 183;
+const std::uint32_t kErrorTimeout = 258;
+const std::uint32_t kErrorNoProcess = 87;
+
+std::string ErrorText(std::uint32_t error) {
+    return "error " + std::to_string(error);
+}
+
+std::string LastErrorText() {
+    return fake::In().lastErrorText.empty() ? ErrorText(LastError()) : fake::In().lastErrorText;
 }
 
 bool GetScreenSize(Handle output, Coord* size) {
@@ -357,17 +370,16 @@ void Close(Handle handle) {
         ++fake::In().badCloses;
 }
 
-GuardResult CreateInstanceGuard(const char*) {
-    if (!Get().guardRefusal.empty())
-        return GuardResult::Refused;
+bool CreateInstanceGuard(const char*) {
+    if (!Get().guardRefusal.empty()) {
+        fake::Fail(5);
+        fake::In().lastErrorText = Get().guardRefusal;
+        return false;
+    }
     if (Get().guardTaken)
-        return GuardResult::AlreadyExists;
+        return fake::Fail(kErrorAlreadyExists);
     Get().guardTaken = true;
-    return GuardResult::Created;
-}
-
-const char* InstanceGuardProblem() {
-    return Get().guardRefusal.c_str();
+    return true;
 }
 
 void SetWindowTitle(const char* title) {
@@ -377,14 +389,12 @@ void RemoveCloseItem() {
     Get().closeItemRemoved = true;
 }
 
-std::uint32_t CanonicalPath(const char* path, char* out, std::uint32_t size) {
+bool CanonicalPath(const char* path, std::string* canonical) {
     auto it = Get().shortNames.find(path);
-    if (it == Get().shortNames.end() || it->second.size() + 1 > size) {
-        fake::Fail(2);
-        return 0;
-    }
-    std::memcpy(out, it->second.c_str(), it->second.size() + 1);
-    return static_cast<std::uint32_t>(it->second.size());
+    if (it == Get().shortNames.end())
+        return fake::Fail(2);
+    *canonical = it->second;
+    return true;
 }
 
 bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
@@ -402,11 +412,11 @@ std::uint32_t CurrentProcessId() {
     return fake::kManagerPid;
 }
 
-std::uint32_t ProcessImageById(std::uint32_t processId, char* out, std::uint32_t size) {
+bool ProcessImageById(std::uint32_t processId, std::string* image) {
     const fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive || !p->openable || p->image.empty())
-        return 0;
-    return CanonicalPath(p->image.c_str(), out, size);
+        return fake::Fail(5);
+    return CanonicalPath(p->image.c_str(), image);
 }
 
 Handle OpenProcessFull(std::uint32_t processId) {
@@ -418,16 +428,16 @@ Handle OpenProcessFull(std::uint32_t processId) {
     return fake::NewHandle(fake::Kind::Process, processId);
 }
 
-std::uint32_t ProcessImageName(Handle process, char* out, std::uint32_t size) {
+bool ProcessImageName(Handle process, std::string* image) {
     const fake::Process* p = fake::FindProcess(fake::PidOf(process));
-    if (p == nullptr || p->image.empty() || p->image.size() + 1 > size)
-        return 0;
-    std::memcpy(out, p->image.c_str(), p->image.size() + 1);
-    return static_cast<std::uint32_t>(p->image.size());
+    if (p == nullptr || p->image.empty())
+        return fake::Fail(6);
+    *image = p->image;
+    return true;
 }
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  std::uint32_t* error, Handle output, const char* const* environment) {
+                  Handle output, const char* const* environment) {
     fake::State& s = Get();
     if (s.onLaunch)
         s.onLaunch();
@@ -437,7 +447,6 @@ bool StartProgram(const char* file, const char* parameters, const char* director
         launch.environment.push_back(*environment);
     if (s.launchError != 0) {
         s.launches.push_back(launch);
-        *error = s.launchError;
         return fake::Fail(s.launchError);
     }
     if (s.launchWithoutHandle) {
@@ -460,7 +469,7 @@ std::uint32_t ProcessIdOf(Handle process) {
 Handle OpenProcessForTermination(std::uint32_t processId) {
     const fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive) {
-        fake::Fail(fake::kNoProcessError);
+        fake::Fail(kErrorNoProcess);
         return kNullHandle;
     }
     if (!p->killable) {
@@ -479,10 +488,6 @@ bool TerminateProcessHandle(Handle process, std::uint32_t) {
     if (Get().onTerminate)
         Get().onTerminate(p->pid);
     return true;
-}
-
-bool LastOpenFoundNoProcess() {
-    return fake::In().lastError == fake::kNoProcessError;
 }
 
 bool SuspendProcess(std::uint32_t processId) {
@@ -511,17 +516,18 @@ bool EndProcessGroup(std::uint32_t processId) {
     return true;
 }
 
-bool AskProcessToEnd(std::uint32_t processId) {
+bool AskProcessToEnd(std::uint32_t processId, int signal) {
     fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive || processId == fake::kManagerPid)
         return false;
     Get().asked.push_back(processId);
+    Get().askSignals.push_back(signal);
     if (p->endsWhenAsked)
         p->alive = false;
     return true;
 }
 
-bool AskProcessGroupToEnd(std::uint32_t processId) {
+bool AskProcessGroupToEnd(std::uint32_t processId, int) {
     const fake::Process* leader = fake::FindProcess(processId);
     const fake::Process* manager = fake::FindProcess(fake::kManagerPid);
     if (leader == nullptr || leader->groupId != processId ||
@@ -531,6 +537,31 @@ bool AskProcessGroupToEnd(std::uint32_t processId) {
     for (fake::Process& p : Get().processes)
         if (p.alive && p.groupId == processId && p.endsWhenAsked)
             p.alive = false;
+    return true;
+}
+
+// The signals of a system that has them, numbered as on Linux.
+bool SignalNumber(const char* name, int* number) {
+    static const std::map<std::string, int> kSignals = {
+        {"TERM", 15}, {"INT", 2},    {"QUIT", 3}, {"HUP", 1},   {"USR1", 10},
+        {"USR2", 12}, {"WINCH", 28}, {"KILL", 9}, {"STOP", 19}, {"CONT", 18}};
+    std::string key = name;
+    for (char& c : key)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (key.rfind("SIG", 0) == 0)
+        key = key.substr(3);
+    const auto it = kSignals.find(key);
+    if (it == kSignals.end())
+        return false;
+    *number = it->second;
+    return true;
+}
+
+bool SendSignal(Handle process, int signal) {
+    const fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    if (p == nullptr || !p->alive)
+        return fake::Fail(kErrorNoProcess);
+    Get().signalsSent.emplace_back(p->pid, signal);
     return true;
 }
 
@@ -738,8 +769,9 @@ Handle StandardInputStream() {
     return kNullHandle;
 }
 
-std::int64_t ReadStream(Handle, char*, std::uint32_t) {
-    return 0;
+bool ReadStream(Handle, char*, std::uint32_t, std::uint32_t* read) {
+    *read = 0;
+    return true;
 }
 
 void TrimMemory() {}
@@ -756,6 +788,12 @@ Handle WatchShutdownRequests() {
 void TakeShutdownRequests() {
     Get().shutdownRequested = false;
 }
+
+Handle WatchReloadRequests() {
+    return kNullHandle;
+}
+
+void TakeReloadRequests() {}
 
 Handle BecomeOrphanReaper() {
     return kNullHandle;

@@ -87,13 +87,15 @@ struct State {
     bool launchedEndsAtOnce = false;
     bool processIdFails = false; // ProcessIdOf answers 0 // launched processes are dead on arrival
     std::vector<Launch> launches;
-    std::function<void()> onLaunch;                 // called at every StartProgram
-    std::vector<std::uint32_t> killed;              // ids in the order they were terminated
-    std::function<void(std::uint32_t)> onTerminate; // after a process was terminated
-    std::vector<std::uint32_t> suspended;           // SuspendProcess calls
-    std::vector<std::uint32_t> endedGroups;         // groups ended by EndProcessGroup
-    std::vector<std::uint32_t> asked;               // AskProcessToEnd calls, in order
-    std::vector<std::uint32_t> askedGroups;         // AskProcessGroupToEnd calls that asked
+    std::function<void()> onLaunch;                         // called at every StartProgram
+    std::vector<std::uint32_t> killed;                      // ids in the order they were terminated
+    std::function<void(std::uint32_t)> onTerminate;         // after a process was terminated
+    std::vector<std::uint32_t> suspended;                   // SuspendProcess calls
+    std::vector<std::uint32_t> endedGroups;                 // groups ended by EndProcessGroup
+    std::vector<std::uint32_t> asked;                       // AskProcessToEnd calls, in order
+    std::vector<std::uint32_t> askedGroups;                 // AskProcessGroupToEnd calls that asked
+    std::vector<int> askSignals;                            // the signal of each AskProcessToEnd
+    std::vector<std::pair<std::uint32_t, int>> signalsSent; // SendSignal: (pid, signal)
     int openSnapshots = 0;
     int maxOpenSnapshots = 0;
 
@@ -131,6 +133,10 @@ struct State {
 };
 
 State& Get();
+
+// Makes the last error of the fake system `error` and returns false, as a
+// failing call of the port does.
+bool Fail(std::uint32_t error);
 
 // Everything back to defaults with a blank screen of the given size. The
 // core's own state is reset apart (ResetManagerForTesting).

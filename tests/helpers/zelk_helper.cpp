@@ -42,6 +42,8 @@
 //                    Ctrl+C or Ctrl+Break), record "term", and MS
 //                    milliseconds later "exit", then exit
 //   --ignore-term    (POSIX) ignore SIGTERM, as the children of --tree do too
+//   --ask-signal NAME  (POSIX) with --on-term: the signal that asks it to end
+//                    (TERM, INT, QUIT, HUP, USR1, USR2 or WINCH; default TERM)
 //   --print-lines N  write N numbered lines ("<tag> <number>"), the even ones
 //                    to standard output, the odd ones to standard error
 //   --print-every MS then go on writing a numbered line every MS milliseconds
@@ -118,6 +120,7 @@ struct Options {
     long long daemonLines = 0;
     long long onTermMs = -1; // -1: the system's default when asked to end
     bool ignoreTerm = false;
+    std::string askSignal = "TERM";
     long long childListens = -1;
     long long nextPid = -1;
     long long listen = -1;
@@ -585,6 +588,8 @@ Options ParseOptions(int argc, char** argv) {
             if (!ParseNumber(value("--on-term needs a number"), &options.onTermMs) ||
                 options.onTermMs < 0)
                 Usage("--on-term needs a number of milliseconds");
+        } else if (option == "--ask-signal") {
+            options.askSignal = value("--ask-signal needs a signal name");
         } else if (option == "--ignore-term") {
             options.ignoreTerm = true;
         } else if (option == "--print-lines" || option == "--print-every" ||
@@ -634,6 +639,10 @@ std::vector<std::string> ChildArguments(const Options& options, int index) {
     if (options.onTermMs >= 0) {
         arguments.push_back("--on-term");
         arguments.push_back(std::to_string(options.onTermMs));
+    }
+    if (options.askSignal != "TERM") {
+        arguments.push_back("--ask-signal");
+        arguments.push_back(options.askSignal);
     }
     return arguments;
 }
@@ -700,26 +709,43 @@ void LeaveDaemon(const Options&) {
 
 volatile sig_atomic_t askedToEnd = 0;
 
+// The signal that asks the helper to end, and its name.
+int askSignal = SIGTERM;
+std::string askName = "SIGTERM";
+
 void OnTerm(int) {
     askedToEnd = 1;
 }
 
 void PrepareForTerm(const Options& options) {
+    static const std::pair<const char*, int> kSignals[] = {
+        {"TERM", SIGTERM}, {"INT", SIGINT},   {"QUIT", SIGQUIT},  {"HUP", SIGHUP},
+        {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"WINCH", SIGWINCH}};
+    bool known = false;
+    for (const auto& [name, number] : kSignals) {
+        if (options.askSignal == name) {
+            askSignal = number;
+            askName = std::string("SIG") + name;
+            known = true;
+        }
+    }
+    if (!known)
+        Usage("--ask-signal needs TERM, INT, QUIT, HUP, USR1, USR2 or WINCH");
     if (options.ignoreTerm)
         std::signal(SIGTERM, SIG_IGN);
     else if (options.onTermMs >= 0)
-        std::signal(SIGTERM, OnTerm);
+        std::signal(askSignal, OnTerm);
 }
 
 const char* WaitUntilAskedToEnd() {
     sigset_t term;
     sigset_t old;
     sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
+    sigaddset(&term, askSignal);
     sigprocmask(SIG_BLOCK, &term, &old);
     while (!askedToEnd)
         sigsuspend(&old);
-    return "SIGTERM";
+    return askName.c_str();
 }
 
 void Listen(const Options& options, const Recorder& recorder) {

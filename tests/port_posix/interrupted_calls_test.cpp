@@ -90,8 +90,7 @@ TEST_F(InterruptedCallTest, WaitAnyWaitsOnAfterAnInterruptedPoll) {
 
 TEST_F(InterruptedCallTest, TheReaperWaitsOnAfterAnInterruptedWaitid) {
     port::Handle child = port::kNullHandle;
-    std::uint32_t error = 0;
-    ASSERT_TRUE(port::StartProgram("/bin/true", "", "/", &child, &error)) << error;
+    ASSERT_TRUE(port::StartProgram("/bin/true", "", "/", &child)) << port::LastError();
     const std::uint32_t pid = port::ProcessIdOf(child);
     ASSERT_NE(pid, 0u);
     ASSERT_EQ(port::WaitAny(1, &child), 0u);

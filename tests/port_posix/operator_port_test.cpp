@@ -30,9 +30,9 @@ std::string ReadFile(const std::string& path) {
 // Starts `script` with /bin/sh and waits until it has ended.
 port::Handle RunToEnd(const char* script) {
     port::Handle process = port::kNullHandle;
-    std::uint32_t error = 0;
     const std::string parameters = std::string("-c '") + script + "'";
-    EXPECT_TRUE(port::StartProgram("/bin/sh", parameters.c_str(), "/", &process, &error)) << error;
+    EXPECT_TRUE(port::StartProgram("/bin/sh", parameters.c_str(), "/", &process))
+        << port::LastError();
     EXPECT_EQ(0u, port::WaitAny(1, &process, 10000));
     return process;
 }

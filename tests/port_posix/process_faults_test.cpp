@@ -126,9 +126,8 @@ TEST_F(ProcessFaultTest, AStartWithoutAHandleEndsAndReapsTheChild) {
     sys.pidfd_open = PidfdOpenOutOfDescriptors;
     sys.waitid = WaitidInterruptedTwice;
     port::Handle process = port::kNullHandle;
-    std::uint32_t error = 0;
-    EXPECT_FALSE(port::StartProgram("/bin/sleep", "30", nullptr, &process, &error));
-    EXPECT_EQ(static_cast<std::uint32_t>(EMFILE), error);
+    EXPECT_FALSE(port::StartProgram("/bin/sleep", "30", nullptr, &process));
+    EXPECT_EQ(static_cast<std::uint32_t>(EMFILE), port::LastError());
     EXPECT_EQ(port::kNullHandle, process);
     ASSERT_GT(spawned, 0) << "the spawn itself succeeded";
     EXPECT_EQ(2, waitidInterruptions) << "the reaping wait is retried";

@@ -43,8 +43,7 @@ TEST(Service, TheReaperTakesOrphansAndLeavesWhatAHandleHolds) {
     if (orphan == 0)
         ::_exit(0);
     port::Handle held = port::kNullHandle;
-    std::uint32_t error = 0;
-    ASSERT_TRUE(port::StartProgram("/bin/true", "", "/", &held, &error));
+    ASSERT_TRUE(port::StartProgram("/bin/true", "", "/", &held));
     ASSERT_EQ(0u, port::WaitAny(1, &held, 10000));
     while (!IsZombie(orphan))
         ::usleep(1000);

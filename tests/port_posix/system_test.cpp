@@ -83,13 +83,23 @@ class InstanceGuardTest : public ::testing::Test {
 TEST_F(InstanceGuardTest, ALockFileInTheRuntimeDirectoryIsHeldOnce) {
     const std::string name = UniqueName("ZelkPortGuardTest");
     EXPECT_EQ(Directory(), runtime);
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created);
+    EXPECT_TRUE(port::CreateInstanceGuard(name.c_str()));
     EXPECT_TRUE(IsCloseOnExecLink(runtime + "/" + name + ".lock"))
         << "the lock is held by a close-on-exec descriptor";
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::AlreadyExists);
+    EXPECT_FALSE(port::CreateInstanceGuard(name.c_str()));
+    EXPECT_EQ(port::LastError(), port::kErrorAlreadyExists);
     EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(EWOULDBLOCK));
     const std::string other = name + "-other";
-    EXPECT_EQ(port::CreateInstanceGuard(other.c_str()), port::GuardResult::Created);
+    EXPECT_TRUE(port::CreateInstanceGuard(other.c_str()));
+}
+
+TEST(RuntimeDirectory, TheDefaultPlaceIsOneNoOtherUserCanTakeFirst) {
+    using port::posix::DefaultRuntimeDirectory;
+    EXPECT_EQ("/run/zelkappmgr", DefaultRuntimeDirectory(0, true, false));
+    EXPECT_EQ("/tmp/zelkappmgr-0", DefaultRuntimeDirectory(0, false, false)) << "no /run";
+    EXPECT_EQ("/run/user/1000/zelkappmgr", DefaultRuntimeDirectory(1000, true, true));
+    EXPECT_EQ("/tmp/zelkappmgr-1000", DefaultRuntimeDirectory(1000, true, false))
+        << "no /run/user/1000 of its own";
 }
 
 TEST_F(InstanceGuardTest, ThePlaceComesFromTheUserIdOrTheVariableAlone) {
@@ -98,7 +108,14 @@ TEST_F(InstanceGuardTest, ThePlaceComesFromTheUserIdOrTheVariableAlone) {
     const std::string link = base + "/link";
     ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
     ASSERT_EQ(::symlink(runtime.c_str(), link.c_str()), 0);
-    const std::string mine = "/tmp/zelkappmgr-" + std::to_string(::geteuid());
+    // This machine's default place, whatever the session's variables say.
+    struct stat run {};
+    struct stat runUser {};
+    const std::string runUserPath = "/run/user/" + std::to_string(::geteuid());
+    const std::string mine = port::posix::DefaultRuntimeDirectory(
+        ::geteuid(), ::stat("/run", &run) == 0 && S_ISDIR(run.st_mode),
+        ::lstat(runUserPath.c_str(), &runUser) == 0 && S_ISDIR(runUser.st_mode) &&
+            runUser.st_uid == ::geteuid() && (runUser.st_mode & 022) == 0);
     struct Case {
         std::string variable, place;
     };
@@ -123,7 +140,7 @@ TEST_F(InstanceGuardTest, APlantedLockFileIsReplacedAndAnotherUsersDirectoryRefu
     const std::string name = UniqueName("ZelkPortGuardPlanted");
     const std::string lock = runtime + "/" + name + ".lock";
     ASSERT_EQ(::symlink("/dev/null", lock.c_str()), 0);
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created);
+    EXPECT_TRUE(port::CreateInstanceGuard(name.c_str()));
     struct stat status {};
     ASSERT_EQ(::lstat(lock.c_str(), &status), 0);
     EXPECT_TRUE(S_ISREG(status.st_mode));
@@ -133,9 +150,8 @@ TEST_F(InstanceGuardTest, APlantedLockFileIsReplacedAndAnotherUsersDirectoryRefu
     if (::chown(other.c_str(), 65534, 65534) != 0)
         GTEST_SKIP() << "giving a directory away needs root";
     Use(other);
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
-    EXPECT_EQ(std::string(port::InstanceGuardProblem()),
-              other + " belongs to another user (uid 65534)");
+    EXPECT_FALSE(port::CreateInstanceGuard(name.c_str()));
+    EXPECT_EQ(port::LastErrorText(), other + " belongs to another user (uid 65534)");
 }
 
 int FailingLockFileOpen(int directory, const char* path, int flags, mode_t mode) {
@@ -156,20 +172,18 @@ TEST_F(InstanceGuardTest, AFailingOpenOrLockIsRefusedWithItsReason) {
     const std::string name = UniqueName("ZelkPortGuardFail");
     const std::string lock = runtime + "/" + name + ".lock";
     port::posix::sys.openat = FailingLockFileOpen;
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
+    EXPECT_FALSE(port::CreateInstanceGuard(name.c_str()));
     EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(EACCES));
-    EXPECT_EQ(std::string(port::InstanceGuardProblem()),
+    EXPECT_EQ(port::LastErrorText(),
               "cannot open the lock file " + lock + ": " + std::strerror(EACCES));
 
     port::posix::RestoreSystemCalls();
     port::posix::sys.flock = FailingFlock;
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Refused);
-    EXPECT_EQ(std::string(port::InstanceGuardProblem()),
-              "cannot lock " + lock + ": " + std::strerror(ENOLCK));
+    EXPECT_FALSE(port::CreateInstanceGuard(name.c_str()));
+    EXPECT_EQ(port::LastErrorText(), "cannot lock " + lock + ": " + std::strerror(ENOLCK));
 
     port::posix::RestoreSystemCalls();
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created)
-        << "a refused claim held nothing";
+    EXPECT_TRUE(port::CreateInstanceGuard(name.c_str())) << "a refused claim held nothing";
 }
 
 double Elapsed(const timespec& from) {

@@ -21,42 +21,24 @@ namespace {
 constexpr std::uint32_t kKilledExitCode = 0xFFFFFFFFu;
 constexpr std::uint32_t kAppearLimitMs = 10000;
 
-TEST(CanonicalPath, NamesAnExistingFile) {
+TEST(CanonicalPath, NamesAnExistingFileAndFailsForAMissingOne) {
     const std::string own = OwnPath();
-    char out[1024];
-    const std::uint32_t length = port::CanonicalPath(own.c_str(), out, sizeof out);
-    ASSERT_GT(length, 0u);
-    EXPECT_EQ(length, std::strlen(out));
+    std::string out;
+    ASSERT_TRUE(port::CanonicalPath(own.c_str(), &out));
     EXPECT_TRUE(SameFile(out, own)) << out << " vs " << own;
     // The short form is its own short form.
-    char again[1024];
-    ASSERT_EQ(port::CanonicalPath(out, again, sizeof again), length);
-    EXPECT_STREQ(again, out);
-}
-
-TEST(CanonicalPath, FailsForAMissingFile) {
+    std::string again;
+    ASSERT_TRUE(port::CanonicalPath(out.c_str(), &again));
+    EXPECT_EQ(again, out);
     const std::string missing = DirectoryOf(OwnPath()) + "\\no_such_file_here.exe";
-    char out[1024] = "untouched";
-    EXPECT_EQ(port::CanonicalPath(missing.c_str(), out, sizeof out), 0u);
-}
-
-TEST(CanonicalPath, FailsWhenTheResultDoesNotFit) {
-    const std::string own = OwnPath();
-    char full[1024];
-    const std::uint32_t length = port::CanonicalPath(own.c_str(), full, sizeof full);
-    ASSERT_GT(length, 0u);
-    std::vector<char> exact(length + 1);
-    EXPECT_EQ(port::CanonicalPath(own.c_str(), exact.data(), length + 1), length);
-    std::vector<char> small(length);
-    EXPECT_EQ(port::CanonicalPath(own.c_str(), small.data(), length), 0u);
+    EXPECT_FALSE(port::CanonicalPath(missing.c_str(), &out));
 }
 
 TEST(StartProgram, ReportsTheErrorOfAMissingFile) {
     const std::string missing = DirectoryOf(OwnPath()) + "\\no_such_program.exe";
     port::Handle process = 12345;
-    std::uint32_t error = 0;
-    EXPECT_FALSE(port::StartProgram(missing.c_str(), "", nullptr, &process, &error));
-    EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(port::StartProgram(missing.c_str(), "", nullptr, &process));
+    EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(process, port::kNullHandle);
 }
 
@@ -80,29 +62,25 @@ TEST(ListProcessIds, KeepsWithinTheCapacity) {
 TEST(ProcessImageName, NamesThisProgram) {
     port::Handle self = port::OpenProcessFull(::GetCurrentProcessId());
     ASSERT_NE(self, port::kNullHandle);
-    char image[1024];
-    const std::uint32_t length = port::ProcessImageName(self, image, sizeof image);
-    ASSERT_GT(length, 0u);
-    EXPECT_EQ(length, std::strlen(image));
+    std::string image;
+    ASSERT_TRUE(port::ProcessImageName(self, &image));
     EXPECT_TRUE(SameFile(image, OwnPath())) << image;
-    char tiny[4];
-    EXPECT_EQ(port::ProcessImageName(self, tiny, sizeof tiny), 0u);
     port::Close(self);
 }
 
 TEST(ProcessImageById, NamesThisProgramInItsShortForm) {
     EXPECT_EQ(port::CurrentProcessId(), ::GetCurrentProcessId());
-    char image[1024];
-    ASSERT_GT(port::ProcessImageById(port::CurrentProcessId(), image, sizeof image), 0u);
-    char expected[1024];
-    ASSERT_GT(port::CanonicalPath(OwnPath().c_str(), expected, sizeof expected), 0u);
-    EXPECT_EQ(_stricmp(image, expected), 0) << image << " " << expected;
+    std::string image;
+    ASSERT_TRUE(port::ProcessImageById(port::CurrentProcessId(), &image));
+    std::string expected;
+    ASSERT_TRUE(port::CanonicalPath(OwnPath().c_str(), &expected));
+    EXPECT_EQ(_stricmp(image.c_str(), expected.c_str()), 0) << image << " " << expected;
 }
 
 TEST(OpenProcessForTermination, AnIdOfNoProcessIsNoProcess) {
     // Ids are multiples of 4, and nothing runs under this one.
     EXPECT_EQ(port::OpenProcessForTermination(0x7FFFFFFCu), port::kNullHandle);
-    EXPECT_TRUE(port::LastOpenFoundNoProcess()) << ::GetLastError();
+    EXPECT_EQ(port::kErrorNoProcess, port::LastError());
 }
 
 TEST(ProcessIdOf, IsZeroForANullHandle) {
@@ -148,8 +126,8 @@ TEST(ProcessImageName, NamesAStartedProgram) {
 
     port::Handle opened = port::OpenProcessFull(child.processId);
     EXPECT_NE(opened, port::kNullHandle);
-    char image[1024] = "";
-    EXPECT_GT(port::ProcessImageName(opened, image, sizeof image), 0u);
+    std::string image;
+    EXPECT_TRUE(port::ProcessImageName(opened, &image));
     EXPECT_TRUE(SameFile(image, ChildPath())) << image;
     port::Close(opened);
 

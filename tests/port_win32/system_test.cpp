@@ -17,15 +17,17 @@ std::string GuardName(const char* which) {
 
 TEST(InstanceGuard, SecondClaimFindsTheNameTaken) {
     const std::string name = GuardName("twice");
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::Created);
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::AlreadyExists);
+    EXPECT_TRUE(port::CreateInstanceGuard(name.c_str()));
+    EXPECT_FALSE(port::CreateInstanceGuard(name.c_str()));
+    EXPECT_EQ(port::LastError(), port::kErrorAlreadyExists);
     // The refused claim did not release the name.
-    EXPECT_EQ(port::CreateInstanceGuard(name.c_str()), port::GuardResult::AlreadyExists);
+    EXPECT_FALSE(port::CreateInstanceGuard(name.c_str()));
+    EXPECT_EQ(port::LastError(), port::kErrorAlreadyExists);
 }
 
 TEST(InstanceGuard, OtherNamesAreIndependent) {
-    EXPECT_EQ(port::CreateInstanceGuard(GuardName("one").c_str()), port::GuardResult::Created);
-    EXPECT_EQ(port::CreateInstanceGuard(GuardName("two").c_str()), port::GuardResult::Created);
+    EXPECT_TRUE(port::CreateInstanceGuard(GuardName("one").c_str()));
+    EXPECT_TRUE(port::CreateInstanceGuard(GuardName("two").c_str()));
 }
 
 } // namespace

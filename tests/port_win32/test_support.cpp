@@ -57,9 +57,7 @@ StartedProcess StartChild(int generations) {
     const std::string parameters = std::to_string(generations);
     const std::string directory = DirectoryOf(path);
     StartedProcess started;
-    std::uint32_t error = 0;
-    if (!port::StartProgram(path.c_str(), parameters.c_str(), directory.c_str(), &started.process,
-                            &error))
+    if (!port::StartProgram(path.c_str(), parameters.c_str(), directory.c_str(), &started.process))
         return StartedProcess{};
     if (started.process != port::kNullHandle)
         started.processId = ::GetProcessId(reinterpret_cast<HANDLE>(started.process));

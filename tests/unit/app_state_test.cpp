@@ -35,6 +35,7 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Stopped, E::TimerDue}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::ReloadChanged}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::ReloadRemoved}, {S::Removed, kNoAction}},
+    {{S::Stopped, E::ReloadReturned}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::EndNow}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::Shutdown}, {S::Stopped, kNoAction}},
 
@@ -49,6 +50,7 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Starting, E::TimerDue}, {S::Starting, kNoAction}},
     {{S::Starting, E::ReloadChanged}, {S::Stopped, kForgetQuickExits | kKill | kLaunch}},
     {{S::Starting, E::ReloadRemoved}, {S::Removed, kKill}},
+    {{S::Starting, E::ReloadReturned}, {S::Starting, kNoAction}},
     {{S::Starting, E::EndNow}, {S::Starting, kNoAction}},
     {{S::Starting, E::Shutdown}, {S::Stopped, kKill}},
 
@@ -63,6 +65,7 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Running, E::TimerDue}, {S::Running, kNoAction}},
     {{S::Running, E::ReloadChanged}, {S::Stopped, kForgetQuickExits | kKill | kLaunch}},
     {{S::Running, E::ReloadRemoved}, {S::Removed, kKill}},
+    {{S::Running, E::ReloadReturned}, {S::Running, kNoAction}},
     {{S::Running, E::EndNow}, {S::Running, kNoAction}},
     {{S::Running, E::Shutdown}, {S::Stopped, kKill}},
 
@@ -75,8 +78,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Stopping, E::StopLimitPassed}, {S::Stopped, kSayDidNotStop | kEndTree | kFinishStop}},
     {{S::Stopping, E::TreeEnded}, {S::Stopped, kSayStopped | kFinishStop}},
     {{S::Stopping, E::TimerDue}, {S::Stopping, kNoAction}},
-    {{S::Stopping, E::ReloadChanged}, {S::Stopping, kNoAction, true}},
+    {{S::Stopping, E::ReloadChanged}, {S::Stopping, kNoAction}},
     {{S::Stopping, E::ReloadRemoved}, {S::Removed, kNoAction}},
+    {{S::Stopping, E::ReloadReturned}, {S::Stopping, kNoAction}},
     {{S::Stopping, E::EndNow}, {S::Stopped, kEndTree}},
     {{S::Stopping, E::Shutdown}, {S::Stopping, kNoAction}},
 
@@ -91,6 +95,7 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Waiting, E::TimerDue}, {S::Stopped, kLaunch}},
     {{S::Waiting, E::ReloadChanged}, {S::Stopped, kStart}},
     {{S::Waiting, E::ReloadRemoved}, {S::Removed, kCancelStart}},
+    {{S::Waiting, E::ReloadReturned}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::EndNow}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::Shutdown}, {S::Stopped, kCancelStart}},
 
@@ -103,8 +108,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::GaveUp, E::StopLimitPassed}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::TreeEnded}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::TimerDue}, {S::GaveUp, kNoAction}},
-    {{S::GaveUp, E::ReloadChanged}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::ReloadChanged}, {S::Stopped, kStart}},
     {{S::GaveUp, E::ReloadRemoved}, {S::Removed, kNoAction}},
+    {{S::GaveUp, E::ReloadReturned}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::EndNow}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::Shutdown}, {S::GaveUp, kNoAction}},
 
@@ -119,6 +125,7 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Removed, E::TimerDue}, {S::Removed, kNoAction}},
     {{S::Removed, E::ReloadChanged}, {S::Removed, kNoAction}},
     {{S::Removed, E::ReloadRemoved}, {S::Removed, kNoAction}},
+    {{S::Removed, E::ReloadReturned}, {S::Stopped, kNoAction}},
     {{S::Removed, E::EndNow}, {S::Removed, kNoAction}},
     {{S::Removed, E::Shutdown}, {S::Removed, kNoAction}},
 };
@@ -153,6 +160,8 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
     leftovers.leftoversStop = true;
     AppFacts underWay;
     underWay.stopUnderWay = true;
+    AppFacts failed;
+    failed.failedStart = true;
     AppFacts removedLeftovers = underWay;
     removedLeftovers.leftoversStop = true;
     auto exit = [](RestartPlan plan, bool awaitLeftovers = false) {
@@ -168,6 +177,8 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
         Expected expected;
     } rows[] = {
         {S::Stopped, E::LaunchFailed, retry, {S::Waiting, kPlanRetry}},
+        // A reload that changes one whose last start failed tries the fix.
+        {S::Stopped, E::ReloadChanged, failed, {S::Stopped, kStart}},
         {S::Running, E::StopAsked, polite, {S::Stopping, kSayTerminating | kAskTreeToEnd}},
         {S::Running, E::Shutdown, polite, {S::Stopping, kSayTerminating | kAskTreeToEnd}},
         {S::Running,
@@ -199,12 +210,14 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
         {S::Stopping, E::StartAsked, thenStart, {S::Stopping, kNoAction, true}},
         {S::Stopping, E::Shutdown, thenStart, {S::Stopping, kNoAction}},
         {S::Stopping, E::ReloadRemoved, thenStart, {S::Removed, kNoAction}},
+        {S::Stopping, E::ReloadChanged, thenStart, {S::Stopping, kNoAction, true}},
         // The leftovers of an exit were ended already: their wait ends in a
         // relaunch, silently.
         {S::Stopping, E::TreeEnded, leftovers, {S::Stopped, kFinishStop | kLaunch}},
         {S::Stopping, E::StopLimitPassed, leftovers, {S::Stopped, kFinishStop | kLaunch}},
         {S::Removed, E::StopAsked, underWay, {S::Removed, kKill}},
         {S::Removed, E::EndNow, underWay, {S::Removed, kEndTree}},
+        {S::Removed, E::ReloadReturned, underWay, {S::Stopping, kNoAction, true}},
         {S::Removed, E::TreeEnded, removedLeftovers, {S::Removed, kFinishStop}},
     };
     for (const auto& row : rows) {
