@@ -92,6 +92,7 @@ bool ReadSettings(const std::string& path, Settings* settings) {
                         &app.stopTimeoutSeconds);
             app.restart = restart;
             app.output = general.output;
+            app.readiness = ReadReadiness(ini, entry->key);
             read.apps.push_back(std::move(app));
         }
     }
