@@ -26,8 +26,14 @@ void PrepareOutputDirectory(Settings* settings);
 // Says which [Environment] words are no NAME=VALUE (and so left out).
 void ReportIgnoredEnvironment(const Settings& settings);
 
+// Says which [Ready] and [Health] entries cannot be read (and so are left
+// out), and drops the "notify" rule where the system has no notify socket.
+void ReportIgnoredReadiness(Settings* settings);
+
 // Appends the applications to the table, in order: each attaches to a
 // running copy or starts, and they share one reading of the process list.
 // One is refused, with a message, beyond the table's 15 entries or when its
-// output would share the file of another.
+// output would share the file of another. Then the start order of the whole
+// table is read again (what cannot be kept is said): one with an [After]
+// starts once what it starts after is ready.
 void AddApplications(const std::vector<AppSettings>& apps);

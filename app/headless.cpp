@@ -7,6 +7,7 @@
 #include "port/service.h"
 #include "supervisor/app_commands.h"
 #include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/stop.h"
 
 namespace {
@@ -49,6 +50,16 @@ void BeginHeadless() {
         AddWaitHandle(children, OnChildEnded, nullptr);
 }
 
-void ReportReady() {
+bool ReadyReported = false;
+
+void ReportReadyOnceSettled() {
+    if (ReadyReported || !StartUpSettled())
+        return;
+    ReadyReported = true;
     port::NotifyServiceManager("READY=1");
+}
+
+void OnHeadlessStateChange(AppEntry& entry, AppState before) {
+    ContinueOrder(entry, before);
+    ReportReadyOnceSettled();
 }

@@ -6,9 +6,24 @@
 // it stops.
 #pragma once
 
+#include <cstdint>
+
 // Before the applications start: the log on standard output, the rows that
 // wait for requests to end and for ended orphans.
 void BeginHeadless();
 
-// Once start-up has started or attached to every application.
-void ReportReady();
+// Tells the service manager READY=1 once start-up has started or attached
+// to every application and each is ready (or down for good: see
+// StartUpSettled); called after start-up and at every change of state until
+// then.
+void ReportReadyOnceSettled();
+
+// Set once READY=1 was sent.
+extern bool ReadyReported;
+
+struct AppEntry;
+enum class AppState : std::uint8_t;
+
+// The state change hook of a headless manager: the start order goes on, and
+// READY=1 is sent once start-up has settled.
+void OnHeadlessStateChange(AppEntry& entry, AppState before);

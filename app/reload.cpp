@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "console/console.h"
 #include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 
 #include <string>
@@ -20,6 +21,7 @@ void ReloadConfiguration() {
     PrepareOutputDirectory(&settings);
     ApplyCloseButton(settings.general);
     ReportIgnoredEnvironment(settings);
+    ReportIgnoredReadiness(&settings);
 
     int removed = 0;
     int changed = 0;
@@ -47,7 +49,7 @@ void ReloadConfiguration() {
         }
         ++changed;
         PrintMessage("Configuration of %s changed.", name.c_str());
-        Dispatch(*entry, AppEvent::ReloadChanged);
+        DispatchInOrder(*entry, AppEvent::ReloadChanged);
     }
     for (int i = 0; i < static_cast<int>(kept.size()); ++i) {
         AppEntry& entry = *appTable.entries[i];

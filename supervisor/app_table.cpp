@@ -12,14 +12,20 @@ bool AppTableFull() {
     return appTable.count >= kMaxApplications;
 }
 
-AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput) {
+AppEntry* AppendApplication(AppSettings settings, OutputOpener openOutput) {
     if (AppTableFull()) {
         PrintMessage("Too many applications, skipping %s.", settings.name.c_str());
         return nullptr;
     }
     AppEntry* entry = new AppEntry(std::move(settings), openOutput);
     appTable.entries[appTable.count++] = entry;
-    TakeUnderSupervision(*entry, batch);
+    return entry;
+}
+
+AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput) {
+    AppEntry* entry = AppendApplication(std::move(settings), openOutput);
+    if (entry != nullptr)
+        TakeUnderSupervision(*entry, batch);
     return entry;
 }
 

@@ -25,6 +25,11 @@ bool AppTableFull();
 // after saying so, when the table is full.
 AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput);
 
+// Appends an application without taking it under supervision yet (that
+// waits until the start order is known). Null, after saying so, when the
+// table is full.
+AppEntry* AppendApplication(AppSettings settings, OutputOpener openOutput);
+
 // The application with this display name (ignoring ASCII case) that is not
 // removed; null when there is none.
 AppEntry* FindApplication(std::string_view name);

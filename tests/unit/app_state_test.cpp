@@ -37,6 +37,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Stopped, E::ReloadRemoved}, {S::Removed, kNoAction}},
     {{S::Stopped, E::EndNow}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::Shutdown}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::Ready}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::ReadyTimedOut}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::HealthFailed}, {S::Stopped, kNoAction}},
 
     {{S::Starting, E::Launched}, {S::Starting, kNoAction}},
     {{S::Starting, E::LaunchFailed}, {S::Starting, kNoAction}},
@@ -51,6 +54,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Starting, E::ReloadRemoved}, {S::Removed, kKill}},
     {{S::Starting, E::EndNow}, {S::Starting, kNoAction}},
     {{S::Starting, E::Shutdown}, {S::Stopped, kKill}},
+    {{S::Starting, E::Ready}, {S::Running, kSayReady}},
+    {{S::Starting, E::ReadyTimedOut}, {S::Stopped, kSayNotReady | kEndTree | kLaunch}},
+    {{S::Starting, E::HealthFailed}, {S::Starting, kNoAction}},
 
     {{S::Running, E::Launched}, {S::Running, kNoAction}},
     {{S::Running, E::LaunchFailed}, {S::Running, kNoAction}},
@@ -65,6 +71,10 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Running, E::ReloadRemoved}, {S::Removed, kKill}},
     {{S::Running, E::EndNow}, {S::Running, kNoAction}},
     {{S::Running, E::Shutdown}, {S::Stopped, kKill}},
+    {{S::Running, E::Ready}, {S::Running, kNoAction}},
+    {{S::Running, E::ReadyTimedOut}, {S::Running, kNoAction}},
+    {{S::Running, E::HealthFailed},
+     {S::Stopped, kSayUnhealthy | kForgetQuickExits | kKill | kLaunch}},
 
     {{S::Stopping, E::Launched}, {S::Stopping, kNoAction}},
     {{S::Stopping, E::LaunchFailed}, {S::Stopping, kNoAction}},
@@ -79,6 +89,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Stopping, E::ReloadRemoved}, {S::Removed, kNoAction}},
     {{S::Stopping, E::EndNow}, {S::Stopped, kEndTree}},
     {{S::Stopping, E::Shutdown}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::Ready}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::ReadyTimedOut}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::HealthFailed}, {S::Stopping, kNoAction}},
 
     {{S::Waiting, E::Launched}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::LaunchFailed}, {S::Waiting, kNoAction}},
@@ -93,6 +106,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Waiting, E::ReloadRemoved}, {S::Removed, kCancelStart}},
     {{S::Waiting, E::EndNow}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::Shutdown}, {S::Stopped, kCancelStart}},
+    {{S::Waiting, E::Ready}, {S::Waiting, kNoAction}},
+    {{S::Waiting, E::ReadyTimedOut}, {S::Waiting, kNoAction}},
+    {{S::Waiting, E::HealthFailed}, {S::Waiting, kNoAction}},
 
     {{S::GaveUp, E::Launched}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::LaunchFailed}, {S::GaveUp, kNoAction}},
@@ -107,6 +123,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::GaveUp, E::ReloadRemoved}, {S::Removed, kNoAction}},
     {{S::GaveUp, E::EndNow}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::Shutdown}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::Ready}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::ReadyTimedOut}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::HealthFailed}, {S::GaveUp, kNoAction}},
 
     {{S::Removed, E::Launched}, {S::Removed, kNoAction}},
     {{S::Removed, E::LaunchFailed}, {S::Removed, kNoAction}},
@@ -121,6 +140,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Removed, E::ReloadRemoved}, {S::Removed, kNoAction}},
     {{S::Removed, E::EndNow}, {S::Removed, kNoAction}},
     {{S::Removed, E::Shutdown}, {S::Removed, kNoAction}},
+    {{S::Removed, E::Ready}, {S::Removed, kNoAction}},
+    {{S::Removed, E::ReadyTimedOut}, {S::Removed, kNoAction}},
+    {{S::Removed, E::HealthFailed}, {S::Removed, kNoAction}},
 };
 
 void ExpectStep(S state, E event, const AppFacts& facts, const Expected& expected) {
@@ -155,6 +177,16 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
     underWay.stopUnderWay = true;
     AppFacts removedLeftovers = underWay;
     removedLeftovers.leftoversStop = true;
+    AppFacts ready;
+    ready.readyRule = true;
+    AppFacts health;
+    health.healthChecks = true;
+    AppFacts politeHealth = health;
+    politeHealth.politeStop = true;
+    AppFacts unmet;
+    unmet.orderUnmet = true;
+    AppFacts unmetAfterStop = unmet;
+    unmetAfterStop.startAfterStop = true;
     auto exit = [](RestartPlan plan, bool awaitLeftovers = false) {
         AppFacts facts;
         facts.plan = plan;
@@ -206,6 +238,43 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
         {S::Removed, E::StopAsked, underWay, {S::Removed, kKill}},
         {S::Removed, E::EndNow, underWay, {S::Removed, kEndTree}},
         {S::Removed, E::TreeEnded, removedLeftovers, {S::Removed, kFinishStop}},
+        // A [Ready] rule: launched, it is starting until the rule is met.
+        {S::Stopped, E::Launched, ready, {S::Starting, kAwaitReady}},
+        // A [Health] check runs from the moment it is ready.
+        {S::Stopped, E::Launched, health, {S::Running, kStartChecks}},
+        {S::Starting, E::Ready, health, {S::Running, kSayReady | kStartChecks}},
+        {S::Running,
+         E::HealthFailed,
+         politeHealth,
+         {S::Stopping, kSayUnhealthy | kForgetQuickExits | kSayTerminating | kAskTreeToEnd, true}},
+        // Not ready in time counts as a quick exit.
+        {S::Starting,
+         E::ReadyTimedOut,
+         exit(RestartPlan::Later),
+         {S::Waiting, kSayNotReady | kEndTree | kPlanRelaunch}},
+        {S::Starting,
+         E::ReadyTimedOut,
+         exit(RestartPlan::GiveUp),
+         {S::GaveUp, kSayNotReady | kEndTree | kSayGivingUp}},
+        // A start that keeps the order waits while what it starts after is
+        // not ready; so do the starts that end a restart.
+        {S::Stopped,
+         E::StartAsked,
+         unmet,
+         {S::Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+        {S::GaveUp,
+         E::RestartAsked,
+         unmet,
+         {S::Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+        {S::Waiting, E::TimerDue, unmet, {S::Waiting, kAwaitOrder}},
+        {S::Running, E::RestartAsked, unmet, {S::Waiting, kForgetQuickExits | kKill | kAwaitOrder}},
+        {S::Stopping,
+         E::TreeEnded,
+         unmetAfterStop,
+         {S::Waiting, kSayStopped | kFinishStop | kAwaitOrder}},
+        {S::Stopping, E::EndNow, unmetAfterStop, {S::Waiting, kEndTree | kAwaitOrder}},
+        // A relaunch after an exit never waits for the order.
+        {S::Running, E::Exited, unmet, {S::Stopped, kForgetProcess | kLaunch}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
