@@ -5,7 +5,9 @@
 #include "console/console.h"
 #include "port/process.h"
 #include "port/system.h"
+#include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+#include "supervisor/health_check.h"
 
 #include <string>
 #include <utility>
@@ -67,6 +69,16 @@ std::string StatusReply() {
     return EncodeOkReply(records);
 }
 
+// The capture process of an application whose [Ready] rule is a line of its
+// output saw the line. Logged by the ready message, if it makes it ready.
+std::string MarkReady(const std::string& name) {
+    AppEntry* entry = FindApplication(name);
+    if (entry != nullptr && entry->state == AppState::Starting &&
+        entry->settings.readiness.ready.kind == ReadyRule::Kind::Output)
+        Dispatch(*entry, AppEvent::Ready);
+    return EncodeOkReply({});
+}
+
 std::string Answer(const std::string& requestLine) {
     const ControlRequest request = DecodeRequest(requestLine);
     if (request.kind == ControlRequest::Kind::Send)
@@ -77,6 +89,8 @@ std::string Answer(const std::string& requestLine) {
     // --reload asks for.
     if (request.kind == ControlRequest::Kind::Reload)
         return RunCaptured("reload", controlServer.reload);
+    if (request.kind == ControlRequest::Kind::Ready)
+        return MarkReady(request.line);
     return EncodeErrorReply("unknown request");
 }
 
@@ -263,11 +277,16 @@ std::vector<AppStatus> CollectStatus() {
         status.state = StateWord(entry->state);
         // The pending relaunch after a quick exit, or the new attempt after a
         // failed start: seconds until it is due, rounded up.
-        if (entry->state == AppState::Waiting) {
+        if (entry->state == AppState::Waiting && entry->pendingStart.timer != 0) {
             status.startPending = true;
             status.nextStartSeconds = SecondsUntil(entry->pendingStart, now);
         }
         status.quickExits = entry->restartCount.quickExits;
+        const ReadinessSettings& readiness = entry->settings.readiness;
+        status.healthChecked = readiness.health.kind != HealthCheck::Kind::None;
+        status.health = HealthWord(*entry);
+        status.notifies = readiness.ready.kind == ReadyRule::Kind::Notify;
+        status.statusText = entry->notifyStatus;
         if (entry->process) {
             status.processId = port::ProcessIdOf(entry->process.Get());
             status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;
