@@ -50,16 +50,21 @@ void BeginHeadless() {
         AddWaitHandle(children, OnChildEnded, nullptr);
 }
 
-bool ReadyReported = false;
+ReadyReport readyReport = ReadyReport::StartUp;
 
 void ReportReadyOnceSettled() {
-    if (ReadyReported || !StartUpSettled())
+    if (readyReport == ReadyReport::Sent || !StartUpSettled()) {
+        if (readyReport == ReadyReport::StartUp)
+            readyReport = ReadyReport::Waiting;
         return;
-    ReadyReported = true;
+    }
+    readyReport = ReadyReport::Sent;
     port::NotifyServiceManager("READY=1");
 }
 
 void OnHeadlessStateChange(AppEntry& entry, AppState before) {
     ContinueOrder(entry, before);
-    ReportReadyOnceSettled();
+    // During start-up the applications still to come are not in the table.
+    if (readyReport == ReadyReport::Waiting)
+        ReportReadyOnceSettled();
 }

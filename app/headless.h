@@ -14,12 +14,16 @@ void BeginHeadless();
 
 // Tells the service manager READY=1 once start-up has started or attached
 // to every application and each is ready (or down for good: see
-// StartUpSettled); called after start-up and at every change of state until
-// then.
+// StartUpSettled); called at the end of start-up, and from then on at every
+// change of state until it is said.
 void ReportReadyOnceSettled();
 
-// Set once READY=1 was sent.
-extern bool ReadyReported;
+enum class ReadyReport : std::uint8_t {
+    StartUp, // start-up is under way
+    Waiting, // start-up is over; an application is not ready yet
+    Sent,    // READY=1 was sent
+};
+extern ReadyReport readyReport;
 
 struct AppEntry;
 enum class AppState : std::uint8_t;

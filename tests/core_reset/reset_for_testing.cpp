@@ -30,7 +30,7 @@ void ResetManagerForTesting() {
     logFile = LogFile{};
     ShutdownUnderWay = false;
     SetStateChangeHook(nullptr);
-    ReadyReported = false;
+    readyReport = ReadyReport::StartUp;
     notifySocket.socket.Release();
     notifySocket = NotifySocket{};
 }
