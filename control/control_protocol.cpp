@@ -177,14 +177,26 @@ ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
     return ReplyState::Complete;
 }
 
+namespace {
+
+// "-" without the notify rule, else "+" and the status text.
+std::string NotifyField(const AppStatus& s) {
+    if (!s.notifies)
+        return "-";
+    std::string field(1, '+');
+    field.append(WithoutControlBytes(s.statusText));
+    return field;
+}
+
+} // namespace
+
 std::string EncodeStatusRecord(const AppStatus& s) {
     return Number(static_cast<std::uint64_t>(s.number)) + '\t' + s.state + '\t' +
            Number(s.processId) + '\t' + Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' +
            EncodeLastExit(s.lastExit) + '\t' +
            (s.startPending ? Number(s.nextStartSeconds) : std::string("-")) + '\t' +
            Number(s.quickExits) + '\t' + (s.healthChecked ? s.health : std::string("none")) + '\t' +
-           (s.notifies ? "+" + WithoutControlBytes(s.statusText) : std::string("-")) + '\t' +
-           WithoutControlBytes(s.name);
+           NotifyField(s) + '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
