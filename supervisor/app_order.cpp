@@ -103,14 +103,15 @@ bool AnyStartOrder() {
 
 std::vector<AppEntry*> StartSequence() {
     StartOrder order = TableOrder();
-    // The entries' order has no cycle: resolving it again only sorts it.
+    // The entries' order has no cycle: resolving it again, with the indexes
+    // as names, only sorts it.
     std::vector<std::string> names;
     std::vector<std::vector<std::string>> after;
     for (int i = 0; i < appTable.count; ++i) {
-        names.push_back("#" + std::to_string(i));
+        names.push_back(std::to_string(i));
         after.emplace_back();
         for (int before : order.after[static_cast<std::size_t>(i)])
-            after.back().push_back("#" + std::to_string(before));
+            after.back().push_back(std::to_string(before));
     }
     std::vector<AppEntry*> sequence;
     for (int i : ResolveStartOrder(names, after).sequence)

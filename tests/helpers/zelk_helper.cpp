@@ -475,15 +475,17 @@ void Print(const Options& options) {
     }
 }
 
+bool FileExists(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file != nullptr)
+        std::fclose(file);
+    return file != nullptr;
+}
+
 // Waits until the file `path` exists, looking every 20 ms.
 void WaitForFile(const std::string& path) {
-    for (;;) {
-        if (std::FILE* file = std::fopen(path.c_str(), "r")) {
-            std::fclose(file);
-            return;
-        }
+    while (!FileExists(path))
         SleepFor(20);
-    }
 }
 
 struct Recorder {
@@ -734,11 +736,17 @@ void Listen(const Options& options, const Recorder& recorder) {
         error = WSAGetLastError();
     recorder.Write(recorder.Common("listen", false) +
                    "\tvalue=" + (error == 0 ? std::string("ok") : std::to_string(error)));
-    if (!options.listenUntil.empty()) {
-        WaitForFile(options.listenUntil);
-        closesocket(fd);
-        recorder.Write(recorder.Common("unlisten", false));
+    // Every connection is taken and closed at once, as a server answers a
+    // probe; until the file of --listen-until appears.
+    u_long nonBlocking = 1;
+    ioctlsocket(fd, FIONBIO, &nonBlocking);
+    while (options.listenUntil.empty() || !FileExists(options.listenUntil)) {
+        for (SOCKET client; (client = accept(fd, nullptr, nullptr)) != INVALID_SOCKET;)
+            closesocket(client);
+        SleepFor(20);
     }
+    closesocket(fd);
+    recorder.Write(recorder.Common("unlisten", false));
     SleepForever();
 }
 
@@ -792,11 +800,16 @@ void Listen(const Options& options, const Recorder& recorder) {
         error = errno;
     recorder.Write(recorder.Common("listen", false) +
                    "\tvalue=" + (error == 0 ? std::string("ok") : std::to_string(error)));
-    if (!options.listenUntil.empty()) {
-        WaitForFile(options.listenUntil);
-        close(fd);
-        recorder.Write(recorder.Common("unlisten", false));
+    // Every connection is taken and closed at once, as a server answers a
+    // probe; until the file of --listen-until appears.
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    while (options.listenUntil.empty() || !FileExists(options.listenUntil)) {
+        for (int client; (client = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+            close(client);
+        SleepFor(20);
     }
+    close(fd);
+    recorder.Write(recorder.Common("unlisten", false));
     SleepForever();
 }
 
