@@ -11,11 +11,15 @@ constexpr int kArgumentCount = 5;
 } // namespace
 
 std::vector<std::string> CaptureArguments(const CaptureSettings& settings) {
-    return {kCaptureOption, settings.path, std::to_string(settings.maxBytes),
-            std::to_string(settings.backups), settings.timestamps ? "1" : "0"};
+    std::vector<std::string> arguments{
+        kCaptureOption, settings.path, std::to_string(settings.maxBytes),
+        std::to_string(settings.backups), settings.timestamps ? "1" : "0"};
+    AppendReadyLineArguments(settings.readyLine, &arguments);
+    return arguments;
 }
 
 bool ParseCaptureArguments(int count, const char* const* arguments, CaptureSettings* settings) {
+    count = TakeReadyLineArguments(count, arguments, &settings->readyLine);
     if (count != kArgumentCount || std::strcmp(arguments[0], kCaptureOption) != 0)
         return false;
     settings->path = arguments[1];

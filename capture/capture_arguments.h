@@ -2,6 +2,7 @@
 // the capture process's side: one place for their order.
 #pragma once
 
+#include "capture/ready_line.h"
 #include "config/settings.h"
 
 #include <cstdint>
@@ -15,6 +16,7 @@ struct CaptureSettings {
     std::uint64_t maxBytes = OutputSettings{}.maxBytes;
     std::uint32_t backups = OutputSettings{}.backups;
     bool timestamps = false;
+    ReadyLine readyLine = {}; // [Ready] output TEXT
 };
 
 // The first argument of a capture process.

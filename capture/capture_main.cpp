@@ -7,6 +7,7 @@
 int CaptureMain(const CaptureSettings& settings) {
     const port::UniqueFile input(port::StandardInputStream());
     OutputFile file(settings);
+    ReadyLineWatch readyLine(settings.readyLine.text);
     // It runs as long as the application: only what the loop below needs
     // stays in memory.
     static char buffer[16384];
@@ -18,6 +19,8 @@ int CaptureMain(const CaptureSettings& settings) {
         if (!port::ReadStream(input.Get(), buffer, sizeof buffer, &read) || read == 0)
             break;
         file.Write(buffer, static_cast<std::size_t>(read));
+        if (readyLine.Feed(buffer, static_cast<std::size_t>(read)))
+            TellManagerReady(settings.readyLine.name);
     }
     file.Finish();
     return 0;

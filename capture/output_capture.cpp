@@ -49,9 +49,11 @@ port::UniqueFile StartOutputCapture(AppEntry& entry) {
     if (port::CreateOutputPipe(&readEnd, &writeEnd)) {
         const port::UniqueFile input(readEnd);
         port::UniqueFile output(writeEnd);
-        const CaptureSettings capture{OutputPath(settings.output, settings.name),
-                                      settings.output.maxBytes, settings.output.backups,
-                                      settings.output.timestamps};
+        CaptureSettings capture{OutputPath(settings.output, settings.name),
+                                settings.output.maxBytes, settings.output.backups,
+                                settings.output.timestamps};
+        if (settings.readiness.ready.kind == ReadyRule::Kind::Output)
+            capture.readyLine = ReadyLine{settings.name, settings.readiness.ready.text};
         const std::vector<std::string> words = CaptureArguments(capture);
         std::vector<const char*> arguments;
         for (const std::string& word : words)
