@@ -4,9 +4,14 @@
 #include "capture/output_directory.h"
 #include "console/console.h"
 #include "console/log_file.h"
+#include "port/probe.h"
 #include "port/system.h"
+#include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 #include "supervisor/attach.h"
+
+#include <algorithm>
 
 void ApplyLogFile(const GeneralSettings& general) {
     const std::string& path = general.logFile;
@@ -71,9 +76,42 @@ bool OutputFileTaken(const AppSettings& settings) {
     return true;
 }
 
+void ReportIgnoredReadiness(Settings* settings) {
+    for (AppSettings& app : settings->apps) {
+        ReadinessSettings& readiness = app.readiness;
+        if (readiness.ready.kind == ReadyRule::Kind::Notify && !port::kNotifySocketSupported) {
+            readiness.ignored.push_back("ready rule notify");
+            readiness.ready = ReadyRule{};
+        }
+        for (const std::string& entry : readiness.ignored)
+            PrintMessage("Ignored %s of %s.", entry.c_str(), app.name.c_str());
+    }
+}
+
+void StartInOrder(const std::vector<AppEntry*>& ordered, AttachBatch& batch) {
+    for (const auto& [name, why] : ResolveApplicationOrder())
+        PrintMessage("Ignored start order of %s: %s.", name.c_str(), why.c_str());
+    for (AppEntry* entry : StartSequence()) {
+        if (std::find(ordered.begin(), ordered.end(), entry) == ordered.end())
+            continue;
+        entry->orderedStart = true;
+        TakeUnderSupervision(*entry, batch);
+    }
+    StartWaitingInOrder();
+}
+
+// Those with an [After] are taken under supervision once the order is
+// known, in that order: each waits until what it starts after is ready.
 void AddApplications(const std::vector<AppSettings>& apps) {
     AttachBatch batch;
-    for (const AppSettings& settings : apps)
-        if (AppTableFull() || !OutputFileTaken(settings))
+    std::vector<AppEntry*> ordered;
+    for (const AppSettings& settings : apps) {
+        if (!AppTableFull() && OutputFileTaken(settings))
+            continue;
+        if (settings.readiness.after.empty())
             CreateApplication(settings, batch, StartOutputCapture);
+        else if (AppEntry* entry = AppendApplication(settings, StartOutputCapture))
+            ordered.push_back(entry);
+    }
+    StartInOrder(ordered, batch);
 }

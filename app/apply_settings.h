@@ -4,8 +4,11 @@
 #pragma once
 
 #include "config/settings.h"
+#include "supervisor/attach.h"
 
 #include <vector>
+
+struct AppEntry;
 
 // LogFile: opens the log file, or closes it without the key; nothing when
 // the path is the one open. Done before anything else is logged from the
@@ -32,8 +35,20 @@ void ReportIgnoredEntries(const Settings& settings);
 // of an application in the table: that one is not taken.
 bool OutputFileTaken(const AppSettings& settings);
 
+// Says which [Ready] and [Health] entries cannot be read (and so are left
+// out), and drops the "notify" rule where the system has no notify socket.
+void ReportIgnoredReadiness(Settings* settings);
+
 // Appends the applications to the table, in order: each attaches to a
 // running copy or starts, and they share one reading of the process list.
 // One is refused, with a message, beyond the table's 15 entries or when its
-// output would share the file of another.
+// output would share the file of another. Then the start order of the whole
+// table is read again (what cannot be kept is said): one with an [After]
+// starts once what it starts after is ready.
 void AddApplications(const std::vector<AppSettings>& apps);
+
+// Works the start order out again (saying whose is ignored), takes the new
+// applications of `ordered` (each with an [After], not yet under
+// supervision) under it in that order, and starts what waits for its order
+// and may start now.
+void StartInOrder(const std::vector<AppEntry*>& ordered, AttachBatch& batch);

@@ -8,6 +8,7 @@
 #include "port/service.h"
 #include "supervisor/app_commands.h"
 #include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/stop.h"
 
 namespace {
@@ -59,6 +60,21 @@ void BeginHeadless() {
         AddWaitHandle(children, OnChildEnded, nullptr);
 }
 
-void ReportReady() {
+ReadyReport readyReport = ReadyReport::StartUp;
+
+void ReportReadyOnceSettled() {
+    if (readyReport == ReadyReport::Sent || !StartUpSettled()) {
+        if (readyReport == ReadyReport::StartUp)
+            readyReport = ReadyReport::Waiting;
+        return;
+    }
+    readyReport = ReadyReport::Sent;
     port::NotifyServiceManager("READY=1");
+}
+
+void OnHeadlessStateChange(AppEntry& entry, AppState before) {
+    ContinueOrder(entry, before);
+    // During start-up the applications still to come are not in the table.
+    if (readyReport == ReadyReport::Waiting)
+        ReportReadyOnceSettled();
 }

@@ -6,6 +6,7 @@
 #include "console/command_table.h"
 #include "console/console.h"
 #include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 #include "supervisor/reload_plan.h"
 
@@ -58,6 +59,7 @@ bool ReloadConfiguration() {
     PrepareOutputDirectory(&settings);
     ApplyCloseButton(settings.general);
     ReportIgnoredEntries(settings);
+    ReportIgnoredReadiness(&settings);
 
     std::vector<std::string> names;
     for (const AppSettings& app : settings.apps)
@@ -77,11 +79,14 @@ bool ReloadConfiguration() {
         }
         ++changed;
         PrintMessage("Configuration of %s changed.", entry.settings.name.c_str());
-        Dispatch(entry, AppEvent::ReloadChanged);
+        DispatchInOrder(entry, AppEvent::ReloadChanged);
     }
     for (int number : plan.removed)
         Dispatch(*appTable.entries[number], AppEvent::ReloadRemoved);
+    // The new ones: each at its number, under supervision at once, or (with
+    // an [After]) once the order is known again.
     AttachBatch batch;
+    std::vector<AppEntry*> ordered;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const AppSettings& app = settings.apps[i];
         const SlotMatch match = plan.matches[i];
@@ -94,11 +99,17 @@ bool ReloadConfiguration() {
         if (OutputFileTaken(app))
             continue;
         ++added;
-        if (match == SlotMatch::Returned)
-            ReturnApplication(*appTable.entries[plan.numbers[i]], app, batch);
+        AppEntry* entry = appTable.entries[plan.numbers[i]];
+        if (match != SlotMatch::Returned)
+            entry = PlaceApplication(plan.numbers[i], app, StartOutputCapture);
+        else if (!ReturnApplication(*entry, app))
+            continue;
+        if (app.readiness.after.empty())
+            TakeUnderSupervision(*entry, batch);
         else
-            CreateApplicationAt(plan.numbers[i], app, batch, StartOutputCapture);
+            ordered.push_back(entry);
     }
+    StartInOrder(ordered, batch);
     PrintMessage("Configuration reloaded: %d added, %d removed, %d changed, %d unchanged.", added,
                  static_cast<int>(plan.removed.size()), changed, unchanged);
     return true;

@@ -14,6 +14,8 @@
 #include "port/console.h"
 #include "port/system.h"
 #include "supervisor/app_commands.h"
+#include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 
 #include <cstdio>
 
@@ -91,12 +93,14 @@ int ManagerMain(bool headless) {
     if (!headless)
         AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
     ReportIgnoredEntries(settings);
+    ReportIgnoredReadiness(&settings);
+    SetStateChangeHook(headless ? OnHeadlessStateChange : ContinueOrder);
     AddApplications(settings.apps);
     OpenControlChannel(ReloadConfiguration);
 
     RegisterCommands(settings.general.extraCommands);
     if (headless)
-        ReportReady();
+        ReportReadyOnceSettled();
     if (RunningFlag)
         RunEventLoop();
     CloseControlChannel();

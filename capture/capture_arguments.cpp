@@ -27,11 +27,16 @@ bool ReadNumber(const char* text, std::uint64_t most, std::uint64_t* value) {
 } // namespace
 
 std::vector<std::string> CaptureArguments(const CaptureSettings& settings) {
-    return {kCaptureOption, settings.path, std::to_string(settings.maxBytes),
-            std::to_string(settings.backups), settings.timestamps ? "1" : "0"};
+    std::vector<std::string> arguments{
+        kCaptureOption, settings.path, std::to_string(settings.maxBytes),
+        std::to_string(settings.backups), settings.timestamps ? "1" : "0"};
+    AppendReadyLineArguments(settings.readyLine, &arguments);
+    return arguments;
 }
 
 bool ParseCaptureArguments(int count, const char* const* arguments, CaptureSettings* settings) {
+    ReadyLine readyLine;
+    count = TakeReadyLineArguments(count, arguments, &readyLine);
     if (count != kArgumentCount || std::strcmp(arguments[0], kCaptureOption) != 0)
         return false;
     std::uint64_t maxBytes = 0;
@@ -44,5 +49,6 @@ bool ParseCaptureArguments(int count, const char* const* arguments, CaptureSetti
     settings->maxBytes = maxBytes;
     settings->backups = static_cast<std::uint32_t>(backups);
     settings->timestamps = arguments[4][0] == '1';
+    settings->readyLine = readyLine;
     return true;
 }

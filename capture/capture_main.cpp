@@ -8,6 +8,7 @@ int CaptureMain(const CaptureSettings& settings) {
     const port::UniqueFile input(port::StandardInputStream());
     OutputFile file(settings);
     file.Prepare();
+    ReadyLineWatch readyLine(settings.readyLine.text);
     // It runs as long as the application: only what the loop below needs
     // stays in memory.
     static char buffer[32768];
@@ -34,6 +35,10 @@ int CaptureMain(const CaptureSettings& settings) {
         if (count == 0)
             break;
         file.Write(buffer, count);
+        if (readyLine.Feed(buffer, count)) {
+            file.Release(); // the others write while the manager is told
+            TellManagerReady(settings.readyLine.name);
+        }
     }
     file.Finish();
     return failed ? 1 : 0;

@@ -63,9 +63,11 @@ port::UniqueFile StartOutputCapture(AppEntry& entry) {
     port::Handle writeEnd = port::kNullHandle;
     if (port::CreateOutputPipe(&readEnd, &writeEnd)) {
         port::UniqueFile output(writeEnd);
-        const CaptureSettings capture{OutputPath(settings.output, settings.name),
-                                      settings.output.maxBytes, settings.output.backups,
-                                      settings.output.timestamps};
+        CaptureSettings capture{OutputPath(settings.output, settings.name),
+                                settings.output.maxBytes, settings.output.backups,
+                                settings.output.timestamps};
+        if (settings.readiness.ready.kind == ReadyRule::Kind::Output)
+            capture.readyLine = ReadyLine{settings.name, settings.readiness.ready.text};
         if (StartWatchedCapture(settings.name, CaptureArguments(capture),
                                 port::UniqueFile(readEnd)))
             return output;

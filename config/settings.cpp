@@ -179,6 +179,7 @@ bool ReadSettings(const std::string& path, Settings* settings) {
             ReadStopSignal(ini, entry->key, &app);
             app.restart = restart;
             app.output = general.output;
+            app.readiness = ReadReadiness(ini, entry->key);
             read.apps.push_back(std::move(app));
         }
     }

@@ -6,6 +6,8 @@
 // down; nothing of it lives in a global.
 #pragma once
 
+#include "config/readiness.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -69,6 +71,8 @@ struct AppSettings {
     std::string ignoredStopSignal; // a [StopSignal] that cannot be used, to be reported
     RestartPolicy restart;         // the [General] keys, the same for every application
     OutputSettings output;
+    // [After], [Ready], [ReadyTimeout], [Health], [HealthFailures].
+    ReadinessSettings readiness;
 
     // The same program started the same way: executable, parameters,
     // directory and environment. A reload restarts an application only

@@ -11,6 +11,7 @@ namespace {
 constexpr char kSendPrefix[] = "send ";
 constexpr char kStatusWord[] = "status";
 constexpr char kReloadWord[] = "reload";
+constexpr char kReadyPrefix[] = "ready ";
 constexpr char kReplyOk[] = "ok ";         // and the number of payload lines
 constexpr char kReplyFailed[] = "failed "; // the same, for a request that failed
 constexpr char kWaitNotice[] = "wait ";    // and the most milliseconds the reply may take
@@ -100,6 +101,10 @@ std::string EncodeReloadRequest() {
     return std::string(kReloadWord) + "\n";
 }
 
+std::string EncodeReadyRequest(std::string_view name) {
+    return std::string(kReadyPrefix) + std::string(name) + "\n";
+}
+
 ControlRequest DecodeRequest(std::string_view text) {
     ControlRequest request;
     if (text.substr(0, sizeof kSendPrefix - 1) == kSendPrefix) {
@@ -109,6 +114,9 @@ ControlRequest DecodeRequest(std::string_view text) {
         request.kind = ControlRequest::Kind::Status;
     } else if (text == kReloadWord) {
         request.kind = ControlRequest::Kind::Reload;
+    } else if (text.substr(0, sizeof kReadyPrefix - 1) == kReadyPrefix) {
+        request.kind = ControlRequest::Kind::Ready;
+        request.line = std::string(text.substr(sizeof kReadyPrefix - 1));
     }
     return request;
 }
@@ -191,17 +199,31 @@ ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
     return ReplyState::Complete;
 }
 
+namespace {
+
+// "-" without the notify rule, else "+" and the status text.
+std::string NotifyField(const AppStatus& s) {
+    if (!s.notifies)
+        return "-";
+    std::string field(1, '+');
+    field.append(WithoutControlBytes(s.statusText));
+    return field;
+}
+
+} // namespace
+
 std::string EncodeStatusRecord(const AppStatus& s) {
     return Number(static_cast<std::uint64_t>(s.number)) + '\t' + s.state + '\t' +
            Number(s.processId) + '\t' + Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' +
            EncodeLastExit(s.lastExit) + '\t' +
            (s.startPending ? Number(s.nextStartSeconds) : std::string("-")) + '\t' +
-           Number(s.quickExits) + '\t' + WithoutControlBytes(s.name);
+           Number(s.quickExits) + '\t' + (s.healthChecked ? s.health : std::string("none")) + '\t' +
+           NotifyField(s) + '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     std::vector<std::string_view> fields;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 10; ++i) {
         const std::size_t tab = text.find('\t');
         if (tab == std::string_view::npos)
             return false;
@@ -219,6 +241,18 @@ bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     if (s.startPending && !ReadNumber(fields[6], &s.nextStartSeconds))
         return false;
     s.quickExits = static_cast<std::uint32_t>(quick);
+    s.healthChecked = fields[8] != "none";
+    if (s.healthChecked) {
+        if (fields[8] != "-" && fields[8] != "healthy" && fields[8] != "unhealthy")
+            return false;
+        s.health = std::string(fields[8]);
+    }
+    s.notifies = fields[9] != "-";
+    if (s.notifies) {
+        if (fields[9].empty() || fields[9][0] != '+')
+            return false;
+        s.statusText = std::string(fields[9].substr(1));
+    }
     if (fields[1].empty() ||
         fields[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string_view::npos)
         return false;
@@ -244,19 +278,48 @@ std::string LastExitText(const LastExit& exit) {
     return "-";
 }
 
+namespace {
+
+// Some application has a health check or the "notify" rule: the status has
+// the columns for them.
+bool ShowsReadiness(const std::vector<AppStatus>& apps) {
+    return std::any_of(apps.begin(), apps.end(),
+                       [](const AppStatus& s) { return s.healthChecked || s.notifies; });
+}
+
+std::string HealthText(const AppStatus& s) {
+    return s.healthChecked ? s.health : "-";
+}
+
+std::string StatusText(const AppStatus& s) {
+    return s.notifies && !s.statusText.empty() ? WithoutControlBytes(s.statusText) : "-";
+}
+
+} // namespace
+
 std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
+    const bool readiness = ShowsReadiness(apps);
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT",
                     "NEXT START(S)", "QUICK EXITS"});
+    if (readiness) {
+        rows.back().push_back("HEALTH");
+        rows.back().push_back("STATUS TEXT");
+    }
     for (const AppStatus& s : apps) {
         rows.push_back({Number(static_cast<std::uint64_t>(s.number)), WithoutControlBytes(s.name),
                         s.state, s.processId != 0 ? Number(s.processId) : "-",
                         s.processId != 0 ? Number(s.upSeconds) : "-", Number(s.restarts),
                         LastExitText(s.lastExit), s.startPending ? Number(s.nextStartSeconds) : "-",
                         Number(s.quickExits)});
+        if (readiness) {
+            rows.back().push_back(HealthText(s));
+            rows.back().push_back(StatusText(s));
+        }
     }
-    // Numbers are right-aligned, the name, the state and the last exit left-aligned.
-    const bool right[] = {true, false, false, true, true, true, false, true, true};
+    // Numbers are right-aligned, the name, the state, the last exit, the
+    // health and the status text left-aligned.
+    const bool right[] = {true, false, false, true, true, true, false, true, true, false, false};
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i)
@@ -297,6 +360,18 @@ std::string FormatStatusJson(const std::vector<AppStatus>& apps) {
         out += ", \"next_start_seconds\": " +
                (s.startPending ? Number(s.nextStartSeconds) : std::string("null"));
         out += ", \"quick_exits\": " + Number(s.quickExits);
+        if (ShowsReadiness(apps)) {
+            out += ", \"health\": ";
+            if (HealthText(s) == "-")
+                out += "null";
+            else
+                AppendJsonString(out, HealthText(s));
+            out += ", \"status_text\": ";
+            if (StatusText(s) == "-")
+                out += "null";
+            else
+                AppendJsonString(out, s.statusText);
+        }
         out += "}";
     }
     out += apps.empty() ? "]\n" : "\n]\n";

@@ -12,6 +12,8 @@
 //   status        the payload is one status record per application
 //   reload        reads the configuration again; the payload is the text of
 //                 every log entry the reload wrote
+//   ready <NAME>  from the capture process of an application whose [Ready]
+//                 rule is a line of its output: the line came; no payload
 #pragma once
 
 #include <cstdint>
@@ -25,13 +27,14 @@ inline constexpr std::size_t kMaxSentLineLength = 255;
 inline constexpr std::size_t kMaxRequestLength = 5 + kMaxSentLineLength;
 
 struct ControlRequest {
-    enum class Kind { Send, Status, Reload, Unknown } kind = Kind::Unknown;
-    std::string line; // the command line of a Send request
+    enum class Kind { Send, Status, Reload, Ready, Unknown } kind = Kind::Unknown;
+    std::string line; // the command line of a Send, the name of a Ready request
 };
 
 std::string EncodeSendRequest(std::string_view line);
 std::string EncodeStatusRequest();
 std::string EncodeReloadRequest();
+std::string EncodeReadyRequest(std::string_view name);
 // Reads one request line (without its line end).
 ControlRequest DecodeRequest(std::string_view text);
 
@@ -88,15 +91,24 @@ struct AppStatus {
     bool startPending = false;          // a relaunch or a new attempt is due in:
     std::uint64_t nextStartSeconds = 0; // seconds (rounded up)
     std::uint32_t quickExits = 0;       // exits in a row soon after a start
+    // With a [Health] check: "healthy", "unhealthy" or "-" (not checked now).
+    bool healthChecked = false;
+    std::string health = "-";
+    // With the [Ready] rule "notify": the last STATUS= text it sent.
+    bool notifies = false;
+    std::string statusText;
 };
 
 // One status record per line: fields separated by tabs, the name last.
 std::string EncodeStatusRecord(const AppStatus& status);
 bool DecodeStatusRecord(std::string_view text, AppStatus* status);
 
-// The status as a table with a header row, columns padded to their widest cell.
+// The status as a table with a header row, columns padded to their widest
+// cell. HEALTH and STATUS TEXT come last, when an application has a health
+// check or the "notify" rule.
 std::string FormatStatusTable(const std::vector<AppStatus>& apps);
-// The status as one JSON array of objects, with a line end.
+// The status as one JSON array of objects, with a line end; "health" and
+// "status_text" as the table has them (null for "-" and for none).
 std::string FormatStatusJson(const std::vector<AppStatus>& apps);
 
 // The text of the last exit as the table shows it: "-", "3", "0xC0000005",

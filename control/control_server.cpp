@@ -5,7 +5,9 @@
 #include "console/console.h"
 #include "port/process.h"
 #include "port/system.h"
+#include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+#include "supervisor/health_check.h"
 
 #include <algorithm>
 #include <string>
@@ -172,6 +174,16 @@ std::string StatusReply() {
     return EncodeOkReply(records);
 }
 
+// The capture process of an application whose [Ready] rule is a line of its
+// output saw the line. Logged by the ready message, if it makes it ready.
+std::string MarkReady(const std::string& name) {
+    AppEntry* entry = FindApplication(name);
+    if (entry != nullptr && entry->state == AppState::Starting &&
+        entry->settings.readiness.ready.kind == ReadyRule::Kind::Output)
+        Dispatch(*entry, AppEvent::Ready);
+    return EncodeOkReply({});
+}
+
 // Answers the request: the reply is ready, or the client awaits stops.
 void Answer(ControlClient& client, const std::string& requestLine) {
     const ControlRequest request = DecodeRequest(requestLine);
@@ -184,6 +196,8 @@ void Answer(ControlClient& client, const std::string& requestLine) {
     // --reload asks for.
     else if (request.kind == ControlRequest::Kind::Reload)
         client.reply = RunCaptured("reload", controlServer.reload);
+    else if (request.kind == ControlRequest::Kind::Ready)
+        client.reply = MarkReady(request.line);
     else
         client.reply = EncodeErrorReply("unknown request");
 }
@@ -384,11 +398,16 @@ std::vector<AppStatus> CollectStatus() {
         status.state = StateWord(entry->state);
         // The pending relaunch after a quick exit, or the new attempt after a
         // failed start: seconds until it is due, rounded up.
-        if (entry->state == AppState::Waiting) {
+        if (entry->state == AppState::Waiting && entry->pendingStart.timer != 0) {
             status.startPending = true;
             status.nextStartSeconds = SecondsUntil(entry->pendingStart, now);
         }
         status.quickExits = entry->restartCount.quickExits;
+        const ReadinessSettings& readiness = entry->settings.readiness;
+        status.healthChecked = readiness.health.kind != HealthCheck::Kind::None;
+        status.health = HealthWord(*entry);
+        status.notifies = readiness.ready.kind == ReadyRule::Kind::Notify;
+        status.statusText = entry->notifyStatus;
         if (entry->process) {
             status.processId = port::ProcessIdOf(entry->process.Get());
             status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;

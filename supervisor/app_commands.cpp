@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "port/process.h"
 #include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 
 #include <string>
@@ -18,13 +19,6 @@ const char kRule[] = "========================================";
 // A process of it is held: it runs, or its stop is under way.
 bool HasProcess(const AppEntry& entry) {
     return IsUp(entry) || entry.state == AppState::Stopping;
-}
-
-// Each application that a reload did not remove, in table order.
-template <typename Visit> void ForEachApplication(Visit visit) {
-    for (int i = 0; i < appTable.count; ++i)
-        if (appTable.entries[i]->state != AppState::Removed)
-            visit(*appTable.entries[i]);
 }
 
 } // namespace
@@ -66,7 +60,7 @@ void StartCommand(ArgReader* args) {
     else if (IsUp(*entry))
         PrintMessage("Application already started.");
     else
-        Dispatch(*entry, AppEvent::StartAsked);
+        DispatchAtOnce(*entry, AppEvent::StartAsked);
 }
 
 void StopCommand(ArgReader* args) {
@@ -84,28 +78,37 @@ void RestartCommand(ArgReader* args) {
         return;
     if (!HasProcess(*entry))
         PrintMessage("Application is not running, starting it.");
-    Dispatch(*entry, AppEvent::RestartAsked);
+    DispatchAtOnce(*entry, AppEvent::RestartAsked);
 }
 
+// In start order (table order without one): each starts once what it
+// starts after is ready.
 void StartAllCommand(ArgReader*) {
-    ForEachApplication([](AppEntry& entry) {
-        if (entry.state == AppState::Stopping)
-            PrintMessage("%s is still stopping.", entry.settings.name.c_str());
-        else if (!IsUp(entry))
-            Dispatch(entry, AppEvent::StartAsked);
-    });
+    for (AppEntry* entry : StartSequence()) {
+        if (entry->state == AppState::Stopping)
+            PrintMessage("%s is still stopping.", entry->settings.name.c_str());
+        else if (!IsUp(*entry))
+            DispatchInOrder(*entry, AppEvent::StartAsked);
+    }
 }
 
 // With stop time limits, every tree is asked to end before any is waited
 // for: the stops run side by side. A removed application's stop under way
-// ends at once, as a second "stop" would end it.
+// ends at once, as a second "stop" would end it. With a start order, one
+// that others start after is asked only once they have stopped; a
+// "stopall" while stops are under way asks every one at once.
 void StopAllCommand(ArgReader*) {
+    if (AnyStartOrder() && !AnyStopping()) {
+        StopInOrder(AppEvent::StopAsked);
+        return;
+    }
     for (int i = 0; i < appTable.count; ++i)
         Dispatch(*appTable.entries[i], AppEvent::StopAsked);
 }
 
 void RestartAllCommand(ArgReader*) {
-    ForEachApplication([](AppEntry& entry) { Dispatch(entry, AppEvent::RestartAsked); });
+    for (AppEntry* entry : StartSequence())
+        DispatchInOrder(*entry, AppEvent::RestartAsked);
 }
 
 void SignalCommand(ArgReader* args) {
@@ -144,11 +147,14 @@ void SignalCommand(ArgReader* args) {
 }
 
 void EndPendingStops() {
+    ReleaseDeferredStops();
     for (int i = 0; i < appTable.count; ++i)
         Dispatch(*appTable.entries[i], AppEvent::EndNow);
 }
 
 void LeaveStopsToFinish() {
+    // Stops that wait for their turn are dropped: those applications run on.
+    ReleaseDeferredStops();
     for (int i = 0; i < appTable.count; ++i) {
         const AppEntry& entry = *appTable.entries[i];
         if (entry.stop.active && !entry.stop.leftovers)
@@ -159,6 +165,10 @@ void LeaveStopsToFinish() {
 
 void StopEverything() {
     ShutdownUnderWay = true;
+    if (AnyStartOrder()) {
+        StopInOrder(AppEvent::Shutdown);
+        return;
+    }
     for (int i = 0; i < appTable.count; ++i)
         Dispatch(*appTable.entries[i], AppEvent::Shutdown);
 }
@@ -167,5 +177,5 @@ bool AnyStopping() {
     for (int i = 0; i < appTable.count; ++i)
         if (appTable.entries[i]->stop.active)
             return true;
-    return false;
+    return AnyDeferredStop();
 }

@@ -12,8 +12,11 @@
 #include "supervisor/exit_policy.h"
 #include "supervisor/pending_start.h"
 #include "supervisor/process_tree.h"
+#include "supervisor/watches.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct AppEntry;
 
@@ -66,6 +69,23 @@ struct AppEntry {
     // How the last process ended on its own, when the system told.
     bool lastExitKnown = false;
     port::ExitStatus lastExit{};
+
+    // The start order: the applications it starts after ([After], resolved
+    // by supervisor/app_order.h), whether the start under way keeps that
+    // order, and the stop that waits until those that start after it have
+    // stopped ("stopall", the end of a headless manager).
+    std::vector<AppEntry*> after;
+    bool orderedStart = false;
+    enum class DeferredStop : std::uint8_t {
+        None,
+        Stop,
+        Shutdown
+    } deferredStop = DeferredStop::None;
+    // Its readiness while it starts, its health while it runs, and the last
+    // STATUS= text its processes sent to the notify socket.
+    ReadinessWatch readiness;
+    HealthWatch health;
+    std::string notifyStatus;
 };
 
 // A process of the application runs, ready or not.

@@ -12,33 +12,37 @@ bool AppTableFull() {
     return appTable.count >= kMaxApplications;
 }
 
-AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput) {
+AppEntry* AppendApplication(AppSettings settings, OutputOpener openOutput) {
     if (AppTableFull()) {
         PrintMessage("Too many applications, skipping %s.", settings.name.c_str());
         return nullptr;
     }
-    return CreateApplicationAt(appTable.count, std::move(settings), batch, openOutput);
+    return PlaceApplication(appTable.count, std::move(settings), openOutput);
 }
 
-AppEntry* CreateApplicationAt(int number, AppSettings settings, AttachBatch& batch,
-                              OutputOpener openOutput) {
+AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput) {
+    AppEntry* entry = AppendApplication(std::move(settings), openOutput);
+    if (entry != nullptr)
+        TakeUnderSupervision(*entry, batch);
+    return entry;
+}
+
+AppEntry* PlaceApplication(int number, AppSettings settings, OutputOpener openOutput) {
     AppEntry* entry = new AppEntry(std::move(settings), openOutput);
     if (number == appTable.count)
         ++appTable.count;
     else
         delete appTable.entries[number];
     appTable.entries[number] = entry;
-    TakeUnderSupervision(*entry, batch);
     return entry;
 }
 
-void ReturnApplication(AppEntry& entry, AppSettings settings, AttachBatch& batch) {
+bool ReturnApplication(AppEntry& entry, AppSettings settings) {
     entry.settings = std::move(settings);
     entry.restartCount = RestartCount{};
     entry.retryDelay = DoublingDelay{};
     Dispatch(entry, AppEvent::ReloadReturned);
-    if (entry.state == AppState::Stopped)
-        TakeUnderSupervision(entry, batch);
+    return entry.state == AppState::Stopped;
 }
 
 std::vector<TableSlot> TableSlots() {

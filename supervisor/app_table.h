@@ -27,16 +27,21 @@ bool AppTableFull();
 // after saying so, when the table is full.
 AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput);
 
-// Takes an application under supervision at `number`: the next number
-// (appended), or the number of a removed application of which nothing is
-// under way any more (its entry is let go).
-AppEntry* CreateApplicationAt(int number, AppSettings settings, AttachBatch& batch,
-                              OutputOpener openOutput);
+// Appends an application without taking it under supervision yet (that
+// waits until the start order is known). Null, after saying so, when the
+// table is full.
+AppEntry* AppendApplication(AppSettings settings, OutputOpener openOutput);
+
+// Puts an application at `number`, not yet under supervision: the next
+// number (appended), or the number of a removed application of which nothing
+// is under way any more (its entry is let go).
+AppEntry* PlaceApplication(int number, AppSettings settings, OutputOpener openOutput);
 
 // A removed application named again by the configuration: it has its number
-// back with `settings`, and attaches or starts at once, or once a stop of it
-// still under way has ended.
-void ReturnApplication(AppEntry& entry, AppSettings settings, AttachBatch& batch);
+// back with `settings`. True when it is to be taken under supervision now
+// (attached or started); else it starts once a stop of it still under way
+// has ended.
+bool ReturnApplication(AppEntry& entry, AppSettings settings);
 
 // The table as a reload matches it with the configuration.
 std::vector<TableSlot> TableSlots();

@@ -1,6 +1,7 @@
 #include "supervisor/launch.h"
 
 #include "console/console.h"
+#include "supervisor/readiness.h"
 
 #include <string>
 #include <utility>
@@ -45,6 +46,10 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
     std::vector<const char*> environment;
     for (const std::string& variable : settings.environment)
         environment.push_back(variable.c_str());
+    // With the "notify" rule: where to say that it is ready.
+    const std::string notify = NotifySocketVariable(entry);
+    if (!notify.empty())
+        environment.push_back(notify.c_str());
     environment.push_back(nullptr);
 
     // With output capture the capture process starts first, and the
@@ -54,7 +59,7 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
     port::Handle started = port::kNullHandle;
     if (!port::StartProgram(settings.path.c_str(), settings.parameters.c_str(), workingDirectory,
                             &started, output.Get(),
-                            settings.environment.empty() ? nullptr : environment.data())) {
+                            environment.size() == 1 ? nullptr : environment.data())) {
         PrintMessage("Could not start %s. Error: %d.", settings.name.c_str(),
                      static_cast<int>(port::LastError()));
         return LaunchResult::Failed;

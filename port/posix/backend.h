@@ -118,6 +118,12 @@ template <typename Visit> bool ForEachProcessId(Visit visit) {
 // False for no value or one that names no socket.
 bool NotifyAddress(const char* value, sockaddr_un* address, socklen_t* length);
 
+// --- probe.cpp -------------------------------------------------------------
+
+// What WaitAny polls `fd` for: POLLOUT for a connection under way (it is
+// decided once writable), else POLLIN.
+short PollEventsOf(int fd);
+
 // --- runtime_directory.cpp -------------------------------------------------
 
 // The directory of this user's own that holds the single-instance lock (and

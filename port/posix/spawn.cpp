@@ -1,5 +1,7 @@
 // Starting programs on Linux: posix_spawn of the executable, without a
-// shell, in a session of its own, with the standard descriptors on /dev/null.
+// shell, in a session of its own, with the standard descriptors on /dev/null;
+// and the commands of health checks, which are run through /bin/sh.
+#include "port/probe.h"
 #include "port/process.h"
 #include "port/system.h"
 
@@ -171,6 +173,19 @@ Handle StartDetachedCopy(const char* const* arguments, Handle input) {
     if (!Spawn(self, argv, nullptr, input, kNullHandle, environ, &fd))
         return kNullHandle;
     return fd;
+}
+
+bool StartShellCommand(const char* line, const char* directory, Handle* process) {
+    *process = kNullHandle;
+    std::string shell = "/bin/sh";
+    std::string dashC = "-c";
+    std::string command = line;
+    std::vector<char*> argv{shell.data(), dashC.data(), command.data()};
+    int fd = -1;
+    if (!Spawn(shell, argv, directory, kNullHandle, kNullHandle, environ, &fd))
+        return false;
+    *process = fd;
+    return true;
 }
 
 } // namespace port

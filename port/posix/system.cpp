@@ -80,7 +80,8 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
         bool console = false;
         fds.clear();
         for (std::uint32_t i = 0; i < count; ++i) {
-            fds.push_back(pollfd{static_cast<int>(handles[i]), POLLIN, 0});
+            const int fd = static_cast<int>(handles[i]);
+            fds.push_back(pollfd{fd, posix::PollEventsOf(fd), 0});
             if (posix::IsConsoleInput(handles[i])) {
                 console = true;
                 inputWaiting = inputWaiting || posix::ConsoleInputWaiting();
@@ -110,7 +111,7 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
         std::uint32_t lowest = kWaitFailed;
         for (std::uint32_t i = 0; i < count; ++i) {
             const bool signalled =
-                (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 ||
+                (fds[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) != 0 ||
                 (posix::IsConsoleInput(handles[i]) && posix::ConsoleInputWaiting());
             if (ready != nullptr)
                 ready[i] = signalled;

@@ -1,5 +1,6 @@
 #include "reset_for_testing.h"
 
+#include "app/headless.h"
 #include "capture/capture_watch.h"
 #include "console/console.h"
 #include "console/log_file.h"
@@ -9,6 +10,7 @@
 #include "loop/wait_table.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+#include "supervisor/readiness.h"
 
 void ResetManagerForTesting() {
     // The fake system the handles came from has been reset already: they are
@@ -29,4 +31,8 @@ void ResetManagerForTesting() {
     SetUpConsole();
     logFile = LogFile{};
     ShutdownUnderWay = false;
+    SetStateChangeHook(nullptr);
+    readyReport = ReadyReport::StartUp;
+    notifySocket.socket.Release();
+    notifySocket = NotifySocket{};
 }

@@ -24,6 +24,7 @@ import controls_scenarios  # noqa: E402,F401
 import fairness_scenarios  # noqa: E402,F401
 import headless_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401
+import readiness_scenarios  # noqa: E402,F401
 import reload_scenarios  # noqa: E402,F401
 import reload_rules_scenarios  # noqa: E402,F401
 import restart_scenarios  # noqa: E402,F401

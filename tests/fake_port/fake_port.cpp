@@ -3,6 +3,7 @@
 #include "fake_control.h"
 #include "port/console.h"
 #include "port/file.h"
+#include "port/probe.h"
 #include "port/process.h"
 #include "port/service.h"
 #include "port/system.h"
@@ -63,8 +64,20 @@ bool IsInput(port::Handle h) {
     return Get().consoleAvailable && h == kInput;
 }
 
+// Probe handles, from 2000000 on: whether the connection was made.
+std::map<port::Handle, bool>& Probes() {
+    static std::map<port::Handle, bool> probes;
+    return probes;
+}
+port::Handle nextProbe = 2000000;
+constexpr port::Handle kNotifySocket = 14;
+
 bool Signalled(port::Handle h) {
     State& s = Get();
+    if (Probes().count(h) != 0)
+        return true; // decided at once
+    if (h == kNotifySocket)
+        return !s.notifications_in.empty();
     if (std::find(s.signalled.begin(), s.signalled.end(), h) != s.signalled.end())
         return true;
     if (h == kInput)
@@ -95,6 +108,7 @@ State& Get() {
 }
 
 void Reset(int width, int height) {
+    Probes().clear();
     State& s = Get();
     s = State();
     s.screen.Reset(width, height);
@@ -824,6 +838,52 @@ Handle StartDetachedCopy(const char* const* arguments, Handle) {
 std::uint64_t ProcessAgeMs(Handle process) {
     const fake::Process* p = fake::FindProcess(fake::PidOf(process));
     return p == nullptr ? 0 : p->ageMs;
+}
+
+Handle BeginConnection(const char*, std::uint16_t port) {
+    fake::State& s = Get();
+    s.connections.push_back(port);
+    const Handle probe = fake::nextProbe++;
+    fake::Probes()[probe] =
+        std::find(s.listening.begin(), s.listening.end(), port) != s.listening.end();
+    return probe;
+}
+
+bool ConnectionMade(Handle probe) {
+    auto it = fake::Probes().find(probe);
+    return it != fake::Probes().end() && it->second ? true : fake::Fail(111);
+}
+
+void CloseProbe(Handle probe) {
+    fake::Probes().erase(probe);
+}
+
+const bool kNotifySocketSupported = true;
+
+Handle OpenNotifySocket(std::string* address) {
+    *address = "/fake/notify.sock";
+    return fake::kNotifySocket;
+}
+
+bool ReceiveNotification(Handle, std::string* text, std::uint32_t* senderId) {
+    fake::State& s = Get();
+    if (s.notifications_in.empty())
+        return fake::Fail(11);
+    *text = s.notifications_in.front().first;
+    *senderId = s.notifications_in.front().second;
+    s.notifications_in.erase(s.notifications_in.begin());
+    return true;
+}
+
+bool StartShellCommand(const char* line, const char*, Handle* process) {
+    fake::State& s = Get();
+    s.commands.push_back(line);
+    const std::uint32_t pid = s.nextPid++;
+    fake::Process& p = fake::AddProcess(pid, fake::kManagerPid, "/bin/sh");
+    p.alive = s.commandsRunOn;
+    p.exitValue = s.commandExitCode;
+    *process = fake::NewHandle(fake::Kind::Process, pid);
+    return true;
 }
 
 } // namespace port

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fake {
@@ -125,6 +126,17 @@ struct State {
     std::string standardOutput;
     bool shutdownRequested = false;
     std::vector<std::string> notifications;
+
+    // Probes: TCP ports that take a connection (every other one refuses it),
+    // the connection attempts made, and the health commands started, each
+    // ending at once with `commandExitCode` unless `commandsRunOn`.
+    std::vector<std::uint16_t> listening;
+    std::vector<std::uint16_t> connections;
+    std::vector<std::string> commands;
+    std::uint32_t commandExitCode = 0;
+    bool commandsRunOn = false;
+    // Messages waiting on the notify socket: text and sender id.
+    std::vector<std::pair<std::string, std::uint32_t>> notifications_in;
 
     // The clock: advanced by every sleep and by every wait that timed out.
     std::uint64_t nowMs = 1000000;

@@ -12,7 +12,8 @@ namespace {
 
 bool Same(const CaptureSettings& a, const CaptureSettings& b) {
     return a.path == b.path && a.maxBytes == b.maxBytes && a.backups == b.backups &&
-           a.timestamps == b.timestamps;
+           a.timestamps == b.timestamps && a.readyLine.text == b.readyLine.text &&
+           (a.readyLine.text.empty() || a.readyLine.name == b.readyLine.name);
 }
 
 bool Parse(const std::vector<std::string>& words, CaptureSettings* settings) {
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> words(1);
     for (std::size_t i = 0; i < size; ++i)
         data[i] == 0 ? words.emplace_back() : words.back() += static_cast<char>(data[i]);
-    const CaptureSettings before{"unchanged", 1, 2, true};
+    const CaptureSettings before{"unchanged", 1, 2, true, {"app", "ready"}};
     CaptureSettings read = before, again;
     if (Parse(words, &read))
         Require(read.maxBytes <= kMaxOutputMaxBytes && Parse(CaptureArguments(read), &again) &&

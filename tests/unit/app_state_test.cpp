@@ -38,6 +38,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Stopped, E::ReloadReturned}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::EndNow}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::Shutdown}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::Ready}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::ReadyTimedOut}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::HealthFailed}, {S::Stopped, kNoAction}},
 
     {{S::Starting, E::Launched}, {S::Starting, kNoAction}},
     {{S::Starting, E::LaunchFailed}, {S::Starting, kNoAction}},
@@ -53,6 +56,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Starting, E::ReloadReturned}, {S::Starting, kNoAction}},
     {{S::Starting, E::EndNow}, {S::Starting, kNoAction}},
     {{S::Starting, E::Shutdown}, {S::Stopped, kKill}},
+    {{S::Starting, E::Ready}, {S::Running, kSayReady}},
+    {{S::Starting, E::ReadyTimedOut}, {S::Stopped, kSayNotReady | kEndTree | kLaunch}},
+    {{S::Starting, E::HealthFailed}, {S::Starting, kNoAction}},
 
     {{S::Running, E::Launched}, {S::Running, kNoAction}},
     {{S::Running, E::LaunchFailed}, {S::Running, kNoAction}},
@@ -68,6 +74,10 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Running, E::ReloadReturned}, {S::Running, kNoAction}},
     {{S::Running, E::EndNow}, {S::Running, kNoAction}},
     {{S::Running, E::Shutdown}, {S::Stopped, kKill}},
+    {{S::Running, E::Ready}, {S::Running, kNoAction}},
+    {{S::Running, E::ReadyTimedOut}, {S::Running, kNoAction}},
+    {{S::Running, E::HealthFailed},
+     {S::Stopped, kSayUnhealthy | kForgetQuickExits | kKill | kLaunch}},
 
     {{S::Stopping, E::Launched}, {S::Stopping, kNoAction}},
     {{S::Stopping, E::LaunchFailed}, {S::Stopping, kNoAction}},
@@ -83,6 +93,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Stopping, E::ReloadReturned}, {S::Stopping, kNoAction}},
     {{S::Stopping, E::EndNow}, {S::Stopped, kEndTree}},
     {{S::Stopping, E::Shutdown}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::Ready}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::ReadyTimedOut}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::HealthFailed}, {S::Stopping, kNoAction}},
 
     {{S::Waiting, E::Launched}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::LaunchFailed}, {S::Waiting, kNoAction}},
@@ -98,6 +111,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Waiting, E::ReloadReturned}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::EndNow}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::Shutdown}, {S::Stopped, kCancelStart}},
+    {{S::Waiting, E::Ready}, {S::Waiting, kNoAction}},
+    {{S::Waiting, E::ReadyTimedOut}, {S::Waiting, kNoAction}},
+    {{S::Waiting, E::HealthFailed}, {S::Waiting, kNoAction}},
 
     {{S::GaveUp, E::Launched}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::LaunchFailed}, {S::GaveUp, kNoAction}},
@@ -113,6 +129,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::GaveUp, E::ReloadReturned}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::EndNow}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::Shutdown}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::Ready}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::ReadyTimedOut}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::HealthFailed}, {S::GaveUp, kNoAction}},
 
     {{S::Removed, E::Launched}, {S::Removed, kNoAction}},
     {{S::Removed, E::LaunchFailed}, {S::Removed, kNoAction}},
@@ -128,6 +147,9 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Removed, E::ReloadReturned}, {S::Stopped, kNoAction}},
     {{S::Removed, E::EndNow}, {S::Removed, kNoAction}},
     {{S::Removed, E::Shutdown}, {S::Removed, kNoAction}},
+    {{S::Removed, E::Ready}, {S::Removed, kNoAction}},
+    {{S::Removed, E::ReadyTimedOut}, {S::Removed, kNoAction}},
+    {{S::Removed, E::HealthFailed}, {S::Removed, kNoAction}},
 };
 
 void ExpectStep(S state, E event, const AppFacts& facts, const Expected& expected) {
@@ -164,6 +186,16 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
     failed.failedStart = true;
     AppFacts removedLeftovers = underWay;
     removedLeftovers.leftoversStop = true;
+    AppFacts ready;
+    ready.readyRule = true;
+    AppFacts health;
+    health.healthChecks = true;
+    AppFacts politeHealth = health;
+    politeHealth.politeStop = true;
+    AppFacts unmet;
+    unmet.orderUnmet = true;
+    AppFacts unmetAfterStop = unmet;
+    unmetAfterStop.startAfterStop = true;
     auto exit = [](RestartPlan plan, bool awaitLeftovers = false) {
         AppFacts facts;
         facts.plan = plan;
@@ -219,6 +251,43 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
         {S::Removed, E::EndNow, underWay, {S::Removed, kEndTree}},
         {S::Removed, E::ReloadReturned, underWay, {S::Stopping, kNoAction, true}},
         {S::Removed, E::TreeEnded, removedLeftovers, {S::Removed, kFinishStop}},
+        // A [Ready] rule: launched, it is starting until the rule is met.
+        {S::Stopped, E::Launched, ready, {S::Starting, kAwaitReady}},
+        // A [Health] check runs from the moment it is ready.
+        {S::Stopped, E::Launched, health, {S::Running, kStartChecks}},
+        {S::Starting, E::Ready, health, {S::Running, kSayReady | kStartChecks}},
+        {S::Running,
+         E::HealthFailed,
+         politeHealth,
+         {S::Stopping, kSayUnhealthy | kForgetQuickExits | kSayTerminating | kAskTreeToEnd, true}},
+        // Not ready in time counts as a quick exit.
+        {S::Starting,
+         E::ReadyTimedOut,
+         exit(RestartPlan::Later),
+         {S::Waiting, kSayNotReady | kEndTree | kPlanRelaunch}},
+        {S::Starting,
+         E::ReadyTimedOut,
+         exit(RestartPlan::GiveUp),
+         {S::GaveUp, kSayNotReady | kEndTree | kSayGivingUp}},
+        // A start that keeps the order waits while what it starts after is
+        // not ready; so do the starts that end a restart.
+        {S::Stopped,
+         E::StartAsked,
+         unmet,
+         {S::Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+        {S::GaveUp,
+         E::RestartAsked,
+         unmet,
+         {S::Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+        {S::Waiting, E::TimerDue, unmet, {S::Waiting, kAwaitOrder}},
+        {S::Running, E::RestartAsked, unmet, {S::Waiting, kForgetQuickExits | kKill | kAwaitOrder}},
+        {S::Stopping,
+         E::TreeEnded,
+         unmetAfterStop,
+         {S::Waiting, kSayStopped | kFinishStop | kAwaitOrder}},
+        {S::Stopping, E::EndNow, unmetAfterStop, {S::Waiting, kEndTree | kAwaitOrder}},
+        // A relaunch after an exit never waits for the order.
+        {S::Running, E::Exited, unmet, {S::Stopped, kForgetProcess | kLaunch}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
