@@ -4,7 +4,7 @@
 #include "port/file.h"
 #include "port/system.h"
 
-int CaptureMain(const CaptureSettings& settings) {
+[[gnu::hot]] int CaptureMain(const CaptureSettings& settings) {
     const port::UniqueFile input(port::StandardInputStream());
     OutputFile file(settings);
     file.Prepare();
@@ -35,7 +35,9 @@ int CaptureMain(const CaptureSettings& settings) {
         if (count == 0)
             break;
         file.Write(buffer, count);
-        if (readyLine.Feed(buffer, count)) {
+        // (Without a ready line its code is not even run: it stays out of
+        // memory.)
+        if (!settings.readyLine.text.empty() && readyLine.Feed(buffer, count)) {
             file.Release(); // the others write while the manager is told
             TellManagerReady(settings.readyLine.name);
         }

@@ -2,7 +2,7 @@
 
 #include "port/file.h"
 
-bool MakeOutputDirectory(const std::string& directory, const char** problem) {
+[[gnu::hot]] bool MakeOutputDirectory(const std::string& directory, const char** problem) {
     *problem = nullptr;
     port::PathInfo info{};
     if (!port::ReadPathInfo(directory.c_str(), true, &info)) {

@@ -31,11 +31,27 @@ std::string DirectoryOf(const std::string& path) {
 // The length of `data` up to and with its last line end; 0 without one.
 // (memchr from line to line: a byte-by-byte scan of a long line costs more
 // than the rest of the capture.)
-std::size_t WholeLines(const char* data, std::size_t length) {
+[[gnu::hot]] std::size_t WholeLines(const char* data, std::size_t length) {
     std::size_t whole = 0;
     while (const void* end = std::memchr(data + whole, '\n', length - whole))
         whole = static_cast<std::size_t>(static_cast<const char*>(end) - data) + 1;
     return whole;
+}
+
+// BackupPath into `out`, which has room for the path and 12 more bytes.
+[[gnu::hot]] void NumberedPath(const std::string& path, std::uint32_t n, char* out) {
+    std::memcpy(out, path.data(), path.size());
+    char* end = out + path.size();
+    if (n > 0) {
+        char digits[11];
+        int count = 0;
+        for (; n > 0; n /= 10)
+            digits[count++] = static_cast<char>('0' + n % 10);
+        *end++ = '.';
+        while (count > 0)
+            *end++ = digits[--count];
+    }
+    *end = '\0';
 }
 
 } // namespace
@@ -55,12 +71,12 @@ void OutputFile::Prepare() {
         MakeOutputDirectory(directory_, &problem);
 }
 
-void OutputFile::Close() {
+[[gnu::hot]] void OutputFile::Close() {
     file_.Reset(); // which gives the lock back
     locked_ = false;
 }
 
-bool OutputFile::Open() {
+[[gnu::hot]] bool OutputFile::Open() {
     const char* problem = nullptr;
     if (!directory_.empty() && !MakeOutputDirectory(directory_, &problem)) {
         lostWhy_ = problem != nullptr ? std::string("output directory: ") + problem
@@ -75,7 +91,7 @@ bool OutputFile::Open() {
     return true;
 }
 
-bool OutputFile::Acquire() {
+[[gnu::hot]] bool OutputFile::Acquire() {
     if (locked_)
         return true;
     // Another capture process may rotate the file while this one waits for
@@ -104,7 +120,7 @@ bool OutputFile::Acquire() {
     return false;
 }
 
-void OutputFile::Emit(const Piece* pieces, int count) {
+[[gnu::hot]] void OutputFile::Emit(const Piece* pieces, int count) {
     std::size_t total = 0;
     for (int i = 0; i < count; ++i)
         total += pieces[i].length;
@@ -126,17 +142,17 @@ void OutputFile::Emit(const Piece* pieces, int count) {
         Release();
 }
 
-void OutputFile::Release() {
+[[gnu::hot]] void OutputFile::Release() {
     if (locked_)
         port::UnlockFile(file_.Get());
     locked_ = false;
 }
 
-bool OutputFile::Locked() const {
+[[gnu::hot]] bool OutputFile::Locked() const {
     return locked_;
 }
 
-bool OutputFile::Put(const char* data, std::size_t length) {
+[[gnu::hot]] bool OutputFile::Put(const char* data, std::size_t length) {
     const std::uint64_t limit = settings_.maxBytes;
     while (length > 0) {
         if (!locked_ && !Acquire()) {
@@ -195,7 +211,7 @@ bool OutputFile::Put(const char* data, std::size_t length) {
     return true;
 }
 
-bool OutputFile::PutLossNote() {
+[[gnu::hot]] bool OutputFile::PutLossNote() {
     if (lost_ == 0)
         return true;
     char note[96];
@@ -223,7 +239,7 @@ void OutputFile::PutNote(const std::string& text) {
         lineSoFar_ = 0;
 }
 
-bool OutputFile::Rotate() {
+[[gnu::hot]] bool OutputFile::Rotate() {
     // The clock is read only after a failure: code that only a failure
     // runs stays out of memory.
     if (rotateFailed_ && port::NowMs() - rotateFailedMs_ < kRotateRetryMs)
@@ -244,20 +260,27 @@ bool OutputFile::Rotate() {
     return false;
 }
 
-bool OutputFile::RenameBackups() {
+[[gnu::hot]] bool OutputFile::RenameBackups() {
     const std::string& path = settings_.path;
     if (settings_.backups == 0)
         return port::RemoveFile(path.c_str());
     // The oldest is replaced by the one after it, and so on down; what is
-    // no regular file (a directory, a link) is never moved.
-    for (std::uint32_t n = settings_.backups; n > 1; --n) {
-        const std::string from = BackupPath(path, n - 1);
+    // no regular file (a directory, a link) is never moved. (The names are
+    // made in place: a rotation runs no more code than it must.)
+    char from[4096];
+    char to[4096];
+    if (path.size() + 12 > sizeof from)
+        return port::RenameFile(path.c_str(), BackupPath(path, 1).c_str());
+    for (std::uint32_t n = settings_.backups; n > 0; --n) {
+        NumberedPath(path, n - 1, from);
+        NumberedPath(path, n, to);
         port::PathInfo info{};
-        if (port::ReadPathInfo(from.c_str(), false, &info) && info.regularFile &&
-            !port::RenameFile(from.c_str(), BackupPath(path, n).c_str()))
+        if (n == 1 ? !port::RenameFile(from, to)
+                   : port::ReadPathInfo(from, false, &info) && info.regularFile &&
+                         !port::RenameFile(from, to))
             return false;
     }
-    return port::RenameFile(path.c_str(), BackupPath(path, 1).c_str());
+    return true;
 }
 
 const std::string& OutputFile::Stamped(const char* data, std::size_t length) {
@@ -272,7 +295,7 @@ const std::string& OutputFile::Stamped(const char* data, std::size_t length) {
     return stamped_;
 }
 
-void OutputFile::Write(const char* data, std::size_t length) {
+[[gnu::hot]] void OutputFile::Write(const char* data, std::size_t length) {
     if (settings_.timestamps) {
         const std::string& stamped = Stamped(data, length);
         data = stamped.data();
@@ -316,7 +339,7 @@ void OutputFile::Write(const char* data, std::size_t length) {
     }
 }
 
-bool OutputFile::Holding() const {
+[[gnu::hot]] bool OutputFile::Holding() const {
     return heldLength_ > 0;
 }
 

@@ -25,7 +25,7 @@ constexpr int kOutputPipeSize = 1 << 20;
 
 // Opens `path` for appending, with `flags` added, and keeps it only when it
 // is a regular file.
-Handle OpenRegularFileToAppend(const char* path, int flags) {
+[[gnu::hot]] Handle OpenRegularFileToAppend(const char* path, int flags) {
     // Without O_NONBLOCK the open of a FIFO waits for a reader, for good.
     int fd = posix::OpenatNoIntr(
         AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags,
@@ -58,11 +58,11 @@ Handle OpenAppendFile(const char* path) {
     return OpenRegularFileToAppend(path, 0);
 }
 
-Handle OpenOutputFile(const char* path) {
+[[gnu::hot]] Handle OpenOutputFile(const char* path) {
     return OpenRegularFileToAppend(path, O_NOFOLLOW);
 }
 
-bool LockFile(Handle file) {
+[[gnu::hot]] bool LockFile(Handle file) {
     if (posix::RestartOnEintr(
             [file] { return posix::sys.flock(static_cast<int>(file), LOCK_EX); }) != 0) {
         posix::SetError(errno);
@@ -71,11 +71,11 @@ bool LockFile(Handle file) {
     return true;
 }
 
-void UnlockFile(Handle file) {
+[[gnu::hot]] void UnlockFile(Handle file) {
     posix::sys.flock(static_cast<int>(file), LOCK_UN);
 }
 
-bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
+[[gnu::hot]] bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
     struct stat open {};
     struct stat named {};
     if (::fstat(static_cast<int>(file), &open) != 0 || ::stat(path, &named) != 0)
@@ -85,7 +85,8 @@ bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
     return open.st_nlink > 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {
+[[gnu::hot]] bool AppendToFile(Handle file, const char* bytes, std::uint32_t length,
+                               std::uint32_t* written) {
     std::uint32_t done = 0;
     bool ok = true;
     while (done < length) {
@@ -104,7 +105,7 @@ bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uin
     return ok;
 }
 
-void CloseFile(Handle file) {
+[[gnu::hot]] void CloseFile(Handle file) {
     if (file > 2)
         ::close(static_cast<int>(file));
 }
@@ -119,7 +120,7 @@ bool FileSize(Handle file, std::uint64_t* size) {
     return true;
 }
 
-bool RenameFile(const char* from, const char* to) {
+[[gnu::hot]] bool RenameFile(const char* from, const char* to) {
     struct stat status {};
     if (::lstat(from, &status) != 0) {
         posix::SetError(errno);
@@ -136,7 +137,7 @@ bool RenameFile(const char* from, const char* to) {
     return true;
 }
 
-bool RemoveFile(const char* path) {
+[[gnu::hot]] bool RemoveFile(const char* path) {
     if (::unlink(path) != 0 && errno != ENOENT) {
         posix::SetError(errno);
         return false;
@@ -144,7 +145,7 @@ bool RemoveFile(const char* path) {
     return true;
 }
 
-bool MakeDirectory(const char* path) {
+[[gnu::hot]] bool MakeDirectory(const char* path) {
     if (::mkdir(path, 0750) == 0)
         return true;
     const int error = errno;
@@ -155,7 +156,7 @@ bool MakeDirectory(const char* path) {
     return false;
 }
 
-bool ReadPathInfo(const char* path, bool followLink, PathInfo* info) {
+[[gnu::hot]] bool ReadPathInfo(const char* path, bool followLink, PathInfo* info) {
     struct stat status {};
     if ((followLink ? ::stat(path, &status) : ::lstat(path, &status)) != 0) {
         posix::SetError(errno);
@@ -249,7 +250,7 @@ Handle StandardInputStream() {
     return fd < 0 ? kNullHandle : fd;
 }
 
-bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read) {
+[[gnu::hot]] bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read) {
     const ssize_t n = posix::ReadNoIntr(static_cast<int>(stream), buffer, size);
     *read = n > 0 ? static_cast<std::uint32_t>(n) : 0;
     if (n < 0)
@@ -257,7 +258,7 @@ bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* 
     return n >= 0;
 }
 
-bool WaitForInput(Handle stream, std::uint32_t timeoutMs) {
+[[gnu::hot]] bool WaitForInput(Handle stream, std::uint32_t timeoutMs) {
     // Without a clock: after a signal the wait starts over, which only a
     // capture process's pause for an unfinished line sees.
     pollfd watched{static_cast<int>(stream), POLLIN, 0};
