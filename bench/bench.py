@@ -355,10 +355,13 @@ class ControlClient:
     reaches the pane without starting a tmux process per key."""
 
     def __init__(self, driver):
+        # It may be the first tmux client: the server takes its environment,
+        # the runtime directory of the driver included, from this one.
         self.process = subprocess.Popen(
             [driver.tmux_bin, "-L", driver.socket, "-f", "/dev/null", "-C",
              "new-session", "-s", "bench-control"],
-            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
+            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True,
+            env=driver.environment())
 
     def send(self, line):
         self.process.stdin.write(line + "\n")
