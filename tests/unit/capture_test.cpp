@@ -81,7 +81,7 @@ class OutputFileTest : public ::testing::Test {
     static std::string Numbered(int from, int to) {
         std::string text;
         for (int i = from; i < to; ++i) {
-            char line[16];
+            char line[24];
             std::snprintf(line, sizeof line, "line %04d\n", i);
             text += line;
         }
