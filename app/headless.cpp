@@ -41,6 +41,7 @@ void OnChildEnded(WaitTable*, std::int32_t, void*) {
 
 void BeginHeadless() {
     LogToStandardOutput();
+    port::KeepNotifySocket();
     const port::Handle requests = port::WatchShutdownRequests();
     if (requests != port::kNullHandle)
         AddWaitHandle(requests, OnShutdownRequest, nullptr);

@@ -719,6 +719,8 @@ Handle BecomeOrphanReaper() {
 
 void ReapOrphans() {}
 
+void KeepNotifySocket() {}
+
 void NotifyServiceManager(const char* state) {
     Get().notifications.push_back(state);
 }
