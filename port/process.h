@@ -131,6 +131,9 @@ struct ExitStatus {
 // POSIX, a process that is not our child).
 bool ReadExitStatus(Handle process, ExitStatus* status);
 
+// True once the process behind an open handle has ended (a zombie has).
+bool ProcessEnded(Handle process);
+
 // How long ago, in milliseconds, the process behind an open handle started;
 // 0 when the system does not tell.
 std::uint64_t ProcessAgeMs(Handle process);

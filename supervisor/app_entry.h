@@ -32,6 +32,7 @@ struct StopUnderWay {
     bool leftovers = false;  // waits for the leftovers of an exit to be gone
     bool startAfter = false; // a start follows its end
     StoppingTree tree;
+    MemberWatch watch;
     TimerId limit = 0;
     TimerId check = 0;
     StopReport report = nullptr;

@@ -10,7 +10,7 @@ void OnStopCheck(void* context);
 // Once the root has ended: the stop is over when the rest of the tree has
 // ended too, else the tree is looked at again a little later.
 void LookAtStoppingTree(AppEntry& entry) {
-    if (!TreeRemains(entry.stop.tree)) {
+    if (!TreeRemains(entry.stop.tree, &entry.stop.watch)) {
         entry.stop.report(entry, AppEvent::TreeEnded);
         return;
     }
@@ -50,6 +50,7 @@ bool BeginPoliteStop(AppEntry& entry, StopReport report) {
     if (processId == 0)
         return false;
     AskTreeToEnd(processId, &stop.tree);
+    WatchMembers(stop.tree, &stop.watch);
     stop.limit =
         AddTimer(std::uint64_t{entry.settings.stopTimeoutSeconds} * 1000u, OnStopLimit, &entry);
     if (stop.limit == 0 || !AddWaitHandle(entry.process.Get(), OnStoppingExit, &entry)) {
@@ -68,6 +69,7 @@ bool AwaitLeftovers(AppEntry& entry, const StoppingTree& leftovers, StopReport r
     stop.limit = AddTimer(kLeftoversLimitMs, OnStopLimit, &entry);
     if (stop.limit == 0)
         return false;
+    WatchMembers(stop.tree, &stop.watch);
     LookAtStoppingTree(entry);
     return true;
 }

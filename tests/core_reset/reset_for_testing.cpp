@@ -14,6 +14,8 @@ void ResetManagerForTesting() {
     // forgotten, not closed.
     for (int i = 0; i < appTable.count; ++i) {
         appTable.entries[i]->process.Release();
+        for (port::UniqueHandle& member : appTable.entries[i]->stop.watch.members)
+            member.Release();
         delete appTable.entries[i];
     }
     appTable = AppTable{};

@@ -422,7 +422,7 @@ bool ProcessImageById(std::uint32_t processId, std::string* image) {
 Handle OpenProcessFull(std::uint32_t processId) {
     const fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive || !p->openable) {
-        fake::Fail(5);
+        fake::Fail(p == nullptr || !p->alive ? kErrorNoProcess : 5);
         return kNullHandle;
     }
     return fake::NewHandle(fake::Kind::Process, processId);
@@ -731,6 +731,11 @@ bool StartDetachedCopy(const char* const* arguments, Handle) {
         copy.push_back(*argument);
     Get().detached.push_back(copy);
     return true;
+}
+
+bool ProcessEnded(Handle process) {
+    const fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    return p == nullptr || !p->alive;
 }
 
 std::uint64_t ProcessAgeMs(Handle process) {
