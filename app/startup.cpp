@@ -14,6 +14,7 @@
 #include "port/console.h"
 #include "port/system.h"
 #include "supervisor/app_commands.h"
+#include "supervisor/start_record.h"
 
 #include <cstdio>
 
@@ -85,6 +86,7 @@ int ManagerMain(bool headless) {
     if (!headless)
         AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
     ReportIgnoredEnvironment(settings);
+    LoadStartRecord();
     AddApplications(settings.apps);
     OpenControlChannel(ReloadConfiguration);
 

@@ -69,6 +69,8 @@ bool ReadSettings(const std::string& path, Settings* settings) {
     ReadSeconds(ini, "General", "StopTimeout", kMaxStopTimeoutSeconds, &stopTimeoutSeconds);
     const RestartPolicy restart = ReadRestartPolicy(ini);
     general.output = ReadOutputSettings(ini);
+    bool attachByCommandLine = false;
+    ini.GetBool("General", "AttachByCommandLine", attachByCommandLine);
 
     for (const auto& section : ini.Sections()) {
         if (!AsciiEqualNoCase(std::string_view(section->name), "Applications"))
@@ -92,6 +94,7 @@ bool ReadSettings(const std::string& path, Settings* settings) {
                         &app.stopTimeoutSeconds);
             app.restart = restart;
             app.output = general.output;
+            app.attachByCommandLine = attachByCommandLine;
             read.apps.push_back(std::move(app));
         }
     }

@@ -60,6 +60,9 @@ struct AppSettings {
     std::uint32_t stopTimeoutSeconds = 0;
     RestartPolicy restart; // the [General] keys, the same for every application
     OutputSettings output;
+    // [General] AttachByCommandLine: a running copy must have been started
+    // with these parameters too, and each process is taken by one entry at most.
+    bool attachByCommandLine = false;
 
     // The same program started the same way: executable, parameters,
     // directory and environment. A reload restarts an application only

@@ -2,8 +2,10 @@
 
 #include "console/console.h"
 #include "loop/event_loop.h"
+#include "port/identity.h"
 #include "supervisor/exit_report.h"
 #include "supervisor/launch.h"
+#include "supervisor/start_record.h"
 #include "supervisor/stop.h"
 
 #include <algorithm>
@@ -119,12 +121,44 @@ void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
         StartProgram(entry);
 }
 
+namespace {
+
+// Supervises a copy found running: "%s already running, attached!".
+void AttachTo(AppEntry& entry, port::UniqueHandle running) {
+    if (!Supervise(entry, std::move(running), OnAppExit))
+        return;
+    // The copy found ran before the manager took it over.
+    const std::uint64_t age = port::ProcessAgeMs(entry.process.Get());
+    entry.startedMs -= std::min(age, entry.startedMs);
+    PrintMessage("%s already running, attached!", entry.settings.name.c_str());
+    Dispatch(entry, AppEvent::Launched);
+    // A manager that ended in the middle of a stop left it frozen.
+    if (port::ResumeIfStopped(port::ProcessIdOf(entry.process.Get())))
+        PrintMessage("Resumed %s, which was left stopped.", entry.settings.name.c_str());
+}
+
+CopyRule RuleOf(const AppEntry& entry, const RecordedProcess* recorded) {
+    CopyRule rule;
+    rule.byCommandLine = entry.settings.attachByCommandLine;
+    if (rule.byCommandLine)
+        rule.arguments = port::SplitParameters(entry.settings.parameters.c_str());
+    if (recorded != nullptr) {
+        rule.recordedId = recorded->processId;
+        rule.recordedStart = recorded->startTime;
+    }
+    return rule;
+}
+
+} // namespace
+
 void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
     if (PathTooLong(entry))
         return;
+    const RecordedProcess* recorded = RecordedProcessOf(entry.settings.name);
     port::UniqueHandle running;
     std::string canonical;
-    switch (FindRunningCopy(entry.settings.path, batch, &running, &canonical)) {
+    switch (FindRunningCopy(entry.settings.path, RuleOf(entry, recorded), batch, &running,
+                            &canonical)) {
     case AttachResult::NoPath:
         // A start that fails before it could look for a running copy (the
         // executable is not there yet) is tried again like any failed start.
@@ -135,19 +169,9 @@ void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
         PrintMessage("Could not get process list!");
         Dispatch(entry, AppEvent::LaunchFailed);
         return;
-    case AttachResult::Found: {
-        if (!Supervise(entry, std::move(running), OnAppExit))
-            return;
-        // The copy found ran before the manager took it over.
-        const std::uint64_t age = port::ProcessAgeMs(entry.process.Get());
-        entry.startedMs -= std::min(age, entry.startedMs);
-        PrintMessage("%s already running, attached!", entry.settings.name.c_str());
-        Dispatch(entry, AppEvent::Launched);
-        // A manager that ended in the middle of a stop left it frozen.
-        if (port::ResumeIfStopped(port::ProcessIdOf(entry.process.Get())))
-            PrintMessage("Resumed %s, which was left stopped.", entry.settings.name.c_str());
+    case AttachResult::Found:
+        AttachTo(entry, std::move(running));
         return;
-    }
     case AttachResult::NotFound:
         StartProgram(entry);
         if (IsUp(entry))

@@ -17,6 +17,11 @@ AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpen
         PrintMessage("Too many applications, skipping %s.", settings.name.c_str());
         return nullptr;
     }
+    // What the applications hold already is taken (with AttachByCommandLine).
+    batch.taken.clear();
+    for (int i = 0; i < appTable.count; ++i)
+        if (appTable.entries[i]->process)
+            batch.taken.push_back(port::ProcessIdOf(appTable.entries[i]->process.Get()));
     AppEntry* entry = new AppEntry(std::move(settings), openOutput);
     appTable.entries[appTable.count++] = entry;
     TakeUnderSupervision(*entry, batch);

@@ -1,6 +1,8 @@
 #include "supervisor/launch.h"
 
 #include "console/console.h"
+#include "port/identity.h"
+#include "supervisor/start_record.h"
 
 #include <string>
 #include <utility>
@@ -24,6 +26,12 @@ bool Supervise(AppEntry& entry, port::UniqueHandle process, WaitCallback onExit)
     if (entry.supervisedOnce)
         ++entry.restarts;
     entry.supervisedOnce = true;
+    // A later manager finds it by the record.
+    RecordedProcess row;
+    row.processId = port::ProcessIdOf(entry.process.Get());
+    row.name = entry.settings.name;
+    if (row.processId != 0 && port::ProcessStartTime(row.processId, &row.startTime))
+        RecordProcess(row);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "loop/wait_table.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+#include "supervisor/start_record.h"
 
 void ResetManagerForTesting() {
     // The fake system the handles came from has been reset already: they are
@@ -29,4 +30,5 @@ void ResetManagerForTesting() {
     SetUpConsole();
     logFile = LogFile{};
     ShutdownUnderWay = false;
+    ForgetStartRecord();
 }

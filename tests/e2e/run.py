@@ -22,6 +22,7 @@ import capture_scenarios  # noqa: E402,F401
 import control_scenarios  # noqa: E402,F401
 import fairness_scenarios  # noqa: E402,F401
 import headless_scenarios  # noqa: E402,F401
+import identity_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401
 import reload_scenarios  # noqa: E402,F401
 import restart_scenarios  # noqa: E402,F401

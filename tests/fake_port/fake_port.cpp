@@ -1,8 +1,10 @@
 #include "fake_port.h"
 
+#include "common/command_line_words.h"
 #include "fake_control.h"
 #include "port/console.h"
 #include "port/file.h"
+#include "port/identity.h"
 #include "port/process.h"
 #include "port/service.h"
 #include "port/system.h"
@@ -458,6 +460,7 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     s.launches.push_back(launch);
     fake::Process& p = fake::AddProcess(launch.pid, fake::kManagerPid, file);
     p.alive = !s.launchedEndsAtOnce;
+    p.arguments = SplitParameters(parameters);
     *process = fake::NewHandle(fake::Kind::Process, launch.pid);
     return true;
 }
@@ -736,6 +739,43 @@ bool StartDetachedCopy(const char* const* arguments, Handle) {
 bool ProcessEnded(Handle process) {
     const fake::Process* p = fake::FindProcess(fake::PidOf(process));
     return p == nullptr || !p->alive;
+}
+
+// --- identity ----------------------------------------------------------------
+
+bool ProcessArguments(std::uint32_t processId, std::vector<std::string>* arguments) {
+    const fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive || !p->argumentsReadable)
+        return fake::Fail(5);
+    *arguments = p->arguments;
+    return true;
+}
+
+// The fake system is a Windows one: the rules of CommandLineToArgvW.
+std::vector<std::string> SplitParameters(const char* parameters) {
+    return SplitCommandLineWords(parameters != nullptr ? parameters : "", false);
+}
+
+bool ProcessStartTime(std::uint32_t processId, std::uint64_t* startTime) {
+    const fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive)
+        return fake::Fail(87);
+    *startTime = p->startTime != 0 ? p->startTime : 5000000u + processId;
+    return true;
+}
+
+bool ReadStartRecord(std::string* text) {
+    if (!Get().hasStartRecord)
+        return fake::Fail(2);
+    *text = Get().startRecord;
+    return true;
+}
+
+bool WriteStartRecord(const std::string& text) {
+    Get().hasStartRecord = true;
+    Get().startRecord = text;
+    ++Get().startRecordWrites;
+    return true;
 }
 
 std::uint64_t ProcessAgeMs(Handle process) {

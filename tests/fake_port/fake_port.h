@@ -31,6 +31,10 @@ struct Process {
     std::uint32_t groupId = 0;   // the leader of its group; 0: none
     bool endsWhenAsked = true;   // AskProcessToEnd (or its group's) ends it
     bool stopped = false;        // left stopped: ResumeIfStopped continues it
+    // Its arguments after the program's name; unreadable when not set.
+    bool argumentsReadable = true;
+    std::vector<std::string> arguments;
+    std::uint64_t startTime = 0; // 0: taken from its id
 };
 
 struct Launch {
@@ -112,6 +116,11 @@ struct State {
     std::string standardOutput;
     bool shutdownRequested = false;
     std::vector<std::string> notifications;
+
+    // The record of started processes; absent while `startRecord` is not set.
+    bool hasStartRecord = false;
+    std::string startRecord;
+    int startRecordWrites = 0;
 
     // The clock: advanced by every sleep and by every wait that timed out.
     std::uint64_t nowMs = 1000000;
