@@ -35,6 +35,7 @@ struct Process {
     bool argumentsReadable = true;
     std::vector<std::string> arguments;
     std::uint64_t startTime = 0; // 0: taken from its id
+    std::string container;       // the container that holds it; empty: none
 };
 
 struct Launch {
@@ -44,6 +45,7 @@ struct Launch {
     std::uint32_t pid = 0;                // 0 when the launch failed
     bool outputCaptured = false;          // started with an output handle
     std::vector<std::string> environment; // added variables
+    std::string container;                // the container it was started in
 };
 
 struct State {
@@ -122,6 +124,14 @@ struct State {
     std::string startRecord;
     int startRecordWrites = 0;
 
+    // Containers: named "C:\\jobs\\<display name>"; those that exist. Until
+    // `containerNotice` is taken, the containers' watch is signalled.
+    std::uint32_t containersRefused = 0; // non-zero: PrepareContainers fails with it
+    std::vector<std::string> containers;
+    std::vector<std::string> endedContainers; // EndContainer calls
+    std::vector<std::string> askedContainers; // AskContainerToEnd calls
+    bool containerNotice = false;
+
     // The clock: advanced by every sleep and by every wait that timed out.
     std::uint64_t nowMs = 1000000;
     std::vector<std::uint32_t> waitLimits; // the time limit of every wait
@@ -163,6 +173,8 @@ void PushRecord(const port::InputRecord& record);
 Process& AddProcess(std::uint32_t pid, std::uint32_t parentPid, const std::string& image);
 Process* FindProcess(std::uint32_t pid);
 void EndProcess(std::uint32_t pid);
+// Ends a process the way the system would tell the containers' watch.
+void EndContainedProcess(std::uint32_t pid);
 // Makes `path` a file that exists, with `canonical` as its short form.
 void AddFile(const std::string& path, const std::string& canonical);
 

@@ -1,6 +1,8 @@
-// Telling processes apart, against the real system: command lines as
-// CommandLineToArgvW splits them, and start times.
+// Telling processes apart and holding them in job objects, against the real
+// system: command lines as CommandLineToArgvW splits them, start times, and
+// a job that holds a program and the child it starts.
 #include "common/command_line_words.h"
+#include "port/containment.h"
 #include "port/identity.h"
 #include "port/process.h"
 #include "port/system.h"
@@ -51,6 +53,38 @@ TEST(ProcessArguments, AreThoseAStartedProgramWasGiven) {
     EXPECT_EQ(ownStart, again);
     EXPECT_LT(ownStart, childStart);
     EndStarted(child);
+}
+
+TEST(Containers, AJobHoldsAProgramAndWhatItStartsAndEndsThemAll) {
+    ASSERT_TRUE(port::PrepareContainers());
+    const std::string name =
+        port::ContainerName(("port test " + std::to_string(::GetCurrentProcessId())).c_str());
+    const port::Handle job = port::OpenContainer(name.c_str(), true);
+    ASSERT_NE(job, port::kNullHandle);
+    StartedProcess child;
+    const std::string path = ChildPath();
+    ASSERT_TRUE(port::StartProgram(path.c_str(), "1", nullptr, &child.process, port::kNullHandle,
+                                   nullptr, job));
+    child.processId = port::ProcessIdOf(child.process);
+    const std::uint32_t grandchild = WaitForChildOf(child.processId, 10000);
+    ASSERT_NE(grandchild, 0u);
+
+    std::vector<std::uint32_t> ids;
+    EXPECT_TRUE(port::ContainerProcessIds(job, &ids));
+    EXPECT_EQ((std::vector<std::uint32_t>{child.processId, grandchild}), ids);
+    bool populated = false;
+    EXPECT_TRUE(port::ContainerPopulated(job, &populated) && populated);
+    const port::Handle again = port::OpenContainer(name.c_str(), false);
+    EXPECT_NE(again, port::kNullHandle) << "a later manager opens it by its name";
+    port::CloseContainer(again);
+
+    EXPECT_TRUE(port::EndContainer(job));
+    EXPECT_EQ(::WaitForSingleObject(reinterpret_cast<HANDLE>(child.process), 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(port::ContainerPopulated(job, &populated));
+    EXPECT_FALSE(populated);
+    EndById(grandchild);
+    EndStarted(child);
+    EXPECT_TRUE(port::RemoveContainer(job));
 }
 
 } // namespace
