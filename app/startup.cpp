@@ -14,6 +14,7 @@
 #include "port/console.h"
 #include "port/system.h"
 #include "supervisor/app_commands.h"
+#include "supervisor/containment.h"
 #include "supervisor/start_record.h"
 
 #include <cstdio>
@@ -96,5 +97,6 @@ int ManagerMain(bool headless) {
     if (RunningFlag)
         RunEventLoop();
     CloseControlChannel();
+    ReleaseContainment();
     return 0;
 }

@@ -70,7 +70,9 @@ bool ReadSettings(const std::string& path, Settings* settings) {
     const RestartPolicy restart = ReadRestartPolicy(ini);
     general.output = ReadOutputSettings(ini);
     bool attachByCommandLine = false;
+    bool containProcesses = false;
     ini.GetBool("General", "AttachByCommandLine", attachByCommandLine);
+    ini.GetBool("General", "ContainProcesses", containProcesses);
 
     for (const auto& section : ini.Sections()) {
         if (!AsciiEqualNoCase(std::string_view(section->name), "Applications"))
@@ -95,6 +97,7 @@ bool ReadSettings(const std::string& path, Settings* settings) {
             app.restart = restart;
             app.output = general.output;
             app.attachByCommandLine = attachByCommandLine;
+            app.containProcesses = containProcesses;
             read.apps.push_back(std::move(app));
         }
     }

@@ -174,12 +174,12 @@ std::string EncodeStatusRecord(const AppStatus& s) {
            Number(s.processId) + '\t' + Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' +
            EncodeLastExit(s.lastExit) + '\t' +
            (s.startPending ? Number(s.nextStartSeconds) : std::string("-")) + '\t' +
-           Number(s.quickExits) + '\t' + WithoutControlBytes(s.name);
+           Number(s.quickExits) + '\t' + s.containment + '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     std::vector<std::string_view> fields;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
         const std::size_t tab = text.find('\t');
         if (tab == std::string_view::npos)
             return false;
@@ -200,6 +200,10 @@ bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     if (fields[1].empty() ||
         fields[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string_view::npos)
         return false;
+    if (fields[8].empty() ||
+        fields[8].find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string_view::npos)
+        return false;
+    s.containment = std::string(fields[8]);
     s.state = std::string(fields[1]);
     s.number = static_cast<int>(number);
     s.processId = static_cast<std::uint32_t>(pid);
@@ -225,16 +229,17 @@ std::string LastExitText(const LastExit& exit) {
 std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT",
-                    "NEXT START(S)", "QUICK EXITS"});
+                    "NEXT START(S)", "QUICK EXITS", "CONTAINMENT"});
     for (const AppStatus& s : apps) {
         rows.push_back({Number(static_cast<std::uint64_t>(s.number)), WithoutControlBytes(s.name),
                         s.state, s.processId != 0 ? Number(s.processId) : "-",
                         s.processId != 0 ? Number(s.upSeconds) : "-", Number(s.restarts),
                         LastExitText(s.lastExit), s.startPending ? Number(s.nextStartSeconds) : "-",
-                        Number(s.quickExits)});
+                        Number(s.quickExits), s.containment});
     }
-    // Numbers are right-aligned, the name, the state and the last exit left-aligned.
-    const bool right[] = {true, false, false, true, true, true, false, true, true};
+    // Numbers are right-aligned; the name, the state, the last exit and the
+    // containment left-aligned.
+    const bool right[] = {true, false, false, true, true, true, false, true, true, false};
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i)
@@ -275,6 +280,7 @@ std::string FormatStatusJson(const std::vector<AppStatus>& apps) {
         out += ", \"next_start_seconds\": " +
                (s.startPending ? Number(s.nextStartSeconds) : std::string("null"));
         out += ", \"quick_exits\": " + Number(s.quickExits);
+        out += ", \"containment\": \"" + s.containment + "\"";
         out += "}";
     }
     out += apps.empty() ? "]\n" : "\n]\n";

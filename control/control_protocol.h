@@ -78,6 +78,9 @@ struct AppStatus {
     bool startPending = false;          // a relaunch or a new attempt is due in:
     std::uint64_t nextStartSeconds = 0; // seconds (rounded up)
     std::uint32_t quickExits = 0;       // exits in a row soon after a start
+    // What holds its processes: "cgroup", "job" or "tree" (followed by
+    // parent, group and session); one word of a-z.
+    std::string containment = "tree";
 };
 
 // One status record per line: fields separated by tabs, the name last.

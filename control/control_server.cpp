@@ -6,6 +6,7 @@
 #include "port/process.h"
 #include "port/system.h"
 #include "supervisor/app_table.h"
+#include "supervisor/containment.h"
 
 #include <string>
 #include <utility>
@@ -273,6 +274,7 @@ std::vector<AppStatus> CollectStatus() {
             status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;
         }
         status.restarts = entry->restarts;
+        status.containment = ContainmentWord(*entry);
         if (entry->lastExitKnown)
             status.lastExit =
                 LastExit{entry->lastExit.bySignal ? LastExit::Kind::Signal : LastExit::Kind::Code,

@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "loop/event_loop.h"
 #include "port/identity.h"
+#include "supervisor/containment.h"
 #include "supervisor/exit_report.h"
 #include "supervisor/launch.h"
 #include "supervisor/start_record.h"
@@ -58,9 +59,8 @@ void StartProgram(AppEntry& entry) {
     }
 }
 
-} // namespace
-
-void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
+// Takes the step of the transition function and its actions.
+void TakeStep(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
     const AppStep step = NextStep(entry.state, event, FactsOf(entry, exit));
     entry.state = step.next;
     if (step.next == AppState::Stopping || step.next == AppState::Removed)
@@ -121,6 +121,14 @@ void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
         StartProgram(entry);
 }
 
+} // namespace
+
+void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
+    TakeStep(entry, event, exit);
+    // One that stays stopped lets go of its container once that is empty.
+    RemoveEmptyContainer(entry);
+}
+
 namespace {
 
 // Supervises a copy found running: "%s already running, attached!".
@@ -156,6 +164,13 @@ void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
         return;
     const RecordedProcess* recorded = RecordedProcessOf(entry.settings.name);
     port::UniqueHandle running;
+    // What its container holds is its own, whatever the executable.
+    if (ContainmentWanted(entry) && (running = FindContainedCopy(entry, recorded))) {
+        entry.contained = true;
+        AttachTo(entry, std::move(running));
+        return;
+    }
+    entry.contained = false;
     std::string canonical;
     switch (FindRunningCopy(entry.settings.path, RuleOf(entry, recorded), batch, &running,
                             &canonical)) {
@@ -203,7 +218,9 @@ void OnAppExit(WaitTable*, std::int32_t, void* context) {
     // session) and no other.
     const std::uint32_t processId = port::ProcessIdOf(entry.process.Get());
     if (policy.endLeftovers && processId != 0) {
-        const std::size_t ended = EndLeftovers(processId, &exit.leftovers);
+        exit.leftovers.root = processId;
+        const std::size_t ended = entry.contained ? EndContainedLeftovers(entry)
+                                                  : EndLeftovers(processId, &exit.leftovers);
         if (ended > 0) {
             PrintMessage("Ended %d leftover processes of %s.", static_cast<int>(ended),
                          entry.settings.name.c_str());

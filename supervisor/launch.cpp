@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "port/identity.h"
+#include "supervisor/containment.h"
 #include "supervisor/start_record.h"
 
 #include <string>
@@ -30,6 +31,8 @@ bool Supervise(AppEntry& entry, port::UniqueHandle process, WaitCallback onExit)
     RecordedProcess row;
     row.processId = port::ProcessIdOf(entry.process.Get());
     row.name = entry.settings.name;
+    if (entry.contained)
+        row.container = entry.containerName;
     if (row.processId != 0 && port::ProcessStartTime(row.processId, &row.startTime))
         RecordProcess(row);
     return true;
@@ -59,10 +62,11 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
     // manager keeps no end of the pipe once the application has its own.
     const port::UniqueFile output =
         entry.openOutput != nullptr ? entry.openOutput(entry) : port::UniqueFile();
+    const port::Handle container = ContainerForLaunch(entry);
     port::Handle started = port::kNullHandle;
-    if (!port::StartProgram(settings.path.c_str(), settings.parameters.c_str(), workingDirectory,
-                            &started, output.Get(),
-                            settings.environment.empty() ? nullptr : environment.data())) {
+    if (!port::StartProgram(
+            settings.path.c_str(), settings.parameters.c_str(), workingDirectory, &started,
+            output.Get(), settings.environment.empty() ? nullptr : environment.data(), container)) {
         PrintMessage("Could not start %s. Error: %d.", settings.name.c_str(),
                      static_cast<int>(port::LastError()));
         return LaunchResult::Failed;
@@ -73,6 +77,7 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
                      settings.name.c_str());
         return LaunchResult::NotStarted;
     }
+    entry.contained = container != port::kNullHandle;
     return Supervise(entry, port::UniqueHandle(started), onExit) ? LaunchResult::Started
                                                                  : LaunchResult::NotStarted;
 }

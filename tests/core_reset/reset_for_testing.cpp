@@ -8,6 +8,7 @@
 #include "loop/wait_table.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+#include "supervisor/containment.h"
 #include "supervisor/start_record.h"
 
 void ResetManagerForTesting() {
@@ -15,6 +16,7 @@ void ResetManagerForTesting() {
     // forgotten, not closed.
     for (int i = 0; i < appTable.count; ++i) {
         appTable.entries[i]->process.Release();
+        appTable.entries[i]->container.Release();
         for (port::UniqueHandle& member : appTable.entries[i]->stop.watch.members)
             member.Release();
         delete appTable.entries[i];
@@ -30,5 +32,6 @@ void ResetManagerForTesting() {
     SetUpConsole();
     logFile = LogFile{};
     ShutdownUnderWay = false;
+    ForgetContainers();
     ForgetStartRecord();
 }

@@ -1,5 +1,8 @@
 // Which processes are an application's: the copies that attach finds by
-// executable, by command line and by the record of what was started.
+// executable, by command line and by the record of what was started, and
+// the containers that hold an application's processes.
+#include "control/control_server.h"
+#include "supervisor/containment.h"
 #include "supervisor/start_record.h"
 #include "test_support.h"
 
@@ -11,6 +14,7 @@
 namespace {
 
 using Ids = std::vector<std::uint32_t>;
+using Lines = std::vector<std::string>;
 
 const std::string kPython = "C:\\Python\\python.exe";
 
@@ -100,6 +104,109 @@ TEST(StartRecord, RowsSurviveTheTripAndBrokenLinesAreLeftOut) {
     EXPECT_TRUE(ParseStartRecord("0\t1\t-\tzero\n4294967296\t1\t-\tbig\nx\t1\t-\tn\n"
                                  "5\t-1\t-\tn\n5\t1\t-\t\n5\t1\t-\n")
                     .empty());
+}
+
+class ContainedTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::ResetManager();
+        fake::AddFile("C:\\svc.exe", "C:\\svc.exe");
+    }
+    void TearDown() override { EXPECT_EQ(0, fake::BadCloses()); }
+
+    static AppEntry& Add(std::uint32_t stopSeconds = 0) {
+        AppSettings app = test::App("svc", "C:\\svc.exe");
+        app.containProcesses = true;
+        app.stopTimeoutSeconds = stopSeconds;
+        return test::Add(app);
+    }
+    // The helper it left: in its container, its parent gone, in a session
+    // of its own, so that no walk of the tree reaches it.
+    static fake::Process& Helper(std::uint32_t pid) {
+        fake::Process& helper = fake::AddProcess(pid, 7, "C:\\helper.exe");
+        helper.sessionId = helper.groupId = pid;
+        helper.container = "C:\\jobs\\svc";
+        return helper;
+    }
+    static Lines Last(std::size_t count) {
+        const Lines all = test::LogMessages();
+        return Lines(all.end() - static_cast<long>(count), all.end());
+    }
+};
+
+TEST_F(ContainedTest, AStopEndsTheContainerWithoutReadingTheProcessListAndRemovesIt) {
+    AppEntry& svc = Add();
+    ASSERT_EQ("C:\\jobs\\svc", fake::Get().launches[0].container);
+    EXPECT_EQ("job", CollectStatus()[0].containment);
+    Helper(2000);
+    ExecuteLine("stop 0");
+    EXPECT_EQ((Lines{"C:\\jobs\\svc"}), fake::Get().endedContainers);
+    EXPECT_FALSE(fake::FindProcess(2000)->alive);
+    EXPECT_EQ(0, fake::Get().snapshotsTaken);
+    EXPECT_FALSE(svc.process);
+    EXPECT_TRUE(fake::Get().containers.empty()) << "the empty container stays";
+}
+
+TEST_F(ContainedTest, APoliteStopAsksTheContainerAndEndsWhenItIsEmpty) {
+    Add(5);
+    fake::Process& helper = Helper(2000);
+    helper.endsWhenAsked = false;
+    ExecuteLine("stop 0");
+    EXPECT_EQ((Lines{"C:\\jobs\\svc"}), fake::Get().askedContainers);
+    EXPECT_EQ((Ids{1000, 2000}), fake::Get().asked);
+    test::RunLoop([](int wait) {
+        if (wait == 2)
+            fake::EndContainedProcess(2000);
+        return wait < 3;
+    });
+    EXPECT_EQ("svc stopped.", test::LastMessage());
+    EXPECT_TRUE(fake::Get().killed.empty());
+    EXPECT_EQ(0, fake::Get().snapshotsTaken);
+    // One look after the ask; then the notice, with no look in between.
+    const std::uint32_t limit = 5000 - kEventLoopPauseMs;
+    EXPECT_EQ((std::vector<std::uint32_t>{0, limit, port::kWaitForever}), fake::Get().waitLimits);
+}
+
+TEST_F(ContainedTest, WhatItHoldsWhenTheProgramEndsAreItsLeftovers) {
+    AppEntry& svc = Add();
+    svc.settings.restart.endLeftovers = true;
+    Helper(2000);
+    fake::EndProcess(1000);
+    OnAppExit(&waitTable, 1, &svc);
+    EXPECT_EQ((Lines{"Ended 1 leftover processes of svc.", "Starting process svc."}), Last(2));
+    EXPECT_FALSE(fake::FindProcess(2000)->alive);
+}
+
+TEST_F(ContainedTest, ANewManagerAttachesToWhatTheContainerHoldsWhateverItsExecutable) {
+    fake::Get().containers = {"C:\\jobs\\svc"};
+    Helper(3000).startTime = 20;
+    Helper(3001).startTime = 10;
+    EXPECT_EQ(3001u, fake::PidOf(Add().process.Get())) << "the first started";
+    EXPECT_EQ("svc already running, attached!", test::LastMessage());
+    EXPECT_EQ("job", CollectStatus()[0].containment);
+
+    test::ResetManager();
+    fake::Get().containers = {"C:\\jobs\\old"};
+    Helper(3000).container = Helper(3001).container = "C:\\jobs\\old";
+    fake::FindProcess(3000)->startTime = 20;
+    fake::Get().hasStartRecord = true;
+    fake::Get().startRecord = "3000\t20\tC:\\jobs\\old\tsvc\n";
+    LoadStartRecord();
+    EXPECT_EQ(3000u, fake::PidOf(Add().process.Get())) << "the recorded one, where recorded";
+}
+
+TEST_F(ContainedTest, WithoutContainersTreesAreFollowedAfterOneMessage) {
+    fake::Get().containersRefused = 13;
+    Add();
+    AppSettings other = test::App("other", "C:\\svc.exe");
+    other.containProcesses = true;
+    test::Add(other);
+    EXPECT_EQ((Lines{"Could not hold processes in a job (Error: 13); following process trees "
+                     "instead.",
+                     "Starting process svc.", "other already running, attached!"}),
+              test::LogMessages());
+    EXPECT_EQ("", fake::Get().launches[0].container);
+    EXPECT_EQ("tree", CollectStatus()[0].containment);
 }
 
 } // namespace
