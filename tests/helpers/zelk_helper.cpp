@@ -33,6 +33,7 @@
 //                    when given): on POSIX fork, setsid, start it and exit,
 //                    so that it runs in a session of its own and its parent is
 //                    gone; on Windows a child ("<tag>.mid") starts it and ends
+//   --stubborn-children  the children of --tree ignore SIGTERM; this one does not
 //   --kill PID...    end the processes PID... at once (the tests use it where
 //                    the process ids are the system's own, e.g. under Wine),
 //                    then exit with the number of them that could not be
@@ -119,6 +120,7 @@ struct Options {
     long long daemonMs = -1;
     bool detach = false;
     bool detachChild = false; // (Windows) the child that starts the detached copy
+    bool stubbornChildren = false;
     long long onTermMs = -1; // -1: the system's default when asked to end
     bool ignoreTerm = false;
     long long childListens = -1;
@@ -578,6 +580,8 @@ Options ParseOptions(int argc, char** argv) {
             options.daemon = true;
         } else if (option == "--detach" || option == "--detach-child") {
             (option == "--detach" ? options.detach : options.detachChild) = true;
+        } else if (option == "--stubborn-children") {
+            options.stubbornChildren = true;
         } else if (option == "--daemon-ms") {
             if (!ParseNumber(value("--daemon-ms needs a number"), &options.daemonMs) ||
                 options.daemonMs < 0)
@@ -630,7 +634,7 @@ std::vector<std::string> ChildArguments(const Options& options, int index) {
     arguments.push_back(std::to_string(options.width));
     if (options.recordArgs)
         arguments.push_back("--record-args");
-    if (options.ignoreTerm)
+    if (options.ignoreTerm || options.stubbornChildren)
         arguments.push_back("--ignore-term");
     if (options.onTermMs >= 0) {
         arguments.push_back("--on-term");
