@@ -1,19 +1,33 @@
 #include "app/apply_settings.h"
 
 #include "capture/output_capture.h"
+#include "capture/output_directory.h"
 #include "console/console.h"
 #include "console/log_file.h"
-#include "port/file.h"
+#include "port/probe.h"
 #include "port/system.h"
+#include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 #include "supervisor/attach.h"
 
+#include <algorithm>
+
 void ApplyLogFile(const GeneralSettings& general) {
-    if (general.logFile == logFile.path)
+    const std::string& path = general.logFile;
+    if (path == logFile.path)
         return;
+    std::string unopened = logFile.unopened;
     CloseLogFile();
-    if (!general.logFile.empty() && !OpenLogFile(general.logFile))
-        PrintMessage("Could not open log file %s!", general.logFile.c_str());
+    if (!path.empty() && !OpenLogFile(path)) {
+        // Said once per path, however many reloads try it again.
+        if (path != unopened)
+            PrintMessage("Could not open log file %s!", path.c_str());
+        unopened = path;
+    } else {
+        unopened.clear();
+    }
+    logFile.unopened = unopened;
 }
 
 void ReportMalformedHeaders(const Settings& settings) {
@@ -27,30 +41,77 @@ void ApplyCloseButton(const GeneralSettings& general) {
 }
 
 void PrepareOutputDirectory(Settings* settings) {
+    const std::string& ignored = settings->general.ignoredOutputMaxBytes;
+    if (!ignored.empty())
+        PrintMessage("Ignored OutputMaxBytes = %s.", ignored.c_str());
     const std::string directory = settings->general.output.directory;
-    if (directory.empty() || port::MakeDirectory(directory.c_str()))
+    const char* problem = nullptr;
+    if (directory.empty() || MakeOutputDirectory(directory, &problem))
         return;
-    PrintMessage("Could not open output directory %s!", directory.c_str());
+    if (problem != nullptr)
+        PrintMessage("Could not use output directory %s: %s.", directory.c_str(), problem);
+    else
+        PrintMessage("Could not open output directory %s!", directory.c_str());
     settings->general.output.directory.clear();
     for (AppSettings& app : settings->apps)
         app.output.directory.clear();
 }
 
-void ReportIgnoredEnvironment(const Settings& settings) {
-    for (const AppSettings& app : settings.apps)
+void ReportIgnoredEntries(const Settings& settings) {
+    for (const AppSettings& app : settings.apps) {
         for (const std::string& word : app.ignoredEnvironment)
             PrintMessage("Ignored environment entry %s of %s.", word.c_str(), app.name.c_str());
+        if (!app.ignoredStopSignal.empty())
+            PrintMessage("Ignored stop signal %s of %s.", app.ignoredStopSignal.c_str(),
+                         app.name.c_str());
+    }
 }
 
-void AddApplications(const std::vector<AppSettings>& apps) {
-    AttachBatch batch;
-    for (const AppSettings& settings : apps) {
-        const AppEntry* same = AppTableFull() ? nullptr : SharedOutputFile(settings);
-        if (same != nullptr)
-            PrintMessage("Skipping %s: its output would go to %s, as that of %s.",
-                         settings.name.c_str(), OutputFileName(settings.name).c_str(),
-                         same->settings.name.c_str());
-        else
-            CreateApplication(settings, batch, StartOutputCapture);
+bool OutputFileTaken(const AppSettings& settings) {
+    const AppEntry* same = SharedOutputFile(settings);
+    if (same == nullptr)
+        return false;
+    PrintMessage("Skipping %s: its output would go to %s, as that of %s.", settings.name.c_str(),
+                 OutputFileName(settings.name).c_str(), same->settings.name.c_str());
+    return true;
+}
+
+void ReportIgnoredReadiness(Settings* settings) {
+    for (AppSettings& app : settings->apps) {
+        ReadinessSettings& readiness = app.readiness;
+        if (readiness.ready.kind == ReadyRule::Kind::Notify && !port::kNotifySocketSupported) {
+            readiness.ignored.push_back("ready rule notify");
+            readiness.ready = ReadyRule{};
+        }
+        for (const std::string& entry : readiness.ignored)
+            PrintMessage("Ignored %s of %s.", entry.c_str(), app.name.c_str());
     }
+}
+
+void StartInOrder(const std::vector<AppEntry*>& ordered, AttachBatch& batch) {
+    for (const auto& [name, why] : ResolveApplicationOrder())
+        PrintMessage("Ignored start order of %s: %s.", name.c_str(), why.c_str());
+    for (AppEntry* entry : StartSequence()) {
+        if (std::find(ordered.begin(), ordered.end(), entry) == ordered.end())
+            continue;
+        entry->orderedStart = true;
+        TakeUnderSupervision(*entry, batch);
+    }
+    StartWaitingInOrder();
+}
+
+// Those with an [After] are taken under supervision once the order is
+// known, in that order: each waits until what it starts after is ready.
+void AddApplications(const std::vector<AppSettings>& apps) {
+    AttachBatch batch = BeginAttachBatch();
+    std::vector<AppEntry*> ordered;
+    for (const AppSettings& settings : apps) {
+        if (!AppTableFull() && OutputFileTaken(settings))
+            continue;
+        if (settings.readiness.after.empty())
+            CreateApplication(settings, batch, StartOutputCapture);
+        else if (AppEntry* entry = AppendApplication(settings, StartOutputCapture))
+            ordered.push_back(entry);
+    }
+    StartInOrder(ordered, batch);
 }

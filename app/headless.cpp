@@ -1,5 +1,6 @@
 #include "app/headless.h"
 
+#include "app/reload.h"
 #include "console/console.h"
 #include "loop/event_loop.h"
 #include "loop/timers.h"
@@ -7,6 +8,7 @@
 #include "port/service.h"
 #include "supervisor/app_commands.h"
 #include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/stop.h"
 
 namespace {
@@ -37,6 +39,12 @@ void OnChildEnded(WaitTable*, std::int32_t, void*) {
     port::ReapOrphans();
 }
 
+// SIGHUP: the configuration is read again, as --reload reads it.
+void OnReloadRequest(WaitTable*, std::int32_t, void*) {
+    port::TakeReloadRequests();
+    ReloadConfiguration();
+}
+
 } // namespace
 
 void BeginHeadless() {
@@ -45,11 +53,29 @@ void BeginHeadless() {
     const port::Handle requests = port::WatchShutdownRequests();
     if (requests != port::kNullHandle)
         AddWaitHandle(requests, OnShutdownRequest, nullptr);
+    const port::Handle reloads = port::WatchReloadRequests();
+    if (reloads != port::kNullHandle)
+        AddWaitHandle(reloads, OnReloadRequest, nullptr);
     const port::Handle children = port::BecomeOrphanReaper();
     if (children != port::kNullHandle)
         AddWaitHandle(children, OnChildEnded, nullptr);
 }
 
-void ReportReady() {
+ReadyReport readyReport = ReadyReport::StartUp;
+
+void ReportReadyOnceSettled() {
+    if (readyReport == ReadyReport::Sent || !StartUpSettled()) {
+        if (readyReport == ReadyReport::StartUp)
+            readyReport = ReadyReport::Waiting;
+        return;
+    }
+    readyReport = ReadyReport::Sent;
     port::NotifyServiceManager("READY=1");
+}
+
+void OnHeadlessStateChange(AppEntry& entry, AppState before) {
+    ContinueOrder(entry, before);
+    // During start-up the applications still to come are not in the table.
+    if (readyReport == ReadyReport::Waiting)
+        ReportReadyOnceSettled();
 }

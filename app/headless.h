@@ -6,9 +6,28 @@
 // it stops.
 #pragma once
 
+#include <cstdint>
+
 // Before the applications start: the log on standard output, the rows that
 // wait for requests to end and for ended orphans.
 void BeginHeadless();
 
-// Once start-up has started or attached to every application.
-void ReportReady();
+// Tells the service manager READY=1 once start-up has started or attached
+// to every application and each is ready (or down for good: see
+// StartUpSettled); called at the end of start-up, and from then on at every
+// change of state until it is said.
+void ReportReadyOnceSettled();
+
+enum class ReadyReport : std::uint8_t {
+    StartUp, // start-up is under way
+    Waiting, // start-up is over; an application is not ready yet
+    Sent,    // READY=1 was sent
+};
+extern ReadyReport readyReport;
+
+struct AppEntry;
+enum class AppState : std::uint8_t;
+
+// The state change hook of a headless manager: the start order goes on, and
+// READY=1 is sent once start-up has settled.
+void OnHeadlessStateChange(AppEntry& entry, AppState before);

@@ -14,13 +14,15 @@
 #include "port/console.h"
 #include "port/system.h"
 #include "supervisor/app_commands.h"
+#include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/containment.h"
 #include "supervisor/start_record.h"
 
 #include <cstdio>
 
 void QuitCommand(ArgReader*) {
-    EndPendingStops();
+    LeaveStopsToFinish();
     RunningFlag = false;
 }
 
@@ -37,6 +39,7 @@ void RegisterCommands(bool extraCommands) {
     if (extraCommands) {
         AddCommand("reload", "Reads the configuration again", ReloadCommand);
         AddCommand("tail", "Shows the last lines of an application's output", TailCommand);
+        AddCommand("signal", "Sends a signal to an application", SignalCommand);
     }
 }
 
@@ -60,6 +63,11 @@ int ManagerMain(bool headless) {
     }
 
     if (!port::CreateInstanceGuard(kInstanceName)) {
+        // A service manager must see a second headless copy fail, and why.
+        if (port::LastError() == port::kErrorAlreadyExists && headless) {
+            std::fputs("Another manager is already running for this user.\n", stderr);
+            return 1;
+        }
         if (port::LastError() == port::kErrorAlreadyExists)
             return 0;
         // Said after the terminal is given back, so that nothing erases it.
@@ -86,14 +94,16 @@ int ManagerMain(bool headless) {
     PrepareOutputDirectory(&settings);
     if (!headless)
         AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
-    ReportIgnoredEnvironment(settings);
+    ReportIgnoredEntries(settings);
+    ReportIgnoredReadiness(&settings);
+    SetStateChangeHook(headless ? OnHeadlessStateChange : ContinueOrder);
     LoadStartRecord();
     AddApplications(settings.apps);
     OpenControlChannel(ReloadConfiguration);
 
     RegisterCommands(settings.general.extraCommands);
     if (headless)
-        ReportReady();
+        ReportReadyOnceSettled();
     if (RunningFlag)
         RunEventLoop();
     CloseControlChannel();

@@ -18,5 +18,5 @@ int ManagerMain(bool headless = false);
 void RegisterCommands(bool extraCommands = false);
 
 // The "quit" command: the event loop ends after the pass that runs it; the
-// applications keep running.
+// applications keep running, and those still stopping finish on their own.
 void QuitCommand(ArgReader* args);

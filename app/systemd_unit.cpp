@@ -77,9 +77,10 @@ bool WriteSystemdUnit(const UnitFacts& facts, std::string* unit, std::string* pr
          "ExecReload=/bin/kill -HUP $MAINPID\n";
     if (!facts.user.empty())
         u += "User=" + UnitValue(facts.user) + "\n";
-    u += "# The lock and the control socket live in /tmp/zelkappmgr-<uid>. With a\n"
-         "# private /tmp, give them a place that managers and clients outside the\n"
-         "# service share (and set the same variable for them):\n"
+    u += "# The lock and the control socket live in /run/zelkappmgr (root),\n"
+         "# /run/user/<uid>/zelkappmgr or /tmp/zelkappmgr-<uid>. With a private /tmp\n"
+         "# and a user without /run/user/<uid>, give them a place that managers and\n"
+         "# clients outside the service share (and set the same variable for them):\n"
          "#PrivateTmp=yes\n"
          "#RuntimeDirectory=zelkappmgr\n"
          "#RuntimeDirectoryMode=0700\n";

@@ -42,6 +42,10 @@ supervised applications are copies of the test helper program.
                    CPU time over --idle seconds while 15 applications stop
                    politely (StopTimeout far away) and their 3 children each
                    ignore SIGTERM, without and with ContainProcesses
+  health checks    15 applications, each ready on its port and checked on it
+                   every 10 s ([Ready], [Health]): the manager's wakeups
+                   in the 6 s between two check rounds, and the wakeups and
+                   CPU time (from /proc/PID/schedstat) of one round
   fairness         (bench/fairness.py, no floor) how soon the manager serves
                    what is ready beside other work, and how close relaunch
                    pauses and stop limits come to their settings
@@ -264,6 +268,60 @@ def idle_floor(driver, floor, seconds):
     return figures
 
 
+# -- health checks ------------------------------------------------------------
+def cpu_ns(pid):
+    with open("/proc/%d/schedstat" % pid) as f:
+        return int(f.read().split()[0])
+
+
+def wait_for_wakeup(pid, timeout):
+    """The time of the manager's next wakeup, watched every 5 ms."""
+    before = switches(pid)
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if switches(pid) != before:
+            return time.monotonic()
+        time.sleep(0.005)
+    raise RuntimeError("the manager did not wake up within %.0f s" % timeout)
+
+
+def health_checks(driver, rounds):
+    import socket
+    apps = fifteen_apps(driver, "bench-health")
+    ports = []
+    for i, (name, exe, args) in enumerate(apps.apps):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            ports.append(s.getsockname()[1])
+        apps.apps[i] = (name, exe, args + " --listen %d" % ports[-1])
+    ready = "\n".join("%s = port %d" % (n, p) for (n, _, _), p in zip(apps.apps, ports))
+    health = "\n".join("%s = port %d every 10" % (n, p) for (n, _, _), p in zip(apps.apps, ports))
+    apps.write_ini("[Ready]\n%s\n[Health]\n%s" % (ready, health))
+    pane = driver.start_manager(apps.directory)
+    pid = pane.program_pid()
+    driver.wait_until(apps.all_started, "15 applications to start")
+    between, per_round, cpu_us = [], [], []
+    time.sleep(2.0)  # they become ready
+    round_at = wait_for_wakeup(pid, 15)  # the first round, 10 s after that
+    for _ in range(rounds):
+        # Between two rounds: from 2 s after one to 2 s before the next.
+        time.sleep(max(0.0, round_at + 2 - time.monotonic()))
+        s0 = switches(pid)
+        time.sleep(6)
+        between.append(switches(pid) - s0)
+        # One round: from 2 s before it to 2 s after it.
+        time.sleep(max(0.0, round_at + 8 - time.monotonic()))
+        s0, c0 = switches(pid), cpu_ns(pid)
+        time.sleep(4)
+        per_round.append(switches(pid) - s0)
+        cpu_us.append((cpu_ns(pid) - c0) / 1000.0)
+        round_at += 10
+    pane.enter_line("quit")
+    pane.wait_dead()
+    end_started(driver, apps)
+    return between, per_round, cpu_us
+
+
 # -- start-up among many processes -------------------------------------------
 def fifteenth_start_ms(driver, apps, stamp_path):
     driver.wait_until(apps.all_started, "15 applications to start")
@@ -303,10 +361,13 @@ class ControlClient:
     reaches the pane without starting a tmux process per key."""
 
     def __init__(self, driver):
+        # It may be the first tmux client: the server takes its environment,
+        # the runtime directory of the driver included, from this one.
         self.process = subprocess.Popen(
             [driver.tmux_bin, "-L", driver.socket, "-f", "/dev/null", "-C",
              "new-session", "-s", "bench-control"],
-            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
+            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True,
+            env=driver.environment())
 
     def send(self, line):
         self.process.stdin.write(line + "\n")
@@ -480,7 +541,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--only",
                         default="restart,idle,startup,tree,polite,contained,stopping,capture,"
-                                "fairness",
+                                "health,fairness",
                         help="the workloads to run, separated by commas")
     args = parser.parse_args()
     only = set(args.only.split(","))
@@ -568,6 +629,15 @@ def main():
                 base = tree_floor(driver, floor, "4 3", 121, args.rounds)
                 show("polite stop of a 121-process tree, median of %d" % args.rounds,
                      statistics.median(manager), statistics.median(base), "ms", "<= 2x")
+            if "health" in only:
+                between, per_round, cpu_us = health_checks(driver, args.rounds)
+                print("%-60s %8d    goal 0" % ("health checks every 10 s, 15 applications: "
+                                               "wakeups between rounds (max)", max(between)))
+                print("%-60s %8.1f" % ("one round of 15 port checks: wakeups (median)",
+                                       statistics.median(per_round)))
+                print("%-60s %8.1f us" % ("one round of 15 port checks: CPU (median)",
+                                          statistics.median(cpu_us)))
+                sys.stdout.flush()
             if "fairness" in only:
                 fairness.run(driver, lambda what, value, unit, goal: print(
                     "%-60s %8.3f %-2s goal %s" % (what, value, unit, goal)))

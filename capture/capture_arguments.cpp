@@ -1,6 +1,5 @@
 #include "capture/capture_arguments.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -8,19 +7,48 @@ namespace {
 // kCaptureOption, the path, the size limit, the backups and the stamps.
 constexpr int kArgumentCount = 5;
 
+// A whole decimal number, digits only, no larger than `most`.
+bool ReadNumber(const char* text, std::uint64_t most, std::uint64_t* value) {
+    std::uint64_t result = 0;
+    if (*text == '\0')
+        return false;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+        const auto digit = static_cast<std::uint64_t>(*text - '0');
+        if (result > (most - digit) / 10)
+            return false;
+        result = result * 10 + digit;
+    }
+    *value = result;
+    return true;
+}
+
 } // namespace
 
 std::vector<std::string> CaptureArguments(const CaptureSettings& settings) {
-    return {kCaptureOption, settings.path, std::to_string(settings.maxBytes),
-            std::to_string(settings.backups), settings.timestamps ? "1" : "0"};
+    std::vector<std::string> arguments{
+        kCaptureOption, settings.path, std::to_string(settings.maxBytes),
+        std::to_string(settings.backups), settings.timestamps ? "1" : "0"};
+    AppendReadyLineArguments(settings.readyLine, &arguments);
+    return arguments;
 }
 
 bool ParseCaptureArguments(int count, const char* const* arguments, CaptureSettings* settings) {
+    ReadyLine readyLine;
+    count = TakeReadyLineArguments(count, arguments, &readyLine);
     if (count != kArgumentCount || std::strcmp(arguments[0], kCaptureOption) != 0)
         return false;
+    std::uint64_t maxBytes = 0;
+    std::uint64_t backups = 0;
+    if (arguments[1][0] == '\0' || !ReadNumber(arguments[2], kMaxOutputMaxBytes, &maxBytes) ||
+        !ReadNumber(arguments[3], 0xFFFFFFFFu, &backups) ||
+        (std::strcmp(arguments[4], "0") != 0 && std::strcmp(arguments[4], "1") != 0))
+        return false;
     settings->path = arguments[1];
-    settings->maxBytes = std::strtoull(arguments[2], nullptr, 10);
-    settings->backups = static_cast<std::uint32_t>(std::strtoul(arguments[3], nullptr, 10));
-    settings->timestamps = std::strcmp(arguments[4], "1") == 0;
-    return !settings->path.empty();
+    settings->maxBytes = maxBytes;
+    settings->backups = static_cast<std::uint32_t>(backups);
+    settings->timestamps = arguments[4][0] == '1';
+    settings->readyLine = readyLine;
+    return true;
 }

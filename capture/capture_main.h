@@ -6,5 +6,6 @@
 
 #include "capture/capture_arguments.h"
 
-// Returns the process's exit code: 0.
+// Returns the process's exit code: 0 at the end of the output, 1 when the
+// pipe could not be read.
 int CaptureMain(const CaptureSettings& settings);

@@ -1,13 +1,11 @@
 #include "capture/output_capture.h"
 
 #include "capture/capture_arguments.h"
+#include "capture/capture_watch.h"
 #include "common/text.h"
 #include "console/console.h"
-#include "port/process.h"
 #include "port/system.h"
 #include "supervisor/app_table.h"
-
-#include <vector>
 
 std::string OutputFileName(std::string_view name) {
     std::string file(name);
@@ -40,6 +38,23 @@ const AppEntry* SharedOutputFile(const AppSettings& settings) {
     return nullptr;
 }
 
+void KeepOutputApart(AppEntry& entry) {
+    AppSettings& settings = entry.settings;
+    if (settings.output.directory.empty())
+        return;
+    const std::string file = OutputFileName(settings.name);
+    for (int i = 0; i < appTable.count && appTable.entries[i] != &entry; ++i) {
+        const AppEntry* other = appTable.entries[i];
+        if (other->state == AppState::Removed ||
+            !AsciiEqualNoCase(std::string_view(OutputFileName(other->settings.name)), file))
+            continue;
+        PrintMessage("Output of %s is not captured: it would go to %s, as that of %s.",
+                     settings.name.c_str(), file.c_str(), other->settings.name.c_str());
+        settings.output.directory.clear();
+        return;
+    }
+}
+
 port::UniqueFile StartOutputCapture(AppEntry& entry) {
     const AppSettings& settings = entry.settings;
     if (settings.output.directory.empty())
@@ -47,17 +62,14 @@ port::UniqueFile StartOutputCapture(AppEntry& entry) {
     port::Handle readEnd = port::kNullHandle;
     port::Handle writeEnd = port::kNullHandle;
     if (port::CreateOutputPipe(&readEnd, &writeEnd)) {
-        const port::UniqueFile input(readEnd);
         port::UniqueFile output(writeEnd);
-        const CaptureSettings capture{OutputPath(settings.output, settings.name),
-                                      settings.output.maxBytes, settings.output.backups,
-                                      settings.output.timestamps};
-        const std::vector<std::string> words = CaptureArguments(capture);
-        std::vector<const char*> arguments;
-        for (const std::string& word : words)
-            arguments.push_back(word.c_str());
-        arguments.push_back(nullptr);
-        if (port::StartDetachedCopy(arguments.data(), input.Get()))
+        CaptureSettings capture{OutputPath(settings.output, settings.name),
+                                settings.output.maxBytes, settings.output.backups,
+                                settings.output.timestamps};
+        if (settings.readiness.ready.kind == ReadyRule::Kind::Output)
+            capture.readyLine = ReadyLine{settings.name, settings.readiness.ready.text};
+        if (StartWatchedCapture(settings.name, CaptureArguments(capture),
+                                port::UniqueFile(readEnd)))
             return output;
     }
     PrintMessage("Could not capture the output of %s. Error: %d.", settings.name.c_str(),

@@ -2,7 +2,9 @@
 // error go through a pipe to a capture process of their own (a copy of this
 // program in a mode of its own), which writes them to
 // <OutputDirectory>/<name>.log and rotates that file. The manager starts the
-// capture process with the application and never sees the output.
+// capture process with the application, keeps the pipe's read end while it
+// runs and replaces a capture process that was killed (capture_watch.h); it
+// never sees the output.
 #pragma once
 
 #include "config/settings.h"
@@ -25,6 +27,11 @@ std::string OutputPath(const OutputSettings& output, std::string_view name);
 // file that the output of `settings` would go to; null when there is none
 // (or its output is not captured).
 const AppEntry* SharedOutputFile(const AppSettings& settings);
+
+// At a reload, for an application already in the table: when one before it
+// in the table (and not removed) writes to the file its output would go to,
+// its output is not captured, and that is said.
+void KeepOutputApart(AppEntry& entry);
 
 // Starts the capture process for the entry's application. Returns the write
 // end of its pipe, for the application's output; null when the output is not

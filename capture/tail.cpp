@@ -2,45 +2,37 @@
 
 #include "capture/output_capture.h"
 #include "capture/output_file.h"
+#include "common/text.h"
 #include "console/arg_reader.h"
+#include "console/command_table.h"
 #include "console/console.h"
+#include "port/file.h"
 #include "supervisor/app_commands.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 
 namespace {
-
-// How much of a file's end is read for its last lines.
-constexpr long kTailBytes = 256 * 1024;
 
 constexpr int kDefaultLines = 10;
 constexpr int kMostLines = 100;
 
-// The lines of the last kTailBytes of `path` (the first may be cut short),
-// appended to *lines; false when the file cannot be read.
+// The lines of the last kTailBytes of the regular file `path` (the first
+// may be cut short), appended to *lines; false when it cannot be read.
 bool ReadFileEnd(const std::string& path, std::vector<std::string>* lines) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
+    std::vector<char> buffer(kTailBytes);
+    const char* text = buffer.data();
+    std::uint32_t length = 0;
+    if (!port::ReadFileEnd(path.c_str(), buffer.data(), kTailBytes, &length))
         return false;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        std::fseek(file, size > kTailBytes ? size - kTailBytes : 0, SEEK_SET);
-    }
-    std::string text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, n);
-    std::fclose(file);
     std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
+    while (start < length) {
+        const char* found =
+            static_cast<const char*>(std::memchr(text + start, '\n', length - start));
+        const std::size_t end = found != nullptr ? static_cast<std::size_t>(found - text) : length;
         // A CR LF line end (Windows programs write them) ends the line too.
         const std::size_t cut = end > start && text[end - 1] == '\r' ? end - 1 : end;
-        lines->push_back(text.substr(start, cut - start));
+        lines->emplace_back(text + start, cut - start);
         start = end + 1;
     }
     return true;
@@ -64,6 +56,14 @@ bool ReadLastOutputLines(const std::string& path, std::size_t count,
 }
 
 void TailCommand(ArgReader* args) {
+    auto usage = [] {
+        PrintMessage("Usage: tail N [LINES]");
+        FailCommand();
+    };
+    if (!args->HasToken()) {
+        usage();
+        return;
+    }
     AppEntry* entry = ReadApplication(args);
     if (entry == nullptr)
         return;
@@ -72,11 +72,22 @@ void TailCommand(ArgReader* args) {
         PrintMessage("Output is not captured.");
         return;
     }
-    int count = args->NextIndex();
-    count = count < 0 ? kDefaultLines : std::min(std::max(count, 1), kMostLines);
+    int count = kDefaultLines;
+    if (const char* lines = args->NextToken()) {
+        if (lines[0] < '0' || lines[0] > '9') {
+            usage();
+            return;
+        }
+        count = std::min(std::max(ParseLeadingInt(lines), 1), kMostLines);
+    }
+    const std::string path = OutputPath(settings.output, settings.name);
+    port::PathInfo info{};
+    if (port::ReadPathInfo(path.c_str(), false, &info) && !info.regularFile) {
+        PrintMessage("Output of %s is not a regular file.", settings.name.c_str());
+        return;
+    }
     std::vector<std::string> lines;
-    if (!ReadLastOutputLines(OutputPath(settings.output, settings.name),
-                             static_cast<std::size_t>(count), &lines)) {
+    if (!ReadLastOutputLines(path, static_cast<std::size_t>(count), &lines)) {
         PrintMessage("No output of %s yet.", settings.name.c_str());
         return;
     }

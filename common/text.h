@@ -16,6 +16,10 @@ inline char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+inline char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Compares at most `count` bytes, stopping after the first terminator,
 // ignoring ASCII case. Returns 0 when equal.
 inline int AsciiCompareNoCase(const char* a, const char* b, std::size_t count) {

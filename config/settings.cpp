@@ -3,9 +3,9 @@
 #include "common/shell_words.h"
 #include "common/text.h"
 #include "config/ini_file.h"
+#include "port/process.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -36,19 +36,104 @@ RestartPolicy ReadRestartPolicy(const IniFile& ini) {
     return policy;
 }
 
-OutputSettings ReadOutputSettings(const IniFile& ini) {
+// OutputMaxBytes: held at kMinOutputMaxBytes at least; a value that is no
+// size keeps the default and is recorded in *ignored.
+OutputSettings ReadOutputSettings(const IniFile& ini, std::string* ignored) {
     OutputSettings output;
     ini.GetString("General", "OutputDirectory", output.directory);
     std::string value;
-    if (ini.GetString("General", "OutputMaxBytes", value))
-        output.maxBytes =
-            std::max<std::uint64_t>(std::strtoull(value.c_str(), nullptr, 10), kMinOutputMaxBytes);
+    std::uint64_t bytes = 0;
+    if (ini.GetString("General", "OutputMaxBytes", value)) {
+        if (ParseByteSize(value, &bytes))
+            output.maxBytes = std::max(bytes, kMinOutputMaxBytes);
+        else
+            *ignored = value;
+    }
     ReadSeconds(ini, "General", "OutputBackups", 1000, &output.backups);
     ini.GetBool("General", "OutputTimestamps", output.timestamps);
     return output;
 }
 
+// [StopSignal] of an application: a signal a polite stop may send, and
+// "main" for its own process alone. A value that cannot be used (where the
+// system has no signals, every one) is kept aside to be reported.
+void ReadStopSignal(const IniFile& ini, const std::string& name, AppSettings* app) {
+    std::string value;
+    if (!ini.GetString("StopSignal", name, value) || value.empty())
+        return;
+    const std::vector<std::string> words = SplitShellWords(value);
+    int number = 0;
+    const bool main = words.size() == 2 && AsciiEqualNoCase(std::string_view(words[1]), "main");
+    const bool named = !words.empty() && (words.size() == 1 || main) &&
+                       port::SignalNumber(words[0].c_str(), &number);
+    int kill = 0;
+    int stop = 0;
+    int resume = 0;
+    port::SignalNumber("KILL", &kill);
+    port::SignalNumber("STOP", &stop);
+    port::SignalNumber("CONT", &resume);
+    if (!named || number == kill || number == stop || number == resume) {
+        app->ignoredStopSignal = value;
+        return;
+    }
+    app->stopSignal = number;
+    app->stopMainOnly = main;
+}
+
+// Adds NAME=VALUE to the environment; a later NAME replaces an earlier one.
+void AddVariable(std::vector<std::string>* environment, std::string variable) {
+    const std::string name = variable.substr(0, variable.find('=') + 1);
+    for (std::string& earlier : *environment) {
+        if (earlier.compare(0, name.size(), name) == 0) {
+            earlier = std::move(variable);
+            return;
+        }
+    }
+    environment->push_back(std::move(variable));
+}
+
 } // namespace
+
+bool ParseByteSize(std::string_view text, std::uint64_t* bytes) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    int shift = 0;
+    if (!text.empty()) {
+        switch (AsciiLower(text.back())) {
+        case 'k':
+            shift = 10;
+            break;
+        case 'm':
+            shift = 20;
+            break;
+        case 'g':
+            shift = 30;
+            break;
+        default:
+            break;
+        }
+    }
+    if (shift != 0) {
+        text.remove_suffix(1);
+        while (!text.empty() && blank(text.back()))
+            text.remove_suffix(1);
+    }
+    if (text.empty())
+        return false;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > (kMaxOutputMaxBytes >> shift))
+            return false;
+    }
+    *bytes = value << shift;
+    return true;
+}
 
 bool AppSettings::SameProgram(const AppSettings& other) const {
     return path == other.path && parameters == other.parameters && directory == other.directory &&
@@ -68,7 +153,7 @@ bool ReadSettings(const std::string& path, Settings* settings) {
     std::uint32_t stopTimeoutSeconds = 0;
     ReadSeconds(ini, "General", "StopTimeout", kMaxStopTimeoutSeconds, &stopTimeoutSeconds);
     const RestartPolicy restart = ReadRestartPolicy(ini);
-    general.output = ReadOutputSettings(ini);
+    general.output = ReadOutputSettings(ini, &general.ignoredOutputMaxBytes);
     bool attachByCommandLine = false;
     bool containProcesses = false;
     ini.GetBool("General", "AttachByCommandLine", attachByCommandLine);
@@ -87,15 +172,18 @@ bool ReadSettings(const std::string& path, Settings* settings) {
             ini.GetString("Environment", entry->key, environment);
             for (std::string& word : SplitShellWords(environment)) {
                 const std::size_t equals = word.find('=');
-                (equals == 0 || equals == std::string::npos ? app.ignoredEnvironment
-                                                            : app.environment)
-                    .push_back(std::move(word));
+                if (equals == 0 || equals == std::string::npos)
+                    app.ignoredEnvironment.push_back(std::move(word));
+                else
+                    AddVariable(&app.environment, std::move(word));
             }
             app.stopTimeoutSeconds = stopTimeoutSeconds;
             ReadSeconds(ini, "StopTimeout", entry->key, kMaxStopTimeoutSeconds,
                         &app.stopTimeoutSeconds);
+            ReadStopSignal(ini, entry->key, &app);
             app.restart = restart;
             app.output = general.output;
+            app.readiness = ReadReadiness(ini, entry->key);
             app.attachByCommandLine = attachByCommandLine;
             app.containProcesses = containProcesses;
             read.apps.push_back(std::move(app));

@@ -6,8 +6,11 @@
 // down; nothing of it lives in a global.
 #pragma once
 
+#include "config/readiness.h"
+
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr char kConfigFileName[] = "zelkappmgr.ini";
@@ -19,6 +22,8 @@ inline constexpr std::uint32_t kMaxRetrySeconds = 86400;
 inline constexpr std::uint32_t kMaxRestartDelaySeconds = 3600;
 inline constexpr std::uint32_t kMaxRestartDelayMaxSeconds = 86400;
 inline constexpr std::uint64_t kMinOutputMaxBytes = 4096;
+// The largest OutputMaxBytes that is read as a size (1 TiB).
+inline constexpr std::uint64_t kMaxOutputMaxBytes = std::uint64_t{1} << 40;
 
 // What happens when an application ends on its own or cannot be started
 // ([General] ReportExits, EndLeftovers, RetryFailedStarts, RestartDelay,
@@ -58,8 +63,16 @@ struct AppSettings {
     // [StopTimeout], else [General] StopTimeout: seconds a stop waits for
     // the tree after asking it to end; 0 ends the tree at once.
     std::uint32_t stopTimeoutSeconds = 0;
-    RestartPolicy restart; // the [General] keys, the same for every application
+    // [StopSignal] (signal [main]): the signal a polite stop sends, 0 for the
+    // system's own request (SIGTERM); with `main` only to the application's
+    // own process, the rest of its tree ending with it or at the limit.
+    int stopSignal = 0;
+    bool stopMainOnly = false;
+    std::string ignoredStopSignal; // a [StopSignal] that cannot be used, to be reported
+    RestartPolicy restart;         // the [General] keys, the same for every application
     OutputSettings output;
+    // [After], [Ready], [ReadyTimeout], [Health], [HealthFailures].
+    ReadinessSettings readiness;
     // [General] AttachByCommandLine: a running copy must have been started
     // with these parameters too, and each process is taken by one entry at most.
     bool attachByCommandLine = false;
@@ -79,6 +92,8 @@ struct GeneralSettings {
     bool extraCommands = false;     // "reload" and "tail" on the console
     std::string logFile;            // empty: no log file
     OutputSettings output;          // each application has a copy
+    // The value of OutputMaxBytes when it was no size (and so ignored).
+    std::string ignoredOutputMaxBytes;
 };
 
 struct Settings {
@@ -87,6 +102,11 @@ struct Settings {
     // Lines (from 1) that began with '[' but had no ']'.
     std::vector<int> malformedHeaderLines;
 };
+
+// A size as a person writes it: a whole number of bytes, or of KiB, MiB or
+// GiB with the letter K, M or G after it (either case, blanks allowed
+// around). False for anything else, and beyond kMaxOutputMaxBytes.
+bool ParseByteSize(std::string_view text, std::uint64_t* bytes);
 
 // Reads the file at `path` into *settings. False, leaving *settings as
 // it was, when the file cannot be opened.

@@ -27,6 +27,13 @@ char* ArgReader::NextToken() {
     return token;
 }
 
+bool ArgReader::HasToken() const {
+    const char* at = position;
+    while (IsSeparatorByte(*at) && *at != '\0')
+        ++at;
+    return *at != '\0';
+}
+
 int ArgReader::NextIndex() {
     const char* token = NextToken();
     if (token == nullptr)

@@ -15,6 +15,9 @@ class ArgReader {
     // begin with one, -1 when no token is left.
     int NextIndex();
 
+    // True while a token is left to read.
+    bool HasToken() const;
+
   private:
     std::unique_ptr<char[]> buffer;
     char* position;

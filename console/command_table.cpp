@@ -18,23 +18,36 @@ bool AddCommand(const char* name, const char* description, CommandHandler handle
     return true;
 }
 
-void ExecuteLine(const char* line) {
+namespace {
+
+// The line being run did not do what it asked.
+bool lineFailed = false;
+
+} // namespace
+
+void FailCommand() {
+    lineFailed = true;
+}
+
+bool ExecuteLine(const char* line) {
+    lineFailed = false;
     if (AsciiCompareNoCase(line, "help", 4) == 0) {
         ShowHelp(line);
-        return;
+        return true;
     }
     ArgReader reader(line);
     const char* word = reader.NextToken();
     // A line of separators alone names no command: it is ignored.
     if (word == nullptr)
-        return;
+        return true;
     for (int i = 0; i < console.commandCount; ++i) {
         if (AsciiEqualNoCase(console.commands[i].name.c_str(), word)) {
             console.commands[i].handler(&reader);
-            return;
+            return !lineFailed;
         }
     }
     WriteLogLine("No such command");
+    return false;
 }
 
 void ShowHelp(std::string) {

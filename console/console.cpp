@@ -65,7 +65,9 @@ int ScreenHeight() {
 
 namespace {
 
-std::vector<std::string>* logCapture = nullptr;
+// Where the text of each log entry is also collected (the commands of
+// control clients being answered).
+std::vector<std::vector<std::string>*> logCaptures;
 
 std::size_t LogWidth() {
     return static_cast<std::size_t>(console.logRect.Right + 1);
@@ -141,15 +143,19 @@ void WriteLogLine(std::string text) {
     } else {
         ShowLogEntry(stamp.data(), stamp.size(), text);
     }
-    if (logCapture != nullptr)
-        logCapture->push_back(text);
+    for (std::vector<std::string>* capture : logCaptures)
+        capture->push_back(text);
     // Every entry passes here once, after the screen shows it.
     if (AppendLogEntry(stamp, text) == LogFileWrite::FirstFailure)
         PrintMessage("Could not write to log file %s!", logFile.path.c_str());
 }
 
 void CaptureLogEntries(std::vector<std::string>* into) {
-    logCapture = into;
+    logCaptures.push_back(into);
+}
+
+void StopCapturingLogEntries(std::vector<std::string>* into) {
+    std::erase(logCaptures, into);
 }
 
 void PrintMessage(const char* format, ...) {

@@ -89,9 +89,11 @@ void PrintMessage(const char* format, ...);
 // One log entry from a ready-made string, wrapped over as many rows as it needs.
 void WriteLogLine(std::string text);
 
-// While `into` is not null, the text of every log entry written is also
-// appended to it (a control client's command collects what it wrote).
+// From now on, until StopCapturingLogEntries(into), the text of every log
+// entry written is also appended to `into` (a control client's command
+// collects what it wrote).
 void CaptureLogEntries(std::vector<std::string>* into);
+void StopCapturingLogEntries(std::vector<std::string>* into);
 
 // The "cls" command: blanks the log area, leaving the input line alone.
 void ClsCommand(ArgReader* args);

@@ -17,6 +17,9 @@ struct LogFile {
     // The rest of an entry that a short write cut (the disk was full): it
     // is written before anything else, so that every entry is a whole line.
     std::string unfinished;
+    // A path that could not be opened, as was reported: a later try of the
+    // same path that fails again is not reported again.
+    std::string unopened;
 };
 
 extern LogFile logFile;

@@ -5,6 +5,7 @@
 #include "port/control.h"
 #include "port/system.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,7 +27,8 @@ std::uint32_t Left(std::uint64_t deadline) {
     return now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now);
 }
 
-// Sends the request and reads the reply, before the deadline.
+// Sends the request and reads the reply, before the deadline (which a wait
+// notice of the manager moves on: a stop may take its time limit).
 bool Exchange(port::Handle connection, const std::string& request, std::uint64_t deadline,
               ControlReply* reply) {
     std::uint32_t written = 0;
@@ -35,6 +37,7 @@ bool Exchange(port::Handle connection, const std::string& request, std::uint64_t
         return false;
     std::string received;
     char buffer[4096];
+    bool extended = false;
     for (;;) {
         switch (DecodeReply(received, reply)) {
         case ReplyState::Complete:
@@ -43,6 +46,10 @@ bool Exchange(port::Handle connection, const std::string& request, std::uint64_t
             return false;
         case ReplyState::Incomplete:
             break;
+        }
+        if (reply->waitMs > 0 && !extended) {
+            deadline = std::max(deadline, port::NowMs() + reply->waitMs + kClientTimeLimitMs);
+            extended = true;
         }
         std::uint32_t read = 0;
         // The manager's end closed before the whole reply came: no answer.
@@ -87,7 +94,7 @@ int ClientMain(const ClientRequest& client) {
     if (client.kind != ClientRequest::Kind::Status) {
         for (const std::string& line : reply.lines)
             std::printf("%s\n", line.c_str());
-        return 0;
+        return reply.failed ? 1 : 0;
     }
     std::vector<AppStatus> apps;
     for (const std::string& line : reply.lines) {

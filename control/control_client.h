@@ -15,5 +15,6 @@ struct ClientRequest {
 inline constexpr int kUsageExitCode = 2;
 
 // Carries out the request; returns the program's exit code: 0 done, 1 no
-// manager or a refused request, 2 a command line that cannot be sent.
+// manager, a refused request or one that did not do what it was asked, 2 a
+// command line that cannot be sent.
 int ClientMain(const ClientRequest& request);

@@ -11,7 +11,10 @@ namespace {
 constexpr char kSendPrefix[] = "send ";
 constexpr char kStatusWord[] = "status";
 constexpr char kReloadWord[] = "reload";
-constexpr char kReplyOk[] = "ok "; // and the number of payload lines
+constexpr char kReadyPrefix[] = "ready ";
+constexpr char kReplyOk[] = "ok ";         // and the number of payload lines
+constexpr char kReplyFailed[] = "failed "; // the same, for a request that failed
+constexpr char kWaitNotice[] = "wait ";    // and the most milliseconds the reply may take
 constexpr char kReplyErrorPrefix[] = "error: ";
 
 std::string Number(std::uint64_t value) {
@@ -98,6 +101,10 @@ std::string EncodeReloadRequest() {
     return std::string(kReloadWord) + "\n";
 }
 
+std::string EncodeReadyRequest(std::string_view name) {
+    return std::string(kReadyPrefix) + std::string(name) + "\n";
+}
+
 ControlRequest DecodeRequest(std::string_view text) {
     ControlRequest request;
     if (text.substr(0, sizeof kSendPrefix - 1) == kSendPrefix) {
@@ -107,6 +114,9 @@ ControlRequest DecodeRequest(std::string_view text) {
         request.kind = ControlRequest::Kind::Status;
     } else if (text == kReloadWord) {
         request.kind = ControlRequest::Kind::Reload;
+    } else if (text.substr(0, sizeof kReadyPrefix - 1) == kReadyPrefix) {
+        request.kind = ControlRequest::Kind::Ready;
+        request.line = std::string(text.substr(sizeof kReadyPrefix - 1));
     }
     return request;
 }
@@ -114,7 +124,9 @@ ControlRequest DecodeRequest(std::string_view text) {
 RequestLine FindRequestLine(std::string_view received, bool ended, std::string* line) {
     const std::size_t end = received.find('\n');
     if (end == std::string_view::npos) {
-        if (received.size() > kMaxRequestLength)
+        // A CR at the end may be the first byte of a CR LF still to come.
+        const bool crLast = !ended && !received.empty() && received.back() == '\r';
+        if (received.size() > kMaxRequestLength + (crLast ? 1 : 0))
             return RequestLine::TooLong;
         if (!ended)
             return RequestLine::Incomplete;
@@ -130,11 +142,15 @@ RequestLine FindRequestLine(std::string_view received, bool ended, std::string* 
     return RequestLine::Complete;
 }
 
-std::string EncodeOkReply(const std::vector<std::string>& lines) {
-    std::string reply = kReplyOk + Number(lines.size()) + "\n";
+std::string EncodeOkReply(const std::vector<std::string>& lines, bool failed) {
+    std::string reply = (failed ? kReplyFailed : kReplyOk) + Number(lines.size()) + "\n";
     for (const std::string& line : lines)
         reply += line + "\n";
     return reply;
+}
+
+std::string EncodeWaitNotice(std::uint32_t ms) {
+    return kWaitNotice + Number(ms) + "\n";
 }
 
 std::string EncodeErrorReply(std::string_view why) {
@@ -143,6 +159,17 @@ std::string EncodeErrorReply(std::string_view why) {
 
 ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
     *reply = ControlReply{};
+    // A wait notice before the reply tells how long it may take.
+    const std::string_view waitPrefix = kWaitNotice;
+    while (received.substr(0, waitPrefix.size()) == waitPrefix) {
+        const std::size_t end = received.find('\n');
+        if (end == std::string_view::npos)
+            return ReplyState::Incomplete;
+        if (!ReadNumber(received.substr(waitPrefix.size(), end - waitPrefix.size()),
+                        &reply->waitMs))
+            return ReplyState::Malformed;
+        received.remove_prefix(end + 1);
+    }
     const std::size_t headEnd = received.find('\n');
     if (headEnd == std::string_view::npos)
         return ReplyState::Incomplete;
@@ -154,9 +181,12 @@ ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
         return ReplyState::Complete;
     }
     const std::string_view okPrefix = kReplyOk;
+    const std::string_view failedPrefix = kReplyFailed;
+    reply->failed = head.substr(0, failedPrefix.size()) == failedPrefix;
+    const std::size_t prefix = reply->failed ? failedPrefix.size() : okPrefix.size();
     std::uint64_t expected = 0;
-    if (head.substr(0, okPrefix.size()) != okPrefix ||
-        !ReadNumber(head.substr(okPrefix.size()), &expected))
+    if ((!reply->failed && head.substr(0, okPrefix.size()) != okPrefix) ||
+        !ReadNumber(head.substr(prefix), &expected))
         return ReplyState::Malformed;
     reply->ok = true;
     while (reply->lines.size() < expected) {
@@ -169,17 +199,31 @@ ReplyState DecodeReply(std::string_view received, ControlReply* reply) {
     return ReplyState::Complete;
 }
 
+namespace {
+
+// "-" without the notify rule, else "+" and the status text.
+std::string NotifyField(const AppStatus& s) {
+    if (!s.notifies)
+        return "-";
+    std::string field(1, '+');
+    field.append(WithoutControlBytes(s.statusText));
+    return field;
+}
+
+} // namespace
+
 std::string EncodeStatusRecord(const AppStatus& s) {
     return Number(static_cast<std::uint64_t>(s.number)) + '\t' + s.state + '\t' +
            Number(s.processId) + '\t' + Number(s.upSeconds) + '\t' + Number(s.restarts) + '\t' +
            EncodeLastExit(s.lastExit) + '\t' +
            (s.startPending ? Number(s.nextStartSeconds) : std::string("-")) + '\t' +
-           Number(s.quickExits) + '\t' + s.containment + '\t' + WithoutControlBytes(s.name);
+           Number(s.quickExits) + '\t' + (s.healthChecked ? s.health : std::string("none")) + '\t' +
+           NotifyField(s) + '\t' + s.containment + '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     std::vector<std::string_view> fields;
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < 11; ++i) {
         const std::size_t tab = text.find('\t');
         if (tab == std::string_view::npos)
             return false;
@@ -197,13 +241,25 @@ bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     if (s.startPending && !ReadNumber(fields[6], &s.nextStartSeconds))
         return false;
     s.quickExits = static_cast<std::uint32_t>(quick);
+    s.healthChecked = fields[8] != "none";
+    if (s.healthChecked) {
+        if (fields[8] != "-" && fields[8] != "healthy" && fields[8] != "unhealthy")
+            return false;
+        s.health = std::string(fields[8]);
+    }
+    s.notifies = fields[9] != "-";
+    if (s.notifies) {
+        if (fields[9].empty() || fields[9][0] != '+')
+            return false;
+        s.statusText = std::string(fields[9].substr(1));
+    }
     if (fields[1].empty() ||
         fields[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string_view::npos)
         return false;
-    if (fields[8].empty() ||
-        fields[8].find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string_view::npos)
+    if (fields[10].empty() ||
+        fields[10].find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string_view::npos)
         return false;
-    s.containment = std::string(fields[8]);
+    s.containment = std::string(fields[10]);
     s.state = std::string(fields[1]);
     s.number = static_cast<int>(number);
     s.processId = static_cast<std::uint32_t>(pid);
@@ -226,20 +282,51 @@ std::string LastExitText(const LastExit& exit) {
     return "-";
 }
 
+namespace {
+
+// Some application has a health check or the "notify" rule: the status has
+// the columns for them.
+bool ShowsReadiness(const std::vector<AppStatus>& apps) {
+    return std::any_of(apps.begin(), apps.end(),
+                       [](const AppStatus& s) { return s.healthChecked || s.notifies; });
+}
+
+std::string HealthText(const AppStatus& s) {
+    return s.healthChecked ? s.health : "-";
+}
+
+std::string StatusText(const AppStatus& s) {
+    return s.notifies && !s.statusText.empty() ? WithoutControlBytes(s.statusText) : "-";
+}
+
+} // namespace
+
 std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
+    const bool readiness = ShowsReadiness(apps);
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT",
-                    "NEXT START(S)", "QUICK EXITS", "CONTAINMENT"});
+                    "NEXT START(S)", "QUICK EXITS"});
+    if (readiness) {
+        rows.back().push_back("HEALTH");
+        rows.back().push_back("STATUS TEXT");
+    }
+    rows.back().push_back("CONTAINMENT");
     for (const AppStatus& s : apps) {
         rows.push_back({Number(static_cast<std::uint64_t>(s.number)), WithoutControlBytes(s.name),
                         s.state, s.processId != 0 ? Number(s.processId) : "-",
                         s.processId != 0 ? Number(s.upSeconds) : "-", Number(s.restarts),
                         LastExitText(s.lastExit), s.startPending ? Number(s.nextStartSeconds) : "-",
-                        Number(s.quickExits), s.containment});
+                        Number(s.quickExits)});
+        if (readiness) {
+            rows.back().push_back(HealthText(s));
+            rows.back().push_back(StatusText(s));
+        }
+        rows.back().push_back(s.containment);
     }
-    // Numbers are right-aligned; the name, the state, the last exit and the
-    // containment left-aligned.
-    const bool right[] = {true, false, false, true, true, true, false, true, true, false};
+    // Numbers are right-aligned, the name, the state, the last exit, the
+    // health, the status text and the containment left-aligned.
+    const bool right[] = {true,  false, false, true,  true,  true,
+                          false, true,  true,  false, false, false};
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i)
@@ -280,6 +367,18 @@ std::string FormatStatusJson(const std::vector<AppStatus>& apps) {
         out += ", \"next_start_seconds\": " +
                (s.startPending ? Number(s.nextStartSeconds) : std::string("null"));
         out += ", \"quick_exits\": " + Number(s.quickExits);
+        if (ShowsReadiness(apps)) {
+            out += ", \"health\": ";
+            if (HealthText(s) == "-")
+                out += "null";
+            else
+                AppendJsonString(out, HealthText(s));
+            out += ", \"status_text\": ";
+            if (StatusText(s) == "-")
+                out += "null";
+            else
+                AppendJsonString(out, s.statusText);
+        }
         out += ", \"containment\": \"" + s.containment + "\"";
         out += "}";
     }

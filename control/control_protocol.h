@@ -2,13 +2,18 @@
 // control endpoint, one exchange per connection. The client sends one
 // request line; the manager answers with "ok <N>" and N payload lines, or
 // with the one line "error: <why>", and closes the connection once the
-// client has closed its end (or after its time limit). Lines end in LF.
+// client has closed its end (or after its time limit). A request that ran
+// but did not do what it was asked (an application that does not exist, a
+// refused reload) is answered "failed <N>" with the same payload. Lines end
+// in LF.
 //
 //   send <LINE>   runs LINE as if typed on the console; the payload is the
 //                 text of every log entry the command wrote, one per line
 //   status        the payload is one status record per application
 //   reload        reads the configuration again; the payload is the text of
 //                 every log entry the reload wrote
+//   ready <NAME>  from the capture process of an application whose [Ready]
+//                 rule is a line of its output: the line came; no payload
 #pragma once
 
 #include <cstdint>
@@ -22,13 +27,14 @@ inline constexpr std::size_t kMaxSentLineLength = 255;
 inline constexpr std::size_t kMaxRequestLength = 5 + kMaxSentLineLength;
 
 struct ControlRequest {
-    enum class Kind { Send, Status, Reload, Unknown } kind = Kind::Unknown;
-    std::string line; // the command line of a Send request
+    enum class Kind { Send, Status, Reload, Ready, Unknown } kind = Kind::Unknown;
+    std::string line; // the command line of a Send, the name of a Ready request
 };
 
 std::string EncodeSendRequest(std::string_view line);
 std::string EncodeStatusRequest();
 std::string EncodeReloadRequest();
+std::string EncodeReadyRequest(std::string_view name);
 // Reads one request line (without its line end).
 ControlRequest DecodeRequest(std::string_view text);
 
@@ -43,13 +49,20 @@ enum class RequestLine {
 // client has closed (`ended`) without one.
 RequestLine FindRequestLine(std::string_view received, bool ended, std::string* line);
 
-// The reply: "ok <N>" and the N lines (none of which may hold a line feed);
-// or "error: <why>".
-std::string EncodeOkReply(const std::vector<std::string>& lines);
+// The reply: "ok <N>" (or, with `failed`, "failed <N>") and the N lines
+// (none of which may hold a line feed); or "error: <why>".
+std::string EncodeOkReply(const std::vector<std::string>& lines, bool failed = false);
+
+// Told before a reply that comes later: "wait <ms>", the longest the
+// manager may take to send it. The client waits that long on top of its
+// own time limit.
+std::string EncodeWaitNotice(std::uint32_t ms);
 std::string EncodeErrorReply(std::string_view why);
 
 struct ControlReply {
     bool ok = false;
+    bool failed = false;            // ran, but did not do what was asked
+    std::uint64_t waitMs = 0;       // a wait notice came first: how long the reply may take
     std::string error;              // why, when not ok
     std::vector<std::string> lines; // the payload, when ok
 };
@@ -78,6 +91,12 @@ struct AppStatus {
     bool startPending = false;          // a relaunch or a new attempt is due in:
     std::uint64_t nextStartSeconds = 0; // seconds (rounded up)
     std::uint32_t quickExits = 0;       // exits in a row soon after a start
+    // With a [Health] check: "healthy", "unhealthy" or "-" (not checked now).
+    bool healthChecked = false;
+    std::string health = "-";
+    // With the [Ready] rule "notify": the last STATUS= text it sent.
+    bool notifies = false;
+    std::string statusText;
     // What holds its processes: "cgroup", "job" or "tree" (followed by
     // parent, group and session); one word of a-z.
     std::string containment = "tree";
@@ -87,9 +106,12 @@ struct AppStatus {
 std::string EncodeStatusRecord(const AppStatus& status);
 bool DecodeStatusRecord(std::string_view text, AppStatus* status);
 
-// The status as a table with a header row, columns padded to their widest cell.
+// The status as a table with a header row, columns padded to their widest
+// cell. HEALTH and STATUS TEXT come last, when an application has a health
+// check or the "notify" rule.
 std::string FormatStatusTable(const std::vector<AppStatus>& apps);
-// The status as one JSON array of objects, with a line end.
+// The status as one JSON array of objects, with a line end; "health" and
+// "status_text" as the table has them (null for "-" and for none).
 std::string FormatStatusJson(const std::vector<AppStatus>& apps);
 
 // The text of the last exit as the table shows it: "-", "3", "0xC0000005",

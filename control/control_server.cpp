@@ -5,9 +5,12 @@
 #include "console/console.h"
 #include "port/process.h"
 #include "port/system.h"
+#include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
 #include "supervisor/containment.h"
+#include "supervisor/health_check.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -18,6 +21,8 @@ namespace {
 void OnClientRow(WaitTable* table, std::int32_t index, void* context);
 void OnClientDeadline(void* context);
 void OnWriteRetry(void* context);
+void OnAwaitCheck(void* context);
+void Serve(ControlClient& client);
 
 void Listen() {
     if (controlServer.endpoint != port::kNullHandle && !controlServer.listening &&
@@ -35,30 +40,132 @@ void Drop(ControlClient& client) {
     RemoveWaitHandle(client.connection.Get());
     CancelTimer(client.deadline);
     CancelTimer(client.writeRetry);
+    CancelTimer(client.awaitCheck);
+    StopCapturingLogEntries(&client.entries);
     client = ControlClient{};
     Listen(); // there is room again
 }
 
+// Replaces the client's deadline with one `ms` from now.
+void SetDeadline(ControlClient& client, std::uint32_t ms) {
+    CancelTimer(client.deadline);
+    client.deadline = AddTimer(ms, OnClientDeadline, &client);
+    client.dueMs = port::NowMs() + ms;
+}
+
 // Logs the command, runs it and replies with the entries it wrote.
+// `run` returns whether it did what was asked.
 template <typename Run> std::string RunCaptured(const std::string& line, Run run) {
     PrintMessage("Command from outside: %s", line.c_str());
     std::vector<std::string> entries;
     CaptureLogEntries(&entries);
-    run();
-    CaptureLogEntries(nullptr);
+    const bool done = run();
+    StopCapturingLogEntries(&entries);
     for (std::string& entry : entries)
         entry = WithoutControlBytes(entry);
-    return EncodeOkReply(entries);
+    return EncodeOkReply(entries, !done);
 }
 
-std::string RunSentLine(const std::string& line) {
-    if (line.empty())
-        return EncodeErrorReply("the command line is empty");
+// The stops under way that a sent line waits for: after "stop", "restart",
+// "stopall" or "restartall", every operator's stop that has not ended yet.
+std::vector<AwaitedStop> StopsToAwait(const std::string& line) {
+    std::vector<AwaitedStop> awaited;
+    const std::string word = line.substr(0, line.find_first_of(" \t"));
+    bool stops = false;
+    for (const char* command : {"stop", "restart", "stopall", "restartall"})
+        stops = stops || AsciiEqualNoCase(std::string_view(word), command);
+    for (int i = 0; stops && i < appTable.count; ++i) {
+        const AppEntry* entry = appTable.entries[i];
+        if (entry->stop.active && !entry->stop.leftovers)
+            awaited.push_back(AwaitedStop{i, entry, entry->stop.startAfter});
+    }
+    return awaited;
+}
+
+// The longest time the awaited stops may take: their limits and a second.
+std::uint32_t AwaitLimitMs(const std::vector<AwaitedStop>& awaited) {
+    std::uint32_t longest = 0;
+    for (const AwaitedStop& stop : awaited)
+        longest = std::max(longest, stop.entry->settings.stopTimeoutSeconds);
+    return longest * 1000u + 1000u;
+}
+
+// The sent line is done: its reply holds what was logged since it came.
+void FinishSentLine(ControlClient& client) {
+    StopCapturingLogEntries(&client.entries);
+    for (std::string& entry : client.entries)
+        entry = WithoutControlBytes(entry);
+    client.reply = EncodeOkReply(client.entries, client.failed);
+    client.entries.clear();
+    client.stage = ControlClient::Stage::Writing;
+}
+
+// Runs a sent line as if typed. A line that began stops answers once they
+// have ended (and what was to start again has started); meanwhile the
+// client hears how long that may take, and is not looked at.
+void RunSentLine(ControlClient& client, const std::string& line) {
+    if (line.empty()) {
+        client.reply = EncodeErrorReply("the command line is empty");
+        return;
+    }
     // The line is logged and run as a C string: what follows a NUL would
     // run unseen.
-    if (line.find('\0') != std::string::npos)
-        return EncodeErrorReply("the command line holds a NUL byte");
-    return RunCaptured(line, [&] { ExecuteLine(line.c_str()); });
+    if (line.find('\0') != std::string::npos) {
+        client.reply = EncodeErrorReply("the command line holds a NUL byte");
+        return;
+    }
+    PrintMessage("Command from outside: %s", line.c_str());
+    CaptureLogEntries(&client.entries);
+    client.failed = !ExecuteLine(line.c_str());
+    client.awaited = StopsToAwait(line);
+    if (client.awaited.empty() ||
+        (client.awaitCheck = AddTimer(kAwaitedStopCheckMs, OnAwaitCheck, &client)) == 0) {
+        FinishSentLine(client);
+        return;
+    }
+    const std::uint32_t limit = AwaitLimitMs(client.awaited);
+    const std::string notice = EncodeWaitNotice(limit);
+    std::uint32_t written = 0;
+    port::WriteControl(client.connection.Get(), notice.data(),
+                       static_cast<std::uint32_t>(notice.size()), 0, &written);
+    RemoveWaitHandle(client.connection.Get());
+    SetDeadline(client, limit);
+    client.stage = ControlClient::Stage::Awaiting;
+}
+
+// The awaited stops are over: the reply can go. A restart whose application
+// does not run then failed.
+void EndAwaiting(ControlClient& client, bool failed) {
+    CancelTimer(client.awaitCheck);
+    client.awaitCheck = 0;
+    for (const AwaitedStop& stop : client.awaited) {
+        const bool same = appTable.entries[stop.number] == stop.entry;
+        failed = failed || (stop.restart && !(same && IsUp(*stop.entry)));
+    }
+    client.awaited.clear();
+    client.failed = client.failed || failed;
+    FinishSentLine(client);
+    SetDeadline(client, kControlTimeLimitMs);
+    if (client.deadline == 0 || !AddWaitHandle(client.connection.Get(), OnClientRow, &client)) {
+        Drop(client);
+        return;
+    }
+    Serve(client);
+}
+
+void OnAwaitCheck(void* context) {
+    ControlClient& client = *static_cast<ControlClient*>(context);
+    client.awaitCheck = 0;
+    const bool done = std::all_of(client.awaited.begin(), client.awaited.end(), [](const auto& s) {
+        return appTable.entries[s.number] != s.entry || !s.entry->stop.active;
+    });
+    if (done) {
+        EndAwaiting(client, false);
+        return;
+    }
+    client.awaitCheck = AddTimer(kAwaitedStopCheckMs, OnAwaitCheck, &client);
+    if (client.awaitCheck == 0)
+        EndAwaiting(client, true);
 }
 
 std::string StatusReply() {
@@ -68,21 +175,37 @@ std::string StatusReply() {
     return EncodeOkReply(records);
 }
 
-std::string Answer(const std::string& requestLine) {
-    const ControlRequest request = DecodeRequest(requestLine);
-    if (request.kind == ControlRequest::Kind::Send)
-        return RunSentLine(request.line);
-    if (request.kind == ControlRequest::Kind::Status)
-        return StatusReply();
-    // With or without the console command: reading the file again is what
-    // --reload asks for.
-    if (request.kind == ControlRequest::Kind::Reload)
-        return RunCaptured("reload", controlServer.reload);
-    return EncodeErrorReply("unknown request");
+// The capture process of an application whose [Ready] rule is a line of its
+// output saw the line. Logged by the ready message, if it makes it ready.
+std::string MarkReady(const std::string& name) {
+    AppEntry* entry = FindApplication(name);
+    if (entry != nullptr && entry->state == AppState::Starting &&
+        entry->settings.readiness.ready.kind == ReadyRule::Kind::Output)
+        Dispatch(*entry, AppEvent::Ready);
+    return EncodeOkReply({});
 }
 
-// Reads what the client has sent. True once its reply is ready; false while
-// more of the request is to come, or when the client was dropped.
+// Answers the request: the reply is ready, or the client awaits stops.
+void Answer(ControlClient& client, const std::string& requestLine) {
+    const ControlRequest request = DecodeRequest(requestLine);
+    client.stage = ControlClient::Stage::Writing;
+    if (request.kind == ControlRequest::Kind::Send)
+        RunSentLine(client, request.line);
+    else if (request.kind == ControlRequest::Kind::Status)
+        client.reply = StatusReply();
+    // With or without the console command: reading the file again is what
+    // --reload asks for.
+    else if (request.kind == ControlRequest::Kind::Reload)
+        client.reply = RunCaptured("reload", controlServer.reload);
+    else if (request.kind == ControlRequest::Kind::Ready)
+        client.reply = MarkReady(request.line);
+    else
+        client.reply = EncodeErrorReply("unknown request");
+}
+
+// Reads what the client has sent. True once it is answered (its reply is
+// ready, or it awaits stops); false while more of the request is to come,
+// or when the client was dropped.
 bool ReadRequest(ControlClient& client) {
     for (;;) {
         char buffer[256];
@@ -102,13 +225,13 @@ bool ReadRequest(ControlClient& client) {
             continue;
         case RequestLine::TooLong:
             client.reply = EncodeErrorReply("refused: a request holds at most 255 bytes");
+            client.stage = ControlClient::Stage::Writing;
             break;
         case RequestLine::Complete:
-            client.reply = Answer(line);
+            Answer(client, line);
             break;
         }
         client.received.clear();
-        client.stage = ControlClient::Stage::Writing;
         return true;
     }
 }
@@ -155,6 +278,8 @@ void AwaitClose(ControlClient& client) {
 void Serve(ControlClient& client) {
     if (client.stage == ControlClient::Stage::Reading && !ReadRequest(client))
         return;
+    if (client.stage == ControlClient::Stage::Awaiting)
+        return;
     if (client.stage == ControlClient::Stage::Writing && !WriteReply(client))
         return;
     AwaitClose(client);
@@ -167,7 +292,11 @@ void OnClientRow(WaitTable*, std::int32_t, void* context) {
 void OnClientDeadline(void* context) {
     ControlClient& client = *static_cast<ControlClient*>(context);
     client.deadline = 0;
-    Drop(client);
+    // Stops that outlast their limits: the answer says it failed.
+    if (client.stage == ControlClient::Stage::Awaiting)
+        EndAwaiting(client, true);
+    else
+        Drop(client);
 }
 
 void OnWriteRetry(void* context) {
@@ -232,6 +361,12 @@ void CloseControlChannel() {
         if (!client.connection)
             continue;
         const port::Handle connection = client.connection.Get();
+        // The manager ends before the stops it waits for: not done.
+        if (client.stage == ControlClient::Stage::Awaiting) {
+            CancelTimer(client.awaitCheck);
+            client.failed = true;
+            FinishSentLine(client);
+        }
         if (client.stage == ControlClient::Stage::Writing) {
             std::uint32_t written = 0;
             if (port::WriteControl(connection, client.reply.data(),
@@ -264,11 +399,16 @@ std::vector<AppStatus> CollectStatus() {
         status.state = StateWord(entry->state);
         // The pending relaunch after a quick exit, or the new attempt after a
         // failed start: seconds until it is due, rounded up.
-        if (entry->state == AppState::Waiting) {
+        if (entry->state == AppState::Waiting && entry->pendingStart.timer != 0) {
             status.startPending = true;
             status.nextStartSeconds = SecondsUntil(entry->pendingStart, now);
         }
         status.quickExits = entry->restartCount.quickExits;
+        const ReadinessSettings& readiness = entry->settings.readiness;
+        status.healthChecked = readiness.health.kind != HealthCheck::Kind::None;
+        status.health = HealthWord(*entry);
+        status.notifies = readiness.ready.kind == ReadyRule::Kind::Notify;
+        status.statusText = entry->notifyStatus;
         if (entry->process) {
             status.processId = port::ProcessIdOf(entry->process.Get());
             status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;

@@ -28,8 +28,22 @@ inline constexpr int kMaxControlClients = 4;
 // While a reply does not fit at once, the rest is tried again this often.
 inline constexpr std::uint32_t kControlWriteRetryMs = 10;
 
+// How often the stops that a sent line waits for are looked at.
+inline constexpr std::uint32_t kAwaitedStopCheckMs = 100;
+
+struct AppEntry;
+
+// A stop that a sent line ("stop", "restart", "stopall", "restartall")
+// waits for before it answers: the application's number and entry, and
+// whether it is to run again once stopped.
+struct AwaitedStop {
+    int number = 0;
+    const AppEntry* entry = nullptr;
+    bool restart = false;
+};
+
 struct ControlClient {
-    enum class Stage { Reading, Writing, Closing };
+    enum class Stage { Reading, Awaiting, Writing, Closing };
     port::UniqueControl connection; // null: the slot is free
     Stage stage = Stage::Reading;
     TimerId deadline = 0;    // the timer that drops it
@@ -37,10 +51,17 @@ struct ControlClient {
     TimerId writeRetry = 0;  // the next try of a reply that did not fit
     std::string received;    // the request so far
     std::string reply;       // what is still to be written
+    // A sent line that answers once the stops it began have ended: what was
+    // logged meanwhile, whether it failed, the stops and their next look.
+    std::vector<std::string> entries;
+    bool failed = false;
+    std::vector<AwaitedStop> awaited;
+    TimerId awaitCheck = 0;
 };
 
-// Reads the configuration again and applies it (a "reload" request).
-using ReloadFunction = void (*)();
+// Reads the configuration again and applies it (a "reload" request); false
+// when the file was not applied.
+using ReloadFunction = bool (*)();
 
 struct ControlServer {
     port::Handle endpoint = port::kNullHandle; // open for the manager's life

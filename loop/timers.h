@@ -12,7 +12,7 @@ using TimerCallback = void (*)(void* context);
 using TimerId = std::uint64_t;
 
 // Room for a few timers per application, and one per control client.
-inline constexpr int kTimerListSize = 64;
+inline constexpr int kTimerListSize = 128;
 
 struct Timer {
     TimerId id;

@@ -11,9 +11,11 @@ struct WaitTable;
 // Called with the table, the row that was signalled and the row's context.
 using WaitCallback = void (*)(WaitTable* table, std::int32_t index, void* context);
 
-// Room for console input, one row for each of at most 15 applications, the
-// control channel's endpoint and its clients, and a few more.
-inline constexpr int kWaitTableSize = 32;
+// Room for console input, one row for each of at most 15 applications and
+// one for each one's readiness or health check under way, the control
+// channel's endpoint and its clients, the capture processes watched, and a
+// few more; no more than a Windows wait takes (64 handles).
+inline constexpr int kWaitTableSize = 64;
 
 // Row i of the arrays is one wait slot: a handle, its callback and the
 // callback's context. The handles form one contiguous array in row order,

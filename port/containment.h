@@ -52,10 +52,11 @@ bool ContainerProcessIds(Handle container, std::vector<std::uint32_t>* ids);
 // Whether the container holds a process that has not ended.
 bool ContainerPopulated(Handle container, bool* populated);
 
-// Asks every process of the container to end (SIGTERM; on Windows WM_CLOSE
-// to their windows), except those of the process group `groupAsked` (Linux:
-// asked in one step already; 0 for none).
-bool AskContainerToEnd(Handle container, std::uint32_t groupAsked);
+// Asks every process of the container to end (SIGTERM, or `signal` when not
+// 0, as AskProcessToEnd asks; on Windows WM_CLOSE to their windows), except
+// those of the process group `groupAsked` (Linux: asked in one step already;
+// 0 for none).
+bool AskContainerToEnd(Handle container, std::uint32_t groupAsked, int signal = 0);
 
 // Ends every process of the container at once (Linux: cgroup.kill, or
 // SIGKILL to each process of the frozen cgroup where the kernel has no

@@ -1,5 +1,6 @@
 // Files the manager writes: the log file, kept open for appending, and the
-// output files of the applications, rotated by renaming.
+// output files of the applications, rotated by renaming; and the reading of
+// an output file's end.
 #pragma once
 
 #include "port/types.h"
@@ -17,9 +18,22 @@ namespace port {
 // Null on failure, with LastError() set.
 Handle OpenAppendFile(const char* path);
 
+// Opens the output file `path` as OpenAppendFile does, but never through a
+// link: a symbolic link at `path` (on Windows any reparse point) is refused,
+// as is anything but a regular file. Null on failure, with LastError() set.
+Handle OpenOutputFile(const char* path);
+
+// Waits until this process holds the lock of an open output file, which one
+// process at a time holds: an advisory lock, kept only by those who take it
+// (capture processes writing one file). UnlockFile gives it back; so does
+// closing the file.
+bool LockFile(Handle file);
+void UnlockFile(Handle file);
+
 // False when the open `file` is no longer the file at `path`: it was
 // deleted, or renamed and perhaps replaced (logrotate without copytruncate).
-bool FileStillAtPath(Handle file, const char* path);
+// When it is, *size (when given) is its size.
+bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size = nullptr);
 
 // Appends `length` bytes with one write. False, with LastError() set, when
 // not all of them could be written; *written (when given) tells how many were.
@@ -35,7 +49,9 @@ using UniqueFile = BasicUniqueHandle<CloseFile>;
 // The size of an open file in bytes.
 bool FileSize(Handle file, std::uint64_t* size);
 
-// Renames `from` to `to`, replacing a file `to`.
+// Renames the regular file `from` to `to`, replacing a file (or a link) `to`.
+// Anything else at `from` (a link, a directory) is not renamed: false, with
+// LastError() set.
 bool RenameFile(const char* from, const char* to);
 
 // Removes a file; true also when there is none.
@@ -46,10 +62,34 @@ bool RemoveFile(const char* path);
 // made one.
 bool MakeDirectory(const char* path);
 
+// What the system tells of the thing at a path.
+struct PathInfo {
+    bool regularFile; // a regular file: not a link, directory, FIFO or device
+    bool directory;
+    bool otherOwner;     // POSIX: owned by neither this process's user nor root
+    bool othersMayWrite; // POSIX: users outside its owner and group may write
+};
+
+// Looks at what is at `path`: at what a link there leads to when
+// `followLink`, else at the link itself (then neither a regular file nor a
+// directory). False, with LastError() set, when there is nothing at `path`
+// or it cannot be looked at.
+bool ReadPathInfo(const char* path, bool followLink, PathInfo* info);
+
+// Reads the last bytes, at most `size`, of the regular file at `path`, never
+// through a link and never waiting on it (a FIFO or a device is refused);
+// *length tells how many were read. False, with LastError() set, when the
+// file cannot be read.
+bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length);
+
 // A pipe for a program's output: the read end for the capture process, the
 // write end for the program's standard output and error. Neither is
 // inherited by anything unless handed over on purpose.
 bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd);
+
+// True when every writer of the output pipe whose read end is `readEnd` has
+// closed it and nothing is left in it to read.
+bool OutputPipeEnded(Handle readEnd);
 
 // This process's standard input, as a stream of bytes (a pipe).
 Handle StandardInputStream();
@@ -58,5 +98,10 @@ Handle StandardInputStream();
 // the number read, 0 at its end (every writer has closed it); false, with
 // LastError(), on failure.
 bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read);
+
+// Waits at most `timeoutMs` milliseconds for bytes on a stream: true when a
+// read would not wait (bytes are there, or the stream has ended or failed),
+// false when the time passed first.
+bool WaitForInput(Handle stream, std::uint32_t timeoutMs);
 
 } // namespace port

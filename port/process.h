@@ -60,10 +60,11 @@ bool StartProgram(const char* file, const char* parameters, const char* director
 
 // Starts a copy of this program with `arguments` (ending in a null) and its
 // standard input on `input`, on its own: in a session of its own (POSIX), with
-// no console window (Windows), its output nowhere. It is not watched; once it
-// ends it is reaped without a word from the caller. False, with LastError(),
-// when it could not be started.
-bool StartDetachedCopy(const char* const* arguments, Handle input);
+// no console window (Windows), its output nowhere. Returns its process
+// handle, signalled once it has ended; closing it leaves the process to run
+// on (and to be reaped once it ends). Null, with LastError() set, when it
+// could not be started.
+Handle StartDetachedCopy(const char* const* arguments, Handle input);
 
 // The id of the process behind an open process handle; 0 on failure.
 std::uint32_t ProcessIdOf(Handle process);
@@ -96,17 +97,27 @@ bool ResumeIfStopped(std::uint32_t processId);
 bool EndProcessGroup(std::uint32_t processId);
 
 // Asks a process to end, so that it can finish its work first: SIGTERM on
-// POSIX; on Windows WM_CLOSE posted to each of its top-level windows (a
-// console program's console window turns that into CTRL_CLOSE_EVENT). False
-// when nothing could be asked (no such process, or no window).
-bool AskProcessToEnd(std::uint32_t processId);
+// POSIX (or `signal`, a number SignalNumber gave, when not 0); on Windows
+// WM_CLOSE posted to each of its top-level windows (a console program's
+// console window turns that into CTRL_CLOSE_EVENT). False when nothing could
+// be asked (no such process, or no window).
+bool AskProcessToEnd(std::uint32_t processId, int signal = 0);
 
 // Asks every process of the group that `processId` leads to end, in one step
 // (SIGTERM to the group on Linux), so that children being forked at that
 // moment are asked too. Never the group of this process, nor a group that
 // `processId` does not lead. False when there is no such group (always on
 // Windows).
-bool AskProcessGroupToEnd(std::uint32_t processId);
+bool AskProcessGroupToEnd(std::uint32_t processId, int signal = 0);
+
+// The number of the signal named `name`, with or without "SIG", in any case:
+// TERM, INT, QUIT, HUP, USR1, USR2, WINCH, KILL, STOP or CONT. False where
+// the system has no signals (Windows), or for any other name.
+bool SignalNumber(const char* name, int* number);
+
+// Sends the signal `signal` (a number SignalNumber gave) to the process
+// behind `process` alone. False, with LastError(), when it cannot.
+bool SendSignal(Handle process, int signal);
 
 // A snapshot of the process list as (id, parent id) rows, in the system's order.
 struct ProcessSnapshot;

@@ -15,13 +15,21 @@ namespace port {
 bool WriteStandardOutput(const char* data, std::uint32_t length);
 
 // A handle signalled once something asks the program to end: SIGTERM or
-// SIGINT on POSIX (SIGHUP is ignored from then on); Ctrl+C, Ctrl+Break or the
-// console's close on Windows. Null when that cannot be watched.
+// SIGINT on POSIX; Ctrl+C, Ctrl+Break or the console's close on Windows.
+// Null when that cannot be watched.
 Handle WatchShutdownRequests();
 
 // Takes the requests that came: the handle is not signalled again until a
 // new one comes.
 void TakeShutdownRequests();
+
+// A handle signalled once something asks the program to read its
+// configuration again: SIGHUP on POSIX (what `systemctl reload` sends). Null
+// where there is no such request (Windows).
+Handle WatchReloadRequests();
+
+// Takes the reload requests that came.
+void TakeReloadRequests();
 
 // Makes this process the reaper of its orphaned descendants (Linux: a child
 // subreaper, or init already as process 1) and returns a handle signalled

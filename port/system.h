@@ -40,7 +40,8 @@ inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 // passed. Any other value not below `count` means that the wait failed. The
 // console input handle is signalled while input records are waiting; a
 // process handle once the process has ended; a control connection while it
-// has input or its peer has closed. When `ready` is given (room for `count`
+// has input or its peer has closed; a probe (port/probe.h) once its
+// connection attempt is decided. When `ready` is given (room for `count`
 // flags) and a handle was signalled, ready[i] tells for every handle whether
 // it was signalled when the wait returned. No handle may be an event that
 // resets itself when waited on.

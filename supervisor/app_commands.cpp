@@ -2,9 +2,15 @@
 
 #include "common/text.h"
 #include "console/arg_reader.h"
+#include "console/command_table.h"
 #include "console/console.h"
+#include "port/process.h"
 #include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
+
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -13,13 +19,6 @@ const char kRule[] = "========================================";
 // A process of it is held: it runs, or its stop is under way.
 bool HasProcess(const AppEntry& entry) {
     return IsUp(entry) || entry.state == AppState::Stopping;
-}
-
-// Each application that a reload did not remove, in table order.
-template <typename Visit> void ForEachApplication(Visit visit) {
-    for (int i = 0; i < appTable.count; ++i)
-        if (appTable.entries[i]->state != AppState::Removed)
-            visit(*appTable.entries[i]);
 }
 
 } // namespace
@@ -34,8 +33,10 @@ AppEntry* ReadApplication(ArgReader* args) {
     } else if (token != nullptr) {
         entry = FindApplication(token);
     }
-    if (entry == nullptr)
+    if (entry == nullptr) {
         PrintMessage("Application does not exist.");
+        FailCommand();
+    }
     return entry;
 }
 
@@ -59,7 +60,7 @@ void StartCommand(ArgReader* args) {
     else if (IsUp(*entry))
         PrintMessage("Application already started.");
     else
-        Dispatch(*entry, AppEvent::StartAsked);
+        DispatchAtOnce(*entry, AppEvent::StartAsked);
 }
 
 void StopCommand(ArgReader* args) {
@@ -68,8 +69,7 @@ void StopCommand(ArgReader* args) {
         return;
     if (entry->state == AppState::Stopped || entry->state == AppState::GaveUp)
         PrintMessage("Application already stopped.");
-    else
-        Dispatch(*entry, AppEvent::StopAsked);
+    Dispatch(*entry, AppEvent::StopAsked);
 }
 
 void RestartCommand(ArgReader* args) {
@@ -78,37 +78,97 @@ void RestartCommand(ArgReader* args) {
         return;
     if (!HasProcess(*entry))
         PrintMessage("Application is not running, starting it.");
-    Dispatch(*entry, AppEvent::RestartAsked);
+    DispatchAtOnce(*entry, AppEvent::RestartAsked);
 }
 
+// In start order (table order without one): each starts once what it
+// starts after is ready.
 void StartAllCommand(ArgReader*) {
-    ForEachApplication([](AppEntry& entry) {
-        if (entry.state == AppState::Stopping)
-            PrintMessage("%s is still stopping.", entry.settings.name.c_str());
-        else if (!IsUp(entry))
-            Dispatch(entry, AppEvent::StartAsked);
-    });
+    for (AppEntry* entry : StartSequence()) {
+        if (entry->state == AppState::Stopping)
+            PrintMessage("%s is still stopping.", entry->settings.name.c_str());
+        else if (!IsUp(*entry))
+            DispatchInOrder(*entry, AppEvent::StartAsked);
+    }
 }
 
 // With stop time limits, every tree is asked to end before any is waited
 // for: the stops run side by side. A removed application's stop under way
-// ends at once, as a second "stop" would end it.
+// ends at once, as a second "stop" would end it. With a start order, one
+// that others start after is asked only once they have stopped; a
+// "stopall" while stops are under way asks every one at once.
 void StopAllCommand(ArgReader*) {
+    if (AnyStartOrder() && !AnyStopping()) {
+        StopInOrder(AppEvent::StopAsked);
+        return;
+    }
     for (int i = 0; i < appTable.count; ++i)
         Dispatch(*appTable.entries[i], AppEvent::StopAsked);
 }
 
 void RestartAllCommand(ArgReader*) {
-    ForEachApplication([](AppEntry& entry) { Dispatch(entry, AppEvent::RestartAsked); });
+    for (AppEntry* entry : StartSequence())
+        DispatchInOrder(*entry, AppEvent::RestartAsked);
+}
+
+void SignalCommand(ArgReader* args) {
+    int number = 0;
+    if (!port::SignalNumber("TERM", &number)) {
+        PrintMessage("Signals are not supported on Windows.");
+        FailCommand();
+        return;
+    }
+    AppEntry* entry = ReadApplication(args);
+    if (entry == nullptr)
+        return;
+    const std::string name = args->HasToken() ? args->NextToken() : "";
+    if (!port::SignalNumber(name.c_str(), &number)) {
+        PrintMessage("Usage: signal N NAME (TERM, INT, QUIT, HUP, USR1, USR2, WINCH, KILL, STOP "
+                     "or CONT)");
+        FailCommand();
+        return;
+    }
+    const char* app = entry->settings.name.c_str();
+    if (!HasProcess(*entry)) {
+        PrintMessage("%s is not running.", app);
+        FailCommand();
+        return;
+    }
+    if (!port::SendSignal(entry->process.Get(), number)) {
+        PrintMessage("Could not signal %s. Error: %d.", app, static_cast<int>(port::LastError()));
+        FailCommand();
+        return;
+    }
+    std::string shown =
+        AsciiEqualNoCase(std::string_view(name).substr(0, 3), "SIG") ? name.substr(3) : name;
+    for (char& c : shown)
+        c = AsciiUpper(c);
+    PrintMessage("Sent SIG%s to %s.", shown.c_str(), app);
 }
 
 void EndPendingStops() {
+    ReleaseDeferredStops();
     for (int i = 0; i < appTable.count; ++i)
         Dispatch(*appTable.entries[i], AppEvent::EndNow);
 }
 
+void LeaveStopsToFinish() {
+    // Stops that wait for their turn are dropped: those applications run on.
+    ReleaseDeferredStops();
+    for (int i = 0; i < appTable.count; ++i) {
+        const AppEntry& entry = *appTable.entries[i];
+        if (entry.stop.active && !entry.stop.leftovers)
+            PrintMessage("%s is still stopping; it is left to end on its own.",
+                         entry.settings.name.c_str());
+    }
+}
+
 void StopEverything() {
     ShutdownUnderWay = true;
+    if (AnyStartOrder()) {
+        StopInOrder(AppEvent::Shutdown);
+        return;
+    }
     for (int i = 0; i < appTable.count; ++i)
         Dispatch(*appTable.entries[i], AppEvent::Shutdown);
 }
@@ -117,5 +177,5 @@ bool AnyStopping() {
     for (int i = 0; i < appTable.count; ++i)
         if (appTable.entries[i]->stop.active)
             return true;
-    return false;
+    return AnyDeferredStop();
 }

@@ -13,8 +13,11 @@
 #include "supervisor/exit_policy.h"
 #include "supervisor/pending_start.h"
 #include "supervisor/process_tree.h"
+#include "supervisor/watches.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct AppEntry;
 
@@ -54,7 +57,10 @@ struct AppEntry {
     port::UniqueHandle process;
     StopUnderWay stop;
     PendingStart pendingStart;
-    DoublingDelay retryDelay;  // the waits after failed starts in a row
+    DoublingDelay retryDelay; // the waits after failed starts in a row
+    // The last start failed, and neither a later start nor a "stop" came
+    // since: a reload that changes the application tries it again at once.
+    bool lastStartFailed = false;
     RestartCount restartCount; // the quick exits in a row and their pauses
 
     // For the status report: when the current process was taken under
@@ -67,6 +73,22 @@ struct AppEntry {
     bool lastExitKnown = false;
     port::ExitStatus lastExit{};
 
+    // The start order: the applications it starts after ([After], resolved
+    // by supervisor/app_order.h), whether the start under way keeps that
+    // order, and the stop that waits until those that start after it have
+    // stopped ("stopall", the end of a headless manager).
+    std::vector<AppEntry*> after;
+    bool orderedStart = false;
+    enum class DeferredStop : std::uint8_t {
+        None,
+        Stop,
+        Shutdown
+    } deferredStop = DeferredStop::None;
+    // Its readiness while it starts, its health while it runs, and the last
+    // STATUS= text its processes sent to the notify socket.
+    ReadinessWatch readiness;
+    HealthWatch health;
+    std::string notifyStatus;
     // With [General] ContainProcesses: the application's container (see
     // supervisor/containment.h), its name, and whether the current process
     // is held in it (a copy found running outside it is followed as a tree).

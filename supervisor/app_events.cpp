@@ -1,11 +1,14 @@
 #include "supervisor/app_events.h"
 
+#include "console/command_table.h"
 #include "console/console.h"
 #include "loop/event_loop.h"
 #include "port/identity.h"
 #include "supervisor/containment.h"
 #include "supervisor/exit_report.h"
+#include "supervisor/health_check.h"
 #include "supervisor/launch.h"
+#include "supervisor/readiness.h"
 #include "supervisor/start_record.h"
 #include "supervisor/stop.h"
 
@@ -15,6 +18,16 @@ bool ShutdownUnderWay = false;
 
 namespace {
 
+StateChangeHook stateChangeHook = nullptr;
+
+// Every application it starts after is ready.
+bool OrderMet(const AppEntry& entry) {
+    for (const AppEntry* before : entry.after)
+        if (before->state != AppState::Running)
+            return false;
+    return true;
+}
+
 AppFacts FactsOf(const AppEntry& entry, const ExitOutcome& exit) {
     AppFacts facts;
     facts.politeStop = entry.settings.stopTimeoutSeconds > 0;
@@ -22,6 +35,11 @@ AppFacts FactsOf(const AppEntry& entry, const ExitOutcome& exit) {
     facts.leftoversStop = entry.stop.leftovers;
     facts.stopUnderWay = entry.stop.active;
     facts.retryFailedStarts = entry.settings.restart.retryFailedStartsSeconds > 0;
+    facts.failedStart = entry.lastStartFailed;
+    const ReadinessSettings& readiness = entry.settings.readiness;
+    facts.readyRule = readiness.ready.kind != ReadyRule::Kind::Launched;
+    facts.healthChecks = readiness.health.kind != HealthCheck::Kind::None;
+    facts.orderUnmet = entry.orderedStart && !OrderMet(entry);
     facts.plan = exit.plan;
     facts.awaitLeftovers = exit.awaitLeftovers;
     return facts;
@@ -29,6 +47,28 @@ AppFacts FactsOf(const AppEntry& entry, const ExitOutcome& exit) {
 
 void OnStopEvent(AppEntry& entry, AppEvent event) {
     Dispatch(entry, event);
+}
+
+// What a readiness watch or a health check found. Not ready in time counts
+// as a quick exit.
+void OnWatchEvent(AppEntry& entry, AppEvent event) {
+    ExitOutcome exit;
+    if (event == AppEvent::ReadyTimedOut) {
+        exit.endedMs = port::NowMs();
+        exit.plan = PlanRestart(entry.settings.restart, entry.restartCount, 0);
+    }
+    Dispatch(entry, event, exit);
+}
+
+// "web waits for db, cache.": the applications it starts after that are not ready.
+void SayWaits(const AppEntry& entry) {
+    std::string names;
+    for (const AppEntry* before : entry.after) {
+        if (before->state == AppState::Running)
+            continue;
+        names += (names.empty() ? "" : ", ") + before->settings.name;
+    }
+    PrintMessage("%s waits for %s.", entry.settings.name.c_str(), names.c_str());
 }
 
 void OnStartDue(void* context) {
@@ -47,11 +87,14 @@ void PlanStartAt(AppEntry& entry, PendingStart::Kind kind, std::uint64_t dueMs) 
 void StartProgram(AppEntry& entry) {
     if (ShutdownUnderWay)
         return;
+    entry.orderedStart = false;
+    entry.notifyStatus.clear();
     switch (Launch(entry, OnAppExit)) {
     case LaunchResult::Started:
         Dispatch(entry, AppEvent::Launched);
         return;
     case LaunchResult::Failed:
+        FailCommand(); // when a command asked for the start
         Dispatch(entry, AppEvent::LaunchFailed);
         return;
     case LaunchResult::NotStarted:
@@ -59,10 +102,22 @@ void StartProgram(AppEntry& entry) {
     }
 }
 
-// Takes the step of the transition function and its actions.
-void TakeStep(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
+// Takes the event to the entry; the state change is followed by the caller.
+void Step(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
+    if (event == AppEvent::StopAsked || event == AppEvent::Shutdown) {
+        entry.deferredStop = AppEntry::DeferredStop::None; // its turn has come
+        entry.orderedStart = false;
+    }
     const AppStep step = NextStep(entry.state, event, FactsOf(entry, exit));
+    if (event == AppEvent::LaunchFailed || event == AppEvent::Launched ||
+        event == AppEvent::StopAsked)
+        entry.lastStartFailed = event == AppEvent::LaunchFailed;
     entry.state = step.next;
+    // Readiness is watched only while it starts, health only while it runs.
+    if (step.next != AppState::Starting)
+        EndReadinessWatch(entry);
+    if (step.next != AppState::Running)
+        EndHealthChecks(entry);
     if (step.next == AppState::Stopping || step.next == AppState::Removed)
         entry.stop.startAfter = step.startAfterStop;
     const std::uint32_t actions = step.actions;
@@ -77,17 +132,25 @@ void TakeStep(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
     if (actions & kSayWillNotStart) {
         if (entry.pendingStart.kind == PendingStart::Kind::Relaunch)
             PrintMessage("Will not restart %s.", name);
+        else if (entry.pendingStart.kind == PendingStart::Kind::Order)
+            PrintMessage("Will not start %s.", name);
         else
             PrintMessage("Will not try to start %s again.", name);
     }
+    if (actions & kSayNotReady)
+        PrintMessage("%s did not become ready within %d s.", name,
+                     static_cast<int>(entry.settings.readiness.readyTimeoutSeconds));
+    if (actions & kSayUnhealthy)
+        PrintMessage("%s failed %d health checks in a row; restarting it.", name,
+                     static_cast<int>(entry.settings.readiness.healthFailures));
     if (actions & kSayTerminating)
         PrintMessage("Terminating process %s.", name);
     if ((actions & kAskTreeToEnd) && !BeginPoliteStop(entry, OnStopEvent)) {
-        Dispatch(entry, AppEvent::EndNow); // it cannot wait: the tree ends at once
+        Step(entry, AppEvent::EndNow, ExitOutcome{}); // it cannot wait: the tree ends at once
         return;
     }
     if ((actions & kAwaitLeftovers) && !AwaitLeftovers(entry, exit.leftovers, OnStopEvent)) {
-        Dispatch(entry, AppEvent::TreeEnded); // it cannot wait: relaunched at once
+        Step(entry, AppEvent::TreeEnded, ExitOutcome{}); // it cannot wait: relaunched at once
         return;
     }
     if (actions & kSayDidNotStop)
@@ -117,16 +180,34 @@ void TakeStep(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
         PrintMessage("Giving up on %s: it ended %d times in a row within %d s of starting.", name,
                      static_cast<int>(entry.restartCount.quickExits),
                      static_cast<int>(entry.settings.restart.minUptimeSeconds));
+    if (actions & kAwaitOrder) {
+        CancelStart(entry.pendingStart);
+        entry.pendingStart.kind = PendingStart::Kind::Order;
+        SayWaits(entry);
+    }
     if (actions & kLaunch)
         StartProgram(entry);
+    if (actions & kAwaitReady)
+        BeginReadinessWatch(entry, OnWatchEvent);
+    if (actions & kSayReady)
+        PrintMessage("%s is ready.", name);
+    if (actions & kStartChecks)
+        BeginHealthChecks(entry, OnWatchEvent);
 }
 
 } // namespace
 
+void SetStateChangeHook(StateChangeHook hook) {
+    stateChangeHook = hook;
+}
+
 void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
-    TakeStep(entry, event, exit);
+    const AppState before = entry.state;
+    Step(entry, event, exit);
     // One that stays stopped lets go of its container once that is empty.
     RemoveEmptyContainer(entry);
+    if (entry.state != before && stateChangeHook != nullptr)
+        stateChangeHook(entry, before);
 }
 
 namespace {
@@ -140,9 +221,18 @@ void AttachTo(AppEntry& entry, port::UniqueHandle running) {
     entry.startedMs -= std::min(age, entry.startedMs);
     PrintMessage("%s already running, attached!", entry.settings.name.c_str());
     Dispatch(entry, AppEvent::Launched);
+    // A copy found running is ready at once, whatever its rule.
+    if (entry.state == AppState::Starting)
+        Dispatch(entry, AppEvent::Ready);
     // A manager that ended in the middle of a stop left it frozen.
     if (port::ResumeIfStopped(port::ProcessIdOf(entry.process.Get())))
         PrintMessage("Resumed %s, which was left stopped.", entry.settings.name.c_str());
+}
+
+// The process the entry holds now is taken for the rest of the batch.
+void NoteTaken(AttachBatch& batch, const AppEntry& entry) {
+    if (entry.process)
+        batch.taken.push_back(port::ProcessIdOf(entry.process.Get()));
 }
 
 CopyRule RuleOf(const AppEntry& entry, const RecordedProcess* recorded) {
@@ -168,6 +258,7 @@ void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
     if (ContainmentWanted(entry) && (running = FindContainedCopy(entry, recorded))) {
         entry.contained = true;
         AttachTo(entry, std::move(running));
+        NoteTaken(batch, entry);
         return;
     }
     entry.contained = false;
@@ -186,11 +277,17 @@ void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
         return;
     case AttachResult::Found:
         AttachTo(entry, std::move(running));
+        NoteTaken(batch, entry);
         return;
     case AttachResult::NotFound:
-        StartProgram(entry);
+        // One that keeps the start order may have to wait for it.
+        if (entry.orderedStart)
+            Dispatch(entry, AppEvent::StartAsked);
+        else
+            StartProgram(entry);
         if (IsUp(entry))
             NoteStarted(batch, port::ProcessIdOf(entry.process.Get()), canonical);
+        NoteTaken(batch, entry);
         return;
     }
 }
@@ -203,7 +300,8 @@ void OnAppExit(WaitTable*, std::int32_t, void* context) {
     if (policy.reportExits)
         ReportExit(entry.settings.name.c_str(), entry.lastExitKnown, entry.lastExit);
     ExitOutcome exit;
-    if (ShutdownUnderWay) {
+    // One that was asked to stop, or waits for its turn to, stays down.
+    if (ShutdownUnderWay || entry.deferredStop != AppEntry::DeferredStop::None) {
         exit.plan = RestartPlan::Stay;
         Dispatch(entry, AppEvent::Exited, exit);
         return;

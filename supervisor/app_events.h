@@ -24,6 +24,12 @@ extern bool ShutdownUnderWay;
 // Takes `event` to the entry.
 void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit = ExitOutcome{});
 
+// Called after an event changed an application's state (from `before`): the
+// start order and the headless manager's readiness follow it. Set by the
+// layer that keeps them; none by default.
+using StateChangeHook = void (*)(AppEntry& entry, AppState before);
+void SetStateChangeHook(StateChangeHook hook);
+
 // A new entry attaches to a running copy of its executable (in `batch`'s
 // reading of the process list) or launches it.
 void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch);

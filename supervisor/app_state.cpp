@@ -11,18 +11,27 @@ AppStep Stop(const AppFacts& f, AppState after) {
     return {after, kSayTerminating | kEndTree, false};
 }
 
+// A start that keeps the start order: at once, or once what it starts after
+// is ready.
+AppStep StartOrWait(const AppFacts& f, std::uint32_t actions) {
+    if (f.orderUnmet)
+        return {AppState::Waiting, actions | kAwaitOrder, false};
+    return {AppState::Stopped, actions | kLaunch, false};
+}
+
 // "restart" of an application that runs: started again once its tree has
 // ended, at once when the stop ends it at once.
 AppStep Restart(const AppFacts& f) {
     if (f.politeStop)
         return {AppState::Stopping, kForgetQuickExits | kSayTerminating | kAskTreeToEnd, true};
-    return {AppState::Stopped, kForgetQuickExits | kSayTerminating | kEndTree | kLaunch, false};
+    return StartOrWait(f, kForgetQuickExits | kSayTerminating | kEndTree);
 }
 
 // An operator's start of one that does not run: a planned start and the
 // quick exits counted so far are forgotten.
-constexpr AppStep kOperatorStart{AppState::Stopped, kForgetQuickExits | kCancelStart | kLaunch,
-                                 false};
+AppStep OperatorStart(const AppFacts& f) {
+    return StartOrWait(f, kForgetQuickExits | kCancelStart);
+}
 
 // The end of a stop under way: at its time limit (`limit`), or once its tree
 // has ended. A stop that waited for the leftovers of an exit (which were
@@ -32,7 +41,7 @@ AppStep EndOfStop(const AppFacts& f, bool limit, AppState after) {
     if (!f.leftoversStop)
         actions |= limit ? kSayDidNotStop | kEndTree : kSayStopped;
     if (f.startAfterStop && after == AppState::Stopped)
-        actions |= kLaunch;
+        return StartOrWait(f, actions);
     return {after, actions, false};
 }
 
@@ -51,18 +60,37 @@ AppStep AfterExit(const AppFacts& f) {
     }
 }
 
+// Not ready in time: its tree is ended, and the start counts as a quick exit.
+AppStep AfterReadyTimeout(const AppFacts& f) {
+    const std::uint32_t actions = kSayNotReady | kEndTree;
+    switch (f.plan) {
+    case RestartPlan::Later:
+        return {AppState::Waiting, actions | kPlanRelaunch, false};
+    case RestartPlan::GiveUp:
+        return {AppState::GaveUp, actions | kSayGivingUp, false};
+    case RestartPlan::Stay:
+        return {AppState::Stopped, actions, false};
+    default:
+        return {AppState::Stopped, actions | kLaunch, false};
+    }
+}
+
 AppStep FromStopped(AppEvent event, const AppFacts& f) {
     switch (event) {
     case AppEvent::Launched:
-        return {AppState::Running, kNoAction, false};
+        if (f.readyRule)
+            return {AppState::Starting, kAwaitReady, false};
+        return {AppState::Running, f.healthChecks ? kStartChecks : kNoAction, false};
     case AppEvent::LaunchFailed:
         return f.retryFailedStarts ? AppStep{AppState::Waiting, kPlanRetry, false}
                                    : AppStep{AppState::Stopped, kNoAction, false};
     case AppEvent::StartAsked:
     case AppEvent::RestartAsked:
-        return kOperatorStart;
+        return OperatorStart(f);
     case AppEvent::ReloadRemoved:
         return {AppState::Removed, kNoAction, false};
+    case AppEvent::ReloadChanged: // a fix of a start that failed is tried at once
+        return f.failedStart ? OperatorStart(f) : AppStep{AppState::Stopped, kNoAction, false};
     default: // one the operator stopped stays stopped, also when changed
         return {AppState::Stopped, kNoAction, false};
     }
@@ -80,9 +108,26 @@ AppStep FromRunning(AppState state, AppEvent event, const AppFacts& f) {
         return Restart(f);
     case AppEvent::ReloadRemoved:
         return Stop(f, AppState::Removed);
+    case AppEvent::Ready:
+        if (state == AppState::Starting)
+            return {AppState::Running, kSayReady | (f.healthChecks ? kStartChecks : kNoAction),
+                    false};
+        break;
+    case AppEvent::ReadyTimedOut:
+        if (state == AppState::Starting)
+            return AfterReadyTimeout(f);
+        break;
+    case AppEvent::HealthFailed:
+        if (state == AppState::Running) {
+            AppStep step = Restart(f);
+            step.actions |= kSayUnhealthy;
+            return step;
+        }
+        break;
     default:
-        return {state, kNoAction, false};
+        break;
     }
+    return {state, kNoAction, false};
 }
 
 AppStep FromStopping(AppEvent event, const AppFacts& f) {
@@ -91,8 +136,6 @@ AppStep FromStopping(AppEvent event, const AppFacts& f) {
         return {AppState::Stopped, kSayTerminating | kEndTree, false};
     case AppEvent::RestartAsked:
         return {AppState::Stopping, kForgetQuickExits, true};
-    case AppEvent::ReloadChanged: // started with the new settings once stopped
-        return {AppState::Stopping, kNoAction, true};
     case AppEvent::StopLimitPassed:
         return EndOfStop(f, true, AppState::Stopped);
     case AppEvent::TreeEnded:
@@ -100,7 +143,9 @@ AppStep FromStopping(AppEvent event, const AppFacts& f) {
     case AppEvent::ReloadRemoved:
         return {AppState::Removed, kNoAction, false};
     case AppEvent::EndNow:
-        return {AppState::Stopped, kEndTree | (f.startAfterStop ? kLaunch : kNoAction), false};
+        if (f.startAfterStop)
+            return StartOrWait(f, kEndTree);
+        return {AppState::Stopped, kEndTree, false};
     case AppEvent::Shutdown:
         return {AppState::Stopping, kNoAction, false};
     default:
@@ -108,16 +153,16 @@ AppStep FromStopping(AppEvent event, const AppFacts& f) {
     }
 }
 
-AppStep FromWaiting(AppEvent event) {
+AppStep FromWaiting(AppEvent event, const AppFacts& f) {
     switch (event) {
     case AppEvent::TimerDue:
-        return {AppState::Stopped, kLaunch, false};
+        return StartOrWait(f, kNoAction);
     case AppEvent::StopAsked:
         return {AppState::Stopped, kForgetQuickExits | kCancelStart | kSayWillNotStart, false};
     case AppEvent::StartAsked:
     case AppEvent::RestartAsked:
     case AppEvent::ReloadChanged:
-        return kOperatorStart;
+        return OperatorStart(f);
     case AppEvent::ReloadRemoved:
         return {AppState::Removed, kCancelStart, false};
     case AppEvent::Shutdown:
@@ -127,11 +172,12 @@ AppStep FromWaiting(AppEvent event) {
     }
 }
 
-AppStep FromGaveUp(AppEvent event) {
+AppStep FromGaveUp(AppEvent event, const AppFacts& f) {
     switch (event) {
     case AppEvent::StartAsked:
     case AppEvent::RestartAsked:
-        return kOperatorStart;
+    case AppEvent::ReloadChanged: // the operator's fix is tried at once
+        return OperatorStart(f);
     case AppEvent::ReloadRemoved:
         return {AppState::Removed, kNoAction, false};
     default:
@@ -150,6 +196,9 @@ AppStep FromRemoved(AppEvent event, const AppFacts& f) {
         return {AppState::Removed, f.stopUnderWay ? kSayTerminating | kEndTree : kNoAction, false};
     case AppEvent::EndNow:
         return {AppState::Removed, f.stopUnderWay ? kEndTree : kNoAction, false};
+    case AppEvent::ReloadReturned: // started again, once a stop under way has ended
+        return f.stopUnderWay ? AppStep{AppState::Stopping, kNoAction, true}
+                              : AppStep{AppState::Stopped, kNoAction, false};
     default:
         return {AppState::Removed, kNoAction, false};
     }
@@ -167,9 +216,9 @@ AppStep NextStep(AppState state, AppEvent event, const AppFacts& facts) {
     case AppState::Stopping:
         return FromStopping(event, facts);
     case AppState::Waiting:
-        return FromWaiting(event);
+        return FromWaiting(event, facts);
     case AppState::GaveUp:
-        return FromGaveUp(event);
+        return FromGaveUp(event, facts);
     case AppState::Removed:
         return FromRemoved(event, facts);
     }

@@ -28,13 +28,17 @@ enum class AppEvent : std::uint8_t {
     StartAsked,      // "start", "startall"
     StopLimitPassed, // the stop's time limit came
     TreeEnded,       // nothing of the tree that a stop waits for is left
-    TimerDue,        // the planned start is due
+    TimerDue,        // the planned start is due (its time came, or what it waited for is ready)
     ReloadChanged,   // a reload gave it another program or other parameters
     ReloadRemoved,   // a reload found it gone from the file
+    ReloadReturned,  // a reload names it again after it was removed
     EndNow,          // "quit", a second request to end: trees still stopping end at once
     Shutdown,        // the manager stops every application for good
+    Ready,           // its [Ready] rule is met
+    ReadyTimedOut,   // it did not become ready within its [ReadyTimeout]
+    HealthFailed,    // its health check failed [HealthFailures] times in a row
 };
-inline constexpr int kAppEvents = 13;
+inline constexpr int kAppEvents = 17;
 
 // Actions, taken in the order of their bits.
 enum AppAction : std::uint32_t {
@@ -42,18 +46,24 @@ enum AppAction : std::uint32_t {
     kForgetQuickExits = 1u << 0, // an operator's start: the count, the pause, a give-up
     kCancelStart = 1u << 1,      // the planned start is dropped
     kSayWillNotStart = 1u << 2,  // "Will not restart %s." / "Will not try to start %s again."
-    kSayTerminating = 1u << 3,   // "Terminating process %s."
-    kAskTreeToEnd = 1u << 4,     // a polite stop: ask the tree, wait for it within the limit
-    kAwaitLeftovers = 1u << 5,   // the relaunch waits until the leftovers of an exit are gone
-    kSayDidNotStop = 1u << 6,    // "%s did not stop within %d s; ending its process tree."
-    kEndTree = 1u << 7,          // the tree ends at once; a stop under way is over
-    kSayStopped = 1u << 8,       // "%s stopped."
-    kFinishStop = 1u << 9,       // a stop under way is over
-    kForgetProcess = 1u << 10,   // the ended process is let go
-    kPlanRetry = 1u << 11,       // a new attempt after a failed start
-    kPlanRelaunch = 1u << 12,    // "Will restart %s in %d s."
-    kSayGivingUp = 1u << 13,     // "Giving up on %s: ..."
-    kLaunch = 1u << 14,          // started; the outcome comes back as an event
+    kSayNotReady = 1u << 3,      // "%s did not become ready within %d s."
+    kSayUnhealthy = 1u << 4,     // "%s failed %d health checks in a row; restarting it."
+    kSayTerminating = 1u << 5,   // "Terminating process %s."
+    kAskTreeToEnd = 1u << 6,     // a polite stop: ask the tree, wait for it within the limit
+    kAwaitLeftovers = 1u << 7,   // the relaunch waits until the leftovers of an exit are gone
+    kSayDidNotStop = 1u << 8,    // "%s did not stop within %d s; ending its process tree."
+    kEndTree = 1u << 9,          // the tree ends at once; a stop under way is over
+    kSayStopped = 1u << 10,      // "%s stopped."
+    kFinishStop = 1u << 11,      // a stop under way is over
+    kForgetProcess = 1u << 12,   // the ended process is let go
+    kPlanRetry = 1u << 13,       // a new attempt after a failed start
+    kPlanRelaunch = 1u << 14,    // "Will restart %s in %d s."
+    kSayGivingUp = 1u << 15,     // "Giving up on %s: ..."
+    kAwaitOrder = 1u << 16,      // the start waits for the applications it starts after
+    kLaunch = 1u << 17,          // started; the outcome comes back as an event
+    kAwaitReady = 1u << 18,      // its [Ready] rule is watched, within its time limit
+    kSayReady = 1u << 19,        // "%s is ready."
+    kStartChecks = 1u << 20,     // its [Health] check runs from now on
 };
 
 // What a transition looks at besides the state and the event.
@@ -63,8 +73,14 @@ struct AppFacts {
     bool leftoversStop = false;     // the stop under way waits for the leftovers of an exit
     bool stopUnderWay = false;      // (removed) a stop of it is still under way
     bool retryFailedStarts = false; // a failed start is tried again
-    // After Exited: what the exit policy says, and whether leftovers of
-    // the ended process were ended and must be gone before the relaunch.
+    bool failedStart = false;       // (stopped) its last start failed
+    bool readyRule = false;         // it has a [Ready] rule: launched, it is starting
+    bool healthChecks = false;      // it has a [Health] check
+    bool orderUnmet = false;        // its start keeps the start order, and what it
+                                    // starts after is not all ready
+    // After Exited (and ReadyTimedOut): what the exit policy says, and whether
+    // leftovers of the ended process were ended and must be gone before the
+    // relaunch.
     RestartPlan plan = RestartPlan::Now;
     bool awaitLeftovers = false;
 };

@@ -19,8 +19,8 @@ std::uint32_t LongestPause(const RestartPolicy& policy) {
 } // namespace
 
 RestartPlan PlanRestart(const RestartPolicy& policy, RestartCount& count, std::uint64_t uptimeMs) {
-    if (policy.restartDelaySeconds == 0 && policy.giveUpAfter == 0)
-        return RestartPlan::Now;
+    // Quick exits are counted also without a pause or a give-up, so that the
+    // status shows a crash loop for what it is.
     if (uptimeMs >= std::uint64_t{policy.minUptimeSeconds} * 1000u) {
         count = RestartCount{};
         return RestartPlan::Now;
@@ -38,5 +38,5 @@ std::uint32_t NextRetrySeconds(const RestartPolicy& policy, DoublingDelay& retry
     const std::uint32_t first = policy.retryFailedStartsSeconds;
     if (first == 0)
         return 0;
-    return retry.Next(first, first * kLongestRetryFactor);
+    return retry.Next(first, std::min(first * kLongestRetryFactor, kMaxRetrySeconds));
 }

@@ -3,7 +3,8 @@
 // pause that doubles after each such quick exit in a row, up to a cap; a run
 // long enough resets it; after enough quick exits the manager may give up on
 // it until an operator starts it. A failed start is tried again after a wait
-// that doubles after each failure in a row, up to ten times the first.
+// that doubles after each failure in a row, up to ten times the first (and
+// one day at most).
 #pragma once
 
 #include "config/settings.h"
@@ -24,8 +25,9 @@ struct RestartCount {
     DoublingDelay pause; // the pauses before relaunches
 };
 
-// After an exit on its own, `uptimeMs` after the start: counts the exit and
-// says when to relaunch.
+// After an exit on its own, `uptimeMs` after the start: counts the exit (a
+// quick exit, or a good run that resets the count) and says when to
+// relaunch.
 RestartPlan PlanRestart(const RestartPolicy& policy, RestartCount& count, std::uint64_t uptimeMs);
 
 // The wait before the next attempt after a failed start, in seconds; 0 when

@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "port/identity.h"
 #include "supervisor/containment.h"
+#include "supervisor/readiness.h"
 #include "supervisor/start_record.h"
 
 #include <string>
@@ -56,6 +57,10 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
     std::vector<const char*> environment;
     for (const std::string& variable : settings.environment)
         environment.push_back(variable.c_str());
+    // With the "notify" rule: where to say that it is ready.
+    const std::string notify = NotifySocketVariable(entry);
+    if (!notify.empty())
+        environment.push_back(notify.c_str());
     environment.push_back(nullptr);
 
     // With output capture the capture process starts first, and the
@@ -64,9 +69,9 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
         entry.openOutput != nullptr ? entry.openOutput(entry) : port::UniqueFile();
     const port::Handle container = ContainerForLaunch(entry);
     port::Handle started = port::kNullHandle;
-    if (!port::StartProgram(
-            settings.path.c_str(), settings.parameters.c_str(), workingDirectory, &started,
-            output.Get(), settings.environment.empty() ? nullptr : environment.data(), container)) {
+    if (!port::StartProgram(settings.path.c_str(), settings.parameters.c_str(), workingDirectory,
+                            &started, output.Get(),
+                            environment.size() == 1 ? nullptr : environment.data(), container)) {
         PrintMessage("Could not start %s. Error: %d.", settings.name.c_str(),
                      static_cast<int>(port::LastError()));
         return LaunchResult::Failed;

@@ -21,6 +21,7 @@ struct PendingStart {
     enum class Kind : std::uint8_t {
         Retry,    // a new attempt after a failed start
         Relaunch, // the pause after a quick exit
+        Order,    // once what it starts after is ready (no timer)
     };
     TimerId timer = 0;       // 0: none planned
     std::uint64_t dueMs = 0; // when it is due (port::NowMs)

@@ -270,7 +270,7 @@ std::size_t EndLeftovers(std::uint32_t root, StoppingTree* ended) {
     return ended->members.size();
 }
 
-void AskTreeToEnd(std::uint32_t root, StoppingTree* tree) {
+void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal, bool mainOnly) {
     *tree = StoppingTree{};
     tree->root = root;
     const std::uint32_t self = port::CurrentProcessId();
@@ -283,22 +283,25 @@ void AskTreeToEnd(std::uint32_t root, StoppingTree* tree) {
                         FindRow(shared.list, root) != nullptr;
     const ProcessList* read = recent ? &shared.list : ReadShared(true);
     if (read == nullptr) {
-        port::AskProcessGroupToEnd(root);
-        port::AskProcessToEnd(root);
+        if (!mainOnly)
+            port::AskProcessGroupToEnd(root, signal);
+        port::AskProcessToEnd(root, signal);
         return;
     }
     const ProcessList& list = *read;
     const Fellows fellows = FellowsOf(list, root, self, true);
     tree->session = fellows.session;
     tree->group = fellows.group;
+    if (mainOnly)
+        port::AskProcessToEnd(root, signal);
     // The group in one step, so that children it forks meanwhile hear it too;
     // everyone else of the tree one by one.
-    if (fellows.group)
-        port::AskProcessGroupToEnd(root);
+    else if (fellows.group)
+        port::AskProcessGroupToEnd(root, signal);
     for (std::uint32_t id : TreeIds(list, root, fellows, self)) {
         const port::ProcessRecord* row = FindRow(list, id);
-        if (!(fellows.group && row != nullptr && row->groupId == root))
-            port::AskProcessToEnd(id);
+        if (!mainOnly && !(fellows.group && row != nullptr && row->groupId == root))
+            port::AskProcessToEnd(id, signal);
         if (id != root)
             tree->members.push_back(id);
     }

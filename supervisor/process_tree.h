@@ -28,7 +28,10 @@ struct StoppingTree {
 // Asks every process of the tree of `root` to end, so that each can finish
 // its work: the group it leads in one step, then the rest of the tree (its
 // descendants, the rest of its session) one by one. Never the manager.
-void AskTreeToEnd(std::uint32_t root, StoppingTree* tree);
+// `signal` is what asks (port::SignalNumber; 0: the system's own request);
+// with `mainOnly` only `root` is asked, and *tree still tells what belongs
+// to it.
+void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal = 0, bool mainOnly = false);
 
 // The processes of a stopping tree that are watched one by one through
 // their handles, so that a look at the tree reads only what it must.

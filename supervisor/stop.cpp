@@ -36,8 +36,19 @@ void OnStopCheck(void* context) {
 // The wait callback of a stopping entry's process: it has ended.
 void OnStoppingExit(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
-    // Signalled for good now: the rest is watched with timers.
+    StopUnderWay& stop = entry.stop;
+    // Signalled for good now: the rest is watched with timers (or the
+    // container's events).
     RemoveWaitHandle(entry.process.Get());
+    // Only the main process was asked: the rest of its tree ends with it.
+    if (entry.settings.stopMainOnly && !stop.leftovers && stop.contained) {
+        port::EndContainer(entry.container.Get());
+    } else if (entry.settings.stopMainOnly && !stop.leftovers) {
+        StoppingTree rest;
+        EndLeftovers(stop.tree.root, &rest);
+        stop.tree.members.insert(stop.tree.members.end(), rest.members.begin(), rest.members.end());
+        WatchMembers(stop.tree, &stop.watch);
+    }
     LookAtStoppingTree(entry);
 }
 
@@ -47,19 +58,22 @@ void OnStopLimit(void* context) {
     entry.stop.report(entry, AppEvent::StopLimitPassed);
 }
 
-// Asks every process of the entry's container to end: the group the root
+// Asks every process of the entry's container to end (or, with its stop
+// signal for the main process only, the main process): the group the root
 // leads in one step, so that children it forks meanwhile hear it too, the
-// others one by one. Its end is the container's: looked at once at once,
-// then heard of (or looked at again).
-bool AskContainedTreeToEnd(AppEntry& entry, std::uint32_t root) {
+// others one by one. Its end is the container's.
+void AskContainedTreeToEnd(AppEntry& entry, std::uint32_t root) {
     StopUnderWay& stop = entry.stop;
     stop.contained = true;
     stop.tree = StoppingTree{};
     stop.tree.root = root;
-    const bool group = port::AskProcessGroupToEnd(root);
-    port::AskContainerToEnd(entry.container.Get(), group ? root : 0);
-    stop.check = AddTimer(0, OnStopCheck, &entry);
-    return stop.check != 0;
+    const int signal = entry.settings.stopSignal;
+    if (entry.settings.stopMainOnly) {
+        port::AskProcessToEnd(root, signal);
+        return;
+    }
+    const bool group = port::AskProcessGroupToEnd(root, signal);
+    port::AskContainerToEnd(entry.container.Get(), group ? root : 0, signal);
 }
 
 } // namespace
@@ -78,10 +92,12 @@ bool BeginPoliteStop(AppEntry& entry, StopReport report) {
         AddTimer(std::uint64_t{entry.settings.stopTimeoutSeconds} * 1000u, OnStopLimit, &entry);
     if (stop.limit == 0)
         return false;
-    if (entry.contained)
-        return AskContainedTreeToEnd(entry, processId);
-    AskTreeToEnd(processId, &stop.tree);
-    WatchMembers(stop.tree, &stop.watch);
+    if (entry.contained) {
+        AskContainedTreeToEnd(entry, processId);
+    } else {
+        AskTreeToEnd(processId, &stop.tree, entry.settings.stopSignal, entry.settings.stopMainOnly);
+        WatchMembers(stop.tree, &stop.watch);
+    }
     if (!AddWaitHandle(entry.process.Get(), OnStoppingExit, &entry)) {
         CancelTimer(stop.limit);
         stop.limit = 0;

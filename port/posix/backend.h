@@ -128,15 +128,27 @@ bool SpawnInCgroup(const char* path, char* const* argv, char* const* envp, const
 // False for no value or one that names no socket.
 bool NotifyAddress(const char* value, sockaddr_un* address, socklen_t* length);
 
+// --- probe.cpp -------------------------------------------------------------
+
+// What WaitAny polls `fd` for: POLLOUT for a connection under way (it is
+// decided once writable), else POLLIN.
+short PollEventsOf(int fd);
+
 // --- runtime_directory.cpp -------------------------------------------------
 
 // The directory of this user's own that holds the single-instance lock (and
-// any other endpoint only this user may reach): /tmp/zelkappmgr-<uid>, from
-// the user id alone, so that every manager of the user finds the same one
-// whatever its session set; $ZELKAPPMGR_RUNTIME_DIR (absolute) instead when
-// set. Created when missing and verified: this user's, not a link, mode 0700
-// (made so when it is the default one). Returns its path, or an empty string
-// with *problem set to one line saying why there is none.
+// any other endpoint only this user may reach), from the user id alone, so
+// that every manager of the user finds the same one whatever its session set
+// (see DefaultRuntimeDirectory); $ZELKAPPMGR_RUNTIME_DIR (absolute) instead
+// when set. Created when missing and verified: this user's, not a link, mode
+// 0700 (made so when it is the default one). Returns its path, or an empty
+// string with *problem set to one line saying why there is none.
 std::string RuntimeDirectory(std::string* problem);
+
+// The default place of the runtime directory of user `uid`, where no other
+// user can take the name first: /run/zelkappmgr for root (when /run is a
+// directory), /run/user/<uid>/zelkappmgr for another user whose
+// /run/user/<uid> exists and is theirs alone, else /tmp/zelkappmgr-<uid>.
+std::string DefaultRuntimeDirectory(unsigned uid, bool runIsDirectory, bool runUserIsTheirs);
 
 } // namespace port::posix

@@ -295,7 +295,7 @@ bool ContainerPopulated(Handle container, bool* populated) {
     return true;
 }
 
-bool AskContainerToEnd(Handle container, std::uint32_t groupAsked) {
+bool AskContainerToEnd(Handle container, std::uint32_t groupAsked, int signal) {
     std::vector<std::uint32_t> ids;
     if (!ContainerProcessIds(container, &ids))
         return false;
@@ -303,7 +303,7 @@ bool AskContainerToEnd(Handle container, std::uint32_t groupAsked) {
     for (std::uint32_t id : ids) {
         const pid_t pid = static_cast<pid_t>(id);
         if (pid != self && (groupAsked == 0 || ::getpgid(pid) != static_cast<pid_t>(groupAsked)))
-            posix::sys.kill(pid, SIGTERM);
+            posix::sys.kill(pid, signal != 0 ? signal : SIGTERM);
     }
     return true;
 }

@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,12 +23,13 @@ namespace {
 // process waits for the disk.
 constexpr int kOutputPipeSize = 1 << 20;
 
-} // namespace
-
-Handle OpenAppendFile(const char* path) {
+// Opens `path` for appending, with `flags` added, and keeps it only when it
+// is a regular file.
+[[gnu::hot]] Handle OpenRegularFileToAppend(const char* path, int flags) {
     // Without O_NONBLOCK the open of a FIFO waits for a reader, for good.
     int fd = posix::OpenatNoIntr(
-        AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+        AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags,
+        0644);
     if (fd < 0) {
         posix::SetError(errno);
         return kNullHandle;
@@ -48,15 +52,41 @@ Handle OpenAppendFile(const char* path) {
     return static_cast<Handle>(fd);
 }
 
-bool FileStillAtPath(Handle file, const char* path) {
+} // namespace
+
+Handle OpenAppendFile(const char* path) {
+    return OpenRegularFileToAppend(path, 0);
+}
+
+[[gnu::hot]] Handle OpenOutputFile(const char* path) {
+    return OpenRegularFileToAppend(path, O_NOFOLLOW);
+}
+
+[[gnu::hot]] bool LockFile(Handle file) {
+    if (posix::RestartOnEintr(
+            [file] { return posix::sys.flock(static_cast<int>(file), LOCK_EX); }) != 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    return true;
+}
+
+[[gnu::hot]] void UnlockFile(Handle file) {
+    posix::sys.flock(static_cast<int>(file), LOCK_UN);
+}
+
+[[gnu::hot]] bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
     struct stat open {};
     struct stat named {};
     if (::fstat(static_cast<int>(file), &open) != 0 || ::stat(path, &named) != 0)
         return false;
+    if (size != nullptr)
+        *size = static_cast<std::uint64_t>(open.st_size);
     return open.st_nlink > 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {
+[[gnu::hot]] bool AppendToFile(Handle file, const char* bytes, std::uint32_t length,
+                               std::uint32_t* written) {
     std::uint32_t done = 0;
     bool ok = true;
     while (done < length) {
@@ -75,7 +105,7 @@ bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uin
     return ok;
 }
 
-void CloseFile(Handle file) {
+[[gnu::hot]] void CloseFile(Handle file) {
     if (file > 2)
         ::close(static_cast<int>(file));
 }
@@ -90,7 +120,16 @@ bool FileSize(Handle file, std::uint64_t* size) {
     return true;
 }
 
-bool RenameFile(const char* from, const char* to) {
+[[gnu::hot]] bool RenameFile(const char* from, const char* to) {
+    struct stat status {};
+    if (::lstat(from, &status) != 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        posix::SetError(EINVAL);
+        return false;
+    }
     if (std::rename(from, to) != 0) {
         posix::SetError(errno);
         return false;
@@ -98,7 +137,7 @@ bool RenameFile(const char* from, const char* to) {
     return true;
 }
 
-bool RemoveFile(const char* path) {
+[[gnu::hot]] bool RemoveFile(const char* path) {
     if (::unlink(path) != 0 && errno != ENOENT) {
         posix::SetError(errno);
         return false;
@@ -106,7 +145,7 @@ bool RemoveFile(const char* path) {
     return true;
 }
 
-bool MakeDirectory(const char* path) {
+[[gnu::hot]] bool MakeDirectory(const char* path) {
     if (::mkdir(path, 0750) == 0)
         return true;
     const int error = errno;
@@ -115,6 +154,58 @@ bool MakeDirectory(const char* path) {
         return true;
     posix::SetError(error == EEXIST ? ENOTDIR : error);
     return false;
+}
+
+[[gnu::hot]] bool ReadPathInfo(const char* path, bool followLink, PathInfo* info) {
+    struct stat status {};
+    if ((followLink ? ::stat(path, &status) : ::lstat(path, &status)) != 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    info->regularFile = S_ISREG(status.st_mode);
+    info->directory = S_ISDIR(status.st_mode);
+    // The user is read once: a capture process asks before it gives back
+    // its start-up's memory, and never runs that code again.
+    static const uid_t user = ::geteuid();
+    info->otherOwner = status.st_uid != user && status.st_uid != 0;
+    info->othersMayWrite = (status.st_mode & S_IWOTH) != 0;
+    return true;
+}
+
+bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length) {
+    // O_NONBLOCK: the open of a FIFO returns at once, and fstat refuses it.
+    const int fd = posix::OpenatNoIntr(
+        AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    struct stat status {};
+    bool ok = ::fstat(fd, &status) == 0;
+    int error = ok ? EINVAL : errno;
+    ok = ok && S_ISREG(status.st_mode);
+    std::uint32_t done = 0;
+    if (ok) {
+        const off_t start = status.st_size > static_cast<off_t>(size) ? status.st_size - size : 0;
+        while (done < size) {
+            const ssize_t n = posix::RestartOnEintr([&] {
+                return ::pread(fd, buffer + done, size - done, start + static_cast<off_t>(done));
+            });
+            if (n <= 0) {
+                ok = n == 0;
+                error = errno;
+                break;
+            }
+            done += static_cast<std::uint32_t>(n);
+        }
+    }
+    ::close(fd);
+    if (!ok) {
+        posix::SetError(error);
+        return false;
+    }
+    *length = done;
+    return true;
 }
 
 bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd) {
@@ -140,6 +231,17 @@ bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd) {
     return true;
 }
 
+bool OutputPipeEnded(Handle readEnd) {
+    // POLLHUP: no writer is left; POLLIN: bytes are left (or the end).
+    pollfd watched{static_cast<int>(readEnd), POLLIN, 0};
+    if (posix::PollNoIntr(&watched, 1, 0) < 0)
+        return false;
+    if ((watched.revents & POLLHUP) == 0)
+        return false;
+    int left = 0;
+    return ::ioctl(static_cast<int>(readEnd), FIONREAD, &left) == 0 && left == 0;
+}
+
 Handle StandardInputStream() {
     // Descriptor 0 would read as the null handle: a copy above it.
     const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -148,12 +250,20 @@ Handle StandardInputStream() {
     return fd < 0 ? kNullHandle : fd;
 }
 
-bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read) {
+[[gnu::hot]] bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* read) {
     const ssize_t n = posix::ReadNoIntr(static_cast<int>(stream), buffer, size);
     *read = n > 0 ? static_cast<std::uint32_t>(n) : 0;
     if (n < 0)
         posix::SetError(errno);
     return n >= 0;
+}
+
+[[gnu::hot]] bool WaitForInput(Handle stream, std::uint32_t timeoutMs) {
+    // Without a clock: after a signal the wait starts over, which only a
+    // capture process's pause for an unfinished line sees.
+    pollfd watched{static_cast<int>(stream), POLLIN, 0};
+    return posix::RestartOnEintr(
+               [&] { return posix::sys.poll(&watched, 1, static_cast<int>(timeoutMs)); }) != 0;
 }
 
 } // namespace port

@@ -104,7 +104,7 @@ int FdinfoPid(int fd) {
     return std::atoi(at + 5);
 }
 
-int AboveStandardDescriptors(int fd) {
+[[gnu::hot]] int AboveStandardDescriptors(int fd) {
     if (fd < 0 || fd > 2)
         return fd;
     int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);

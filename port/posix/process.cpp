@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <vector>
@@ -154,17 +155,47 @@ bool EndProcessGroup(std::uint32_t processId) {
     return sys.kill(-static_cast<pid_t>(processId), SIGKILL) == 0;
 }
 
-bool AskProcessToEnd(std::uint32_t processId) {
-    return SignalProcess(processId, SIGTERM);
+bool AskProcessToEnd(std::uint32_t processId, int signal) {
+    return SignalProcess(processId, signal != 0 ? signal : SIGTERM);
 }
 
-bool AskProcessGroupToEnd(std::uint32_t processId) {
+bool AskProcessGroupToEnd(std::uint32_t processId, int signal) {
     if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX))
         return false;
     const pid_t pid = static_cast<pid_t>(processId);
     if (::getpgid(pid) != pid || ::getpgid(0) == pid)
         return false;
-    return sys.kill(-pid, SIGTERM) == 0;
+    return sys.kill(-pid, signal != 0 ? signal : SIGTERM) == 0;
+}
+
+bool SignalNumber(const char* name, int* number) {
+    static const struct {
+        const char* name;
+        int number;
+    } kSignals[] = {{"TERM", SIGTERM}, {"INT", SIGINT},   {"QUIT", SIGQUIT},   {"HUP", SIGHUP},
+                    {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"WINCH", SIGWINCH}, {"KILL", SIGKILL},
+                    {"STOP", SIGSTOP}, {"CONT", SIGCONT}};
+    if (::strncasecmp(name, "SIG", 3) == 0)
+        name += 3;
+    for (const auto& known : kSignals) {
+        if (::strcasecmp(name, known.name) == 0) {
+            *number = known.number;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SendSignal(Handle process, int signal) {
+    if (process <= 2 || process > INT_MAX) {
+        posix::SetError(EBADF);
+        return false;
+    }
+    if (PidfdSignal(static_cast<int>(process), signal) != 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    return true;
 }
 
 bool TerminateProcessHandle(Handle process, std::uint32_t) {

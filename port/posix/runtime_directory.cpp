@@ -26,12 +26,35 @@ std::string Failure(std::string* problem, const std::string& text) {
     return std::string();
 }
 
+// True when `path` is a directory (not a link) that belongs to `uid` and is
+// closed to everybody else: no other user can have made it or put anything
+// in it.
+bool PrivateDirectoryOf(const std::string& path, uid_t uid) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == uid &&
+           (status.st_mode & 022) == 0;
+}
+
 } // namespace
+
+std::string DefaultRuntimeDirectory(unsigned uid, bool runIsDirectory, bool runUserIsTheirs) {
+    if (uid == 0 && runIsDirectory)
+        return "/run/zelkappmgr";
+    if (uid != 0 && runUserIsTheirs)
+        return "/run/user/" + std::to_string(uid) + "/zelkappmgr";
+    return "/tmp/zelkappmgr-" + std::to_string(uid);
+}
 
 std::string RuntimeDirectory(std::string* problem) {
     // Not from the session's variables (XDG_RUNTIME_DIR, TMPDIR): a manager
-    // started from cron and one from an SSH session must meet.
-    std::string path = "/tmp/zelkappmgr-" + std::to_string(::geteuid());
+    // started from cron and one from an SSH session must meet. Only root can
+    // make names in /run, and only systemd the user's /run/user/<uid>; /tmp
+    // is where anyone may take a name first.
+    const uid_t uid = ::geteuid();
+    struct stat run {};
+    std::string path =
+        DefaultRuntimeDirectory(uid, ::lstat("/run", &run) == 0 && S_ISDIR(run.st_mode),
+                                PrivateDirectoryOf("/run/user/" + std::to_string(uid), uid));
     const char* chosen = std::getenv("ZELKAPPMGR_RUNTIME_DIR");
     const bool own = chosen == nullptr || chosen[0] == '\0';
     if (!own) {

@@ -35,6 +35,7 @@ struct SignalPipe {
 };
 
 SignalPipe shutdownPipe;
+SignalPipe reloadPipe;
 SignalPipe childPipe;
 
 void Poke(const SignalPipe& pipe) {
@@ -47,6 +48,10 @@ void Poke(const SignalPipe& pipe) {
 
 void OnShutdownSignal(int) {
     Poke(shutdownPipe);
+}
+
+void OnReloadSignal(int) {
+    Poke(reloadPipe);
 }
 
 void OnChildSignal(int) {
@@ -144,12 +149,19 @@ bool WriteStandardOutput(const char* data, std::uint32_t length) {
 Handle WatchShutdownRequests() {
     // A log reader that went away must not end the manager.
     ::signal(SIGPIPE, SIG_IGN);
-    ::signal(SIGHUP, SIG_IGN);
     return Route(shutdownPipe, OnShutdownSignal, {SIGTERM, SIGINT});
 }
 
 void TakeShutdownRequests() {
     Drain(shutdownPipe);
+}
+
+Handle WatchReloadRequests() {
+    return Route(reloadPipe, OnReloadSignal, {SIGHUP});
+}
+
+void TakeReloadRequests() {
+    Drain(reloadPipe);
 }
 
 Handle BecomeOrphanReaper() {

@@ -1,5 +1,7 @@
 // Starting programs on Linux: posix_spawn of the executable, without a
-// shell, in a session of its own, with the standard descriptors on /dev/null.
+// shell, in a session of its own, with the standard descriptors on /dev/null;
+// and the commands of health checks, which are run through /bin/sh.
+#include "port/probe.h"
 #include "port/process.h"
 #include "port/system.h"
 
@@ -162,12 +164,12 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     return true;
 }
 
-bool StartDetachedCopy(const char* const* arguments, Handle input) {
+Handle StartDetachedCopy(const char* const* arguments, Handle input) {
     char self[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0) {
         posix::SetError(errno);
-        return false;
+        return kNullHandle;
     }
     self[length] = '\0';
     std::vector<char*> argv{self};
@@ -175,9 +177,20 @@ bool StartDetachedCopy(const char* const* arguments, Handle input) {
         argv.push_back(const_cast<char*>(*argument));
     int fd = -1;
     if (!Spawn(self, argv, nullptr, input, kNullHandle, environ, &fd))
+        return kNullHandle;
+    return fd;
+}
+
+bool StartShellCommand(const char* line, const char* directory, Handle* process) {
+    *process = kNullHandle;
+    std::string shell = "/bin/sh";
+    std::string dashC = "-c";
+    std::string command = line;
+    std::vector<char*> argv{shell.data(), dashC.data(), command.data()};
+    int fd = -1;
+    if (!Spawn(shell, argv, directory, kNullHandle, kNullHandle, environ, &fd))
         return false;
-    // Not watched: closing its handle leaves it to be reaped once it ends.
-    Close(fd);
+    *process = fd;
     return true;
 }
 

@@ -49,15 +49,15 @@ long long MonotonicMs() {
 
 } // namespace
 
-ssize_t ReadNoIntr(int fd, void* buffer, size_t length) {
+[[gnu::hot]] ssize_t ReadNoIntr(int fd, void* buffer, size_t length) {
     return RestartOnEintr([&] { return sys.read(fd, buffer, length); });
 }
 
-ssize_t WriteNoIntr(int fd, const void* buffer, size_t length) {
+[[gnu::hot]] ssize_t WriteNoIntr(int fd, const void* buffer, size_t length) {
     return RestartOnEintr([&] { return sys.write(fd, buffer, length); });
 }
 
-int OpenatNoIntr(int directory, const char* path, int flags, mode_t mode) {
+[[gnu::hot]] int OpenatNoIntr(int directory, const char* path, int flags, mode_t mode) {
     return RestartOnEintr([&] { return sys.openat(directory, path, flags, mode); });
 }
 

@@ -80,7 +80,8 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
         bool console = false;
         fds.clear();
         for (std::uint32_t i = 0; i < count; ++i) {
-            fds.push_back(pollfd{static_cast<int>(handles[i]), POLLIN, 0});
+            const int fd = static_cast<int>(handles[i]);
+            fds.push_back(pollfd{fd, posix::PollEventsOf(fd), 0});
             if (posix::IsConsoleInput(handles[i])) {
                 console = true;
                 inputWaiting = inputWaiting || posix::ConsoleInputWaiting();
@@ -110,7 +111,7 @@ std::uint32_t WaitAny(std::uint32_t count, const Handle* handles, std::uint32_t 
         std::uint32_t lowest = kWaitFailed;
         for (std::uint32_t i = 0; i < count; ++i) {
             const bool signalled =
-                (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 ||
+                (fds[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) != 0 ||
                 (posix::IsConsoleInput(handles[i]) && posix::ConsoleInputWaiting());
             if (ready != nullptr)
                 ready[i] = signalled;
@@ -145,10 +146,13 @@ void SetWindowTitle(const char* title) {
 
 void RemoveCloseItem() {}
 
-void TrimMemory() {
+// Placed among the capture process's loop: its own code, faulted back in
+// once the pages are given back, is then no page more.
+[[gnu::hot]] void TrimMemory() {
     // The list is read and parsed first, so that the calls that drop pages
     // do not run code that faults them back in between.
     static char text[131072];
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     const int fd = posix::OpenatNoIntr(AT_FDCWD, "/proc/self/smaps", O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0)
         return;
@@ -191,6 +195,12 @@ void TrimMemory() {
         const std::size_t size = ranges[i].end - ranges[i].start;
         ::madvise(start, size, MADV_DONTNEED);
     }
+    // The list's own pages too: they are read as zeros if ever needed again.
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(text) + page - 1) & ~(page - 1);
+    const std::uintptr_t last =
+        (reinterpret_cast<std::uintptr_t>(text) + sizeof text) & ~(page - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 std::uint64_t NowMs() {

@@ -17,13 +17,13 @@ namespace {
 // process waits for the disk.
 constexpr DWORD kOutputPipeSize = 1 << 20;
 
-} // namespace
-
-Handle OpenAppendFile(const char* path) {
+// Opens `path` for appending, with `access` and `flags` added, and keeps
+// it only when it is a file on a disk.
+Handle OpenFileToAppend(const char* path, DWORD access, DWORD flags) {
     // No security attributes: the handle is not inherited by started processes.
-    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA,
+    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA | access,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return kNullHandle;
     if (::GetFileType(file) != FILE_TYPE_DISK) { // a pipe, a console, a device
@@ -34,7 +34,51 @@ Handle OpenAppendFile(const char* path) {
     return FromNative(file);
 }
 
-bool FileStillAtPath(Handle file, const char* path) {
+// True when the open `file` is a reparse point (a symbolic link, a
+// junction) or a directory; false when it is a plain file.
+bool NoPlainFile(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return !::GetFileInformationByHandle(file, &information) ||
+           (information.dwFileAttributes &
+            (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+}
+
+// A byte far beyond any output file's end: locking it blocks no one's
+// reading or writing (Windows' locks are mandatory for the bytes they cover).
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+} // namespace
+
+Handle OpenAppendFile(const char* path) {
+    return OpenFileToAppend(path, 0, 0);
+}
+
+Handle OpenOutputFile(const char* path) {
+    // FILE_READ_DATA: LockFileEx asks for read or write access, and
+    // FILE_APPEND_DATA alone is neither. The reparse point itself is opened
+    // and then refused, never what it points to.
+    const Handle file = OpenFileToAppend(path, FILE_READ_DATA, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (file != kNullHandle && NoPlainFile(ToNative(file))) {
+        ::CloseHandle(ToNative(file));
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return kNullHandle;
+    }
+    return file;
+}
+
+bool LockFile(Handle file) {
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    return ::LockFileEx(ToNative(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+
+void UnlockFile(Handle file) {
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    ::UnlockFileEx(ToNative(file), 0, 1, 0, &at);
+}
+
+bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
     BY_HANDLE_FILE_INFORMATION open{};
     if (!::GetFileInformationByHandle(ToNative(file), &open) || open.nNumberOfLinks == 0)
         return false;
@@ -48,6 +92,8 @@ bool FileStillAtPath(Handle file, const char* path) {
                       other.nFileIndexHigh == open.nFileIndexHigh &&
                       other.nFileIndexLow == open.nFileIndexLow;
     ::CloseHandle(named);
+    if (size != nullptr)
+        *size = (static_cast<std::uint64_t>(open.nFileSizeHigh) << 32) | open.nFileSizeLow;
     return same;
 }
 
@@ -79,6 +125,13 @@ bool FileSize(Handle file, std::uint64_t* size) {
 }
 
 bool RenameFile(const char* from, const char* to) {
+    const DWORD attributes = ::GetFileAttributesA(from);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return false;
+    }
     return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
@@ -98,6 +151,65 @@ bool MakeDirectory(const char* path) {
     return false;
 }
 
+bool ReadPathInfo(const char* path, bool followLink, PathInfo* info) {
+    // FILE_FLAG_BACKUP_SEMANTICS opens directories too.
+    HANDLE file = ::CreateFileA(
+        path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool read = ::GetFileInformationByHandle(file, &information) != 0;
+    const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    if (!read) {
+        ::SetLastError(error);
+        return false;
+    }
+    const DWORD attributes = information.dwFileAttributes;
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    info->directory = !link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info->regularFile = !link && !info->directory && disk;
+    // Owners and rights are not looked at on Windows.
+    info->otherOwner = false;
+    info->othersMayWrite = false;
+    return true;
+}
+
+bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length) {
+    HANDLE file =
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER fileSize{};
+    bool ok = ::GetFileType(file) == FILE_TYPE_DISK && !NoPlainFile(file) &&
+              ::GetFileSizeEx(file, &fileSize);
+    DWORD error = ok ? 0 : ERROR_CANT_ACCESS_FILE;
+    std::uint32_t done = 0;
+    if (ok) {
+        LARGE_INTEGER start{};
+        start.QuadPart = fileSize.QuadPart > size ? fileSize.QuadPart - size : 0;
+        ok = ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
+        while (ok && done < size) {
+            DWORD read = 0;
+            ok = ::ReadFile(file, buffer + done, size - done, &read, nullptr) != 0;
+            if (!ok || read == 0)
+                break;
+            done += read;
+        }
+        error = ok ? 0 : ::GetLastError();
+    }
+    ::CloseHandle(file);
+    if (!ok) {
+        ::SetLastError(error);
+        return false;
+    }
+    *length = done;
+    return true;
+}
+
 bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd) {
     HANDLE read = nullptr;
     HANDLE write = nullptr;
@@ -108,6 +220,14 @@ bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd) {
     *readEnd = FromNative(read);
     *writeEnd = FromNative(write);
     return true;
+}
+
+bool OutputPipeEnded(Handle readEnd) {
+    DWORD left = 0;
+    // A pipe whose writers have all closed it and that holds nothing more
+    // reports a broken pipe.
+    return !::PeekNamedPipe(ToNative(readEnd), nullptr, 0, nullptr, &left, nullptr) &&
+           ::GetLastError() == ERROR_BROKEN_PIPE;
 }
 
 Handle StandardInputStream() {
@@ -121,6 +241,20 @@ bool ReadStream(Handle stream, char* buffer, std::uint32_t size, std::uint32_t* 
     *read = moved;
     // A pipe whose writers have all closed it reports a broken pipe: its end.
     return ok || ::GetLastError() == ERROR_BROKEN_PIPE;
+}
+
+bool WaitForInput(Handle stream, std::uint32_t timeoutMs) {
+    // An anonymous pipe cannot be waited on: it is looked at every 10 ms.
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        DWORD waiting = 0;
+        if (!::PeekNamedPipe(ToNative(stream), nullptr, 0, nullptr, &waiting, nullptr) ||
+            waiting > 0)
+            return true;
+        if (::GetTickCount64() >= deadline)
+            return false;
+        ::Sleep(10);
+    }
 }
 
 } // namespace port

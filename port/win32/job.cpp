@@ -84,12 +84,12 @@ bool ContainerPopulated(Handle container, bool* populated) {
     return true;
 }
 
-bool AskContainerToEnd(Handle container, std::uint32_t) {
+bool AskContainerToEnd(Handle container, std::uint32_t, int signal) {
     std::vector<std::uint32_t> ids;
     if (!ContainerProcessIds(container, &ids))
         return false;
     for (std::uint32_t id : ids)
-        AskProcessToEnd(id);
+        AskProcessToEnd(id, signal);
     return true;
 }
 

@@ -87,7 +87,7 @@ BOOL CALLBACK PostCloseToWindowOf(HWND window, LPARAM context) {
 
 } // namespace
 
-bool AskProcessToEnd(std::uint32_t processId) {
+bool AskProcessToEnd(std::uint32_t processId, int) {
     if (processId == ::GetCurrentProcessId())
         return false;
     CloseRequest request{processId, false};
@@ -96,7 +96,17 @@ bool AskProcessToEnd(std::uint32_t processId) {
 }
 
 // Windows has no process groups to signal; each process is asked by itself.
-bool AskProcessGroupToEnd(std::uint32_t) {
+bool AskProcessGroupToEnd(std::uint32_t, int) {
+    return false;
+}
+
+// Windows has no signals.
+bool SignalNumber(const char*, int*) {
+    return false;
+}
+
+bool SendSignal(Handle, int) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
 }
 

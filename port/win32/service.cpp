@@ -58,6 +58,13 @@ void TakeShutdownRequests() {
         ::ResetEvent(shutdownEvent);
 }
 
+// Windows has no request to read the configuration again.
+Handle WatchReloadRequests() {
+    return kNullHandle;
+}
+
+void TakeReloadRequests() {}
+
 Handle BecomeOrphanReaper() {
     return kNullHandle;
 }

@@ -1,7 +1,8 @@
 // Starting programs on Windows: the shell's "open" verb, minimised, with the
 // process handle kept; or, when the output is captured, CreateProcessA with
 // the standard handles set; and copies of this program without a console
-// window.
+// window; and the commands of health checks, through cmd /c.
+#include "port/probe.h"
 #include "port/process.h"
 
 #include "port/win32/command_line.h"
@@ -161,21 +162,35 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     return true;
 }
 
-bool StartDetachedCopy(const char* const* arguments, Handle input) {
+Handle StartDetachedCopy(const char* const* arguments, Handle input) {
     char self[MAX_PATH * 4];
     const DWORD length = ::GetModuleFileNameA(nullptr, self, sizeof self);
     if (length == 0 || length >= sizeof self) {
         if (length != 0)
             ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return false;
+        return kNullHandle;
     }
     std::string commandLine = QuoteArgument(self);
     for (const char* const* argument = arguments; *argument != nullptr; ++argument) {
         commandLine += ' ';
         commandLine += QuoteArgument(*argument);
     }
-    return Create(self, commandLine, nullptr, CREATE_NO_WINDOW, SW_HIDE, ToNative(input), nullptr,
-                  nullptr, nullptr);
+    Handle process = kNullHandle;
+    if (!Create(self, commandLine, nullptr, CREATE_NO_WINDOW, SW_HIDE, ToNative(input), nullptr,
+                nullptr, &process))
+        return kNullHandle;
+    return process;
+}
+
+bool StartShellCommand(const char* line, const char* directory, Handle* process) {
+    *process = kNullHandle;
+    char shell[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryA(shell, MAX_PATH);
+    if (length == 0 || length + sizeof "\\cmd.exe" > MAX_PATH)
+        return false;
+    std::string path = std::string(shell, length) + "\\cmd.exe";
+    return Create(path.c_str(), "cmd.exe /c " + std::string(line), directory, CREATE_NO_WINDOW,
+                  SW_HIDE, nullptr, nullptr, nullptr, process);
 }
 
 } // namespace port

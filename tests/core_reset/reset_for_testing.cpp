@@ -1,5 +1,7 @@
 #include "reset_for_testing.h"
 
+#include "app/headless.h"
+#include "capture/capture_watch.h"
 #include "console/console.h"
 #include "console/log_file.h"
 #include "control/control_server.h"
@@ -9,6 +11,7 @@
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
 #include "supervisor/containment.h"
+#include "supervisor/readiness.h"
 #include "supervisor/start_record.h"
 
 void ResetManagerForTesting() {
@@ -25,6 +28,7 @@ void ResetManagerForTesting() {
     for (ControlClient& client : controlServer.clients)
         client.connection.Release();
     controlServer = ControlServer{};
+    captureTable = CaptureTable{};
     waitTable = WaitTable{};
     timerList = TimerList{};
     RunningFlag = true;
@@ -32,6 +36,10 @@ void ResetManagerForTesting() {
     SetUpConsole();
     logFile = LogFile{};
     ShutdownUnderWay = false;
+    SetStateChangeHook(nullptr);
+    readyReport = ReadyReport::StartUp;
+    notifySocket.socket.Release();
+    notifySocket = NotifySocket{};
     ForgetContainers();
     ForgetStartRecord();
 }

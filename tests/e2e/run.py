@@ -20,11 +20,14 @@ import driver  # noqa: E402
 import console_scenarios  # noqa: E402,F401
 import capture_scenarios  # noqa: E402,F401
 import control_scenarios  # noqa: E402,F401
+import controls_scenarios  # noqa: E402,F401
 import fairness_scenarios  # noqa: E402,F401
 import headless_scenarios  # noqa: E402,F401
 import identity_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401
+import readiness_scenarios  # noqa: E402,F401
 import reload_scenarios  # noqa: E402,F401
+import reload_rules_scenarios  # noqa: E402,F401
 import restart_scenarios  # noqa: E402,F401
 import service_scenarios  # noqa: E402,F401
 import startup_scenarios  # noqa: E402,F401

@@ -6,6 +6,7 @@
 #include "port/containment.h"
 #include "port/file.h"
 #include "port/identity.h"
+#include "port/probe.h"
 #include "port/process.h"
 #include "port/service.h"
 #include "port/system.h"
@@ -21,7 +22,7 @@ namespace {
 constexpr port::Handle kInput = 11;
 constexpr port::Handle kOutput = 12;
 constexpr port::Handle kShutdown = 13;
-constexpr port::Handle kContainerWatch = 14;
+constexpr port::Handle kContainerWatch = 15;
 constexpr std::uint32_t kManagerPid = 1;
 
 enum class Kind { Process, Termination, Container };
@@ -75,8 +76,20 @@ bool IsInput(port::Handle h) {
     return Get().consoleAvailable && h == kInput;
 }
 
+// Probe handles, from 2000000 on: whether the connection was made.
+std::map<port::Handle, bool>& Probes() {
+    static std::map<port::Handle, bool> probes;
+    return probes;
+}
+port::Handle nextProbe = 2000000;
+constexpr port::Handle kNotifySocket = 14;
+
 bool Signalled(port::Handle h) {
     State& s = Get();
+    if (Probes().count(h) != 0)
+        return true; // decided at once
+    if (h == kNotifySocket)
+        return !s.notifications_in.empty();
     if (std::find(s.signalled.begin(), s.signalled.end(), h) != s.signalled.end())
         return true;
     if (h == kInput)
@@ -109,6 +122,7 @@ State& Get() {
 }
 
 void Reset(int width, int height) {
+    Probes().clear();
     State& s = Get();
     s = State();
     s.screen.Reset(width, height);
@@ -543,17 +557,18 @@ bool EndProcessGroup(std::uint32_t processId) {
     return true;
 }
 
-bool AskProcessToEnd(std::uint32_t processId) {
+bool AskProcessToEnd(std::uint32_t processId, int signal) {
     fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive || processId == fake::kManagerPid)
         return false;
     Get().asked.push_back(processId);
+    Get().askSignals.push_back(signal);
     if (p->endsWhenAsked)
         p->alive = false;
     return true;
 }
 
-bool AskProcessGroupToEnd(std::uint32_t processId) {
+bool AskProcessGroupToEnd(std::uint32_t processId, int) {
     const fake::Process* leader = fake::FindProcess(processId);
     const fake::Process* manager = fake::FindProcess(fake::kManagerPid);
     if (leader == nullptr || leader->groupId != processId ||
@@ -563,6 +578,31 @@ bool AskProcessGroupToEnd(std::uint32_t processId) {
     for (fake::Process& p : Get().processes)
         if (p.alive && p.groupId == processId && p.endsWhenAsked)
             p.alive = false;
+    return true;
+}
+
+// The signals of a system that has them, numbered as on Linux.
+bool SignalNumber(const char* name, int* number) {
+    static const std::map<std::string, int> kSignals = {
+        {"TERM", 15}, {"INT", 2},    {"QUIT", 3}, {"HUP", 1},   {"USR1", 10},
+        {"USR2", 12}, {"WINCH", 28}, {"KILL", 9}, {"STOP", 19}, {"CONT", 18}};
+    std::string key = name;
+    for (char& c : key)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (key.rfind("SIG", 0) == 0)
+        key = key.substr(3);
+    const auto it = kSignals.find(key);
+    if (it == kSignals.end())
+        return false;
+    *number = it->second;
+    return true;
+}
+
+bool SendSignal(Handle process, int signal) {
+    const fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    if (p == nullptr || !p->alive)
+        return fake::Fail(kErrorNoProcess);
+    Get().signalsSent.emplace_back(p->pid, signal);
     return true;
 }
 
@@ -647,9 +687,23 @@ const std::string* PathOf(Handle file) {
 
 } // namespace
 
-bool FileStillAtPath(Handle file, const char* path) {
+Handle OpenOutputFile(const char* path) {
+    return OpenAppendFile(path);
+}
+
+bool LockFile(Handle) {
+    return true;
+}
+
+void UnlockFile(Handle) {}
+
+bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
     const std::string* open = PathOf(file);
-    return open != nullptr && *open == path && Get().files.count(path) != 0;
+    if (open == nullptr || *open != path || Get().files.count(path) == 0)
+        return false;
+    if (size != nullptr)
+        *size = Get().files[path].size();
+    return true;
 }
 
 bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {
@@ -687,6 +741,9 @@ bool FileSize(Handle file, std::uint64_t* size) {
 }
 
 bool RenameFile(const char* from, const char* to) {
+    ++Get().renames;
+    if (Get().renameError != 0)
+        return fake::Fail(Get().renameError);
     auto& files = Get().files;
     auto it = files.find(from);
     if (it == files.end())
@@ -705,6 +762,39 @@ bool MakeDirectory(const char* path) {
     if (Get().files.count(path) != 0)
         return fake::Fail(267);
     Get().directories.push_back(path);
+    return true;
+}
+
+bool ReadPathInfo(const char* path, bool, PathInfo* info) {
+    const fake::State& s = Get();
+    const auto given = s.pathInfo.find(path);
+    if (given != s.pathInfo.end()) {
+        *info = given->second;
+        return true;
+    }
+    const bool directory =
+        std::find(s.directories.begin(), s.directories.end(), path) != s.directories.end();
+    if (s.files.count(path) == 0 && !directory)
+        return fake::Fail(2);
+    *info = PathInfo{!directory, directory, false, false};
+    return true;
+}
+
+bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length) {
+    const auto file = Get().files.find(path);
+    if (file == Get().files.end())
+        return fake::Fail(2);
+    const std::string& text = file->second;
+    *length = static_cast<std::uint32_t>(std::min<std::size_t>(size, text.size()));
+    std::memcpy(buffer, text.data() + text.size() - *length, *length);
+    return true;
+}
+
+bool OutputPipeEnded(Handle) {
+    return Get().pipesEnded;
+}
+
+bool WaitForInput(Handle, std::uint32_t) {
     return true;
 }
 
@@ -740,6 +830,12 @@ void TakeShutdownRequests() {
     Get().shutdownRequested = false;
 }
 
+Handle WatchReloadRequests() {
+    return kNullHandle;
+}
+
+void TakeReloadRequests() {}
+
 Handle BecomeOrphanReaper() {
     return kNullHandle;
 }
@@ -752,12 +848,20 @@ void NotifyServiceManager(const char* state) {
     Get().notifications.push_back(state);
 }
 
-bool StartDetachedCopy(const char* const* arguments, Handle) {
+Handle StartDetachedCopy(const char* const* arguments, Handle) {
+    fake::State& s = Get();
+    if (s.detachError != 0) {
+        fake::Fail(s.detachError);
+        return kNullHandle;
+    }
     std::vector<std::string> copy;
     for (const char* const* argument = arguments; *argument != nullptr; ++argument)
         copy.push_back(*argument);
-    Get().detached.push_back(copy);
-    return true;
+    s.detached.push_back(copy);
+    const std::uint32_t pid = s.nextPid++;
+    s.detachedPids.push_back(pid);
+    fake::AddProcess(pid, fake::kManagerPid, "<capture>");
+    return fake::NewHandle(fake::Kind::Process, pid);
 }
 
 bool ProcessEnded(Handle process) {
@@ -865,14 +969,14 @@ bool RemoveContainer(Handle container) {
     return empty || fake::Fail(170);
 }
 
-bool AskContainerToEnd(Handle container, std::uint32_t groupAsked) {
+bool AskContainerToEnd(Handle container, std::uint32_t groupAsked, int signal) {
     std::vector<std::uint32_t> ids;
     if (!ContainerProcessIds(container, &ids))
         return false;
     Get().askedContainers.push_back(*fake::ContainerOf(container));
     for (std::uint32_t id : ids)
         if (groupAsked == 0 || fake::FindProcess(id)->groupId != groupAsked)
-            AskProcessToEnd(id);
+            AskProcessToEnd(id, signal);
     return true;
 }
 
@@ -900,6 +1004,52 @@ void TakeContainerNotices() {
 std::uint64_t ProcessAgeMs(Handle process) {
     const fake::Process* p = fake::FindProcess(fake::PidOf(process));
     return p == nullptr ? 0 : p->ageMs;
+}
+
+Handle BeginConnection(const char*, std::uint16_t port) {
+    fake::State& s = Get();
+    s.connections.push_back(port);
+    const Handle probe = fake::nextProbe++;
+    fake::Probes()[probe] =
+        std::find(s.listening.begin(), s.listening.end(), port) != s.listening.end();
+    return probe;
+}
+
+bool ConnectionMade(Handle probe) {
+    auto it = fake::Probes().find(probe);
+    return it != fake::Probes().end() && it->second ? true : fake::Fail(111);
+}
+
+void CloseProbe(Handle probe) {
+    fake::Probes().erase(probe);
+}
+
+const bool kNotifySocketSupported = true;
+
+Handle OpenNotifySocket(std::string* address) {
+    *address = "/fake/notify.sock";
+    return fake::kNotifySocket;
+}
+
+bool ReceiveNotification(Handle, std::string* text, std::uint32_t* senderId) {
+    fake::State& s = Get();
+    if (s.notifications_in.empty())
+        return fake::Fail(11);
+    *text = s.notifications_in.front().first;
+    *senderId = s.notifications_in.front().second;
+    s.notifications_in.erase(s.notifications_in.begin());
+    return true;
+}
+
+bool StartShellCommand(const char* line, const char*, Handle* process) {
+    fake::State& s = Get();
+    s.commands.push_back(line);
+    const std::uint32_t pid = s.nextPid++;
+    fake::Process& p = fake::AddProcess(pid, fake::kManagerPid, "/bin/sh");
+    p.alive = s.commandsRunOn;
+    p.exitValue = s.commandExitCode;
+    *process = fake::NewHandle(fake::Kind::Process, pid);
+    return true;
 }
 
 } // namespace port

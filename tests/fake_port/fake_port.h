@@ -3,6 +3,7 @@
 // results and a table of processes that the core can list, open, start and end.
 #pragma once
 
+#include "port/file.h"
 #include "port/screen_grid.h"
 #include "port/types.h"
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fake {
@@ -92,13 +94,15 @@ struct State {
     bool launchedEndsAtOnce = false;
     bool processIdFails = false; // ProcessIdOf answers 0 // launched processes are dead on arrival
     std::vector<Launch> launches;
-    std::function<void()> onLaunch;                 // called at every StartProgram
-    std::vector<std::uint32_t> killed;              // ids in the order they were terminated
-    std::function<void(std::uint32_t)> onTerminate; // after a process was terminated
-    std::vector<std::uint32_t> suspended;           // SuspendProcess calls
-    std::vector<std::uint32_t> endedGroups;         // groups ended by EndProcessGroup
-    std::vector<std::uint32_t> asked;               // AskProcessToEnd calls, in order
-    std::vector<std::uint32_t> askedGroups;         // AskProcessGroupToEnd calls that asked
+    std::function<void()> onLaunch;                         // called at every StartProgram
+    std::vector<std::uint32_t> killed;                      // ids in the order they were terminated
+    std::function<void(std::uint32_t)> onTerminate;         // after a process was terminated
+    std::vector<std::uint32_t> suspended;                   // SuspendProcess calls
+    std::vector<std::uint32_t> endedGroups;                 // groups ended by EndProcessGroup
+    std::vector<std::uint32_t> asked;                       // AskProcessToEnd calls, in order
+    std::vector<std::uint32_t> askedGroups;                 // AskProcessGroupToEnd calls that asked
+    std::vector<int> askSignals;                            // the signal of each AskProcessToEnd
+    std::vector<std::pair<std::uint32_t, int>> signalsSent; // SendSignal: (pid, signal)
     int openSnapshots = 0;
     int maxOpenSnapshots = 0;
 
@@ -109,9 +113,19 @@ struct State {
     int fileWrites = 0;
     bool fileWriteFails = false;
     std::vector<std::string> directories; // made by MakeDirectory
-    // Copies of the program started with StartDetachedCopy: their arguments.
+    std::uint32_t renameError = 0;        // non-zero: RenameFile fails with it
+    int renames = 0;                      // RenameFile calls
+    // What ReadPathInfo tells of these paths; other paths are files when
+    // `files` has them, directories when `directories` has them, else
+    // missing.
+    std::map<std::string, port::PathInfo> pathInfo;
+    // Copies of the program started with StartDetachedCopy: their arguments
+    // and process ids.
     std::vector<std::vector<std::string>> detached;
+    std::vector<std::uint32_t> detachedPids;
+    std::uint32_t detachError = 0; // non-zero: StartDetachedCopy fails with it
     bool pipeFails = false;
+    bool pipesEnded = false; // OutputPipeEnded for every pipe
 
     // Headless: standard output, a request to end (its handle is signalled
     // while set), and what the service manager was told.
@@ -131,6 +145,16 @@ struct State {
     std::vector<std::string> endedContainers; // EndContainer calls
     std::vector<std::string> askedContainers; // AskContainerToEnd calls
     bool containerNotice = false;
+    // Probes: TCP ports that take a connection (every other one refuses it),
+    // the connection attempts made, and the health commands started, each
+    // ending at once with `commandExitCode` unless `commandsRunOn`.
+    std::vector<std::uint16_t> listening;
+    std::vector<std::uint16_t> connections;
+    std::vector<std::string> commands;
+    std::uint32_t commandExitCode = 0;
+    bool commandsRunOn = false;
+    // Messages waiting on the notify socket: text and sender id.
+    std::vector<std::pair<std::string, std::uint32_t>> notifications_in;
 
     // The clock: advanced by every sleep and by every wait that timed out.
     std::uint64_t nowMs = 1000000;

@@ -28,6 +28,9 @@
 //                    child starts a copy of this program and ends at once, so
 //                    that the copy is orphaned but stays in this session
 //   --daemon-ms MS   with --daemon or --detach: the daemon ends after MS milliseconds
+//   --daemon-lines N (POSIX) with --daemon: the daemon, which keeps this
+//                    program's output, first writes N numbered lines tagged
+//                    "<tag>.d<this program's id>" (as --print-lines does)
 //   --detach         leave a copy of this program behind the classic way
 //                    (tag "<tag>.detached", with --on-term and --ignore-term
 //                    when given): on POSIX fork, setsid, start it and exit,
@@ -45,6 +48,8 @@
 //                    Ctrl+C or Ctrl+Break), record "term", and MS
 //                    milliseconds later "exit", then exit
 //   --ignore-term    (POSIX) ignore SIGTERM, as the children of --tree do too
+//   --ask-signal NAME  (POSIX) with --on-term: the signal that asks it to end
+//                    (TERM, INT, QUIT, HUP, USR1, USR2 or WINCH; default TERM)
 //   --print-lines N  write N numbered lines ("<tag> <number>"), the even ones
 //                    to standard output, the odd ones to standard error
 //   --print-every MS then go on writing a numbered line every MS milliseconds
@@ -52,6 +57,17 @@
 //   --child-listens PORT
 //                    (POSIX) start one child that listens on 127.0.0.1:PORT
 //                    and records "listen" with the value "ok" or the errno
+//   --listen PORT    listen on 127.0.0.1:PORT and record "listen" (value "ok"
+//                    or the error number), then run on
+//   --wait-for PATH  before --say-after, --notify-after and --listen: wait
+//                    until the file PATH exists
+//   --listen-until PATH  with --listen: close the port again once the file
+//                    PATH exists (record "unlisten") and run on
+//   --say-after MS TEXT  write the line TEXT to standard output MS
+//                    milliseconds after the start
+//   --notify-after MS  (Linux) send READY=1 (and STATUS=up) to the socket that
+//                    $NOTIFY_SOCKET names MS milliseconds after the start,
+//                    recording "notify" with the value "ok" or the errno
 //   --next-pid N     (Linux, in a PID namespace of its own) the children of
 //                    --tree get the ids after N: they start after N is
 //                    written to /proc/sys/kernel/ns_last_pid
@@ -75,6 +91,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <winsock2.h>
 // windows.h first: tlhelp32.h needs its types.
 #include <tlhelp32.h>
 #else
@@ -87,6 +104,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -95,6 +113,7 @@ extern char** environ;
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -118,14 +137,21 @@ struct Options {
     bool keepWorker = false;
     bool daemon = false;
     long long daemonMs = -1;
+    long long daemonLines = 0;
     bool detach = false;
     bool detachChild = false; // (Windows) the child that starts the detached copy
     bool stubbornChildren = false;
     long long onTermMs = -1; // -1: the system's default when asked to end
     bool ignoreTerm = false;
+    std::string askSignal = "TERM";
     long long childListens = -1;
     long long nextPid = -1;
     long long listen = -1;
+    std::string waitFor;
+    std::string listenUntil;
+    long long sayAfterMs = -1;
+    std::string sayText;
+    long long notifyAfterMs = -1;
     long long printLines = 0;
     long long printEveryMs = -1;
     long long writeBytes = 0;
@@ -465,6 +491,19 @@ void Print(const Options& options) {
     }
 }
 
+bool FileExists(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file != nullptr)
+        std::fclose(file);
+    return file != nullptr;
+}
+
+// Waits until the file `path` exists, looking every 20 ms.
+void WaitForFile(const std::string& path) {
+    while (!FileExists(path))
+        SleepFor(20);
+}
+
 struct Recorder {
     std::string path;
     std::string tag;
@@ -586,10 +625,16 @@ Options ParseOptions(int argc, char** argv) {
             if (!ParseNumber(value("--daemon-ms needs a number"), &options.daemonMs) ||
                 options.daemonMs < 0)
                 Usage("--daemon-ms needs a number of milliseconds");
+        } else if (option == "--daemon-lines") {
+            if (!ParseNumber(value("--daemon-lines needs a number"), &options.daemonLines) ||
+                options.daemonLines < 0)
+                Usage("--daemon-lines needs a number of lines");
         } else if (option == "--on-term") {
             if (!ParseNumber(value("--on-term needs a number"), &options.onTermMs) ||
                 options.onTermMs < 0)
                 Usage("--on-term needs a number of milliseconds");
+        } else if (option == "--ask-signal") {
+            options.askSignal = value("--ask-signal needs a signal name");
         } else if (option == "--ignore-term") {
             options.ignoreTerm = true;
         } else if (option == "--print-lines" || option == "--print-every" ||
@@ -600,6 +645,19 @@ Options ParseOptions(int argc, char** argv) {
             (option == "--print-lines"   ? options.printLines
              : option == "--print-every" ? options.printEveryMs
                                          : options.writeBytes) = number;
+        } else if (option == "--wait-for") {
+            options.waitFor = value("--wait-for needs a path");
+        } else if (option == "--listen-until") {
+            options.listenUntil = value("--listen-until needs a path");
+        } else if (option == "--notify-after") {
+            if (!ParseNumber(value("--notify-after needs a number"), &options.notifyAfterMs) ||
+                options.notifyAfterMs < 0)
+                Usage("--notify-after needs a number of milliseconds");
+        } else if (option == "--say-after") {
+            if (!ParseNumber(value("--say-after needs milliseconds"), &options.sayAfterMs) ||
+                options.sayAfterMs < 0)
+                Usage("--say-after needs milliseconds and a text");
+            options.sayText = value("--say-after needs a text");
         } else if (option == "--next-pid") {
             if (!ParseNumber(value("--next-pid needs a number"), &options.nextPid) ||
                 options.nextPid < 1)
@@ -639,6 +697,10 @@ std::vector<std::string> ChildArguments(const Options& options, int index) {
     if (options.onTermMs >= 0) {
         arguments.push_back("--on-term");
         arguments.push_back(std::to_string(options.onTermMs));
+    }
+    if (options.askSignal != "TERM") {
+        arguments.push_back("--ask-signal");
+        arguments.push_back(options.askSignal);
     }
     return arguments;
 }
@@ -706,8 +768,37 @@ const char* WaitUntilAskedToEnd() {
     return askedHow;
 }
 
-void Listen(const Options&, const Recorder&) {
-    Usage("--listen is not available on Windows");
+void Listen(const Options& options, const Recorder& recorder) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(options.listen));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int error = 0;
+    if (fd == INVALID_SOCKET ||
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 4) != 0)
+        error = WSAGetLastError();
+    recorder.Write(recorder.Common("listen", false) +
+                   "\tvalue=" + (error == 0 ? std::string("ok") : std::to_string(error)));
+    // Every connection is taken and closed at once, as a server answers a
+    // probe; until the file of --listen-until appears.
+    u_long nonBlocking = 1;
+    ioctlsocket(fd, FIONBIO, &nonBlocking);
+    while (options.listenUntil.empty() || !FileExists(options.listenUntil)) {
+        for (SOCKET client; (client = accept(fd, nullptr, nullptr)) != INVALID_SOCKET;)
+            closesocket(client);
+        SleepFor(20);
+    }
+    closesocket(fd);
+    recorder.Write(recorder.Common("unlisten", false));
+    SleepForever();
+}
+
+void Notify(const Options&, const Recorder&) {
+    Usage("--notify-after is not available on Windows");
 }
 
 [[noreturn]] void KeepWorker(const Options&) {
@@ -728,26 +819,43 @@ void LeaveDetached(const Options& options) {
 
 volatile sig_atomic_t askedToEnd = 0;
 
+// The signal that asks the helper to end, and its name.
+int askSignal = SIGTERM;
+std::string askName = "SIGTERM";
+
 void OnTerm(int) {
     askedToEnd = 1;
 }
 
 void PrepareForTerm(const Options& options) {
+    static const std::pair<const char*, int> kSignals[] = {
+        {"TERM", SIGTERM}, {"INT", SIGINT},   {"QUIT", SIGQUIT},  {"HUP", SIGHUP},
+        {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"WINCH", SIGWINCH}};
+    bool known = false;
+    for (const auto& [name, number] : kSignals) {
+        if (options.askSignal == name) {
+            askSignal = number;
+            askName = std::string("SIG") + name;
+            known = true;
+        }
+    }
+    if (!known)
+        Usage("--ask-signal needs TERM, INT, QUIT, HUP, USR1, USR2 or WINCH");
     if (options.ignoreTerm)
         std::signal(SIGTERM, SIG_IGN);
     else if (options.onTermMs >= 0)
-        std::signal(SIGTERM, OnTerm);
+        std::signal(askSignal, OnTerm);
 }
 
 const char* WaitUntilAskedToEnd() {
     sigset_t term;
     sigset_t old;
     sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
+    sigaddset(&term, askSignal);
     sigprocmask(SIG_BLOCK, &term, &old);
     while (!askedToEnd)
         sigsuspend(&old);
-    return "SIGTERM";
+    return askName.c_str();
 }
 
 void Listen(const Options& options, const Recorder& recorder) {
@@ -762,7 +870,44 @@ void Listen(const Options& options, const Recorder& recorder) {
         error = errno;
     recorder.Write(recorder.Common("listen", false) +
                    "\tvalue=" + (error == 0 ? std::string("ok") : std::to_string(error)));
+    // Every connection is taken and closed at once, as a server answers a
+    // probe; until the file of --listen-until appears.
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    while (options.listenUntil.empty() || !FileExists(options.listenUntil)) {
+        for (int client; (client = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+            close(client);
+        SleepFor(20);
+    }
+    close(fd);
+    recorder.Write(recorder.Common("unlisten", false));
     SleepForever();
+}
+
+// The service manager's readiness message, as an application sends it.
+void Notify(const Options& options, const Recorder& recorder) {
+    SleepFor(options.notifyAfterMs);
+    const char* name = std::getenv("NOTIFY_SOCKET");
+    int error = 0;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socklen_t length = 0;
+    if (name == nullptr || std::strlen(name) >= sizeof address.sun_path) {
+        error = EINVAL;
+    } else {
+        std::memcpy(address.sun_path, name, std::strlen(name));
+        if (name[0] == '@')
+            address.sun_path[0] = '\0';
+        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + std::strlen(name));
+        const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const char message[] = "STATUS=up\nREADY=1";
+        if (fd < 0 || sendto(fd, message, sizeof message - 1, 0,
+                             reinterpret_cast<sockaddr*>(&address), length) < 0)
+            error = errno;
+        if (fd >= 0)
+            close(fd);
+    }
+    recorder.Write(recorder.Common("notify", false) +
+                   "\tvalue=" + (error == 0 ? std::string("ok") : std::to_string(error)));
 }
 
 [[noreturn]] void KeepWorker(const Options& options) {
@@ -779,7 +924,14 @@ void Listen(const Options& options, const Recorder& recorder) {
 void LeaveDaemon(const Options& options) {
     const pid_t child = fork();
     if (child == 0) {
-        std::vector<std::string> arguments = PlainChildArguments(options, options.tag + ".daemon");
+        const std::string tag = options.daemonLines > 0
+                                    ? options.tag + ".d" + std::to_string(getppid())
+                                    : options.tag + ".daemon";
+        std::vector<std::string> arguments = PlainChildArguments(options, tag);
+        if (options.daemonLines > 0) {
+            arguments.push_back("--print-lines");
+            arguments.push_back(std::to_string(options.daemonLines));
+        }
         if (options.daemonMs >= 0) {
             arguments.push_back("--run-ms");
             arguments.push_back(std::to_string(options.daemonMs));
@@ -843,6 +995,15 @@ int main(int argc, char** argv) {
 
     PrepareForTerm(options);
     Print(options);
+    if (!options.waitFor.empty())
+        WaitForFile(options.waitFor);
+    if (options.sayAfterMs >= 0) {
+        SleepFor(options.sayAfterMs);
+        const std::string line = options.sayText + "\n";
+        WriteOut(1, line.data(), line.size());
+    }
+    if (options.notifyAfterMs >= 0)
+        Notify(options, recorder);
     if (options.listen > 0)
         Listen(options, recorder);
     if (options.childListens > 0) {

@@ -93,13 +93,29 @@ TEST_F(InstanceGuardTest, ALockFileInTheRuntimeDirectoryIsHeldOnce) {
     EXPECT_TRUE(port::CreateInstanceGuard(other.c_str()));
 }
 
+TEST(RuntimeDirectory, TheDefaultPlaceIsOneNoOtherUserCanTakeFirst) {
+    using port::posix::DefaultRuntimeDirectory;
+    EXPECT_EQ("/run/zelkappmgr", DefaultRuntimeDirectory(0, true, false));
+    EXPECT_EQ("/tmp/zelkappmgr-0", DefaultRuntimeDirectory(0, false, false)) << "no /run";
+    EXPECT_EQ("/run/user/1000/zelkappmgr", DefaultRuntimeDirectory(1000, true, true));
+    EXPECT_EQ("/tmp/zelkappmgr-1000", DefaultRuntimeDirectory(1000, true, false))
+        << "no /run/user/1000 of its own";
+}
+
 TEST_F(InstanceGuardTest, ThePlaceComesFromTheUserIdOrTheVariableAlone) {
     const std::string made = base + "/made";
     const std::string open = base + "/open";
     const std::string link = base + "/link";
     ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
     ASSERT_EQ(::symlink(runtime.c_str(), link.c_str()), 0);
-    const std::string mine = "/tmp/zelkappmgr-" + std::to_string(::geteuid());
+    // This machine's default place, whatever the session's variables say.
+    struct stat run {};
+    struct stat runUser {};
+    const std::string runUserPath = "/run/user/" + std::to_string(::geteuid());
+    const std::string mine = port::posix::DefaultRuntimeDirectory(
+        ::geteuid(), ::stat("/run", &run) == 0 && S_ISDIR(run.st_mode),
+        ::lstat(runUserPath.c_str(), &runUser) == 0 && S_ISDIR(runUser.st_mode) &&
+            runUser.st_uid == ::geteuid() && (runUser.st_mode & 022) == 0);
     struct Case {
         std::string variable, place;
     };

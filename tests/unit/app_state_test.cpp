@@ -35,8 +35,12 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Stopped, E::TimerDue}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::ReloadChanged}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::ReloadRemoved}, {S::Removed, kNoAction}},
+    {{S::Stopped, E::ReloadReturned}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::EndNow}, {S::Stopped, kNoAction}},
     {{S::Stopped, E::Shutdown}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::Ready}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::ReadyTimedOut}, {S::Stopped, kNoAction}},
+    {{S::Stopped, E::HealthFailed}, {S::Stopped, kNoAction}},
 
     {{S::Starting, E::Launched}, {S::Starting, kNoAction}},
     {{S::Starting, E::LaunchFailed}, {S::Starting, kNoAction}},
@@ -49,8 +53,12 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Starting, E::TimerDue}, {S::Starting, kNoAction}},
     {{S::Starting, E::ReloadChanged}, {S::Stopped, kForgetQuickExits | kKill | kLaunch}},
     {{S::Starting, E::ReloadRemoved}, {S::Removed, kKill}},
+    {{S::Starting, E::ReloadReturned}, {S::Starting, kNoAction}},
     {{S::Starting, E::EndNow}, {S::Starting, kNoAction}},
     {{S::Starting, E::Shutdown}, {S::Stopped, kKill}},
+    {{S::Starting, E::Ready}, {S::Running, kSayReady}},
+    {{S::Starting, E::ReadyTimedOut}, {S::Stopped, kSayNotReady | kEndTree | kLaunch}},
+    {{S::Starting, E::HealthFailed}, {S::Starting, kNoAction}},
 
     {{S::Running, E::Launched}, {S::Running, kNoAction}},
     {{S::Running, E::LaunchFailed}, {S::Running, kNoAction}},
@@ -63,8 +71,13 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Running, E::TimerDue}, {S::Running, kNoAction}},
     {{S::Running, E::ReloadChanged}, {S::Stopped, kForgetQuickExits | kKill | kLaunch}},
     {{S::Running, E::ReloadRemoved}, {S::Removed, kKill}},
+    {{S::Running, E::ReloadReturned}, {S::Running, kNoAction}},
     {{S::Running, E::EndNow}, {S::Running, kNoAction}},
     {{S::Running, E::Shutdown}, {S::Stopped, kKill}},
+    {{S::Running, E::Ready}, {S::Running, kNoAction}},
+    {{S::Running, E::ReadyTimedOut}, {S::Running, kNoAction}},
+    {{S::Running, E::HealthFailed},
+     {S::Stopped, kSayUnhealthy | kForgetQuickExits | kKill | kLaunch}},
 
     {{S::Stopping, E::Launched}, {S::Stopping, kNoAction}},
     {{S::Stopping, E::LaunchFailed}, {S::Stopping, kNoAction}},
@@ -75,10 +88,14 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Stopping, E::StopLimitPassed}, {S::Stopped, kSayDidNotStop | kEndTree | kFinishStop}},
     {{S::Stopping, E::TreeEnded}, {S::Stopped, kSayStopped | kFinishStop}},
     {{S::Stopping, E::TimerDue}, {S::Stopping, kNoAction}},
-    {{S::Stopping, E::ReloadChanged}, {S::Stopping, kNoAction, true}},
+    {{S::Stopping, E::ReloadChanged}, {S::Stopping, kNoAction}},
     {{S::Stopping, E::ReloadRemoved}, {S::Removed, kNoAction}},
+    {{S::Stopping, E::ReloadReturned}, {S::Stopping, kNoAction}},
     {{S::Stopping, E::EndNow}, {S::Stopped, kEndTree}},
     {{S::Stopping, E::Shutdown}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::Ready}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::ReadyTimedOut}, {S::Stopping, kNoAction}},
+    {{S::Stopping, E::HealthFailed}, {S::Stopping, kNoAction}},
 
     {{S::Waiting, E::Launched}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::LaunchFailed}, {S::Waiting, kNoAction}},
@@ -91,8 +108,12 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Waiting, E::TimerDue}, {S::Stopped, kLaunch}},
     {{S::Waiting, E::ReloadChanged}, {S::Stopped, kStart}},
     {{S::Waiting, E::ReloadRemoved}, {S::Removed, kCancelStart}},
+    {{S::Waiting, E::ReloadReturned}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::EndNow}, {S::Waiting, kNoAction}},
     {{S::Waiting, E::Shutdown}, {S::Stopped, kCancelStart}},
+    {{S::Waiting, E::Ready}, {S::Waiting, kNoAction}},
+    {{S::Waiting, E::ReadyTimedOut}, {S::Waiting, kNoAction}},
+    {{S::Waiting, E::HealthFailed}, {S::Waiting, kNoAction}},
 
     {{S::GaveUp, E::Launched}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::LaunchFailed}, {S::GaveUp, kNoAction}},
@@ -103,10 +124,14 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::GaveUp, E::StopLimitPassed}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::TreeEnded}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::TimerDue}, {S::GaveUp, kNoAction}},
-    {{S::GaveUp, E::ReloadChanged}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::ReloadChanged}, {S::Stopped, kStart}},
     {{S::GaveUp, E::ReloadRemoved}, {S::Removed, kNoAction}},
+    {{S::GaveUp, E::ReloadReturned}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::EndNow}, {S::GaveUp, kNoAction}},
     {{S::GaveUp, E::Shutdown}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::Ready}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::ReadyTimedOut}, {S::GaveUp, kNoAction}},
+    {{S::GaveUp, E::HealthFailed}, {S::GaveUp, kNoAction}},
 
     {{S::Removed, E::Launched}, {S::Removed, kNoAction}},
     {{S::Removed, E::LaunchFailed}, {S::Removed, kNoAction}},
@@ -119,8 +144,12 @@ const std::map<std::pair<S, E>, Expected> kPlain = {
     {{S::Removed, E::TimerDue}, {S::Removed, kNoAction}},
     {{S::Removed, E::ReloadChanged}, {S::Removed, kNoAction}},
     {{S::Removed, E::ReloadRemoved}, {S::Removed, kNoAction}},
+    {{S::Removed, E::ReloadReturned}, {S::Stopped, kNoAction}},
     {{S::Removed, E::EndNow}, {S::Removed, kNoAction}},
     {{S::Removed, E::Shutdown}, {S::Removed, kNoAction}},
+    {{S::Removed, E::Ready}, {S::Removed, kNoAction}},
+    {{S::Removed, E::ReadyTimedOut}, {S::Removed, kNoAction}},
+    {{S::Removed, E::HealthFailed}, {S::Removed, kNoAction}},
 };
 
 void ExpectStep(S state, E event, const AppFacts& facts, const Expected& expected) {
@@ -153,8 +182,20 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
     leftovers.leftoversStop = true;
     AppFacts underWay;
     underWay.stopUnderWay = true;
+    AppFacts failed;
+    failed.failedStart = true;
     AppFacts removedLeftovers = underWay;
     removedLeftovers.leftoversStop = true;
+    AppFacts ready;
+    ready.readyRule = true;
+    AppFacts health;
+    health.healthChecks = true;
+    AppFacts politeHealth = health;
+    politeHealth.politeStop = true;
+    AppFacts unmet;
+    unmet.orderUnmet = true;
+    AppFacts unmetAfterStop = unmet;
+    unmetAfterStop.startAfterStop = true;
     auto exit = [](RestartPlan plan, bool awaitLeftovers = false) {
         AppFacts facts;
         facts.plan = plan;
@@ -168,6 +209,8 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
         Expected expected;
     } rows[] = {
         {S::Stopped, E::LaunchFailed, retry, {S::Waiting, kPlanRetry}},
+        // A reload that changes one whose last start failed tries the fix.
+        {S::Stopped, E::ReloadChanged, failed, {S::Stopped, kStart}},
         {S::Running, E::StopAsked, polite, {S::Stopping, kSayTerminating | kAskTreeToEnd}},
         {S::Running, E::Shutdown, polite, {S::Stopping, kSayTerminating | kAskTreeToEnd}},
         {S::Running,
@@ -199,13 +242,52 @@ TEST(AppStateTest, ThePairsThatDependOnAFact) {
         {S::Stopping, E::StartAsked, thenStart, {S::Stopping, kNoAction, true}},
         {S::Stopping, E::Shutdown, thenStart, {S::Stopping, kNoAction}},
         {S::Stopping, E::ReloadRemoved, thenStart, {S::Removed, kNoAction}},
+        {S::Stopping, E::ReloadChanged, thenStart, {S::Stopping, kNoAction, true}},
         // The leftovers of an exit were ended already: their wait ends in a
         // relaunch, silently.
         {S::Stopping, E::TreeEnded, leftovers, {S::Stopped, kFinishStop | kLaunch}},
         {S::Stopping, E::StopLimitPassed, leftovers, {S::Stopped, kFinishStop | kLaunch}},
         {S::Removed, E::StopAsked, underWay, {S::Removed, kKill}},
         {S::Removed, E::EndNow, underWay, {S::Removed, kEndTree}},
+        {S::Removed, E::ReloadReturned, underWay, {S::Stopping, kNoAction, true}},
         {S::Removed, E::TreeEnded, removedLeftovers, {S::Removed, kFinishStop}},
+        // A [Ready] rule: launched, it is starting until the rule is met.
+        {S::Stopped, E::Launched, ready, {S::Starting, kAwaitReady}},
+        // A [Health] check runs from the moment it is ready.
+        {S::Stopped, E::Launched, health, {S::Running, kStartChecks}},
+        {S::Starting, E::Ready, health, {S::Running, kSayReady | kStartChecks}},
+        {S::Running,
+         E::HealthFailed,
+         politeHealth,
+         {S::Stopping, kSayUnhealthy | kForgetQuickExits | kSayTerminating | kAskTreeToEnd, true}},
+        // Not ready in time counts as a quick exit.
+        {S::Starting,
+         E::ReadyTimedOut,
+         exit(RestartPlan::Later),
+         {S::Waiting, kSayNotReady | kEndTree | kPlanRelaunch}},
+        {S::Starting,
+         E::ReadyTimedOut,
+         exit(RestartPlan::GiveUp),
+         {S::GaveUp, kSayNotReady | kEndTree | kSayGivingUp}},
+        // A start that keeps the order waits while what it starts after is
+        // not ready; so do the starts that end a restart.
+        {S::Stopped,
+         E::StartAsked,
+         unmet,
+         {S::Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+        {S::GaveUp,
+         E::RestartAsked,
+         unmet,
+         {S::Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+        {S::Waiting, E::TimerDue, unmet, {S::Waiting, kAwaitOrder}},
+        {S::Running, E::RestartAsked, unmet, {S::Waiting, kForgetQuickExits | kKill | kAwaitOrder}},
+        {S::Stopping,
+         E::TreeEnded,
+         unmetAfterStop,
+         {S::Waiting, kSayStopped | kFinishStop | kAwaitOrder}},
+        {S::Stopping, E::EndNow, unmetAfterStop, {S::Waiting, kEndTree | kAwaitOrder}},
+        // A relaunch after an exit never waits for the order.
+        {S::Running, E::Exited, unmet, {S::Stopped, kForgetProcess | kLaunch}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << (&row - rows));

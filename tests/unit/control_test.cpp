@@ -150,6 +150,15 @@ TEST(ControlProtocol, TheRequestLineAndTheReplyAreFramedByLineEnds) {
     ASSERT_EQ(ReplyState::Complete, DecodeReply(ok, &reply));
     EXPECT_TRUE(reply.ok);
     EXPECT_EQ((Lines{"one", ""}), reply.lines);
+    // A request that failed has the same payload; a reply that comes later
+    // is told first, with the longest it may take.
+    const std::string later = EncodeWaitNotice(5000) + EncodeOkReply({"done"}, true);
+    EXPECT_EQ("wait 5000\nfailed 1\ndone\n", later);
+    ASSERT_EQ(ReplyState::Incomplete, DecodeReply(EncodeWaitNotice(5000), &reply));
+    EXPECT_EQ(5000u, reply.waitMs);
+    ASSERT_EQ(ReplyState::Complete, DecodeReply(later, &reply));
+    EXPECT_TRUE(reply.ok && reply.failed);
+    EXPECT_EQ(Lines{"done"}, reply.lines);
     ASSERT_EQ(ReplyState::Complete, DecodeReply(EncodeErrorReply("no\x1b"), &reply));
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ("no?", reply.error);
@@ -198,6 +207,10 @@ TEST_F(ControlServerTest, ASentLineRunsAsTypedAndItsEntriesComeBack) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ("Command from outside: stop 1", log[log.size() - 2]);
     EXPECT_EQ(slot, console.currentSlot); // the ring keeps typed lines only
+
+    // What did not do what it asked fails.
+    EXPECT_EQ("failed 1\nApplication does not exist.\n", Request("send stop 9\n").reply);
+    EXPECT_EQ("failed 1\nNo such command\n", Request("send frobnicate\n").reply);
 
     EXPECT_EQ("ok 0\n", Request("send quit").reply); // the client's end of sending ends the line
     EXPECT_FALSE(RunningFlag);

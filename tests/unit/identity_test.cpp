@@ -162,9 +162,23 @@ TEST_F(ContainedTest, APoliteStopAsksTheContainerAndEndsWhenItIsEmpty) {
     EXPECT_EQ("svc stopped.", test::LastMessage());
     EXPECT_TRUE(fake::Get().killed.empty());
     EXPECT_EQ(0, fake::Get().snapshotsTaken);
-    // One look after the ask; then the notice, with no look in between.
-    const std::uint32_t limit = 5000 - kEventLoopPauseMs;
-    EXPECT_EQ((std::vector<std::uint32_t>{0, limit, port::kWaitForever}), fake::Get().waitLimits);
+    // The program's end, then the notice: no look in between.
+    const std::uint32_t rest = 5000 - kEventLoopPauseMs;
+    EXPECT_EQ((std::vector<std::uint32_t>{5000, rest, port::kWaitForever}),
+              fake::Get().waitLimits);
+}
+
+TEST_F(ContainedTest, AStopSignalForTheMainProcessAsksItAloneAndTheContainerEndsTheRest) {
+    AppEntry& svc = Add(5);
+    svc.settings.stopSignal = 3;
+    svc.settings.stopMainOnly = true;
+    Helper(2000).endsWhenAsked = false;
+    ExecuteLine("stop 0");
+    EXPECT_EQ((Ids{1000}), fake::Get().asked);
+    EXPECT_EQ((std::vector<int>{3}), fake::Get().askSignals);
+    test::RunPasses(2);
+    EXPECT_EQ((Lines{"C:\\jobs\\svc"}), fake::Get().endedContainers);
+    EXPECT_EQ("svc stopped.", test::LastMessage());
 }
 
 TEST_F(ContainedTest, WhatItHoldsWhenTheProgramEndsAreItsLeftovers) {

@@ -74,6 +74,7 @@ TEST_F(OperatorOptionsTest, AFileThatCannotBeOpenedIsReportedOnceAndLeftOut) {
     GeneralSettings general;
     general.logFile = "logs";
     ApplyLogFile(general);
+    ApplyLogFile(general); // a reload tries it again, and says nothing new
     PrintMessage("after");
     EXPECT_EQ((Lines{"Could not open log file logs!", "after"}), test::LogMessages());
     EXPECT_EQ(0, fake::Get().fileWrites);
@@ -187,6 +188,12 @@ TEST_F(OperatorOptionsTest, TheRetryKeyIsAWholeNumberOfSecondsHeldToOneDay) {
         EXPECT_EQ(expected, settings.apps[0].restart.retryFailedStartsSeconds) << value;
         EXPECT_TRUE(settings.apps[0].restart.reportExits);
     }
+    // Ten times the first wait, but never more than a day.
+    RestartPolicy policy;
+    policy.retryFailedStartsSeconds = 50000;
+    DoublingDelay waits;
+    EXPECT_EQ(50000u, NextRetrySeconds(policy, waits));
+    EXPECT_EQ(86400u, NextRetrySeconds(policy, waits));
     std::remove(path.c_str());
 }
 

@@ -72,14 +72,14 @@ TEST_F(ReloadTest, OnlyWhatChangedIsTouchedAndNumbersStay) {
     Typed("startall");
     EXPECT_EQ(launches + 3, fake::Get().launches.size()) << "A, B and D only";
 
-    // Added back, the name takes a new number.
+    // Added back, the name takes its old number again.
     Config("[Applications]\nA=C:\\apps\\a.exe\nB=C:\\apps\\b.exe\nD=C:\\apps\\d.exe\n"
            "C=C:\\apps\\c.exe\n[Parameters]\nB=--new\n");
     EXPECT_EQ("Configuration reloaded: 1 added, 0 removed, 0 changed, 3 unchanged.",
               Typed("reload").back());
-    ASSERT_EQ(5, appTable.count);
-    EXPECT_TRUE(IsUp(*appTable.entries[4]));
-    EXPECT_EQ(AppState::Removed, appTable.entries[2]->state);
+    ASSERT_EQ(4, appTable.count);
+    EXPECT_TRUE(IsUp(*appTable.entries[2]));
+    EXPECT_EQ("C", appTable.entries[2]->settings.name);
 }
 
 TEST_F(ReloadTest, OneTheOperatorStoppedStaysStoppedChangedOrNot) {

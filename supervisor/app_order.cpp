@@ -1,0 +1,199 @@
+#include "supervisor/app_order.h"
+
+#include "supervisor/app_events.h"
+#include "supervisor/app_table.h"
+#include "supervisor/start_order.h"
+
+namespace {
+
+int IndexOf(const AppEntry* entry) {
+    for (int i = 0; i < appTable.count; ++i)
+        if (appTable.entries[i] == entry)
+            return i;
+    return -1;
+}
+
+// The order as the entries hold it, by table index.
+StartOrder TableOrder() {
+    StartOrder order;
+    order.after.resize(static_cast<std::size_t>(appTable.count));
+    for (int i = 0; i < appTable.count; ++i)
+        for (const AppEntry* before : appTable.entries[i]->after)
+            order.after[static_cast<std::size_t>(i)].push_back(IndexOf(before));
+    return order;
+}
+
+bool IsDown(const AppEntry& entry) {
+    return !IsUp(entry) && entry.state != AppState::Stopping &&
+           entry.deferredStop == AppEntry::DeferredStop::None;
+}
+
+std::vector<bool> DownApplications() {
+    std::vector<bool> down;
+    for (int i = 0; i < appTable.count; ++i)
+        down.push_back(IsDown(*appTable.entries[i]));
+    return down;
+}
+
+AppEvent EventOf(AppEntry::DeferredStop stop) {
+    return stop == AppEntry::DeferredStop::Shutdown ? AppEvent::Shutdown : AppEvent::StopAsked;
+}
+
+// Nothing will start it without an operator: stopped, gave up, or waiting
+// for an application that is down for good.
+bool DownForGood(const AppEntry& entry, int depth) {
+    if (entry.state == AppState::Stopped || entry.state == AppState::GaveUp ||
+        entry.state == AppState::Removed)
+        return true;
+    if (depth > kMaxApplications || entry.state != AppState::Waiting ||
+        entry.pendingStart.kind != PendingStart::Kind::Order)
+        return false;
+    for (const AppEntry* before : entry.after)
+        if (before->state != AppState::Running && DownForGood(*before, depth + 1))
+            return true;
+    return false;
+}
+
+// Asks the deferred stops whose dependents are all down now, last in the
+// start sequence first.
+void AskDeferredStops() {
+    const StartOrder order = TableOrder();
+    const std::vector<AppEntry*> sequence = StartSequence();
+    for (auto it = sequence.rbegin(); it != sequence.rend(); ++it) {
+        AppEntry& entry = **it;
+        if (entry.deferredStop == AppEntry::DeferredStop::None ||
+            !MayStop(order, IndexOf(&entry), DownApplications()))
+            continue;
+        const AppEvent event = EventOf(entry.deferredStop);
+        entry.deferredStop = AppEntry::DeferredStop::None;
+        Dispatch(entry, event);
+    }
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> ResolveApplicationOrder() {
+    std::vector<std::string> names;
+    std::vector<std::vector<std::string>> after;
+    for (int i = 0; i < appTable.count; ++i) {
+        const AppEntry& entry = *appTable.entries[i];
+        const bool removed = entry.state == AppState::Removed;
+        names.push_back(removed ? std::string() : entry.settings.name);
+        after.push_back(removed ? std::vector<std::string>() : entry.settings.readiness.after);
+    }
+    const StartOrder order = ResolveStartOrder(names, after);
+    std::vector<std::pair<std::string, std::string>> ignored;
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry& entry = *appTable.entries[i];
+        entry.after.clear();
+        for (int before : order.after[static_cast<std::size_t>(i)])
+            entry.after.push_back(appTable.entries[before]);
+        if (!order.ignored[static_cast<std::size_t>(i)].empty())
+            ignored.emplace_back(entry.settings.name, order.ignored[static_cast<std::size_t>(i)]);
+    }
+    return ignored;
+}
+
+bool AnyStartOrder() {
+    for (int i = 0; i < appTable.count; ++i)
+        if (!appTable.entries[i]->after.empty())
+            return true;
+    return false;
+}
+
+std::vector<AppEntry*> StartSequence() {
+    StartOrder order = TableOrder();
+    // The entries' order has no cycle: resolving it again, with the indexes
+    // as names, only sorts it.
+    std::vector<std::string> names;
+    std::vector<std::vector<std::string>> after;
+    for (int i = 0; i < appTable.count; ++i) {
+        names.push_back(std::to_string(i));
+        after.emplace_back();
+        for (int before : order.after[static_cast<std::size_t>(i)])
+            after.back().push_back(std::to_string(before));
+    }
+    std::vector<AppEntry*> sequence;
+    for (int i : ResolveStartOrder(names, after).sequence)
+        if (appTable.entries[i]->state != AppState::Removed)
+            sequence.push_back(appTable.entries[i]);
+    return sequence;
+}
+
+void DispatchInOrder(AppEntry& entry, AppEvent event) {
+    entry.orderedStart = true;
+    Dispatch(entry, event);
+}
+
+void DispatchAtOnce(AppEntry& entry, AppEvent event) {
+    entry.orderedStart = false;
+    Dispatch(entry, event);
+}
+
+void StopInOrder(AppEvent event) {
+    const AppEntry::DeferredStop kind = event == AppEvent::Shutdown
+                                            ? AppEntry::DeferredStop::Shutdown
+                                            : AppEntry::DeferredStop::Stop;
+    // Every application that runs waits for its turn; the others (stopped,
+    // waiting, removed with a stop under way) take the event at once.
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry& entry = *appTable.entries[i];
+        if (IsUp(entry) && entry.state != AppState::Removed)
+            entry.deferredStop = kind;
+    }
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry& entry = *appTable.entries[i];
+        if (entry.deferredStop == AppEntry::DeferredStop::None)
+            Dispatch(entry, event);
+    }
+    AskDeferredStops();
+}
+
+void StartWaitingInOrder() {
+    for (AppEntry* entry : StartSequence()) {
+        if (entry->state != AppState::Waiting ||
+            entry->pendingStart.kind != PendingStart::Kind::Order || entry->pendingStart.timer != 0)
+            continue;
+        bool met = true;
+        for (const AppEntry* before : entry->after)
+            met = met && before->state == AppState::Running;
+        if (met)
+            Dispatch(*entry, AppEvent::TimerDue);
+    }
+}
+
+void ContinueOrder(AppEntry& entry, AppState before) {
+    if (entry.state == AppState::Running)
+        StartWaitingInOrder();
+    if ((before == AppState::Stopping || IsUp(entry) == false) && AnyDeferredStop())
+        AskDeferredStops();
+}
+
+bool StartUpSettled() {
+    for (int i = 0; i < appTable.count; ++i) {
+        const AppEntry& entry = *appTable.entries[i];
+        if (entry.state == AppState::Starting)
+            return false;
+        if (entry.state == AppState::Waiting &&
+            entry.pendingStart.kind == PendingStart::Kind::Order && !DownForGood(entry, 0))
+            return false;
+    }
+    return true;
+}
+
+bool AnyDeferredStop() {
+    for (int i = 0; i < appTable.count; ++i)
+        if (appTable.entries[i]->deferredStop != AppEntry::DeferredStop::None)
+            return true;
+    return false;
+}
+
+void ReleaseDeferredStops() {
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry& entry = *appTable.entries[i];
+        const AppEntry::DeferredStop stop = entry.deferredStop;
+        entry.deferredStop = AppEntry::DeferredStop::None;
+        if (stop == AppEntry::DeferredStop::Shutdown)
+            Dispatch(entry, AppEvent::Shutdown);
+    }
+}

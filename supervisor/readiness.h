@@ -1,0 +1,39 @@
+// Whether a started application is ready, by its [Ready] rule: a TCP
+// connection to its port, tried without waiting every kReadyProbeMs; a delay
+// after the launch; a line of its output (its capture process tells the
+// manager through the control channel); or READY=1 from a process of its
+// tree on the manager's notify socket. All within its [ReadyTimeout].
+#pragma once
+
+#include "supervisor/app_entry.h"
+
+#include <string>
+#include <vector>
+
+// The manager's notify socket, opened when the first application that needs
+// it starts, and the applications that were given it.
+struct NotifySocket {
+    bool tried = false;
+    port::UniqueProbe socket;
+    std::string address;
+    std::vector<AppEntry*> entries;
+};
+
+extern NotifySocket notifySocket;
+
+// How often a connection to the port of a [Ready] rule is tried.
+inline constexpr std::uint32_t kReadyProbeMs = 100;
+
+// Watches the entry's rule from now on: report(entry, AppEvent::Ready) once
+// it is met, report(entry, AppEvent::ReadyTimedOut) at its time limit. A
+// watch under way is replaced.
+void BeginReadinessWatch(AppEntry& entry, WatchReport report);
+
+// Ends the watch, if one is under way.
+void EndReadinessWatch(AppEntry& entry);
+
+// For an application whose rule is "notify": the variable NOTIFY_SOCKET=...
+// naming the manager's notify socket, which is opened the first time it is
+// asked for. Empty for any other rule, or when the socket cannot be made
+// (said once).
+std::string NotifySocketVariable(AppEntry& entry);

@@ -1,0 +1,39 @@
+// What is watched of an application besides its process: while it is
+// starting, whether its [Ready] rule is met; while it runs, its [Health].
+// Both run on timers and wait-table rows, never holding the loop.
+#pragma once
+
+#include "loop/timers.h"
+#include "port/probe.h"
+#include "port/system.h"
+
+#include <cstdint>
+
+struct AppEntry;
+enum class AppEvent : std::uint8_t;
+
+// Called with what a watch found: AppEvent::Ready, ReadyTimedOut or
+// HealthFailed.
+using WatchReport = void (*)(AppEntry& entry, AppEvent event);
+
+struct ReadinessWatch {
+    bool active = false;
+    WatchReport report = nullptr;
+    TimerId limit = 0;       // its [ReadyTimeout]
+    TimerId next = 0;        // the next connection attempt, or the end of its delay
+    port::UniqueProbe probe; // the connection attempt under way
+};
+
+enum class Health : std::uint8_t { Unknown, Healthy, Unhealthy };
+
+struct HealthWatch {
+    bool active = false;
+    WatchReport report = nullptr;
+    TimerId next = 0;            // the next check
+    TimerId limit = 0;           // the time limit of the check under way
+    port::UniqueProbe probe;     // a port check under way
+    port::UniqueHandle command;  // a command check under way
+    std::uint64_t startedMs = 0; // when the check under way began
+    std::uint32_t failures = 0;  // in a row
+    Health health = Health::Unknown;
+};
