@@ -1,28 +1,13 @@
 #include "capture/capture_arguments.h"
 
+#include "common/text.h"
+
 #include <cstring>
 
 namespace {
 
 // kCaptureOption, the path, the size limit, the backups and the stamps.
 constexpr int kArgumentCount = 5;
-
-// A whole decimal number, digits only, no larger than `most`.
-bool ReadNumber(const char* text, std::uint64_t most, std::uint64_t* value) {
-    std::uint64_t result = 0;
-    if (*text == '\0')
-        return false;
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
-        const auto digit = static_cast<std::uint64_t>(*text - '0');
-        if (result > (most - digit) / 10)
-            return false;
-        result = result * 10 + digit;
-    }
-    *value = result;
-    return true;
-}
 
 } // namespace
 
@@ -41,8 +26,8 @@ bool ParseCaptureArguments(int count, const char* const* arguments, CaptureSetti
         return false;
     std::uint64_t maxBytes = 0;
     std::uint64_t backups = 0;
-    if (arguments[1][0] == '\0' || !ReadNumber(arguments[2], kMaxOutputMaxBytes, &maxBytes) ||
-        !ReadNumber(arguments[3], 0xFFFFFFFFu, &backups) ||
+    if (arguments[1][0] == '\0' || !ParseWholeNumber(arguments[2], kMaxOutputMaxBytes, &maxBytes) ||
+        !ParseWholeNumber(arguments[3], 0xFFFFFFFFu, &backups) ||
         (std::strcmp(arguments[4], "0") != 0 && std::strcmp(arguments[4], "1") != 0))
         return false;
     settings->path = arguments[1];

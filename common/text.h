@@ -66,6 +66,24 @@ inline int ParseLeadingInt(const char* text) {
     return static_cast<int>(value);
 }
 
+// Reads a whole decimal number written with digits only (no sign, no
+// blanks): false for anything else, or for a number above `most`.
+inline bool ParseWholeNumber(std::string_view text, std::uint64_t most, std::uint64_t* value) {
+    if (text.empty())
+        return false;
+    std::uint64_t result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (result > (most - digit) / 10)
+            return false;
+        result = result * 10 + digit;
+    }
+    *value = result;
+    return true;
+}
+
 // Control bytes (below 32, and 127) never leave the manager as they are: on
 // the screen, in the log file and towards a control client each one is
 // shown as this, so that a name or a path cannot smuggle escape sequences

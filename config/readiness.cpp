@@ -26,32 +26,16 @@ std::string_view FirstWord(std::string_view text, std::string_view* rest) {
     return text.substr(0, end);
 }
 
-// Digits only, at most `most`.
-bool ReadWhole(std::string_view text, std::uint64_t most, std::uint64_t* value) {
-    if (text.empty() || text.size() > 12)
-        return false;
-    std::uint64_t result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        result = result * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (result > most)
-        return false;
-    *value = result;
-    return true;
-}
-
 // Seconds with up to three decimals ("1", "1.5", "0.25") in milliseconds.
 bool ReadSecondsMs(std::string_view text, std::uint32_t* ms) {
     const std::size_t dot = text.find('.');
     std::uint64_t whole = 0;
-    if (!ReadWhole(text.substr(0, dot), 86400, &whole))
+    if (!ParseWholeNumber(text.substr(0, dot), 86400, &whole))
         return false;
     std::uint64_t fraction = 0;
     if (dot != std::string_view::npos) {
         std::string_view decimals = text.substr(dot + 1);
-        if (decimals.empty() || decimals.size() > 3 || !ReadWhole(decimals, 999, &fraction))
+        if (decimals.empty() || decimals.size() > 3 || !ParseWholeNumber(decimals, 999, &fraction))
             return false;
         for (std::size_t i = decimals.size(); i < 3; ++i)
             fraction *= 10;
@@ -65,7 +49,7 @@ bool IsIpv4(std::string_view text) {
     while (parts < 4) {
         const std::size_t dot = text.find('.');
         std::uint64_t value = 0;
-        if (!ReadWhole(text.substr(0, dot), 255, &value) || text.substr(0, dot).size() > 3)
+        if (!ParseWholeNumber(text.substr(0, dot), 255, &value) || text.substr(0, dot).size() > 3)
             return false;
         ++parts;
         if (dot == std::string_view::npos)
@@ -85,8 +69,8 @@ bool SplitEvery(std::string_view text, std::string_view* before, std::uint32_t* 
     text = Trimmed(text);
     const std::size_t blank = text.find_last_of(kBlanks);
     std::uint64_t value = 0;
-    if (blank == std::string_view::npos || !ReadWhole(text.substr(blank + 1), 86400, &value) ||
-        value == 0)
+    if (blank == std::string_view::npos ||
+        !ParseWholeNumber(text.substr(blank + 1), 86400, &value) || value == 0)
         return false;
     text = Trimmed(text.substr(0, blank));
     const std::size_t wordStart = text.find_last_of(kBlanks);
@@ -119,7 +103,7 @@ bool ParseTcpAddress(std::string_view text, TcpAddress* address) {
             return false;
     }
     std::uint64_t number = 0;
-    if (!ReadWhole(port, 65535, &number) || number == 0)
+    if (!ParseWholeNumber(port, 65535, &number) || number == 0)
         return false;
     read.port = static_cast<std::uint16_t>(number);
     *address = read;

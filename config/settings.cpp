@@ -121,16 +121,9 @@ bool ParseByteSize(std::string_view text, std::uint64_t* bytes) {
         while (!text.empty() && blank(text.back()))
             text.remove_suffix(1);
     }
-    if (text.empty())
-        return false;
     std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > (kMaxOutputMaxBytes >> shift))
-            return false;
-    }
+    if (!ParseWholeNumber(text, kMaxOutputMaxBytes >> shift, &value))
+        return false;
     *bytes = value << shift;
     return true;
 }

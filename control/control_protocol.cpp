@@ -25,16 +25,7 @@ std::string Number(std::uint64_t value) {
 
 // A whole unsigned decimal number: digits only, within 64 bits.
 bool ReadNumber(std::string_view text, std::uint64_t* value) {
-    if (text.empty() || text.size() > 19)
-        return false;
-    std::uint64_t result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        result = result * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    *value = result;
-    return true;
+    return ParseWholeNumber(text, ~std::uint64_t{0}, value);
 }
 
 std::string EncodeLastExit(const LastExit& exit) {

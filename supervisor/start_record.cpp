@@ -3,26 +3,12 @@
 #include "common/text.h"
 #include "port/identity.h"
 
-#include <cstdlib>
+#include <cstdint>
 
 namespace {
 
 std::vector<RecordedProcess> loaded;  // what the earlier manager left
 std::vector<RecordedProcess> current; // what this manager supervises
-
-// A whole unsigned decimal number.
-bool ReadNumber(std::string_view text, std::uint64_t* value) {
-    if (text.empty() || text.size() > 20)
-        return false;
-    std::uint64_t result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        result = result * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    *value = result;
-    return true;
-}
 
 } // namespace
 
@@ -50,8 +36,8 @@ std::vector<RecordedProcess> ParseStartRecord(std::string_view text) {
         }
         RecordedProcess row;
         std::uint64_t id = 0;
-        if (!whole || line.empty() || !ReadNumber(fields[0], &id) || id == 0 || id > 0xFFFFFFFFu ||
-            !ReadNumber(fields[1], &row.startTime))
+        if (!whole || line.empty() || !ParseWholeNumber(fields[0], 0xFFFFFFFFu, &id) || id == 0 ||
+            !ParseWholeNumber(fields[1], UINT64_MAX, &row.startTime))
             continue;
         row.processId = static_cast<std::uint32_t>(id);
         row.container = fields[2] == "-" ? std::string() : std::string(fields[2]);
