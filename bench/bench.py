@@ -162,6 +162,32 @@ def end_started(driver, apps):
     driver.kill(*driver.alive(pids))
 
 
+def remove_cgroups(driver):
+    """Removes the cgroups that the managers of this run made with
+    ContainProcesses (named after the user and the runtime directory, below
+    the cgroup the run is in), once what was ended in them has gone."""
+    with open("/proc/self/mountinfo") as f:
+        mounts = [line.split()[4] for line in f if " - cgroup2 " in line]
+    with open("/proc/self/cgroup") as f:
+        own = [line[3:].strip() for line in f if line.startswith("0::")]
+    if not mounts or not own:
+        return
+    digest = 1469598103934665603
+    for byte in driver.runtime_dir.encode():
+        digest = ((digest ^ byte) * 1099511628211) % (1 << 64)
+    top = os.path.join(mounts[0] + own[0].rstrip("/"),
+                       "zelkappmgr-%d-%016x" % (os.geteuid(), digest))
+    if not os.path.isdir(top):
+        return
+    for name in os.listdir(top):
+        path = os.path.join(top, name)
+        if os.path.isdir(path):
+            driver.wait_until(lambda: open(os.path.join(path, "cgroup.procs")).read() == "",
+                              "%s to empty" % path)
+            os.rmdir(path)
+    os.rmdir(top)
+
+
 class Floor:
     def __init__(self, path):
         self.path = path
@@ -645,6 +671,7 @@ def main():
             if control is not None:
                 control.close()
             driver.kill_tracked()
+            remove_cgroups(driver)
 
 
 if __name__ == "__main__":

@@ -172,6 +172,12 @@ void ForgetContainers() {
 }
 
 void ReleaseContainment() {
-    if (containment.readiness == Readiness::Ready)
-        port::ReleaseContainers();
+    if (containment.readiness != Readiness::Ready)
+        return;
+    // What stopped and has emptied goes; what still runs, or is still being
+    // ended, stays for the next manager.
+    const std::vector<AppEntry*> holders = containment.holders;
+    for (AppEntry* entry : holders)
+        RemoveEmptyContainer(*entry);
+    port::ReleaseContainers();
 }

@@ -46,7 +46,9 @@ void RemoveEmptyContainer(AppEntry& entry);
 // process ("cgroup", "job"), or "tree" when it is followed by its tree.
 const char* ContainmentWord(const AppEntry& entry);
 
-// Forgets everything of the containers (the unit tests' reset), and at the
-// manager's end lets go of its own.
+// Forgets everything of the containers (the unit tests' reset).
 void ForgetContainers();
+
+// At the manager's end: the empty containers of stopped applications are
+// removed, and the manager's own when nothing is left in it.
 void ReleaseContainment();
