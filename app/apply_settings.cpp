@@ -103,7 +103,7 @@ void StartInOrder(const std::vector<AppEntry*>& ordered, AttachBatch& batch) {
 // Those with an [After] are taken under supervision once the order is
 // known, in that order: each waits until what it starts after is ready.
 void AddApplications(const std::vector<AppSettings>& apps) {
-    AttachBatch batch;
+    AttachBatch batch = BeginAttachBatch();
     std::vector<AppEntry*> ordered;
     for (const AppSettings& settings : apps) {
         if (!AppTableFull() && OutputFileTaken(settings))

@@ -49,6 +49,7 @@ void OnReloadRequest(WaitTable*, std::int32_t, void*) {
 
 void BeginHeadless() {
     LogToStandardOutput();
+    port::KeepNotifySocket();
     const port::Handle requests = port::WatchShutdownRequests();
     if (requests != port::kNullHandle)
         AddWaitHandle(requests, OnShutdownRequest, nullptr);

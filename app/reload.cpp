@@ -85,7 +85,7 @@ bool ReloadConfiguration() {
         Dispatch(*appTable.entries[number], AppEvent::ReloadRemoved);
     // The new ones: each at its number, under supervision at once, or (with
     // an [After]) once the order is known again.
-    AttachBatch batch;
+    AttachBatch batch = BeginAttachBatch();
     std::vector<AppEntry*> ordered;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const AppSettings& app = settings.apps[i];

@@ -16,6 +16,8 @@
 #include "supervisor/app_commands.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_order.h"
+#include "supervisor/containment.h"
+#include "supervisor/start_record.h"
 
 #include <cstdio>
 
@@ -95,6 +97,7 @@ int ManagerMain(bool headless) {
     ReportIgnoredEntries(settings);
     ReportIgnoredReadiness(&settings);
     SetStateChangeHook(headless ? OnHeadlessStateChange : ContinueOrder);
+    LoadStartRecord();
     AddApplications(settings.apps);
     OpenControlChannel(ReloadConfiguration);
 
@@ -104,5 +107,6 @@ int ManagerMain(bool headless) {
     if (RunningFlag)
         RunEventLoop();
     CloseControlChannel();
+    ReleaseContainment();
     return 0;
 }

@@ -36,6 +36,12 @@ supervised applications are copies of the test helper program.
   polite stop      the same with StopTimeout set, for the 121-process tree,
                    whose members end on SIGTERM: from the stop command until
                    the last process has ended, against the floor's killpg
+  contained stop   the stop of the 121-process tree with ContainProcesses
+                   (needs root: cgroup v2), against the floor's killpg
+  stopping crowd   (no floor) among --crowd other processes, the manager's
+                   CPU time over --idle seconds while 15 applications stop
+                   politely (StopTimeout far away) and their 3 children each
+                   ignore SIGTERM, without and with ContainProcesses
   health checks    15 applications, each ready on its port and checked on it
                    every 10 s ([Ready], [Health]): the manager's wakeups
                    in the 6 s between two check rounds, and the wakeups and
@@ -154,6 +160,32 @@ def end_started(driver, apps):
     for log in apps.logs:
         pids.update(log.start_pids())
     driver.kill(*driver.alive(pids))
+
+
+def remove_cgroups(driver):
+    """Removes the cgroups that the managers of this run made with
+    ContainProcesses (named after the user and the runtime directory, below
+    the cgroup the run is in), once what was ended in them has gone."""
+    with open("/proc/self/mountinfo") as f:
+        mounts = [line.split()[4] for line in f if " - cgroup2 " in line]
+    with open("/proc/self/cgroup") as f:
+        own = [line[3:].strip() for line in f if line.startswith("0::")]
+    if not mounts or not own:
+        return
+    digest = 1469598103934665603
+    for byte in driver.runtime_dir.encode():
+        digest = ((digest ^ byte) * 1099511628211) % (1 << 64)
+    top = os.path.join(mounts[0] + own[0].rstrip("/"),
+                       "zelkappmgr-%d-%016x" % (os.geteuid(), digest))
+    if not os.path.isdir(top):
+        return
+    for name in os.listdir(top):
+        path = os.path.join(top, name)
+        if os.path.isdir(path):
+            driver.wait_until(lambda: open(os.path.join(path, "cgroup.procs")).read() == "",
+                              "%s to empty" % path)
+            os.rmdir(path)
+    os.rmdir(top)
 
 
 class Floor:
@@ -409,7 +441,8 @@ def tree_manager(driver, floor, control, tree_args, expected, rounds, general=""
         control.send("send-keys -t %s Enter" % pane.name)
         times.append(ended_at(watcher) - t0)
         # A polite stop is over once the manager has looked at the tree.
-        pane.wait_text(r"tree stopped\." if general else r"Terminating process tree\.")
+        pane.wait_text(r"tree stopped\." if "StopTimeout" in general
+                       else r"Terminating process tree\.")
         time.sleep(0.3)
         pane.enter_line("start 0")
     driver.wait_until(lambda: len(log.starts()) >= seen + expected, "the last tree", timeout=120)
@@ -441,6 +474,29 @@ def tree_floor(driver, floor, tree_args, expected, rounds):
         process.wait()
     end_started(driver, apps)
     return times
+
+
+# -- stopping among many processes ----------------------------------------------
+def stopping_crowd(driver, seconds, general=""):
+    """The manager's CPU time (ms) over `seconds` after "stopall" asked 15
+    applications to end whose 3 children each ignore SIGTERM."""
+    apps = Apps(driver, driver.temp_dir("bench-stopping"))
+    for i in range(15):
+        apps.add("app%02d" % i, "--tree 1 3 --stubborn-children")
+    apps.write_ini("StopTimeout = %d\n%s" % (int(seconds) + 60, general))
+    pane = driver.start_manager(apps.directory)
+    pid = pane.program_pid()
+    driver.wait_until(lambda: apps.all_started(4), "15 trees of 4 processes")
+    time.sleep(1.0)
+    before = cpu_ms(pid)
+    pane.enter_line("stopall")
+    time.sleep(seconds)
+    used = cpu_ms(pid) - before
+    pane.enter_line("stopall")  # a second stop ends the trees at once
+    pane.enter_line("quit")
+    pane.wait_dead()
+    end_started(driver, apps)
+    return used
 
 
 # -- output capture ------------------------------------------------------------
@@ -510,7 +566,8 @@ def main():
     parser.add_argument("--crowd", type=int, default=1000)
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--only",
-                        default="restart,idle,startup,tree,polite,capture,health,fairness",
+                        default="restart,idle,startup,tree,polite,contained,stopping,capture,"
+                                "health,fairness",
                         help="the workloads to run, separated by commas")
     args = parser.parse_args()
     only = set(args.only.split(","))
@@ -540,19 +597,28 @@ def main():
                 show("idle %.0f s, a relaunch 60 s away: wakeups" % args.idle,
                      pending["wakeups"], base["wakeups"], "", "<= 1")
 
-            if "startup" in only:
+            if "startup" in only or "stopping" in only:
                 crowd = floor.start("crowd", args.crowd, stdin=subprocess.PIPE)
                 try:
                     if crowd.stdout.readline().strip() != "ready":
                         raise RuntimeError("the crowd did not start")
-                    manager = [startup_manager(driver, args.crowd) for _ in range(args.rounds)]
-                    base = [startup_floor(driver, floor) for _ in range(args.rounds)]
+                    if "startup" in only:
+                        manager = [startup_manager(driver, args.crowd)
+                                   for _ in range(args.rounds)]
+                        base = [startup_floor(driver, floor) for _ in range(args.rounds)]
+                        show("15th application started, %d others, median of %d"
+                             % (args.crowd, args.rounds), statistics.median(manager),
+                             statistics.median(base), "ms", "<= 30 ms")
+                    if "stopping" in only:
+                        for label, general, goal in (("trees", "", "<= 500 ms"),
+                                                     ("cgroups", "ContainProcesses = 1",
+                                                      "<= 100 ms")):
+                            used = stopping_crowd(driver, args.idle, general)
+                            show("15 stopping, %d others, %.0f s: CPU (%s)"
+                                 % (args.crowd, args.idle, label), used, 0, "ms", goal)
                 finally:
                     crowd.stdin.close()
                     crowd.wait()
-                show("15th application started, %d others, median of %d"
-                     % (args.crowd, args.rounds), statistics.median(manager),
-                     statistics.median(base), "ms", "<= 30 ms")
 
             control = ControlClient(driver)
             for label, tree_args, expected, rounds in (
@@ -577,6 +643,12 @@ def main():
                      "", ">= 0.7x")
                 show("capture process, largest resident set", rss / 1024.0, 1.0, "MiB",
                      "<= 1 MiB")
+            if "contained" in only:
+                manager = tree_manager(driver, floor, control, "4 3", 121, args.rounds,
+                                       "ContainProcesses = 1")
+                base = tree_floor(driver, floor, "4 3", 121, args.rounds)
+                show("contained stop of a 121-process tree, median of %d" % args.rounds,
+                     statistics.median(manager), statistics.median(base), "ms", "<= 1.2x")
             if "polite" in only:
                 manager = tree_manager(driver, floor, control, "4 3", 121, args.rounds,
                                        "StopTimeout = 5")
@@ -599,6 +671,7 @@ def main():
             if control is not None:
                 control.close()
             driver.kill_tracked()
+            remove_cgroups(driver)
 
 
 if __name__ == "__main__":

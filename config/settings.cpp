@@ -147,6 +147,10 @@ bool ReadSettings(const std::string& path, Settings* settings) {
     ReadSeconds(ini, "General", "StopTimeout", kMaxStopTimeoutSeconds, &stopTimeoutSeconds);
     const RestartPolicy restart = ReadRestartPolicy(ini);
     general.output = ReadOutputSettings(ini, &general.ignoredOutputMaxBytes);
+    bool attachByCommandLine = false;
+    bool containProcesses = false;
+    ini.GetBool("General", "AttachByCommandLine", attachByCommandLine);
+    ini.GetBool("General", "ContainProcesses", containProcesses);
 
     for (const auto& section : ini.Sections()) {
         if (!AsciiEqualNoCase(std::string_view(section->name), "Applications"))
@@ -173,6 +177,8 @@ bool ReadSettings(const std::string& path, Settings* settings) {
             app.restart = restart;
             app.output = general.output;
             app.readiness = ReadReadiness(ini, entry->key);
+            app.attachByCommandLine = attachByCommandLine;
+            app.containProcesses = containProcesses;
             read.apps.push_back(std::move(app));
         }
     }

@@ -73,6 +73,12 @@ struct AppSettings {
     OutputSettings output;
     // [After], [Ready], [ReadyTimeout], [Health], [HealthFailures].
     ReadinessSettings readiness;
+    // [General] AttachByCommandLine: a running copy must have been started
+    // with these parameters too, and each process is taken by one entry at most.
+    bool attachByCommandLine = false;
+    // [General] ContainProcesses: its processes are held in a cgroup (Linux)
+    // or a job object (Windows) of its own.
+    bool containProcesses = false;
 
     // The same program started the same way: executable, parameters,
     // directory and environment. A reload restarts an application only

@@ -209,12 +209,12 @@ std::string EncodeStatusRecord(const AppStatus& s) {
            EncodeLastExit(s.lastExit) + '\t' +
            (s.startPending ? Number(s.nextStartSeconds) : std::string("-")) + '\t' +
            Number(s.quickExits) + '\t' + (s.healthChecked ? s.health : std::string("none")) + '\t' +
-           NotifyField(s) + '\t' + WithoutControlBytes(s.name);
+           NotifyField(s) + '\t' + s.containment + '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     std::vector<std::string_view> fields;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 11; ++i) {
         const std::size_t tab = text.find('\t');
         if (tab == std::string_view::npos)
             return false;
@@ -247,6 +247,10 @@ bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     if (fields[1].empty() ||
         fields[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string_view::npos)
         return false;
+    if (fields[10].empty() ||
+        fields[10].find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string_view::npos)
+        return false;
+    s.containment = std::string(fields[10]);
     s.state = std::string(fields[1]);
     s.number = static_cast<int>(number);
     s.processId = static_cast<std::uint32_t>(pid);
@@ -297,6 +301,7 @@ std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
         rows.back().push_back("HEALTH");
         rows.back().push_back("STATUS TEXT");
     }
+    rows.back().push_back("CONTAINMENT");
     for (const AppStatus& s : apps) {
         rows.push_back({Number(static_cast<std::uint64_t>(s.number)), WithoutControlBytes(s.name),
                         s.state, s.processId != 0 ? Number(s.processId) : "-",
@@ -307,10 +312,12 @@ std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
             rows.back().push_back(HealthText(s));
             rows.back().push_back(StatusText(s));
         }
+        rows.back().push_back(s.containment);
     }
     // Numbers are right-aligned, the name, the state, the last exit, the
-    // health and the status text left-aligned.
-    const bool right[] = {true, false, false, true, true, true, false, true, true, false, false};
+    // health, the status text and the containment left-aligned.
+    const bool right[] = {true,  false, false, true,  true,  true,
+                          false, true,  true,  false, false, false};
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i)
@@ -363,6 +370,7 @@ std::string FormatStatusJson(const std::vector<AppStatus>& apps) {
             else
                 AppendJsonString(out, s.statusText);
         }
+        out += ", \"containment\": \"" + s.containment + "\"";
         out += "}";
     }
     out += apps.empty() ? "]\n" : "\n]\n";

@@ -97,6 +97,9 @@ struct AppStatus {
     // With the [Ready] rule "notify": the last STATUS= text it sent.
     bool notifies = false;
     std::string statusText;
+    // What holds its processes: "cgroup", "job" or "tree" (followed by
+    // parent, group and session); one word of a-z.
+    std::string containment = "tree";
 };
 
 // One status record per line: fields separated by tabs, the name last.

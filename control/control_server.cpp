@@ -7,6 +7,7 @@
 #include "port/system.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+#include "supervisor/containment.h"
 #include "supervisor/health_check.h"
 
 #include <algorithm>
@@ -413,6 +414,7 @@ std::vector<AppStatus> CollectStatus() {
             status.upSeconds = now >= entry->startedMs ? (now - entry->startedMs) / 1000 : 0;
         }
         status.restarts = entry->restarts;
+        status.containment = ContainmentWord(*entry);
         if (entry->lastExitKnown)
             status.lastExit =
                 LastExit{entry->lastExit.bySignal ? LastExit::Kind::Signal : LastExit::Kind::Code,

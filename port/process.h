@@ -49,9 +49,14 @@ bool ProcessImageName(Handle process, std::string* image);
 // returns false, with LastError(). `environment`
 // (NAME=VALUE strings ending in a null) is added to the environment the
 // program inherits, replacing variables of the same name; on Windows the
-// program is then started as an executable, as with `output`.
+// program is then started as an executable, as with `output`. With a
+// `container` (port/containment.h) the program runs in it from its first
+// instruction where the system allows (Linux; Windows with CreateProcessA),
+// else from right after its start (Windows' shell start); when it cannot be
+// put there the start fails.
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  Handle output = kNullHandle, const char* const* environment = nullptr);
+                  Handle output = kNullHandle, const char* const* environment = nullptr,
+                  Handle container = kNullHandle);
 
 // Starts a copy of this program with `arguments` (ending in a null) and its
 // standard input on `input`, on its own: in a session of its own (POSIX), with
@@ -141,6 +146,9 @@ struct ExitStatus {
 // when the system keeps no status for it that this process may read (on
 // POSIX, a process that is not our child).
 bool ReadExitStatus(Handle process, ExitStatus* status);
+
+// True once the process behind an open handle has ended (a zombie has).
+bool ProcessEnded(Handle process);
 
 // How long ago, in milliseconds, the process behind an open handle started;
 // 0 when the system does not tell.

@@ -42,6 +42,12 @@ Handle BecomeOrphanReaper();
 // holds, an application's process, is never touched here.
 void ReapOrphans();
 
+// Keeps the service manager's notification address for this process alone
+// (Linux: NOTIFY_SOCKET is read here, once, and taken out of the environment
+// the applications inherit, so that none of them speaks to the service
+// manager in the manager's name). Nothing on Windows.
+void KeepNotifySocket();
+
 // Tells the service manager a state ("READY=1", "STOPPING=1"): on Linux a
 // datagram to the socket that NOTIFY_SOCKET names (a leading '@' names an
 // abstract one), nothing without it; on Windows, in a service (see

@@ -5,6 +5,7 @@
 
 #include "config/settings.h"
 #include "loop/timers.h"
+#include "port/containment.h"
 #include "port/file.h"
 #include "port/process.h"
 #include "port/system.h"
@@ -34,7 +35,9 @@ struct StopUnderWay {
     bool active = false;
     bool leftovers = false;  // waits for the leftovers of an exit to be gone
     bool startAfter = false; // a start follows its end
+    bool contained = false;  // the tree is the entry's container: its end is the container's
     StoppingTree tree;
+    MemberWatch watch;
     TimerId limit = 0;
     TimerId check = 0;
     StopReport report = nullptr;
@@ -86,6 +89,12 @@ struct AppEntry {
     ReadinessWatch readiness;
     HealthWatch health;
     std::string notifyStatus;
+    // With [General] ContainProcesses: the application's container (see
+    // supervisor/containment.h), its name, and whether the current process
+    // is held in it (a copy found running outside it is followed as a tree).
+    port::UniqueContainer container;
+    std::string containerName;
+    bool contained = false;
 };
 
 // A process of the application runs, ready or not.

@@ -3,10 +3,13 @@
 #include "console/command_table.h"
 #include "console/console.h"
 #include "loop/event_loop.h"
+#include "port/identity.h"
+#include "supervisor/containment.h"
 #include "supervisor/exit_report.h"
 #include "supervisor/health_check.h"
 #include "supervisor/launch.h"
 #include "supervisor/readiness.h"
+#include "supervisor/start_record.h"
 #include "supervisor/stop.h"
 
 #include <algorithm>
@@ -201,16 +204,67 @@ void SetStateChangeHook(StateChangeHook hook) {
 void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
     const AppState before = entry.state;
     Step(entry, event, exit);
+    // One that stays stopped lets go of its container once that is empty.
+    RemoveEmptyContainer(entry);
     if (entry.state != before && stateChangeHook != nullptr)
         stateChangeHook(entry, before);
 }
 
+namespace {
+
+// Supervises a copy found running: "%s already running, attached!".
+void AttachTo(AppEntry& entry, port::UniqueHandle running) {
+    if (!Supervise(entry, std::move(running), OnAppExit))
+        return;
+    // The copy found ran before the manager took it over.
+    const std::uint64_t age = port::ProcessAgeMs(entry.process.Get());
+    entry.startedMs -= std::min(age, entry.startedMs);
+    PrintMessage("%s already running, attached!", entry.settings.name.c_str());
+    Dispatch(entry, AppEvent::Launched);
+    // A copy found running is ready at once, whatever its rule.
+    if (entry.state == AppState::Starting)
+        Dispatch(entry, AppEvent::Ready);
+    // A manager that ended in the middle of a stop left it frozen.
+    if (port::ResumeIfStopped(port::ProcessIdOf(entry.process.Get())))
+        PrintMessage("Resumed %s, which was left stopped.", entry.settings.name.c_str());
+}
+
+// The process the entry holds now is taken for the rest of the batch.
+void NoteTaken(AttachBatch& batch, const AppEntry& entry) {
+    if (entry.process)
+        batch.taken.push_back(port::ProcessIdOf(entry.process.Get()));
+}
+
+CopyRule RuleOf(const AppEntry& entry, const RecordedProcess* recorded) {
+    CopyRule rule;
+    rule.byCommandLine = entry.settings.attachByCommandLine;
+    if (rule.byCommandLine)
+        rule.arguments = port::SplitParameters(entry.settings.parameters.c_str());
+    if (recorded != nullptr) {
+        rule.recordedId = recorded->processId;
+        rule.recordedStart = recorded->startTime;
+    }
+    return rule;
+}
+
+} // namespace
+
 void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
     if (PathTooLong(entry))
         return;
+    const RecordedProcess* recorded = RecordedProcessOf(entry.settings.name);
     port::UniqueHandle running;
+    // What its container holds is its own, whatever the executable.
+    if (ContainmentWanted(entry) && (running = FindContainedCopy(entry, recorded))) {
+        entry.contained = true;
+        AttachTo(entry, std::move(running));
+        NoteTaken(batch, entry);
+        return;
+    }
+    entry.contained = false;
     std::string canonical;
-    switch (FindRunningCopy(entry.settings.path, batch, &running, &canonical)) {
+    switch (FindRunningCopy(entry.settings.path, RuleOf(entry, recorded), batch, &running,
+                            &canonical)) {
     case AttachResult::NoPath:
         // A start that fails before it could look for a running copy (the
         // executable is not there yet) is tried again like any failed start.
@@ -221,22 +275,10 @@ void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
         PrintMessage("Could not get process list!");
         Dispatch(entry, AppEvent::LaunchFailed);
         return;
-    case AttachResult::Found: {
-        if (!Supervise(entry, std::move(running), OnAppExit))
-            return;
-        // The copy found ran before the manager took it over.
-        const std::uint64_t age = port::ProcessAgeMs(entry.process.Get());
-        entry.startedMs -= std::min(age, entry.startedMs);
-        PrintMessage("%s already running, attached!", entry.settings.name.c_str());
-        Dispatch(entry, AppEvent::Launched);
-        // A copy found running is ready at once, whatever its rule.
-        if (entry.state == AppState::Starting)
-            Dispatch(entry, AppEvent::Ready);
-        // A manager that ended in the middle of a stop left it frozen.
-        if (port::ResumeIfStopped(port::ProcessIdOf(entry.process.Get())))
-            PrintMessage("Resumed %s, which was left stopped.", entry.settings.name.c_str());
+    case AttachResult::Found:
+        AttachTo(entry, std::move(running));
+        NoteTaken(batch, entry);
         return;
-    }
     case AttachResult::NotFound:
         // One that keeps the start order may have to wait for it.
         if (entry.orderedStart)
@@ -245,6 +287,7 @@ void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
             StartProgram(entry);
         if (IsUp(entry))
             NoteStarted(batch, port::ProcessIdOf(entry.process.Get()), canonical);
+        NoteTaken(batch, entry);
         return;
     }
 }
@@ -273,7 +316,9 @@ void OnAppExit(WaitTable*, std::int32_t, void* context) {
     // session) and no other.
     const std::uint32_t processId = port::ProcessIdOf(entry.process.Get());
     if (policy.endLeftovers && processId != 0) {
-        const std::size_t ended = EndLeftovers(processId, &exit.leftovers);
+        exit.leftovers.root = processId;
+        const std::size_t ended = entry.contained ? EndContainedLeftovers(entry)
+                                                  : EndLeftovers(processId, &exit.leftovers);
         if (ended > 0) {
             PrintMessage("Ended %d leftover processes of %s.", static_cast<int>(ended),
                          entry.settings.name.c_str());

@@ -27,6 +27,14 @@ AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpen
     return entry;
 }
 
+AttachBatch BeginAttachBatch() {
+    AttachBatch batch;
+    for (int i = 0; i < appTable.count; ++i)
+        if (appTable.entries[i]->process)
+            batch.taken.push_back(port::ProcessIdOf(appTable.entries[i]->process.Get()));
+    return batch;
+}
+
 AppEntry* PlaceApplication(int number, AppSettings settings, OutputOpener openOutput) {
     AppEntry* entry = new AppEntry(std::move(settings), openOutput);
     if (number == appTable.count)

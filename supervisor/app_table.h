@@ -27,6 +27,10 @@ bool AppTableFull();
 // after saying so, when the table is full.
 AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput);
 
+// A batch for applications created together, in which the processes the
+// table's applications hold already count as taken (for AttachByCommandLine).
+AttachBatch BeginAttachBatch();
+
 // Appends an application without taking it under supervision yet (that
 // waits until the start order is known). Null, after saying so, when the
 // table is full.

@@ -1,6 +1,7 @@
 #include "supervisor/attach.h"
 
 #include "common/text.h"
+#include "port/identity.h"
 #include "port/process.h"
 
 #include <algorithm>
@@ -87,14 +88,50 @@ std::vector<std::uint32_t> AttachOrder(const std::vector<std::uint32_t>& matches
     return order;
 }
 
+// Whether the rule admits a process that runs the executable, by its id.
+bool Admits(const CopyRule& rule, const AttachBatch& batch, std::uint32_t processId) {
+    if (!rule.byCommandLine)
+        return true;
+    if (std::find(batch.taken.begin(), batch.taken.end(), processId) != batch.taken.end())
+        return false;
+    std::vector<std::string> arguments;
+    return port::ProcessArguments(processId, &arguments) &&
+           SameArguments(rule.arguments, arguments);
+}
+
+// The recorded process, opened, when it still runs the executable with the
+// start time recorded and the rule admits it.
+port::UniqueHandle OpenRecorded(const CopyRule& rule, const AttachBatch& batch,
+                                const std::string& canonical) {
+    std::uint64_t started = 0;
+    if (rule.recordedId == 0 || rule.recordedId == port::CurrentProcessId() ||
+        !Admits(rule, batch, rule.recordedId))
+        return port::UniqueHandle();
+    port::UniqueHandle process = OpenMatching(rule.recordedId, canonical);
+    // Read once it is open: a process that ended meanwhile cannot pass on
+    // its id with its start time.
+    if (process && port::ProcessStartTime(rule.recordedId, &started) &&
+        started == rule.recordedStart)
+        return process;
+    return port::UniqueHandle();
+}
+
 } // namespace
 
-AttachResult FindRunningCopy(const std::string& path, AttachBatch& batch, port::UniqueHandle* found,
-                             std::string* canonical) {
+bool SameArguments(const std::vector<std::string>& wanted,
+                   const std::vector<std::string>& running) {
+    return wanted == running;
+}
+
+AttachResult FindRunningCopy(const std::string& path, const CopyRule& rule, AttachBatch& batch,
+                             port::UniqueHandle* found, std::string* canonical) {
     // The configured path is resolved once and compared with each process's
     // already canonical image, so a process is opened only when it matches.
     if (!port::CanonicalPath(path.c_str(), canonical))
         return AttachResult::NoPath;
+    *found = OpenRecorded(rule, batch, *canonical);
+    if (*found)
+        return AttachResult::Found;
     if (!batch.read) {
         batch.listed = ReadRunningImages(&batch.rows);
         batch.read = true;
@@ -103,7 +140,7 @@ AttachResult FindRunningCopy(const std::string& path, AttachBatch& batch, port::
         return AttachResult::NoList;
     std::vector<std::uint32_t> matches;
     for (const RunningImage& row : batch.rows)
-        if (AsciiEqualNoCase(*canonical, row.image))
+        if (AsciiEqualNoCase(*canonical, row.image) && Admits(rule, batch, row.processId))
             matches.push_back(row.processId);
     for (std::uint32_t processId : AttachOrder(matches)) {
         *found = OpenMatching(processId, *canonical);

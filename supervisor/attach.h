@@ -22,7 +22,26 @@ struct AttachBatch {
     bool read = false;
     bool listed = false; // the list could be read
     std::vector<RunningImage> rows;
+    // The processes that applications hold already: with AttachByCommandLine
+    // a process is taken by one entry at most.
+    std::vector<std::uint32_t> taken;
 };
+
+// Which running process is an entry's copy besides its executable.
+struct CopyRule {
+    // [General] AttachByCommandLine: its arguments must be these (the
+    // configured parameters as the launch splits them), and it must not be
+    // taken; a process whose arguments cannot be read is no copy.
+    bool byCommandLine = false;
+    std::vector<std::string> arguments;
+    // The process the record says was started for the entry, tried before
+    // any search: still running with the same start time, it is the copy.
+    std::uint32_t recordedId = 0;
+    std::uint64_t recordedStart = 0;
+};
+
+// True when the arguments a process runs with are those an entry wants.
+bool SameArguments(const std::vector<std::string>& wanted, const std::vector<std::string>& running);
 
 enum class AttachResult {
     Found,    // *found holds the running copy, opened
@@ -32,11 +51,12 @@ enum class AttachResult {
 };
 
 // Looks for a process running the executable `path` (never the manager
-// itself), in `batch`'s reading of the process list. When several run it, one
-// whose parent does not run it too is taken first (a server's master rather
-// than its workers). *canonical gets the resolved path.
-AttachResult FindRunningCopy(const std::string& path, AttachBatch& batch, port::UniqueHandle* found,
-                             std::string* canonical);
+// itself) that `rule` admits: the recorded one first, then in `batch`'s
+// reading of the process list. When several run it, one whose parent does
+// not run it too is taken first (a server's master rather than its
+// workers). *canonical gets the resolved path.
+AttachResult FindRunningCopy(const std::string& path, const CopyRule& rule, AttachBatch& batch,
+                             port::UniqueHandle* found, std::string* canonical);
 
 // A process the batch started counts as running for the entries created
 // after it, as a fresh reading would show it.

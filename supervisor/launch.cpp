@@ -1,7 +1,10 @@
 #include "supervisor/launch.h"
 
 #include "console/console.h"
+#include "port/identity.h"
+#include "supervisor/containment.h"
 #include "supervisor/readiness.h"
+#include "supervisor/start_record.h"
 
 #include <string>
 #include <utility>
@@ -25,6 +28,14 @@ bool Supervise(AppEntry& entry, port::UniqueHandle process, WaitCallback onExit)
     if (entry.supervisedOnce)
         ++entry.restarts;
     entry.supervisedOnce = true;
+    // A later manager finds it by the record.
+    RecordedProcess row;
+    row.processId = port::ProcessIdOf(entry.process.Get());
+    row.name = entry.settings.name;
+    if (entry.contained)
+        row.container = entry.containerName;
+    if (row.processId != 0 && port::ProcessStartTime(row.processId, &row.startTime))
+        RecordProcess(row);
     return true;
 }
 
@@ -56,10 +67,11 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
     // manager keeps no end of the pipe once the application has its own.
     const port::UniqueFile output =
         entry.openOutput != nullptr ? entry.openOutput(entry) : port::UniqueFile();
+    const port::Handle container = ContainerForLaunch(entry);
     port::Handle started = port::kNullHandle;
     if (!port::StartProgram(settings.path.c_str(), settings.parameters.c_str(), workingDirectory,
                             &started, output.Get(),
-                            environment.size() == 1 ? nullptr : environment.data())) {
+                            environment.size() == 1 ? nullptr : environment.data(), container)) {
         PrintMessage("Could not start %s. Error: %d.", settings.name.c_str(),
                      static_cast<int>(port::LastError()));
         return LaunchResult::Failed;
@@ -70,6 +82,7 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
                      settings.name.c_str());
         return LaunchResult::NotStarted;
     }
+    entry.contained = container != port::kNullHandle;
     return Supervise(entry, port::UniqueHandle(started), onExit) ? LaunchResult::Started
                                                                  : LaunchResult::NotStarted;
 }

@@ -1,6 +1,7 @@
 #include "supervisor/process_tree.h"
 
 #include "console/console.h"
+#include "loop/event_loop.h"
 #include "port/process.h"
 #include "port/system.h"
 
@@ -20,6 +21,15 @@ constexpr std::uint32_t kKilledExitCode = 0xFFFFFFFFu;
 // keeps starting processes faster than they are ended is given up after this
 // many readings rather than holding the console forever.
 constexpr int kMaxReadings = 32;
+
+// A stopping tree that runs processes it cannot watch by handle reads the
+// whole process list at most this often.
+constexpr std::uint64_t kTreeReadingIntervalMs = 1000;
+
+// The handles a stopping tree holds to watch its members: at most this many
+// per tree (the rest are seen in the readings), so that fifteen trees stay
+// well within the descriptors a process may open.
+constexpr std::size_t kMostWatchedMembers = 32;
 
 // One reading of the process list, with the rows of each parent id in list
 // order, so that every level of the walk finds its children without another
@@ -53,6 +63,29 @@ bool ReadProcessList(ProcessList* list, bool report = true) {
         list->byParent.emplace_back(list->rows[i].parentProcessId, i);
     std::sort(list->byParent.begin(), list->byParent.end());
     return true;
+}
+
+// The last reading of the whole list, shared by the asks and the looks of
+// every stopping tree; numbered, so that a tree can tell a reading taken
+// after its members ended from an older one.
+struct SharedReading {
+    ProcessList list;
+    bool listed = false;
+    std::uint64_t number = 0; // 0: none yet
+    std::uint64_t takenMs = 0;
+};
+
+SharedReading& Shared() {
+    static SharedReading* shared = new SharedReading;
+    return *shared;
+}
+
+const ProcessList* ReadShared(bool report) {
+    SharedReading& shared = Shared();
+    shared.listed = ReadProcessList(&shared.list, report);
+    ++shared.number;
+    shared.takenMs = port::NowMs();
+    return shared.listed ? &shared.list : nullptr;
 }
 
 const port::ProcessRecord* FindRow(const ProcessList& list, std::uint32_t processId) {
@@ -243,13 +276,19 @@ void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal, bool mainO
     const std::uint32_t self = port::CurrentProcessId();
     if (root == self)
         return;
-    ProcessList list;
-    if (!ReadProcessList(&list)) {
+    // "stopall" asks every tree in one go: they share a reading taken a
+    // moment ago, as long as it shows the root.
+    SharedReading& shared = Shared();
+    const bool recent = shared.listed && port::NowMs() - shared.takenMs < kEventLoopPauseMs / 2 &&
+                        FindRow(shared.list, root) != nullptr;
+    const ProcessList* read = recent ? &shared.list : ReadShared(true);
+    if (read == nullptr) {
         if (!mainOnly)
             port::AskProcessGroupToEnd(root, signal);
         port::AskProcessToEnd(root, signal);
         return;
     }
+    const ProcessList& list = *read;
     const Fellows fellows = FellowsOf(list, root, self, true);
     tree->session = fellows.session;
     tree->group = fellows.group;
@@ -268,18 +307,68 @@ void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal, bool mainO
     }
 }
 
-bool TreeRemains(const StoppingTree& tree) {
-    ProcessList list;
-    if (!ReadProcessList(&list, false))
-        return true; // unknown: the time limit decides
-    const std::uint32_t self = port::CurrentProcessId();
-    if (!TreeIds(list, tree.root, Fellows{tree.session, tree.group}, self).empty())
+namespace {
+
+// Opens handles for the live `ids`, as far as the watch has room. False when
+// one of them runs on without a handle.
+bool Watch(const std::vector<std::uint32_t>& ids, MemberWatch* watch) {
+    for (std::uint32_t id : ids) {
+        port::UniqueHandle member(watch->members.size() < kMostWatchedMembers
+                                      ? port::OpenProcessFull(id)
+                                      : port::kNullHandle);
+        if (member && !port::ProcessEnded(member.Get()))
+            watch->members.push_back(std::move(member));
+        else if (!member && (watch->members.size() >= kMostWatchedMembers ||
+                             port::LastError() != port::kErrorNoProcess))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void WatchMembers(const StoppingTree& tree, MemberWatch* watch) {
+    watch->members.clear();
+    watch->staleReading = Shared().number;
+    watch->unwatched = !Watch(tree.members, watch);
+}
+
+bool TreeRemains(const StoppingTree& tree, MemberWatch* watch) {
+    auto& members = watch->members;
+    members.erase(std::remove_if(members.begin(), members.end(),
+                                 [](const port::UniqueHandle& member) {
+                                     return port::ProcessEnded(member.Get());
+                                 }),
+                  members.end());
+    if (!members.empty())
         return true;
+    // Every watched member has ended: a reading taken since then shows what
+    // else of the tree runs. With processes that it cannot watch, a tree
+    // reads anew only once a second.
+    SharedReading& shared = Shared();
+    const ProcessList* list = nullptr;
+    if (shared.number > watch->staleReading)
+        list = shared.listed ? &shared.list : nullptr;
+    else if (!watch->unwatched || port::NowMs() - shared.takenMs >= kTreeReadingIntervalMs)
+        list = ReadShared(false);
+    else
+        return true;
+    if (list == nullptr) {
+        watch->staleReading = shared.number; // unknown: read again, or the limit decides
+        return true;
+    }
+    const std::uint32_t self = port::CurrentProcessId();
+    std::vector<std::uint32_t> live =
+        TreeIds(*list, tree.root, Fellows{tree.session, tree.group}, self);
     // Members whose parent ended before them were handed to another parent.
     for (std::uint32_t id : tree.members) {
-        const port::ProcessRecord* row = FindRow(list, id);
+        const port::ProcessRecord* row = FindRow(*list, id);
         if (row != nullptr && !row->ended)
-            return true;
+            live.push_back(id);
     }
-    return false;
+    if (live.empty())
+        return false;
+    watch->staleReading = shared.number;
+    watch->unwatched = !Watch(live, watch);
+    return true;
 }

@@ -1,6 +1,8 @@
 // Ending processes together with every process descended from them.
 #pragma once
 
+#include "port/system.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -31,9 +33,28 @@ struct StoppingTree {
 // to it.
 void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal = 0, bool mainOnly = false);
 
-// True while a process of the tree has not ended (also when the process list
-// cannot be read).
-bool TreeRemains(const StoppingTree& tree);
+// The processes of a stopping tree that are watched one by one through
+// their handles, so that a look at the tree reads only what it must.
+struct MemberWatch {
+    std::vector<port::UniqueHandle> members;
+    // The newest reading of the process list that cannot show the tree's end
+    // (it was taken before a watched member ended, or before the stop).
+    std::uint64_t staleReading = 0;
+    // The last reading found processes of the tree that could not be watched.
+    bool unwatched = false;
+};
+
+// Begins to watch the members of `tree` (as asked, or ended) by their handles.
+void WatchMembers(const StoppingTree& tree, MemberWatch* watch);
+
+// True while a process of the tree has not ended. Members that are watched
+// are looked at by their handles; only once they have all ended is the
+// whole process list read, to find what else of the tree runs (children
+// started meanwhile, the rest of the session), and every tree that looks
+// meanwhile uses that reading. While a tree runs processes that cannot be
+// watched by handle, it reads the list at most once a second. Also true
+// while no such reading could be had yet or the list cannot be read.
+bool TreeRemains(const StoppingTree& tree, MemberWatch* watch);
 
 // Ends what is left of the tree of a process that has ended on its own: its
 // descendants, and the rest of the session and of the group it led (when the

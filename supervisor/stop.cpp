@@ -2,19 +2,29 @@
 
 #include "console/console.h"
 #include "loop/wait_table.h"
+#include "supervisor/containment.h"
 
 namespace {
 
 void OnStopCheck(void* context);
 
 // Once the root has ended: the stop is over when the rest of the tree has
-// ended too, else the tree is looked at again a little later.
+// ended too, else the tree is looked at again a little later. A contained
+// tree has ended when its container is empty; where the system says so by
+// an event, no later look is needed.
 void LookAtStoppingTree(AppEntry& entry) {
-    if (!TreeRemains(entry.stop.tree)) {
-        entry.stop.report(entry, AppEvent::TreeEnded);
+    StopUnderWay& stop = entry.stop;
+    bool remains = true;
+    if (stop.contained)
+        port::ContainerPopulated(entry.container.Get(), &remains);
+    else
+        remains = TreeRemains(stop.tree, &stop.watch);
+    if (!remains) {
+        stop.report(entry, AppEvent::TreeEnded);
         return;
     }
-    entry.stop.check = AddTimer(kStopCheckMs, OnStopCheck, &entry);
+    if (!stop.contained || !ContainersWatched())
+        stop.check = AddTimer(kStopCheckMs, OnStopCheck, &entry);
 }
 
 void OnStopCheck(void* context) {
@@ -26,14 +36,18 @@ void OnStopCheck(void* context) {
 // The wait callback of a stopping entry's process: it has ended.
 void OnStoppingExit(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
-    // Signalled for good now: the rest is watched with timers.
+    StopUnderWay& stop = entry.stop;
+    // Signalled for good now: the rest is watched with timers (or the
+    // container's events).
     RemoveWaitHandle(entry.process.Get());
     // Only the main process was asked: the rest of its tree ends with it.
-    if (entry.settings.stopMainOnly && !entry.stop.leftovers) {
+    if (entry.settings.stopMainOnly && !stop.leftovers && stop.contained) {
+        port::EndContainer(entry.container.Get());
+    } else if (entry.settings.stopMainOnly && !stop.leftovers) {
         StoppingTree rest;
-        EndLeftovers(entry.stop.tree.root, &rest);
-        entry.stop.tree.members.insert(entry.stop.tree.members.end(), rest.members.begin(),
-                                       rest.members.end());
+        EndLeftovers(stop.tree.root, &rest);
+        stop.tree.members.insert(stop.tree.members.end(), rest.members.begin(), rest.members.end());
+        WatchMembers(stop.tree, &stop.watch);
     }
     LookAtStoppingTree(entry);
 }
@@ -42,6 +56,24 @@ void OnStopLimit(void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
     entry.stop.limit = 0;
     entry.stop.report(entry, AppEvent::StopLimitPassed);
+}
+
+// Asks every process of the entry's container to end (or, with its stop
+// signal for the main process only, the main process): the group the root
+// leads in one step, so that children it forks meanwhile hear it too, the
+// others one by one. Its end is the container's.
+void AskContainedTreeToEnd(AppEntry& entry, std::uint32_t root) {
+    StopUnderWay& stop = entry.stop;
+    stop.contained = true;
+    stop.tree = StoppingTree{};
+    stop.tree.root = root;
+    const int signal = entry.settings.stopSignal;
+    if (entry.settings.stopMainOnly) {
+        port::AskProcessToEnd(root, signal);
+        return;
+    }
+    const bool group = port::AskProcessGroupToEnd(root, signal);
+    port::AskContainerToEnd(entry.container.Get(), group ? root : 0, signal);
 }
 
 } // namespace
@@ -56,10 +88,17 @@ bool BeginPoliteStop(AppEntry& entry, StopReport report) {
     const std::uint32_t processId = port::ProcessIdOf(entry.process.Get());
     if (processId == 0)
         return false;
-    AskTreeToEnd(processId, &stop.tree, entry.settings.stopSignal, entry.settings.stopMainOnly);
     stop.limit =
         AddTimer(std::uint64_t{entry.settings.stopTimeoutSeconds} * 1000u, OnStopLimit, &entry);
-    if (stop.limit == 0 || !AddWaitHandle(entry.process.Get(), OnStoppingExit, &entry)) {
+    if (stop.limit == 0)
+        return false;
+    if (entry.contained) {
+        AskContainedTreeToEnd(entry, processId);
+    } else {
+        AskTreeToEnd(processId, &stop.tree, entry.settings.stopSignal, entry.settings.stopMainOnly);
+        WatchMembers(stop.tree, &stop.watch);
+    }
+    if (!AddWaitHandle(entry.process.Get(), OnStoppingExit, &entry)) {
         CancelTimer(stop.limit);
         stop.limit = 0;
         return false;
@@ -70,11 +109,14 @@ bool BeginPoliteStop(AppEntry& entry, StopReport report) {
 bool AwaitLeftovers(AppEntry& entry, const StoppingTree& leftovers, StopReport report) {
     StopUnderWay& stop = entry.stop;
     stop.active = stop.leftovers = stop.startAfter = true;
+    stop.contained = entry.contained;
     stop.tree = leftovers;
     stop.report = report;
     stop.limit = AddTimer(kLeftoversLimitMs, OnStopLimit, &entry);
     if (stop.limit == 0)
         return false;
+    if (!stop.contained)
+        WatchMembers(stop.tree, &stop.watch);
     LookAtStoppingTree(entry);
     return true;
 }
@@ -83,9 +125,12 @@ void EndTree(AppEntry& entry) {
     RemoveWaitHandle(entry.process.Get());
     const std::uint32_t root =
         entry.stop.tree.root != 0 ? entry.stop.tree.root : port::ProcessIdOf(entry.process.Get());
-    if (root != 0)
+    // A contained tree ends in one step; should that fail, it is walked.
+    const bool ended =
+        entry.contained && entry.process && port::EndContainer(entry.container.Get());
+    if (!ended && root != 0)
         KillProcessTree(root);
-    else if (entry.process)
+    else if (!ended && entry.process)
         PrintMessage("Failed to get process id of %s!", entry.settings.name.c_str());
     FinishStop(entry);
 }

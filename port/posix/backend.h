@@ -111,6 +111,16 @@ template <typename Visit> bool ForEachProcessId(Visit visit) {
     return true;
 }
 
+// --- spawn_cgroup.cpp ------------------------------------------------------
+
+// Starts `path` with `argv` and `envp` in the cgroup of the open directory
+// `cgroup`, as spawn.cpp starts a program otherwise: a session of its own,
+// signals at their defaults, standard input on `input` and output and error
+// on `output` (/dev/null for null handles), in `directory` when not null.
+// On success *process is a pidfd of the child, remembered.
+bool SpawnInCgroup(const char* path, char* const* argv, char* const* envp, const char* directory,
+                   Handle input, Handle output, Handle cgroup, int* process);
+
 // --- service.cpp -----------------------------------------------------------
 
 // The address of systemd's notification socket from the value of

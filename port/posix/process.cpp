@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -208,6 +209,13 @@ bool TerminateProcessHandle(Handle process, std::uint32_t) {
         return false;
     }
     return true;
+}
+
+bool ProcessEnded(Handle process) {
+    if (process <= 2 || process > INT_MAX)
+        return true;
+    pollfd ready{static_cast<int>(process), POLLIN, 0};
+    return posix::PollNoIntr(&ready, 1, 0) != 0;
 }
 
 namespace posix {

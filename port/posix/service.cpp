@@ -115,7 +115,23 @@ std::vector<int> Children() {
     return children;
 }
 
+// The value of NOTIFY_SOCKET: the one place where the manager reads it,
+// at its first use, which also takes it out of the environment.
+const std::string& NotifySocket() {
+    static const std::string value = [] {
+        const char* set = std::getenv("NOTIFY_SOCKET");
+        std::string read = set != nullptr ? set : "";
+        ::unsetenv("NOTIFY_SOCKET");
+        return read;
+    }();
+    return value;
+}
+
 } // namespace
+
+void KeepNotifySocket() {
+    NotifySocket();
+}
 
 bool WriteStandardOutput(const char* data, std::uint32_t length) {
     while (length > 0) {
@@ -173,7 +189,7 @@ void ReapOrphans() {
 void NotifyServiceManager(const char* state) {
     sockaddr_un address{};
     socklen_t length = 0;
-    if (!posix::NotifyAddress(std::getenv("NOTIFY_SOCKET"), &address, &length))
+    if (!posix::NotifyAddress(NotifySocket().c_str(), &address, &length))
         return;
     const int fd = posix::sys.socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)

@@ -131,7 +131,7 @@ std::vector<char*> Environment(const char* const* added) {
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  Handle output, const char* const* environment) {
+                  Handle output, const char* const* environment, Handle container) {
     *process = kNullHandle;
     if (file == nullptr || *file == '\0') {
         posix::SetError(ENOENT);
@@ -151,9 +151,15 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     if (environment != nullptr)
         envp = Environment(environment);
     int fd = -1;
-    if (!Spawn(path, argv, directory, kNullHandle, output,
-               environment != nullptr ? envp.data() : environ, &fd))
+    char* const* variables = environment != nullptr ? envp.data() : environ;
+    if (container != kNullHandle) {
+        argv.push_back(nullptr);
+        if (!posix::SpawnInCgroup(path.c_str(), argv.data(), variables, directory, kNullHandle,
+                                  output, container, &fd))
+            return false;
+    } else if (!Spawn(path, argv, directory, kNullHandle, output, variables, &fd)) {
         return false;
+    }
     *process = fd;
     return true;
 }

@@ -10,6 +10,7 @@
 #include "port/control.h"
 #include "port/service_control.h"
 
+#include "port/win32/account.h"
 #include "port/win32/native.h"
 
 #include <sddl.h>
@@ -107,33 +108,12 @@ void StartRead(Connection& c) {
     }
 }
 
-// The string form of this process's user SID, or empty.
-std::string UserSid() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
-        return std::string();
-    std::string result;
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::string buffer(size, '\0');
-    if (size != 0 && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
-        char* text = nullptr;
-        if (::ConvertSidToStringSidA(user->User.Sid, &text)) {
-            result = text;
-            ::LocalFree(text);
-        }
-    }
-    ::CloseHandle(token);
-    return result;
-}
-
 std::string PipePath(const char* name, const std::string& sid) {
     return std::string("\\\\.\\pipe\\") + name + "-" + sid;
 }
 
 bool PipeName(const char* name, std::string* pipeName, std::string* sid) {
-    *sid = UserSid();
+    *sid = win32::UserSid();
     if (sid->empty())
         return false;
     *pipeName = PipePath(name, *sid);

@@ -39,6 +39,10 @@ bool ProcessImageName(Handle process, std::string* image) {
     }
 }
 
+bool ProcessEnded(Handle process) {
+    return ::WaitForSingleObject(ToNative(process), 0) != WAIT_TIMEOUT;
+}
+
 std::uint32_t ProcessIdOf(Handle process) {
     return ::GetProcessId(ToNative(process));
 }

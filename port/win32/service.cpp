@@ -71,4 +71,8 @@ Handle BecomeOrphanReaper() {
 
 void ReapOrphans() {}
 
+// A Windows service is told its states through the service control
+// manager, not through the environment.
+void KeepNotifySocket() {}
+
 } // namespace port

@@ -26,11 +26,25 @@ namespace {
 constexpr ULONG kShellExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
 static_assert(kShellExecuteMask == 0x440);
 
+// Puts a process that was just started into the job `job` (when given).
+// One that cannot be put there is ended: it must not run outside.
+bool Assign(HANDLE job, HANDLE process) {
+    if (job == nullptr || ::AssignProcessToJobObject(job, process))
+        return true;
+    const DWORD error = ::GetLastError();
+    ::TerminateProcess(process, 0xFFFFFFFFu);
+    ::CloseHandle(process);
+    ::SetLastError(error);
+    return false;
+}
+
 // Starts `file` with the command line `commandLine` and the standard handles
-// given (made inheritable for the start only). On success *process is its
+// given (made inheritable for the start only), in the job `job` when given
+// (started suspended, put there, then let run). On success *process is its
 // handle, or it is closed when `process` is null.
 bool Create(const char* file, std::string commandLine, const char* directory, DWORD flags,
-            WORD show, HANDLE input, HANDLE output, char* environment, Handle* process) {
+            WORD show, HANDLE input, HANDLE output, char* environment, Handle* process,
+            HANDLE job = nullptr) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE nul =
         ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -53,7 +67,8 @@ bool Create(const char* file, std::string commandLine, const char* directory, DW
     startup.hStdError = output;
     PROCESS_INFORMATION info;
     std::memset(&info, 0, sizeof info);
-    const BOOL started = ::CreateProcessA(file, commandLine.data(), nullptr, nullptr, TRUE, flags,
+    const BOOL started = ::CreateProcessA(file, commandLine.data(), nullptr, nullptr, TRUE,
+                                          flags | (job != nullptr ? CREATE_SUSPENDED : 0),
                                           environment, directory, &startup, &info);
     const DWORD error = started ? 0 : ::GetLastError();
     if (input != nul)
@@ -65,6 +80,14 @@ bool Create(const char* file, std::string commandLine, const char* directory, DW
         ::SetLastError(error);
         return false;
     }
+    if (!Assign(job, info.hProcess)) {
+        const DWORD refused = ::GetLastError();
+        ::CloseHandle(info.hThread);
+        ::SetLastError(refused);
+        return false;
+    }
+    if (job != nullptr)
+        ::ResumeThread(info.hThread);
     ::CloseHandle(info.hThread);
     if (process != nullptr)
         *process = FromNative(info.hProcess);
@@ -103,7 +126,7 @@ std::string EnvironmentBlock(const char* const* added) {
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  Handle output, const char* const* environment) {
+                  Handle output, const char* const* environment, Handle container) {
     *process = kNullHandle;
     // The shell's "open" takes neither standard handles nor an environment.
     if (output != kNullHandle || environment != nullptr) {
@@ -116,7 +139,8 @@ bool StartProgram(const char* file, const char* parameters, const char* director
             commandLine += parameters;
         }
         return Create(file, commandLine, directory, 0, SW_SHOWMINNOACTIVE, nullptr,
-                      ToNative(output), environment != nullptr ? block.data() : nullptr, process);
+                      ToNative(output), environment != nullptr ? block.data() : nullptr, process,
+                      ToNative(container));
     }
     SHELLEXECUTEINFOA info;
     std::memset(&info, 0, sizeof info);
@@ -129,7 +153,11 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     info.nShow = SW_MINIMIZE;
     if (!::ShellExecuteExA(&info))
         return false;
-    // Null when the shell handed the file to a program that was already running.
+    // The shell starts a program only as it is: it goes into the job right
+    // after its start. Null when the shell handed the file to a program that
+    // was already running.
+    if (info.hProcess != nullptr && !Assign(ToNative(container), info.hProcess))
+        return false;
     *process = FromNative(info.hProcess);
     return true;
 }

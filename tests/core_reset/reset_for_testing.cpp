@@ -10,13 +10,18 @@
 #include "loop/wait_table.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+#include "supervisor/containment.h"
 #include "supervisor/readiness.h"
+#include "supervisor/start_record.h"
 
 void ResetManagerForTesting() {
     // The fake system the handles came from has been reset already: they are
     // forgotten, not closed.
     for (int i = 0; i < appTable.count; ++i) {
         appTable.entries[i]->process.Release();
+        appTable.entries[i]->container.Release();
+        for (port::UniqueHandle& member : appTable.entries[i]->stop.watch.members)
+            member.Release();
         delete appTable.entries[i];
     }
     appTable = AppTable{};
@@ -35,4 +40,6 @@ void ResetManagerForTesting() {
     readyReport = ReadyReport::StartUp;
     notifySocket.socket.Release();
     notifySocket = NotifySocket{};
+    ForgetContainers();
+    ForgetStartRecord();
 }

@@ -27,11 +27,12 @@ def wait_logged(d, path, text, timeout=None):
 def headless_service(d):
     """Start-up lines reach standard output while the manager runs, --send
     works, READY=1 reaches NOTIFY_SOCKET (an abstract one) after the last
-    start; SIGTERM sends STOPPING=1, ends every application's tree and the
-    manager with exit code 0, and the log shows the stops."""
+    start, and no application finds the variable; SIGTERM sends STOPPING=1,
+    ends every application's tree and the manager with exit code 0, and the
+    log shows the stops."""
     base = d.temp_dir("headless")
     tree = App(d, base, "tree", "--tree 1 2")
-    plain = App(d, base, "plain")
+    plain = App(d, base, "plain", "--record-env NOTIFY_SOCKET")
     write_app_ini(d, base, [tree.ini(), plain.ini()])
     name = "zelk-notify-%d" % os.getpid()
     notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
@@ -43,6 +44,8 @@ def headless_service(d):
         check(log_texts(out)[-1] == "Starting process plain.",
               "READY=1 came before the last start: %r" % log_texts(out))
         tree.wait_starts(3)
+        notified = d.wait_until(lambda: plain.log.events("env"), "plain's environment")
+        check(notified[0]["value"] == "<unset>", "NOTIFY_SOCKET reached plain: %r" % notified)
         code, printed, _ = d.client("--send", "stop 0")
         check(code == 0 and printed.strip() == "Terminating process tree.", "--send: %r" % printed)
         wait_gone(d, tree.pids(), "tree")

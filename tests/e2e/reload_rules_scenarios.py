@@ -11,8 +11,10 @@ from supervision_scenarios import App
 
 
 def status(d):
-    code, out, err = d.client("--status", "--json")
-    check(code == 0, "--status: %d %r" % (code, err))
+    # The manager sets its title before its control channel is open: a
+    # client right after start-up waits for the answer.
+    _, out, _ = d.wait_until(lambda: (lambda r: r if r[0] == 0 else None)(
+        d.client("--status", "--json")), "an answer to --status")
     return json.loads(out)
 
 

@@ -23,6 +23,7 @@ import control_scenarios  # noqa: E402,F401
 import controls_scenarios  # noqa: E402,F401
 import fairness_scenarios  # noqa: E402,F401
 import headless_scenarios  # noqa: E402,F401
+import identity_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401
 import readiness_scenarios  # noqa: E402,F401
 import reload_scenarios  # noqa: E402,F401

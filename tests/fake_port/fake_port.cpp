@@ -1,8 +1,11 @@
 #include "fake_port.h"
 
+#include "common/command_line_words.h"
 #include "fake_control.h"
 #include "port/console.h"
+#include "port/containment.h"
 #include "port/file.h"
+#include "port/identity.h"
 #include "port/probe.h"
 #include "port/process.h"
 #include "port/service.h"
@@ -19,13 +22,15 @@ namespace {
 constexpr port::Handle kInput = 11;
 constexpr port::Handle kOutput = 12;
 constexpr port::Handle kShutdown = 13;
+constexpr port::Handle kContainerWatch = 15;
 constexpr std::uint32_t kManagerPid = 1;
 
-enum class Kind { Process, Termination };
+enum class Kind { Process, Termination, Container };
 
 struct OpenHandle {
     Kind kind;
     std::uint32_t pid;
+    std::string container; // the name of a container's handle
 };
 
 struct Internals {
@@ -51,10 +56,17 @@ State& Fresh() {
     return *state;
 }
 
-port::Handle NewHandle(Kind kind, std::uint32_t pid) {
+port::Handle NewHandle(Kind kind, std::uint32_t pid, const std::string& container = "") {
     port::Handle h = In().nextHandle++;
-    In().handles[h] = OpenHandle{kind, pid};
+    In().handles[h] = OpenHandle{kind, pid, container};
     return h;
+}
+
+// The name of the container behind a handle, or null.
+const std::string* ContainerOf(port::Handle handle) {
+    auto it = In().handles.find(handle);
+    return it == In().handles.end() || it->second.kind != Kind::Container ? nullptr
+                                                                          : &it->second.container;
 }
 
 bool IsOutput(port::Handle h) {
@@ -84,6 +96,8 @@ bool Signalled(port::Handle h) {
         return !s.input.empty();
     if (h == kShutdown)
         return s.shutdownRequested;
+    if (h == kContainerWatch)
+        return s.containerNotice;
     bool control = false;
     const bool signalled = ControlSignalled(h, &control);
     if (control)
@@ -199,6 +213,11 @@ Process* FindProcess(std::uint32_t pid) {
 void EndProcess(std::uint32_t pid) {
     if (Process* p = FindProcess(pid))
         p->alive = false;
+}
+
+void EndContainedProcess(std::uint32_t pid) {
+    EndProcess(pid);
+    Get().containerNotice = true;
 }
 
 void AddFile(const std::string& path, const std::string& canonical) {
@@ -436,7 +455,7 @@ bool ProcessImageById(std::uint32_t processId, std::string* image) {
 Handle OpenProcessFull(std::uint32_t processId) {
     const fake::Process* p = fake::FindProcess(processId);
     if (p == nullptr || !p->alive || !p->openable) {
-        fake::Fail(5);
+        fake::Fail(p == nullptr || !p->alive ? kErrorNoProcess : 5);
         return kNullHandle;
     }
     return fake::NewHandle(fake::Kind::Process, processId);
@@ -451,12 +470,18 @@ bool ProcessImageName(Handle process, std::string* image) {
 }
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  Handle output, const char* const* environment) {
+                  Handle output, const char* const* environment, Handle container) {
     fake::State& s = Get();
     if (s.onLaunch)
         s.onLaunch();
-    fake::Launch launch{
-        file, parameters, directory ? directory : "<none>", 0, output != kNullHandle, {}};
+    const std::string* held = fake::ContainerOf(container);
+    fake::Launch launch{file,
+                        parameters,
+                        directory ? directory : "<none>",
+                        0,
+                        output != kNullHandle,
+                        {},
+                        held != nullptr ? *held : ""};
     for (; environment != nullptr && *environment != nullptr; ++environment)
         launch.environment.push_back(*environment);
     if (s.launchError != 0) {
@@ -472,6 +497,8 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     s.launches.push_back(launch);
     fake::Process& p = fake::AddProcess(launch.pid, fake::kManagerPid, file);
     p.alive = !s.launchedEndsAtOnce;
+    p.arguments = SplitParameters(parameters);
+    p.container = launch.container;
     *process = fake::NewHandle(fake::Kind::Process, launch.pid);
     return true;
 }
@@ -815,6 +842,8 @@ Handle BecomeOrphanReaper() {
 
 void ReapOrphans() {}
 
+void KeepNotifySocket() {}
+
 void NotifyServiceManager(const char* state) {
     Get().notifications.push_back(state);
 }
@@ -833,6 +862,143 @@ Handle StartDetachedCopy(const char* const* arguments, Handle) {
     s.detachedPids.push_back(pid);
     fake::AddProcess(pid, fake::kManagerPid, "<capture>");
     return fake::NewHandle(fake::Kind::Process, pid);
+}
+
+bool ProcessEnded(Handle process) {
+    const fake::Process* p = fake::FindProcess(fake::PidOf(process));
+    return p == nullptr || !p->alive;
+}
+
+// --- identity ----------------------------------------------------------------
+
+bool ProcessArguments(std::uint32_t processId, std::vector<std::string>* arguments) {
+    const fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive || !p->argumentsReadable)
+        return fake::Fail(5);
+    *arguments = p->arguments;
+    return true;
+}
+
+// The fake system is a Windows one: the rules of CommandLineToArgvW.
+std::vector<std::string> SplitParameters(const char* parameters) {
+    return SplitCommandLineWords(parameters != nullptr ? parameters : "", false);
+}
+
+bool ProcessStartTime(std::uint32_t processId, std::uint64_t* startTime) {
+    const fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive)
+        return fake::Fail(87);
+    *startTime = p->startTime != 0 ? p->startTime : 5000000u + processId;
+    return true;
+}
+
+bool ReadStartRecord(std::string* text) {
+    if (!Get().hasStartRecord)
+        return fake::Fail(2);
+    *text = Get().startRecord;
+    return true;
+}
+
+bool WriteStartRecord(const std::string& text) {
+    Get().hasStartRecord = true;
+    Get().startRecord = text;
+    ++Get().startRecordWrites;
+    return true;
+}
+
+// --- containers -----------------------------------------------------------------
+
+const char* const kContainerKind = "job";
+
+bool PrepareContainers() {
+    return Get().containersRefused == 0 || fake::Fail(Get().containersRefused);
+}
+
+void ReleaseContainers() {}
+
+std::string ContainerName(const char* displayName) {
+    return std::string("C:\\jobs\\") + displayName;
+}
+
+Handle OpenContainer(const char* name, bool create) {
+    auto& containers = Get().containers;
+    const bool exists = std::find(containers.begin(), containers.end(), name) != containers.end();
+    if (!exists && !create) {
+        fake::Fail(2);
+        return kNullHandle;
+    }
+    if (!exists)
+        containers.push_back(name);
+    return fake::NewHandle(fake::Kind::Container, 0, name);
+}
+
+void CloseContainer(Handle container) {
+    if (fake::ContainerOf(container) == nullptr)
+        ++fake::In().badCloses;
+    fake::In().handles.erase(container);
+}
+
+bool ContainerProcessIds(Handle container, std::vector<std::uint32_t>* ids) {
+    const std::string* name = fake::ContainerOf(container);
+    if (name == nullptr)
+        return fake::Fail(6);
+    ids->clear();
+    for (const fake::Process& p : Get().processes)
+        if (p.alive && p.container == *name)
+            ids->push_back(p.pid);
+    return true;
+}
+
+bool ContainerPopulated(Handle container, bool* populated) {
+    std::vector<std::uint32_t> ids;
+    if (!ContainerProcessIds(container, &ids))
+        return false;
+    *populated = !ids.empty();
+    return true;
+}
+
+bool RemoveContainer(Handle container) {
+    bool populated = true;
+    const bool empty = ContainerPopulated(container, &populated) && !populated;
+    if (empty) {
+        auto& containers = Get().containers;
+        containers.erase(
+            std::find(containers.begin(), containers.end(), *fake::ContainerOf(container)));
+    }
+    CloseContainer(container);
+    return empty || fake::Fail(170);
+}
+
+bool AskContainerToEnd(Handle container, std::uint32_t groupAsked, int signal) {
+    std::vector<std::uint32_t> ids;
+    if (!ContainerProcessIds(container, &ids))
+        return false;
+    Get().askedContainers.push_back(*fake::ContainerOf(container));
+    for (std::uint32_t id : ids)
+        if (groupAsked == 0 || fake::FindProcess(id)->groupId != groupAsked)
+            AskProcessToEnd(id, signal);
+    return true;
+}
+
+bool EndContainer(Handle container) {
+    std::vector<std::uint32_t> ids;
+    if (!ContainerProcessIds(container, &ids))
+        return false;
+    Get().endedContainers.push_back(*fake::ContainerOf(container));
+    for (std::uint32_t id : ids) {
+        fake::FindProcess(id)->alive = false;
+        Get().killed.push_back(id);
+    }
+    Get().containerNotice = true;
+    return true;
+}
+
+Handle ContainerWatch() {
+    return fake::kContainerWatch;
+}
+
+void TakeContainerNotices() {
+    Get().containerNotice = false;
 }
 
 std::uint64_t ProcessAgeMs(Handle process) {

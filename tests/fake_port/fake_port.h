@@ -33,6 +33,11 @@ struct Process {
     std::uint32_t groupId = 0;   // the leader of its group; 0: none
     bool endsWhenAsked = true;   // AskProcessToEnd (or its group's) ends it
     bool stopped = false;        // left stopped: ResumeIfStopped continues it
+    // Its arguments after the program's name; unreadable when not set.
+    bool argumentsReadable = true;
+    std::vector<std::string> arguments;
+    std::uint64_t startTime = 0; // 0: taken from its id
+    std::string container;       // the container that holds it; empty: none
 };
 
 struct Launch {
@@ -42,6 +47,7 @@ struct Launch {
     std::uint32_t pid = 0;                // 0 when the launch failed
     bool outputCaptured = false;          // started with an output handle
     std::vector<std::string> environment; // added variables
+    std::string container;                // the container it was started in
 };
 
 struct State {
@@ -127,6 +133,18 @@ struct State {
     bool shutdownRequested = false;
     std::vector<std::string> notifications;
 
+    // The record of started processes; absent while `startRecord` is not set.
+    bool hasStartRecord = false;
+    std::string startRecord;
+    int startRecordWrites = 0;
+
+    // Containers: named "C:\\jobs\\<display name>"; those that exist. Until
+    // `containerNotice` is taken, the containers' watch is signalled.
+    std::uint32_t containersRefused = 0; // non-zero: PrepareContainers fails with it
+    std::vector<std::string> containers;
+    std::vector<std::string> endedContainers; // EndContainer calls
+    std::vector<std::string> askedContainers; // AskContainerToEnd calls
+    bool containerNotice = false;
     // Probes: TCP ports that take a connection (every other one refuses it),
     // the connection attempts made, and the health commands started, each
     // ending at once with `commandExitCode` unless `commandsRunOn`.
@@ -179,6 +197,8 @@ void PushRecord(const port::InputRecord& record);
 Process& AddProcess(std::uint32_t pid, std::uint32_t parentPid, const std::string& image);
 Process* FindProcess(std::uint32_t pid);
 void EndProcess(std::uint32_t pid);
+// Ends a process the way the system would tell the containers' watch.
+void EndContainedProcess(std::uint32_t pid);
 // Makes `path` a file that exists, with `canonical` as its short form.
 void AddFile(const std::string& path, const std::string& canonical);
 

@@ -27,10 +27,16 @@
 //   --daemon         (POSIX) leave a daemon behind, as `( daemon & )` does: a
 //                    child starts a copy of this program and ends at once, so
 //                    that the copy is orphaned but stays in this session
-//   --daemon-ms MS   (POSIX) with --daemon: the daemon ends after MS milliseconds
+//   --daemon-ms MS   with --daemon or --detach: the daemon ends after MS milliseconds
 //   --daemon-lines N (POSIX) with --daemon: the daemon, which keeps this
 //                    program's output, first writes N numbered lines tagged
 //                    "<tag>.d<this program's id>" (as --print-lines does)
+//   --detach         leave a copy of this program behind the classic way
+//                    (tag "<tag>.detached", with --on-term and --ignore-term
+//                    when given): on POSIX fork, setsid, start it and exit,
+//                    so that it runs in a session of its own and its parent is
+//                    gone; on Windows a child ("<tag>.mid") starts it and ends
+//   --stubborn-children  the children of --tree ignore SIGTERM; this one does not
 //   --kill PID...    end the processes PID... at once (the tests use it where
 //                    the process ids are the system's own, e.g. under Wine),
 //                    then exit with the number of them that could not be
@@ -132,6 +138,9 @@ struct Options {
     bool daemon = false;
     long long daemonMs = -1;
     long long daemonLines = 0;
+    bool detach = false;
+    bool detachChild = false; // (Windows) the child that starts the detached copy
+    bool stubbornChildren = false;
     long long onTermMs = -1; // -1: the system's default when asked to end
     bool ignoreTerm = false;
     std::string askSignal = "TERM";
@@ -608,6 +617,10 @@ Options ParseOptions(int argc, char** argv) {
             options.keepWorker = true;
         } else if (option == "--daemon") {
             options.daemon = true;
+        } else if (option == "--detach" || option == "--detach-child") {
+            (option == "--detach" ? options.detach : options.detachChild) = true;
+        } else if (option == "--stubborn-children") {
+            options.stubbornChildren = true;
         } else if (option == "--daemon-ms") {
             if (!ParseNumber(value("--daemon-ms needs a number"), &options.daemonMs) ||
                 options.daemonMs < 0)
@@ -679,7 +692,7 @@ std::vector<std::string> ChildArguments(const Options& options, int index) {
     arguments.push_back(std::to_string(options.width));
     if (options.recordArgs)
         arguments.push_back("--record-args");
-    if (options.ignoreTerm)
+    if (options.ignoreTerm || options.stubbornChildren)
         arguments.push_back("--ignore-term");
     if (options.onTermMs >= 0) {
         arguments.push_back("--on-term");
@@ -701,6 +714,23 @@ std::vector<std::string> PlainChildArguments(const Options& options, const std::
     }
     arguments.push_back("--tag");
     arguments.push_back(tag);
+    return arguments;
+}
+
+// The options of a detached copy: it records its start, hears SIGTERM as
+// this one does (--on-term, --ignore-term) and ends after --daemon-ms.
+std::vector<std::string> DetachedArguments(const Options& options, const std::string& tag) {
+    std::vector<std::string> arguments = PlainChildArguments(options, tag);
+    if (options.ignoreTerm)
+        arguments.push_back("--ignore-term");
+    if (options.onTermMs >= 0) {
+        arguments.push_back("--on-term");
+        arguments.push_back(std::to_string(options.onTermMs));
+    }
+    if (options.daemonMs >= 0) {
+        arguments.push_back("--run-ms");
+        arguments.push_back(std::to_string(options.daemonMs));
+    }
     return arguments;
 }
 
@@ -777,6 +807,12 @@ void Notify(const Options&, const Recorder&) {
 
 void LeaveDaemon(const Options&) {
     Usage("--daemon is not available on Windows");
+}
+
+void LeaveDetached(const Options& options) {
+    std::vector<std::string> arguments = DetachedArguments(options, options.tag + ".mid");
+    arguments.push_back("--detach-child");
+    StartChild(arguments);
 }
 
 #else
@@ -908,6 +944,18 @@ void LeaveDaemon(const Options& options) {
         }
 }
 
+void LeaveDetached(const Options& options) {
+    const pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        StartChild(DetachedArguments(options, options.tag + ".detached"));
+        _exit(0);
+    }
+    if (child > 0)
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+}
+
 #endif
 
 } // namespace
@@ -979,8 +1027,14 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (options.detachChild) {
+        StartChild(DetachedArguments(options, options.tag + ".detached"));
+        return 0;
+    }
     if (options.daemon)
         LeaveDaemon(options);
+    if (options.detach)
+        LeaveDetached(options);
     if (options.keepWorker)
         KeepWorker(options);
     if (options.forkEveryMs > 0)

@@ -80,6 +80,7 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     worker.startPending = true;
     worker.nextStartSeconds = 8;
     worker.quickExits = 3;
+    worker.containment = "cgroup";
 
     AppStatus back;
     ASSERT_TRUE(DecodeStatusRecord(EncodeStatusRecord(web), &back));
@@ -94,22 +95,26 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     EXPECT_TRUE(back.startPending);
     EXPECT_EQ(8u, back.nextStartSeconds);
     EXPECT_EQ(3u, back.quickExits);
-    EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\tcode:x\t-\t0\tname", &back));
-    EXPECT_FALSE(DecodeStatusRecord("0\tGone!\t1\t2\t3\t-\t-\t0\tname", &back));
+    EXPECT_EQ("cgroup", back.containment);
+    EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\tcode:x\t-\t0\ttree\tname", &back));
+    EXPECT_FALSE(DecodeStatusRecord("0\tGone!\t1\t2\t3\t-\t-\t0\ttree\tname", &back));
+    EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\t-\t-\t0\tTree!\tname", &back));
 
     EXPECT_EQ("NUM  NAME      STATE     PID  UPTIME(S)  RESTARTS  LAST EXIT   NEXT START(S)  "
-              "QUICK EXITS\n"
+              "QUICK EXITS  CONTAINMENT\n"
               "  0  web \"a\"\\  running  4321         75         2  signal 11               -  "
-              "          0\n"
+              "          0  tree\n"
               " 12  w?x       waiting     -          -         0  0xC0000005              8  "
-              "          3\n",
+              "          3  cgroup\n",
               FormatStatusTable({web, worker}));
     EXPECT_EQ("[\n  {\"number\": 0, \"name\": \"web \\\"a\\\"\\\\\", \"state\": \"running\", "
               "\"pid\": 4321, \"uptime_seconds\": 75, \"restarts\": 2, \"last_exit_code\": null, "
-              "\"last_exit_signal\": 11, \"next_start_seconds\": null, \"quick_exits\": 0},\n"
+              "\"last_exit_signal\": 11, \"next_start_seconds\": null, \"quick_exits\": 0, "
+              "\"containment\": \"tree\"},\n"
               "  {\"number\": 12, \"name\": \"w\\u0009x\", \"state\": \"waiting\", \"pid\": null, "
               "\"uptime_seconds\": null, \"restarts\": 0, \"last_exit_code\": 3221225477, "
-              "\"last_exit_signal\": null, \"next_start_seconds\": 8, \"quick_exits\": 3}\n]\n",
+              "\"last_exit_signal\": null, \"next_start_seconds\": 8, \"quick_exits\": 3, "
+              "\"containment\": \"cgroup\"}\n]\n",
               FormatStatusJson({web, worker}));
     EXPECT_EQ("[]\n", FormatStatusJson({}));
 }

@@ -75,6 +75,31 @@ TEST_F(PoliteStopTest, TheTreeIsAskedAndTheStopEndsWhenAllOfItHasEnded) {
               fake::Get().waitLimits);
 }
 
+TEST_F(PoliteStopTest, TheTreeIsWatchedByHandlesAndTheListReadOnlyWhereTheyCannotTell) {
+    ExecuteLine("stop 0");
+    // It joined the session after the ask, and cannot be opened.
+    fake::Process& late = fake::AddProcess(1003, 7, "C:\\late.exe");
+    late.sessionId = 1000;
+    late.groupId = 1003;
+    late.openable = false;
+    int readingsWhileWatched = 0;
+    test::RunLoop([&](int wait) {
+        if (wait == 1)
+            fake::EndProcess(1000);
+        if (wait == 20) {
+            readingsWhileWatched = fake::Get().snapshotsTaken;
+            fake::EndProcess(1002);
+        }
+        if (wait == 40)
+            fake::EndProcess(1003);
+        return wait < 45;
+    });
+    EXPECT_EQ(1, readingsWhileWatched) << "the ask's reading only";
+    // At the daemon's end, one a second while 1003 ran, one to see its end.
+    EXPECT_EQ(4, fake::Get().snapshotsTaken);
+    EXPECT_EQ("alpha stopped.", test::LastMessage());
+}
+
 TEST_F(PoliteStopTest, TheLimitOrASecondStopEndsTheTreeRestartWaitsForItAndQuitLeavesIt) {
     ExecuteLine("restart 0");
     test::RunPasses(2);

@@ -1,0 +1,29 @@
+#include "port/win32/account.h"
+
+#include "port/win32/native.h"
+
+#include <sddl.h>
+
+namespace port::win32 {
+
+std::string UserSid() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return std::string();
+    std::string result;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::string buffer(size, '\0');
+    if (size != 0 && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+        char* text = nullptr;
+        if (::ConvertSidToStringSidA(user->User.Sid, &text)) {
+            result = text;
+            ::LocalFree(text);
+        }
+    }
+    ::CloseHandle(token);
+    return result;
+}
+
+} // namespace port::win32

@@ -1,0 +1,79 @@
+#include "supervisor/start_record.h"
+
+#include "common/text.h"
+#include "port/identity.h"
+
+#include <cstdint>
+
+namespace {
+
+std::vector<RecordedProcess> loaded;  // what the earlier manager left
+std::vector<RecordedProcess> current; // what this manager supervises
+
+} // namespace
+
+std::string FormatStartRecord(const std::vector<RecordedProcess>& rows) {
+    std::string text;
+    for (const RecordedProcess& row : rows)
+        text += std::to_string(row.processId) + '\t' + std::to_string(row.startTime) + '\t' +
+                (row.container.empty() ? std::string("-") : row.container) + '\t' + row.name + '\n';
+    return text;
+}
+
+std::vector<RecordedProcess> ParseStartRecord(std::string_view text) {
+    std::vector<RecordedProcess> rows;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        std::string_view fields[3];
+        bool whole = true;
+        for (std::string_view& field : fields) {
+            const std::size_t tab = line.find('\t');
+            whole = whole && tab != std::string_view::npos;
+            field = line.substr(0, tab);
+            line.remove_prefix(whole ? tab + 1 : line.size());
+        }
+        RecordedProcess row;
+        std::uint64_t id = 0;
+        if (!whole || line.empty() || !ParseWholeNumber(fields[0], 0xFFFFFFFFu, &id) || id == 0 ||
+            !ParseWholeNumber(fields[1], UINT64_MAX, &row.startTime))
+            continue;
+        row.processId = static_cast<std::uint32_t>(id);
+        row.container = fields[2] == "-" ? std::string() : std::string(fields[2]);
+        row.name = std::string(line);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void LoadStartRecord() {
+    std::string text;
+    if (port::ReadStartRecord(&text))
+        loaded = ParseStartRecord(text);
+}
+
+const RecordedProcess* RecordedProcessOf(std::string_view name) {
+    for (const RecordedProcess& row : loaded)
+        if (AsciiEqualNoCase(std::string_view(row.name), name))
+            return &row;
+    return nullptr;
+}
+
+void RecordProcess(const RecordedProcess& row) {
+    bool replaced = false;
+    for (RecordedProcess& existing : current)
+        if (existing.name == row.name) {
+            existing = row;
+            replaced = true;
+        }
+    if (!replaced)
+        current.push_back(row);
+    // A record that cannot be written only costs a later manager its hint.
+    port::WriteStartRecord(FormatStartRecord(current));
+}
+
+void ForgetStartRecord() {
+    loaded.clear();
+    current.clear();
+}

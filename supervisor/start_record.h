@@ -1,0 +1,39 @@
+// The record of the processes the manager supervises, kept where a later
+// manager finds it (port/identity.h): for each application its process id,
+// that process's start time and the container that holds it. A manager
+// reads it once as it starts, so that, among the copies of an executable,
+// each entry attaches to the process started for it; it rewrites it
+// whenever an application's process changes. One line per application:
+// id, start time, container ("-" for none), display name, separated by tabs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct RecordedProcess {
+    std::uint32_t processId = 0;
+    std::uint64_t startTime = 0;
+    std::string container; // empty: none
+    std::string name;
+};
+
+std::string FormatStartRecord(const std::vector<RecordedProcess>& rows);
+
+// The rows of a record; lines that are not rows are left out.
+std::vector<RecordedProcess> ParseStartRecord(std::string_view text);
+
+// Reads the record that an earlier manager left.
+void LoadStartRecord();
+
+// What that record says of the application `name` (ignoring ASCII case);
+// null when it says nothing.
+const RecordedProcess* RecordedProcessOf(std::string_view name);
+
+// The process of the application `row.name` is now `row`: the record is
+// written anew with it.
+void RecordProcess(const RecordedProcess& row);
+
+// Both forgotten (the unit tests' reset).
+void ForgetStartRecord();
