@@ -64,6 +64,8 @@ void ReportIgnoredEntries(const Settings& settings) {
         if (!app.ignoredStopSignal.empty())
             PrintMessage("Ignored stop signal %s of %s.", app.ignoredStopSignal.c_str(),
                          app.name.c_str());
+        if (!app.ignoredUser.empty())
+            PrintMessage("Ignored user %s of %s.", app.ignoredUser.c_str(), app.name.c_str());
     }
 }
 

@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "config/ini_file.h"
 #include "port/process.h"
+#include "port/user.h"
 
 #include <algorithm>
 #include <string_view>
@@ -130,7 +131,7 @@ bool ParseByteSize(std::string_view text, std::uint64_t* bytes) {
 
 bool AppSettings::SameProgram(const AppSettings& other) const {
     return path == other.path && parameters == other.parameters && directory == other.directory &&
-           environment == other.environment;
+           environment == other.environment && user == other.user;
 }
 
 bool ReadSettings(const std::string& path, Settings* settings) {
@@ -174,6 +175,9 @@ bool ReadSettings(const std::string& path, Settings* settings) {
             ReadSeconds(ini, "StopTimeout", entry->key, kMaxStopTimeoutSeconds,
                         &app.stopTimeoutSeconds);
             ReadStopSignal(ini, entry->key, &app);
+            ini.GetString("User", entry->key, app.user);
+            if (!port::kStartsAsOtherUsers)
+                app.ignoredUser.swap(app.user);
             app.restart = restart;
             app.output = general.output;
             app.readiness = ReadReadiness(ini, entry->key);

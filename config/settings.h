@@ -69,7 +69,11 @@ struct AppSettings {
     int stopSignal = 0;
     bool stopMainOnly = false;
     std::string ignoredStopSignal; // a [StopSignal] that cannot be used, to be reported
-    RestartPolicy restart;         // the [General] keys, the same for every application
+    // [User]: the account it runs as, empty for the manager's own; where
+    // programs cannot be run as another user, kept aside to be reported.
+    std::string user;
+    std::string ignoredUser;
+    RestartPolicy restart; // the [General] keys, the same for every application
     OutputSettings output;
     // [After], [Ready], [ReadyTimeout], [Health], [HealthFailures].
     ReadinessSettings readiness;
@@ -81,7 +85,7 @@ struct AppSettings {
     bool containProcesses = false;
 
     // The same program started the same way: executable, parameters,
-    // directory and environment. A reload restarts an application only
+    // directory, environment and user. A reload restarts an application only
     // when this changes.
     bool SameProgram(const AppSettings& other) const;
 };

@@ -53,10 +53,14 @@ bool ProcessImageName(Handle process, std::string* image);
 // `container` (port/containment.h) the program runs in it from its first
 // instruction where the system allows (Linux; Windows with CreateProcessA),
 // else from right after its start (Windows' shell start); when it cannot be
-// put there the start fails.
+// put there the start fails. With a `user` (where kStartsAsOtherUsers,
+// port/user.h) the program runs as that account, with its groups and its
+// HOME, USER and LOGNAME (unless `environment` sets them): a user other than
+// this process's own needs root, and the start fails without it as
+// it fails for a user that does not exist.
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
                   Handle output = kNullHandle, const char* const* environment = nullptr,
-                  Handle container = kNullHandle);
+                  Handle container = kNullHandle, const char* user = nullptr);
 
 // Starts a copy of this program with `arguments` (ending in a null) and its
 // standard input on `input`, on its own: in a session of its own (POSIX), with

@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "loop/event_loop.h"
 #include "port/identity.h"
+#include "port/user.h"
 #include "supervisor/containment.h"
 #include "supervisor/exit_report.h"
 #include "supervisor/health_check.h"
@@ -240,6 +241,9 @@ CopyRule RuleOf(const AppEntry& entry, const RecordedProcess* recorded) {
     rule.byCommandLine = entry.settings.attachByCommandLine;
     if (rule.byCommandLine)
         rule.arguments = port::SplitParameters(entry.settings.parameters.c_str());
+    rule.byUser = !entry.settings.user.empty();
+    if (rule.byUser)
+        rule.userUnknown = !port::UserIdByName(entry.settings.user.c_str(), &rule.userId);
     if (recorded != nullptr) {
         rule.recordedId = recorded->processId;
         rule.recordedStart = recorded->startTime;

@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include "port/identity.h"
 #include "port/process.h"
+#include "port/user.h"
 
 #include <algorithm>
 
@@ -90,6 +91,10 @@ std::vector<std::uint32_t> AttachOrder(const std::vector<std::uint32_t>& matches
 
 // Whether the rule admits a process that runs the executable, by its id.
 bool Admits(const CopyRule& rule, const AttachBatch& batch, std::uint32_t processId) {
+    std::uint32_t userId = 0;
+    if (rule.byUser &&
+        (rule.userUnknown || !port::ProcessUserId(processId, &userId) || userId != rule.userId))
+        return false;
     if (!rule.byCommandLine)
         return true;
     if (std::find(batch.taken.begin(), batch.taken.end(), processId) != batch.taken.end())

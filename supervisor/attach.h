@@ -34,6 +34,11 @@ struct CopyRule {
     // taken; a process whose arguments cannot be read is no copy.
     bool byCommandLine = false;
     std::vector<std::string> arguments;
+    // [User]: it must run as this user; with `userUnknown` (no such
+    // account) nothing is a copy.
+    bool byUser = false;
+    bool userUnknown = false;
+    std::uint32_t userId = 0;
     // The process the record says was started for the entry, tried before
     // any search: still running with the same start time, it is the copy.
     std::uint32_t recordedId = 0;

@@ -71,9 +71,14 @@ LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
     port::Handle started = port::kNullHandle;
     if (!port::StartProgram(settings.path.c_str(), settings.parameters.c_str(), workingDirectory,
                             &started, output.Get(),
-                            environment.size() == 1 ? nullptr : environment.data(), container)) {
-        PrintMessage("Could not start %s. Error: %d.", settings.name.c_str(),
-                     static_cast<int>(port::LastError()));
+                            environment.size() == 1 ? nullptr : environment.data(), container,
+                            settings.user.empty() ? nullptr : settings.user.c_str())) {
+        const int error = static_cast<int>(port::LastError());
+        if (settings.user.empty())
+            PrintMessage("Could not start %s. Error: %d.", settings.name.c_str(), error);
+        else
+            PrintMessage("Could not start %s as user %s. Error: %d.", settings.name.c_str(),
+                         settings.user.c_str(), error);
         return LaunchResult::Failed;
     }
     entry.retryDelay = DoublingDelay{};

@@ -111,15 +111,32 @@ template <typename Visit> bool ForEachProcessId(Visit visit) {
     return true;
 }
 
-// --- spawn_cgroup.cpp ------------------------------------------------------
+// --- user.cpp --------------------------------------------------------------
 
-// Starts `path` with `argv` and `envp` in the cgroup of the open directory
-// `cgroup`, as spawn.cpp starts a program otherwise: a session of its own,
-// signals at their defaults, standard input on `input` and output and error
-// on `output` (/dev/null for null handles), in `directory` when not null.
-// On success *process is a pidfd of the child, remembered.
-bool SpawnInCgroup(const char* path, char* const* argv, char* const* envp, const char* directory,
-                   Handle input, Handle output, Handle cgroup, int* process);
+// What a program started as another user runs with.
+struct Account {
+    std::string name;
+    std::string home;
+    uid_t userId = 0;
+    gid_t groupId = 0;
+    std::vector<gid_t> groups; // its supplementary groups, its own group among them
+};
+
+// Reads the account `name` from the password and group databases. False,
+// with SetError (ENOENT when there is no such user), when it cannot.
+bool LookUpAccount(const char* name, Account* account);
+
+// --- spawn_fork.cpp --------------------------------------------------------
+
+// Starts `path` with `argv` and `envp` by fork and exec, where posix_spawn
+// cannot: in the cgroup of the open directory `cgroup` (when not null)
+// and as `account` (when not null), as spawn.cpp starts a program
+// otherwise: a session of its own, signals at their defaults, standard
+// input on `input` and output and error on `output` (/dev/null for null
+// handles), in `directory` when not null. On success *process is a pidfd of
+// the child, remembered.
+bool SpawnByFork(const char* path, char* const* argv, char* const* envp, const char* directory,
+                 Handle input, Handle output, Handle cgroup, const Account* account, int* process);
 
 // --- service.cpp -----------------------------------------------------------
 

@@ -17,6 +17,7 @@
 #include <spawn.h>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -131,7 +132,8 @@ std::vector<char*> Environment(const char* const* added) {
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  Handle output, const char* const* environment, Handle container) {
+                  Handle output, const char* const* environment, Handle container,
+                  const char* user) {
     *process = kNullHandle;
     if (file == nullptr || *file == '\0') {
         posix::SetError(ENOENT);
@@ -142,20 +144,52 @@ bool StartProgram(const char* file, const char* parameters, const char* director
         posix::SetError(errno);
         return false;
     }
+    // Another user: only root may become one; the manager's own user is no
+    // change at all.
+    posix::Account account;
+    const bool switchUser = user != nullptr && *user != '\0';
+    if (switchUser && !posix::LookUpAccount(user, &account))
+        return false;
+    const bool otherUser = switchUser && account.userId != ::geteuid();
+    if (otherUser && ::geteuid() != 0) {
+        posix::SetError(EPERM);
+        return false;
+    }
     std::vector<std::string> words = SplitShellWords(parameters ? parameters : "");
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(file));
     for (std::string& word : words)
         argv.push_back(word.data());
+    // The user's HOME, USER and LOGNAME, unless the configuration sets them.
+    std::vector<std::string> accountVariables;
+    std::vector<const char*> added;
+    if (otherUser) {
+        for (const auto& [name, value] :
+             {std::pair<const char*, const std::string&>{"HOME=", account.home},
+              {"USER=", account.name},
+              {"LOGNAME=", account.name}}) {
+            bool configured = false;
+            for (const char* const* variable = environment; variable != nullptr && *variable;
+                 ++variable)
+                configured = configured || std::strncmp(*variable, name, std::strlen(name)) == 0;
+            if (!configured)
+                accountVariables.push_back(name + value);
+        }
+        for (const std::string& variable : accountVariables)
+            added.push_back(variable.c_str());
+    }
+    for (const char* const* variable = environment; variable != nullptr && *variable; ++variable)
+        added.push_back(*variable);
+    added.push_back(nullptr);
     std::vector<char*> envp;
-    if (environment != nullptr)
-        envp = Environment(environment);
+    if (added.size() > 1)
+        envp = Environment(added.data());
+    char* const* variables = added.size() > 1 ? envp.data() : environ;
     int fd = -1;
-    char* const* variables = environment != nullptr ? envp.data() : environ;
-    if (container != kNullHandle) {
+    if (container != kNullHandle || otherUser) {
         argv.push_back(nullptr);
-        if (!posix::SpawnInCgroup(path.c_str(), argv.data(), variables, directory, kNullHandle,
-                                  output, container, &fd))
+        if (!posix::SpawnByFork(path.c_str(), argv.data(), variables, directory, kNullHandle,
+                                output, container, otherUser ? &account : nullptr, &fd))
             return false;
     } else if (!Spawn(path, argv, directory, kNullHandle, output, variables, &fd)) {
         return false;

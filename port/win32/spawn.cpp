@@ -126,8 +126,14 @@ std::string EnvironmentBlock(const char* const* added) {
 } // namespace
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  Handle output, const char* const* environment, Handle container) {
+                  Handle output, const char* const* environment, Handle container,
+                  const char* user) {
     *process = kNullHandle;
+    // Programs run as the manager's user here (kStartsAsOtherUsers).
+    if (user != nullptr && *user != '\0') {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
     // The shell's "open" takes neither standard handles nor an environment.
     if (output != kNullHandle || environment != nullptr) {
         std::string block;

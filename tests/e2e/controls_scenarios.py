@@ -4,6 +4,7 @@ quick exits counted always, and SIGHUP and a second copy in headless mode."""
 
 import json
 import os
+import pwd
 import signal
 import subprocess
 import time
@@ -56,6 +57,44 @@ def signal_on_demand(d):
           "recorded %r" % terms(app))
 
 
+def process_uid(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return [int(line.split()[1]) for line in f if line.startswith("Uid:")][0]
+
+
+@scenario("run_as_user", modes=("native",))
+def run_as_user(d):
+    """As root, [User] x = nobody: a copy of x's executable that runs as
+    root is not attached to; x is started as nobody, with nobody's HOME and
+    USER. An unknown user fails the start with a line that names it."""
+    check(os.geteuid() == 0, "starting a program as another user needs root")
+    user = pwd.getpwnam("nobody")
+    base = d.temp_dir("user")
+    app = App(d, base, "x", "--record-env HOME --record-env USER")
+    ghost = App(d, base, "ghost")
+    # nobody reaches its executable and writes its own log.
+    os.chmod(base, 0o755)
+    with open(app.log_path, "a"):
+        pass
+    os.chown(app.log_path, user.pw_uid, user.pw_gid)
+    hand = d.track(os.path.join(base, "hand.log"))
+    d.start_helper_outside(base, app.exe, ["--log", hand.path, "--tag", "hand"])
+    hand_pid = d.wait_until(lambda: hand.start_pids(), "the copy started by hand")[0]
+    write_app_ini(d, base, [app.ini(), ghost.ini()])
+    with open(os.path.join(base, "zelkappmgr.ini"), "a") as f:
+        f.write("[User]\nx = nobody\nghost = no-such-user-zelk\n")
+    pane = d.start_manager(base)
+    pane.wait_text(r"Could not start ghost as user no-such-user-zelk\. Error: \d+\.")
+    pid = app.wait_starts(1)[0]["pid"]
+    check(pid != hand_pid and process_uid(pid) == user.pw_uid,
+          "x runs as uid %d" % process_uid(pid))
+    env = {e["name"]: e["value"] for e in app.log.events("env")}
+    check(env == {"HOME": user.pw_dir, "USER": "nobody"}, "x's environment: %r" % env)
+    pane.command("stop 0", ["Terminating process x."])
+    wait_gone(d, [pid], "x")
+    check(d.alive([hand_pid]), "the copy started by hand was ended")
+
+
 @scenario("quit_leaves_a_stop_to_finish", modes=("native",))
 def quit_leaves_a_stop_to_finish(d):
     """"stop 0" and "quit" at once, with an application that finishes its
@@ -78,13 +117,13 @@ def send_exit_codes(d):
     """--send of a line that fails exits with 1: an application that does
     not exist, an unknown command. Natively, --send "stop 0" of an
     application that takes 300 ms to finish (StopTimeout = 5) returns once
-    it has ended. Under Wine, [StopSignal] is reported as ignored."""
+    it has ended. Under Wine, [StopSignal] and [User] are reported as ignored."""
     base = d.temp_dir("sendcodes")
     app = App(d, base, "slow", "--on-term 300")
     write_app_ini(d, base, [app.ini()], "StopTimeout = 5")
     if d.mode == "wine":
         with open(os.path.join(base, "zelkappmgr.ini"), "a") as f:
-            f.write("[StopSignal]\nslow = QUIT main\n")
+            f.write("[StopSignal]\nslow = QUIT main\n[User]\nslow = nobody\n")
     pane = d.start_manager(base)
     pid = app.wait_starts(1)[0]["pid"]
     for line, text in (("stop 9", "Application does not exist."),
@@ -92,8 +131,8 @@ def send_exit_codes(d):
         code, out, _ = d.client("--send", line)
         check(code == 1 and out.splitlines() == [text], "--send %r: %d %r" % (line, code, out))
     if d.mode == "wine":
-        check("Ignored stop signal QUIT main of slow." in pane.messages(),
-              "the stop signal was not reported as ignored")
+        check({"Ignored stop signal QUIT main of slow.", "Ignored user nobody of slow."}
+              <= set(pane.messages()), "the stop signal and user were not reported as ignored")
         return
     code, out, _ = d.client("--send", "stop 0")
     check(code == 0 and out.splitlines() == ["Terminating process slow.", "slow stopped."],

@@ -10,6 +10,7 @@
 #include "port/process.h"
 #include "port/service.h"
 #include "port/system.h"
+#include "port/user.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -470,7 +471,8 @@ bool ProcessImageName(Handle process, std::string* image) {
 }
 
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
-                  Handle output, const char* const* environment, Handle container) {
+                  Handle output, const char* const* environment, Handle container,
+                  const char* user) {
     fake::State& s = Get();
     if (s.onLaunch)
         s.onLaunch();
@@ -481,7 +483,13 @@ bool StartProgram(const char* file, const char* parameters, const char* director
                         0,
                         output != kNullHandle,
                         {},
-                        held != nullptr ? *held : ""};
+                        held != nullptr ? *held : "",
+                        user != nullptr ? user : ""};
+    std::uint32_t userId = 0;
+    if (!launch.user.empty() && !UserIdByName(user, &userId)) {
+        s.launches.push_back(launch);
+        return false;
+    }
     for (; environment != nullptr && *environment != nullptr; ++environment)
         launch.environment.push_back(*environment);
     if (s.launchError != 0) {
@@ -499,6 +507,7 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     p.alive = !s.launchedEndsAtOnce;
     p.arguments = SplitParameters(parameters);
     p.container = launch.container;
+    p.userId = userId;
     *process = fake::NewHandle(fake::Kind::Process, launch.pid);
     return true;
 }
@@ -889,6 +898,28 @@ bool ProcessStartTime(std::uint32_t processId, std::uint64_t* startTime) {
     if (p == nullptr || !p->alive)
         return fake::Fail(87);
     *startTime = p->startTime != 0 ? p->startTime : 5000000u + processId;
+    return true;
+}
+
+// --- users -------------------------------------------------------------------
+
+const bool kStartsAsOtherUsers = true;
+
+bool UserIdByName(const char* name, std::uint32_t* userId) {
+    for (const auto& [user, id] : Get().users) {
+        if (user == name) {
+            *userId = id;
+            return true;
+        }
+    }
+    return fake::Fail(1332); // no such account
+}
+
+bool ProcessUserId(std::uint32_t processId, std::uint32_t* userId) {
+    const fake::Process* p = fake::FindProcess(processId);
+    if (p == nullptr || !p->alive)
+        return fake::Fail(87);
+    *userId = p->userId;
     return true;
 }
 

@@ -38,6 +38,7 @@ struct Process {
     std::vector<std::string> arguments;
     std::uint64_t startTime = 0; // 0: taken from its id
     std::string container;       // the container that holds it; empty: none
+    std::uint32_t userId = 0;    // the user it runs as
 };
 
 struct Launch {
@@ -48,6 +49,7 @@ struct Launch {
     bool outputCaptured = false;          // started with an output handle
     std::vector<std::string> environment; // added variables
     std::string container;                // the container it was started in
+    std::string user;                     // the user it was started as; empty: the manager's
 };
 
 struct State {
@@ -94,6 +96,8 @@ struct State {
     bool launchedEndsAtOnce = false;
     bool processIdFails = false; // ProcessIdOf answers 0 // launched processes are dead on arrival
     std::vector<Launch> launches;
+    // The accounts UserIdByName knows, by name.
+    std::vector<std::pair<std::string, std::uint32_t>> users{{"root", 0}, {"nobody", 65534}};
     std::function<void()> onLaunch;                         // called at every StartProgram
     std::vector<std::uint32_t> killed;                      // ids in the order they were terminated
     std::function<void(std::uint32_t)> onTerminate;         // after a process was terminated

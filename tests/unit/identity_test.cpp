@@ -68,6 +68,29 @@ TEST_F(IdentityTest, ByCommandLineEachEntryTakesItsOwnProcessOnce) {
     EXPECT_TRUE(fake::Get().asked.empty() && fake::Get().killed.empty());
 }
 
+// [User]: only a process of that user is a copy, the recorded one too; the
+// start runs as the user, and an unknown one fails it with the user named.
+TEST_F(IdentityTest, WithAUserOnlyItsProcessesAreCopiesAndTheStartNamesIt) {
+    fake::FindProcess(52)->userId = 65534;
+    fake::Get().hasStartRecord = true;
+    fake::Get().startRecord = "51\t5000051\t-\tapi\n";
+    LoadStartRecord();
+    AppSettings api = Server("api", "-m http.server 18091", false);
+    AppSettings ghost = Server("ghost", "-m http.server 18092", false);
+    api.user = "nobody";
+    ghost.user = "no-such-user";
+    EXPECT_EQ(52u, Attached({api})[0]);
+
+    fake::FindProcess(52)->alive = false;
+    const Ids pids = Attached({api, ghost});
+    ASSERT_EQ(2u, fake::Get().launches.size());
+    EXPECT_EQ("nobody", fake::Get().launches[0].user);
+    EXPECT_EQ(pids[0], fake::Get().launches[0].pid);
+    EXPECT_EQ(0u, pids[1]);
+    EXPECT_EQ("Could not start ghost as user no-such-user. Error: 1332.", test::LastMessage());
+    EXPECT_TRUE(fake::Get().asked.empty() && fake::Get().killed.empty());
+}
+
 TEST_F(IdentityTest, TheRecordedProcessIsTriedFirstAndTheRecordFollowsEveryStart) {
     fake::FindProcess(52)->startTime = 777;
     fake::Get().hasStartRecord = true;
@@ -164,8 +187,7 @@ TEST_F(ContainedTest, APoliteStopAsksTheContainerAndEndsWhenItIsEmpty) {
     EXPECT_EQ(0, fake::Get().snapshotsTaken);
     // The program's end, then the notice: no look in between.
     const std::uint32_t rest = 5000 - kEventLoopPauseMs;
-    EXPECT_EQ((std::vector<std::uint32_t>{5000, rest, port::kWaitForever}),
-              fake::Get().waitLimits);
+    EXPECT_EQ((std::vector<std::uint32_t>{5000, rest, port::kWaitForever}), fake::Get().waitLimits);
 }
 
 TEST_F(ContainedTest, AStopSignalForTheMainProcessAsksItAloneAndTheContainerEndsTheRest) {

@@ -1,6 +1,7 @@
-// Starting a program inside a cgroup: posix_spawn cannot choose the
-// child's cgroup, so the child is forked and writes itself into the
-// cgroup's cgroup.procs before it runs anything of the program. (clone3
+// Starting a program where posix_spawn cannot: inside a cgroup, or as
+// another user. The child is forked, writes itself into the cgroup's
+// cgroup.procs before it runs anything of the program, and takes the
+// user's groups and ids. (clone3
 // with CLONE_INTO_CGROUP would place it there in one step, but Linux 6.18
 // kills every child cloned into a cgroup once cgroup.kill has been written
 // there, which every contained stop does.) The
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -29,11 +31,12 @@ struct Child {
     const char* path;
     char* const* argv;
     char* const* envp;
-    const char* directory; // null: the manager's; "": the root
-    int input;             // -1: /dev/null
-    int output;            // -1: /dev/null
-    int cgroupProcs;       // the cgroup's cgroup.procs, which the child writes itself into
-    int report;            // the pipe's write end
+    const char* directory;  // null: the manager's; "": the root
+    int input;              // -1: /dev/null
+    int output;             // -1: /dev/null
+    int cgroupProcs;        // -1, or the cgroup's cgroup.procs, which the child writes itself into
+    const Account* account; // null: the manager's user
+    int report;             // the pipe's write end
 };
 
 [[noreturn]] void Fail(const Child& child, int error) {
@@ -55,10 +58,17 @@ void Redirect(const Child& child, int from, int to, int flags) {
     byDefault.sa_handler = SIG_DFL;
     for (int signal = 1; signal < NSIG; ++signal)
         ::sigaction(signal, &byDefault, nullptr);
-    if (::write(child.cgroupProcs, "0", 1) != 1)
+    if (child.cgroupProcs >= 0 && ::write(child.cgroupProcs, "0", 1) != 1)
         Fail(child, errno);
     if (::setsid() < 0)
         Fail(child, errno);
+    // Groups first, the user id last: after it nothing else may be changed.
+    // The directory is entered as the user, so one it may not enter fails.
+    if (const Account* account = child.account) {
+        if (::setgroups(account->groups.size(), account->groups.data()) != 0 ||
+            ::setgid(account->groupId) != 0 || ::setuid(account->userId) != 0)
+            Fail(child, errno);
+    }
     if (child.directory != nullptr && ::chdir(*child.directory ? child.directory : "/") != 0)
         Fail(child, errno);
     Redirect(child, child.input, 0, O_RDONLY);
@@ -82,8 +92,8 @@ void Redirect(const Child& child, int from, int to, int flags) {
 
 } // namespace
 
-bool SpawnInCgroup(const char* path, char* const* argv, char* const* envp, const char* directory,
-                   Handle input, Handle output, Handle cgroup, int* process) {
+bool SpawnByFork(const char* path, char* const* argv, char* const* envp, const char* directory,
+                 Handle input, Handle output, Handle cgroup, const Account* account, int* process) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         SetError(errno);
@@ -98,6 +108,7 @@ bool SpawnInCgroup(const char* path, char* const* argv, char* const* envp, const
                 input != kNullHandle ? static_cast<int>(input) : -1,
                 output != kNullHandle ? static_cast<int>(output) : -1,
                 -1,
+                account,
                 ends[1]};
     if (ends[0] < 0 || ends[1] < 0) {
         const int error = errno;
@@ -107,9 +118,10 @@ bool SpawnInCgroup(const char* path, char* const* argv, char* const* envp, const
         return false;
     }
 
-    child.cgroupProcs =
-        OpenatNoIntr(static_cast<int>(cgroup), "cgroup.procs", O_WRONLY | O_CLOEXEC, 0);
-    const pid_t pid = child.cgroupProcs < 0 ? -1 : ::fork();
+    if (cgroup != kNullHandle)
+        child.cgroupProcs =
+            OpenatNoIntr(static_cast<int>(cgroup), "cgroup.procs", O_WRONLY | O_CLOEXEC, 0);
+    const pid_t pid = cgroup != kNullHandle && child.cgroupProcs < 0 ? -1 : ::fork();
     if (pid == 0)
         BecomeProgram(child);
     const int spawnError = errno;
