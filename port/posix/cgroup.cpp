@@ -51,25 +51,6 @@ OpenCgroup* Find(Handle container) {
     return nullptr;
 }
 
-// Reads a whole small file below the open directory `directory`.
-bool ReadAt(int directory, const char* name, std::string* text) {
-    const int fd = posix::OpenatNoIntr(directory, name, O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) {
-        posix::SetError(errno);
-        return false;
-    }
-    text->clear();
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = posix::ReadNoIntr(fd, buffer, sizeof buffer)) > 0)
-        text->append(buffer, static_cast<std::size_t>(n));
-    const int error = errno;
-    ::close(fd);
-    if (n < 0)
-        posix::SetError(error);
-    return n == 0;
-}
-
 bool WriteAt(int directory, const char* name, const char* text) {
     const int fd = posix::OpenatNoIntr(directory, name, O_WRONLY | O_CLOEXEC, 0);
     if (fd < 0) {
@@ -89,7 +70,7 @@ bool WriteAt(int directory, const char* name, const char* text) {
 // "id parent major:minor root mountpoint options ... - cgroup2 source ...".
 bool FindHierarchy(std::string* mount) {
     std::string text;
-    if (!ReadAt(AT_FDCWD, "/proc/self/mountinfo", &text))
+    if (!posix::ReadWholeFile(AT_FDCWD, "/proc/self/mountinfo", 0, &text))
         return false;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -123,7 +104,7 @@ bool FindHierarchy(std::string* mount) {
 // The cgroup v2 path this process runs in, from /proc/self/cgroup ("0::/path").
 bool OwnCgroup(std::string* path) {
     std::string text;
-    if (!ReadAt(AT_FDCWD, "/proc/self/cgroup", &text))
+    if (!posix::ReadWholeFile(AT_FDCWD, "/proc/self/cgroup", 0, &text))
         return false;
     const std::size_t at = text.rfind("0::", 0) == 0 ? 0 : text.find("\n0::");
     if (at == std::string::npos) {
@@ -268,7 +249,7 @@ bool RemoveContainer(Handle container) {
 
 bool ContainerProcessIds(Handle container, std::vector<std::uint32_t>* ids) {
     std::string text;
-    if (!ReadAt(static_cast<int>(container), "cgroup.procs", &text))
+    if (!posix::ReadWholeFile(static_cast<int>(container), "cgroup.procs", 0, &text))
         return false;
     ids->clear();
     for (const char* at = text.c_str(); *at != '\0';) {
@@ -284,7 +265,7 @@ bool ContainerProcessIds(Handle container, std::vector<std::uint32_t>* ids) {
 
 bool ContainerPopulated(Handle container, bool* populated) {
     std::string text;
-    if (!ReadAt(static_cast<int>(container), "cgroup.events", &text))
+    if (!posix::ReadWholeFile(static_cast<int>(container), "cgroup.events", 0, &text))
         return false;
     const std::size_t at = text.find("populated ");
     if (at == std::string::npos) {

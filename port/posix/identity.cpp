@@ -17,21 +17,12 @@ namespace port {
 bool ProcessArguments(std::uint32_t processId, std::vector<std::string>* arguments) {
     char path[48];
     std::snprintf(path, sizeof path, "/proc/%u/cmdline", processId);
-    const int fd = posix::OpenatNoIntr(AT_FDCWD, path, O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) {
-        posix::SetError(errno);
-        return false;
-    }
     std::string text;
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = posix::ReadNoIntr(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    const int error = errno;
-    ::close(fd);
+    if (!posix::ReadWholeFile(AT_FDCWD, path, 0, &text))
+        return false;
     // Nothing at all: a process that has ended, or a kernel thread.
-    if (n < 0 || text.empty()) {
-        posix::SetError(n < 0 ? error : ESRCH);
+    if (text.empty()) {
+        posix::SetError(ESRCH);
         return false;
     }
     // NUL-terminated words, the program's name first.

@@ -1,5 +1,6 @@
 #include "port/posix/proc_files.h"
 
+#include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
 
 #include <cerrno>
@@ -24,6 +25,24 @@ ssize_t ReadProcFile(int directory, const char* path, char* text, std::size_t si
     }
     text[n] = '\0';
     return n;
+}
+
+bool ReadWholeFile(int directory, const char* path, int flags, std::string* text) {
+    const int fd = OpenatNoIntr(directory, path, O_RDONLY | O_CLOEXEC | flags, 0);
+    if (fd < 0) {
+        SetError(errno);
+        return false;
+    }
+    text->clear();
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ReadNoIntr(fd, buffer, sizeof buffer)) > 0)
+        text->append(buffer, static_cast<std::size_t>(n));
+    const int error = errno;
+    ::close(fd);
+    if (n < 0)
+        SetError(error);
+    return n == 0;
 }
 
 bool ParseProcStat(const char* text, ProcStat* stat) {

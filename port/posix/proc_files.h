@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
 
 namespace port::posix {
@@ -11,6 +12,11 @@ namespace port::posix {
 // directory `directory`, or to the working directory with AT_FDCWD) into
 // `text`, terminated. Returns the length, or -1 with errno set.
 ssize_t ReadProcFile(int directory, const char* path, char* text, std::size_t size);
+
+// Reads the whole of a file of any length (`path` relative to the open
+// directory `directory`, or AT_FDCWD), opened with O_RDONLY | O_CLOEXEC and
+// `flags`. False, with SetError, when it cannot be opened or read.
+bool ReadWholeFile(int directory, const char* path, int flags, std::string* text);
 
 // The fields of /proc/<pid>/stat that the back end uses.
 struct ProcStat {

@@ -4,6 +4,7 @@
 #include "port/identity.h"
 
 #include "port/posix/backend.h"
+#include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
 
 #include <cerrno>
@@ -36,22 +37,7 @@ bool ReadStartRecord(std::string* text) {
     std::string path;
     if (!RecordPath(&path))
         return false;
-    const int fd =
-        posix::OpenatNoIntr(AT_FDCWD, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
-    if (fd < 0) {
-        posix::SetError(errno);
-        return false;
-    }
-    text->clear();
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = posix::ReadNoIntr(fd, buffer, sizeof buffer)) > 0)
-        text->append(buffer, static_cast<std::size_t>(n));
-    const int error = errno;
-    ::close(fd);
-    if (n < 0)
-        posix::SetError(error);
-    return n == 0;
+    return posix::ReadWholeFile(AT_FDCWD, path.c_str(), O_NOFOLLOW, text);
 }
 
 bool WriteStartRecord(const std::string& text) {
