@@ -223,7 +223,9 @@ TEST_F(ContainedTest, ANewManagerAttachesToWhatTheContainerHoldsWhateverItsExecu
 
     test::ResetManager();
     fake::Get().containers = {"C:\\jobs\\old"};
-    Helper(3000).container = Helper(3001).container = "C:\\jobs\\old";
+    // One at a time: adding a process may move those added before.
+    Helper(3000).container = "C:\\jobs\\old";
+    Helper(3001).container = "C:\\jobs\\old";
     fake::FindProcess(3000)->startTime = 20;
     fake::Get().hasStartRecord = true;
     fake::Get().startRecord = "3000\t20\tC:\\jobs\\old\tsvc\n";
