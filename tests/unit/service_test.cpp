@@ -82,7 +82,7 @@ TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
         std::uint32_t service;
     };
     const Case cases[] = {
-        {"[Applications]\nweb = /bin/web\n", 0, 30},
+        {"[Applications]\nweb = /srv/zelk-test/web\n", 0, 30},
         {"[General]\nStopTimeout = 10\n", 10, 30},
         {"[General]\nStopTimeout = 20\n[StopTimeout]\nweb = 50\nold = 5\n", 50, 65},
         {"[general]\nstoptimeout = 40\n[StopTimeout]\nweb = 0\n", 40, 55},
@@ -96,8 +96,8 @@ TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
     for (const Case& c : cases) {
         // Every case has these applications; the first has its own too.
         std::ofstream(path, std::ios::trunc)
-            << c.ini << "[Applications]\nweb = /bin/web\nother = /bin/other\n"
-            << "a = /bin/a\nb = /bin/b\nc = /bin/c\n";
+            << c.ini << "[Applications]\nweb = /srv/zelk-test/web\nother = /srv/zelk-test/other\n"
+            << "a = /srv/zelk-test/a\nb = /srv/zelk-test/b\nc = /srv/zelk-test/c\n";
         Settings settings;
         ASSERT_TRUE(ReadSettings(path.string(), &settings));
         EXPECT_EQ(c.longest, LongestStopSeconds(settings)) << c.ini;
