@@ -52,6 +52,17 @@ inline bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The blanks a value of the file may have around its words.
+inline constexpr std::string_view kSpaceAndTab = " \t";
+
+// `text` without the blanks at its start and its end.
+inline std::string_view TrimBlanks(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(kSpaceAndTab);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kSpaceAndTab) - first + 1);
+}
+
 // Reads a decimal integer the way atoi does (leading white space, optional
 // sign, digits up to the first other byte; 0 without digits), but a value
 // beyond the range of int is held at the nearest limit instead of being

@@ -8,21 +8,11 @@
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos)
-        return {};
-    const std::size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
 // The first word (up to a blank) and the rest after the blanks that follow it.
 std::string_view FirstWord(std::string_view text, std::string_view* rest) {
-    text = Trimmed(text);
-    const std::size_t end = text.find_first_of(kBlanks);
-    *rest = end == std::string_view::npos ? std::string_view() : Trimmed(text.substr(end));
+    text = TrimBlanks(text);
+    const std::size_t end = text.find_first_of(kSpaceAndTab);
+    *rest = end == std::string_view::npos ? std::string_view() : TrimBlanks(text.substr(end));
     return text.substr(0, end);
 }
 
@@ -66,18 +56,18 @@ bool IsIpv6(std::string_view text) {
 
 // "... every S": the part before it and S (whole seconds, at least 1).
 bool SplitEvery(std::string_view text, std::string_view* before, std::uint32_t* seconds) {
-    text = Trimmed(text);
-    const std::size_t blank = text.find_last_of(kBlanks);
+    text = TrimBlanks(text);
+    const std::size_t blank = text.find_last_of(kSpaceAndTab);
     std::uint64_t value = 0;
     if (blank == std::string_view::npos ||
         !ParseWholeNumber(text.substr(blank + 1), 86400, &value) || value == 0)
         return false;
-    text = Trimmed(text.substr(0, blank));
-    const std::size_t wordStart = text.find_last_of(kBlanks);
+    text = TrimBlanks(text.substr(0, blank));
+    const std::size_t wordStart = text.find_last_of(kSpaceAndTab);
     const std::size_t start = wordStart == std::string_view::npos ? 0 : wordStart + 1;
     if (!AsciiEqualNoCase(text.substr(start), "every"))
         return false;
-    *before = Trimmed(text.substr(0, start));
+    *before = TrimBlanks(text.substr(0, start));
     *seconds = static_cast<std::uint32_t>(value);
     return true;
 }
@@ -85,7 +75,7 @@ bool SplitEvery(std::string_view text, std::string_view* before, std::uint32_t* 
 } // namespace
 
 bool ParseTcpAddress(std::string_view text, TcpAddress* address) {
-    text = Trimmed(text);
+    text = TrimBlanks(text);
     TcpAddress read;
     const std::size_t colon = text.rfind(':');
     std::string_view port = text;

@@ -96,11 +96,7 @@ void AddVariable(std::vector<std::string>* environment, std::string variable) {
 } // namespace
 
 bool ParseByteSize(std::string_view text, std::uint64_t* bytes) {
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
+    text = TrimBlanks(text);
     int shift = 0;
     if (!text.empty()) {
         switch (AsciiLower(text.back())) {
@@ -117,11 +113,8 @@ bool ParseByteSize(std::string_view text, std::uint64_t* bytes) {
             break;
         }
     }
-    if (shift != 0) {
-        text.remove_suffix(1);
-        while (!text.empty() && blank(text.back()))
-            text.remove_suffix(1);
-    }
+    if (shift != 0)
+        text = TrimBlanks(text.substr(0, text.size() - 1));
     std::uint64_t value = 0;
     if (!ParseWholeNumber(text, kMaxOutputMaxBytes >> shift, &value))
         return false;
