@@ -115,6 +115,24 @@ inline std::string WithoutControlBytes(std::string_view text) {
     return out;
 }
 
+// `name` as a part of a system object's name (a cgroup, a job object):
+// letters, digits, '.', '_' and '-' as they are, every other byte as %XX.
+inline std::string EscapedName(std::string_view name) {
+    std::string escaped;
+    for (const char byte : name) {
+        const unsigned char c = static_cast<unsigned char>(byte);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            c == '.' || c == '_' || c == '-') {
+            escaped += byte;
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            escaped += hex;
+        }
+    }
+    return escaped;
+}
+
 // An exit code as the manager writes it: from 0x80000000 on (Windows status
 // codes such as 0xC0000005, an access violation) in hexadecimal, which reads
 // best for those, else in decimal.

@@ -6,6 +6,7 @@
 #include "port/containment.h"
 #include "port/system.h"
 
+#include "common/text.h"
 #include "port/posix/backend.h"
 #include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
@@ -129,18 +130,7 @@ std::uint64_t Hash(const std::string& text) {
 // every other byte as %XX; "app-" before it, so that it can be no file of
 // the cgroup's own. A very long name is cut and its hash added.
 std::string CgroupName(const char* displayName) {
-    std::string name = "app-";
-    for (const char* p = displayName; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-            c == '.' || c == '_' || c == '-') {
-            name += static_cast<char>(c);
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            name += escaped;
-        }
-    }
+    std::string name = "app-" + EscapedName(displayName);
     if (name.size() > 200) {
         char hash[24];
         std::snprintf(hash, sizeof hash, "~%016llx",

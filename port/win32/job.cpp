@@ -5,10 +5,10 @@
 #include "port/containment.h"
 #include "port/process.h"
 
+#include "common/text.h"
 #include "port/win32/account.h"
 #include "port/win32/native.h"
 
-#include <cstdio>
 #include <vector>
 
 namespace port {
@@ -25,19 +25,7 @@ bool PrepareContainers() {
 void ReleaseContainers() {}
 
 std::string ContainerName(const char* displayName) {
-    std::string name = "ZelkAppMgr-" + win32::UserSid() + "-";
-    for (const char* p = displayName; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-            c == '.' || c == '_' || c == '-') {
-            name += static_cast<char>(c);
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            name += escaped;
-        }
-    }
-    return name;
+    return "ZelkAppMgr-" + win32::UserSid() + "-" + EscapedName(displayName);
 }
 
 Handle OpenContainer(const char* name, bool create) {

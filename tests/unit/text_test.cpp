@@ -1,4 +1,5 @@
-// The text rules every layer shares: control bytes and exit codes.
+// The text rules every layer shares: control bytes, exit codes and the
+// names of system objects made from display names.
 #include "common/text.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,21 @@ TEST(Text, ExitCodesFromTheStatusRangeOnAreHexadecimal) {
     };
     for (const auto& [code, text] : cases)
         EXPECT_EQ(text, ExitCodeText(code)) << code;
+}
+
+// Two display names never give one object name: only the bytes that are
+// safe in every system's names stay as they are.
+TEST(Text, NamesKeepOnlyTheirSafeBytes) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"web-1.v2_a", "web-1.v2_a"},
+        {"a b/c", "a%20b%2Fc"},
+        {"50%", "50%25"},
+        {"..\\x", "..%5Cx"},
+        {std::string("\xff\0", 2), "%FF%00"},
+        {"", ""},
+    };
+    for (const auto& [name, escaped] : cases)
+        EXPECT_EQ(escaped, EscapedName(name)) << name;
 }
 
 } // namespace
