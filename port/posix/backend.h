@@ -125,6 +125,8 @@ struct Account {
 // Reads the account `name` from the password and group databases. False,
 // with SetError (ENOENT when there is no such user), when it cannot.
 bool LookUpAccount(const char* name, Account* account);
+// The same without its groups: the password database's entry alone.
+bool ReadPasswordEntry(const char* name, Account* account);
 
 // --- spawn_fork.cpp --------------------------------------------------------
 

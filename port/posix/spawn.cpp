@@ -17,7 +17,6 @@
 #include <spawn.h>
 #include <string>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -108,7 +107,7 @@ bool Spawn(const std::string& path, std::vector<char*>& argv, const char* direct
 }
 
 // This process's environment with `added` (NAME=VALUE) in the place of the
-// variables of the same names.
+// variables of the same names; of two in `added` with one name, the later.
 std::vector<char*> Environment(const char* const* added) {
     std::vector<char*> variables;
     auto named = [](const char* variable, const char* name) {
@@ -116,15 +115,18 @@ std::vector<char*> Environment(const char* const* added) {
         const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - name) : 0;
         return std::strncmp(variable, name, length) == 0 && variable[length] == '=';
     };
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        bool replaced = false;
-        for (const char* const* name = added; *name != nullptr && !replaced; ++name)
-            replaced = named(*variable, *name);
-        if (!replaced)
+    auto replaced = [&](const char* variable, const char* const* by) {
+        for (; *by != nullptr; ++by)
+            if (named(variable, *by))
+                return true;
+        return false;
+    };
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        if (!replaced(*variable, added))
             variables.push_back(*variable);
-    }
     for (const char* const* variable = added; *variable != nullptr; ++variable)
-        variables.push_back(const_cast<char*>(*variable));
+        if (!replaced(*variable, variable + 1))
+            variables.push_back(const_cast<char*>(*variable));
     variables.push_back(nullptr);
     return variables;
 }
@@ -160,24 +162,15 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     argv.push_back(const_cast<char*>(file));
     for (std::string& word : words)
         argv.push_back(word.data());
-    // The user's HOME, USER and LOGNAME, unless the configuration sets them.
+    // The user's HOME, USER and LOGNAME, before the configured variables,
+    // which win over them.
     std::vector<std::string> accountVariables;
+    if (otherUser)
+        accountVariables = {"HOME=" + account.home, "USER=" + account.name,
+                            "LOGNAME=" + account.name};
     std::vector<const char*> added;
-    if (otherUser) {
-        for (const auto& [name, value] :
-             {std::pair<const char*, const std::string&>{"HOME=", account.home},
-              {"USER=", account.name},
-              {"LOGNAME=", account.name}}) {
-            bool configured = false;
-            for (const char* const* variable = environment; variable != nullptr && *variable;
-                 ++variable)
-                configured = configured || std::strncmp(*variable, name, std::strlen(name)) == 0;
-            if (!configured)
-                accountVariables.push_back(name + value);
-        }
-        for (const std::string& variable : accountVariables)
-            added.push_back(variable.c_str());
-    }
+    for (const std::string& variable : accountVariables)
+        added.push_back(variable.c_str());
     for (const char* const* variable = environment; variable != nullptr && *variable; ++variable)
         added.push_back(*variable);
     added.push_back(nullptr);

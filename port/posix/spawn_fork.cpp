@@ -1,15 +1,15 @@
 // Starting a program where posix_spawn cannot: inside a cgroup, or as
 // another user. The child is forked, writes itself into the cgroup's
 // cgroup.procs before it runs anything of the program, and takes the
-// user's groups and ids. (clone3
-// with CLONE_INTO_CGROUP would place it there in one step, but Linux 6.18
-// kills every child cloned into a cgroup once cgroup.kill has been written
-// there, which every contained stop does.) The
-// child then does what posix_spawn's attributes and file actions do for an
-// uncontained start (a session of its own, signals at their defaults, the
-// standard descriptors, the directory, nothing else inherited) and execs; a
-// failure before the exec comes back to the parent as an errno through a
-// close-on-exec pipe. The manager has one thread, so the fork is safe.
+// user's groups and ids. (clone3 with CLONE_INTO_CGROUP would place it in
+// the cgroup in one step, but Linux 6.18 kills every child cloned into a
+// cgroup once cgroup.kill has been written there, which every contained
+// stop does.) The child then does what posix_spawn's attributes and file
+// actions do for an uncontained start (a session of its own, signals at
+// their defaults, the standard descriptors, the directory, nothing else
+// inherited) and execs; a failure before the exec comes back to the parent
+// as an errno through a close-on-exec pipe. The manager has one thread, so
+// the fork is safe.
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
 
@@ -53,11 +53,11 @@ void Redirect(const Child& child, int from, int to, int flags) {
 }
 
 [[noreturn]] void BecomeProgram(const Child& child) {
-    // Into the cgroup first: whatever it starts from here on is held too.
     struct sigaction byDefault {};
     byDefault.sa_handler = SIG_DFL;
     for (int signal = 1; signal < NSIG; ++signal)
         ::sigaction(signal, &byDefault, nullptr);
+    // Into the cgroup first: whatever it starts from here on is held too.
     if (child.cgroupProcs >= 0 && ::write(child.cgroupProcs, "0", 1) != 1)
         Fail(child, errno);
     if (::setsid() < 0)

@@ -14,13 +14,55 @@
 #include <pwd.h>
 #include <unistd.h>
 
+namespace port::posix {
+
+bool ReadPasswordEntry(const char* name, Account* account) {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    int error = 0;
+    while ((error = ::getpwnam_r(name, &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    if (found == nullptr) {
+        // No entry is no error to getpwnam_r; to a start it is.
+        SetError(error != 0 ? error : ENOENT);
+        return false;
+    }
+    account->name = entry.pw_name;
+    account->home = entry.pw_dir;
+    account->userId = entry.pw_uid;
+    account->groupId = entry.pw_gid;
+    return true;
+}
+
+bool LookUpAccount(const char* name, Account* account) {
+    if (!ReadPasswordEntry(name, account))
+        return false;
+    // Its supplementary groups, as initgroups would set them; read here
+    // because the child of a fork may not allocate.
+    int count = 32;
+    account->groups.resize(static_cast<std::size_t>(count));
+    while (::getgrouplist(account->name.c_str(), account->groupId, account->groups.data(), &count) <
+           0) {
+        if (count <= static_cast<int>(account->groups.size()))
+            count = static_cast<int>(account->groups.size()) * 2;
+        account->groups.resize(static_cast<std::size_t>(count));
+    }
+    account->groups.resize(static_cast<std::size_t>(count));
+    return true;
+}
+
+} // namespace port::posix
+
 namespace port {
 
 const bool kStartsAsOtherUsers = true;
 
 bool UserIdByName(const char* name, std::uint32_t* userId) {
+    // Its groups are not needed: only its entry is read.
     posix::Account account;
-    if (!posix::LookUpAccount(name, &account))
+    if (!posix::ReadPasswordEntry(name, &account))
         return false;
     *userId = account.userId;
     return true;
@@ -47,37 +89,3 @@ bool ProcessUserId(std::uint32_t processId, std::uint32_t* userId) {
 }
 
 } // namespace port
-
-namespace port::posix {
-
-bool LookUpAccount(const char* name, Account* account) {
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    int error = 0;
-    while ((error = ::getpwnam_r(name, &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
-        buffer.resize(buffer.size() * 2);
-    if (found == nullptr) {
-        // No entry is no error to getpwnam_r; to a start it is.
-        SetError(error != 0 ? error : ENOENT);
-        return false;
-    }
-    account->name = entry.pw_name;
-    account->home = entry.pw_dir;
-    account->userId = entry.pw_uid;
-    account->groupId = entry.pw_gid;
-    // Its supplementary groups, as initgroups would set them; read here
-    // because the child of a fork may not allocate.
-    int count = 32;
-    account->groups.resize(static_cast<std::size_t>(count));
-    while (::getgrouplist(entry.pw_name, entry.pw_gid, account->groups.data(), &count) < 0) {
-        if (count <= static_cast<int>(account->groups.size()))
-            count = static_cast<int>(account->groups.size()) * 2;
-        account->groups.resize(static_cast<std::size_t>(count));
-    }
-    account->groups.resize(static_cast<std::size_t>(count));
-    return true;
-}
-
-} // namespace port::posix

@@ -65,8 +65,9 @@ def process_uid(pid):
 @scenario("run_as_user", modes=("native",))
 def run_as_user(d):
     """As root, [User] x = nobody: a copy of x's executable that runs as
-    root is not attached to; x is started as nobody, with nobody's HOME and
-    USER. An unknown user fails the start with a line that names it."""
+    root is not attached to; x is started as nobody, with nobody's USER and
+    the HOME of its [Environment], which wins over nobody's. An unknown user
+    fails the start with a line that names it."""
     check(os.geteuid() == 0, "starting a program as another user needs root")
     user = pwd.getpwnam("nobody")
     base = d.temp_dir("user")
@@ -82,14 +83,15 @@ def run_as_user(d):
     hand_pid = d.wait_until(lambda: hand.start_pids(), "the copy started by hand")[0]
     write_app_ini(d, base, [app.ini(), ghost.ini()])
     with open(os.path.join(base, "zelkappmgr.ini"), "a") as f:
-        f.write("[User]\nx = nobody\nghost = no-such-user-zelk\n")
+        f.write("[User]\nx = nobody\nghost = no-such-user-zelk\n"
+                "[Environment]\nx = HOME=/srv/zelk-home\n")
     pane = d.start_manager(base)
     pane.wait_text(r"Could not start ghost as user no-such-user-zelk\. Error: \d+\.")
     pid = app.wait_starts(1)[0]["pid"]
     check(pid != hand_pid and process_uid(pid) == user.pw_uid,
           "x runs as uid %d" % process_uid(pid))
     env = {e["name"]: e["value"] for e in app.log.events("env")}
-    check(env == {"HOME": user.pw_dir, "USER": "nobody"}, "x's environment: %r" % env)
+    check(env == {"HOME": "/srv/zelk-home", "USER": "nobody"}, "x's environment: %r" % env)
     pane.command("stop 0", ["Terminating process x."])
     wait_gone(d, [pid], "x")
     check(d.alive([hand_pid]), "the copy started by hand was ended")
