@@ -101,3 +101,11 @@ struct AppEntry {
 inline bool IsUp(const AppEntry& entry) {
     return entry.state == AppState::Running || entry.state == AppState::Starting;
 }
+
+// Every application it starts after is ready.
+inline bool OrderMet(const AppEntry& entry) {
+    for (const AppEntry* before : entry.after)
+        if (before->state != AppState::Running)
+            return false;
+    return true;
+}

@@ -21,14 +21,6 @@ namespace {
 
 StateChangeHook stateChangeHook = nullptr;
 
-// Every application it starts after is ready.
-bool OrderMet(const AppEntry& entry) {
-    for (const AppEntry* before : entry.after)
-        if (before->state != AppState::Running)
-            return false;
-    return true;
-}
-
 AppFacts FactsOf(const AppEntry& entry, const ExitOutcome& exit) {
     AppFacts facts;
     facts.politeStop = entry.settings.stopTimeoutSeconds > 0;

@@ -154,10 +154,7 @@ void StartWaitingInOrder() {
         if (entry->state != AppState::Waiting ||
             entry->pendingStart.kind != PendingStart::Kind::Order || entry->pendingStart.timer != 0)
             continue;
-        bool met = true;
-        for (const AppEntry* before : entry->after)
-            met = met && before->state == AppState::Running;
-        if (met)
+        if (OrderMet(*entry))
             Dispatch(*entry, AppEvent::TimerDue);
     }
 }
