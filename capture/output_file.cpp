@@ -217,9 +217,7 @@ void OutputFile::Prepare() {
     char note[96];
     std::snprintf(note, sizeof note, "%llu bytes of output were lost",
                   static_cast<unsigned long long>(lost_));
-    std::string line = std::string(lineSoFar_ > 0 ? "\n" : "") +
-                       (settings_.timestamps ? TimeStamp() + " " : std::string()) +
-                       "zelkappmgr: " + note + " (" + lostWhy_ + ")\n";
+    const std::string line = NoteLine(note + (" (" + lostWhy_ + ")"));
     const std::uint64_t lost = lost_;
     lost_ = 0;
     if (Put(line.data(), line.size()))
@@ -228,10 +226,14 @@ void OutputFile::Prepare() {
     return false;
 }
 
+std::string OutputFile::NoteLine(const std::string& text) const {
+    return std::string(lineSoFar_ > 0 ? "\n" : "") +
+           (settings_.timestamps ? TimeStamp() + " " : std::string()) + "zelkappmgr: " + text +
+           "\n";
+}
+
 void OutputFile::PutNote(const std::string& text) {
-    const std::string line = std::string(lineSoFar_ > 0 ? "\n" : "") +
-                             (settings_.timestamps ? TimeStamp() + " " : std::string()) +
-                             "zelkappmgr: " + text + "\n";
+    const std::string line = NoteLine(text);
     std::uint32_t written = 0;
     port::AppendToFile(file_.Get(), line.data(), static_cast<std::uint32_t>(line.size()), &written);
     size_ += written;

@@ -92,6 +92,9 @@ class OutputFile {
     bool PutLossNote();
     // Writes a line of the capture process's own at a line start.
     void PutNote(const std::string& text);
+    // Such a line: "zelkappmgr: TEXT" (stamped when lines are), after a line
+    // end when the file's last line is unfinished.
+    std::string NoteLine(const std::string& text) const;
     // Rotates the file held (the lock held); false when it cannot, now.
     bool Rotate();
     bool RenameBackups();
