@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -159,4 +160,13 @@ bool IniFile::GetBool(const std::string& section, const std::string& key, bool& 
     else
         out = ParseLeadingInt(value.c_str()) != 0;
     return true;
+}
+
+void ReadSeconds(const IniFile& ini, const char* section, const std::string& key,
+                 std::uint32_t most, std::uint32_t* seconds) {
+    std::string value;
+    if (!ini.GetString(section, key, value))
+        return;
+    const int read = ParseLeadingInt(value.c_str());
+    *seconds = read <= 0 ? 0 : std::min(static_cast<std::uint32_t>(read), most);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -62,3 +63,9 @@ class IniFile {
 
 // `text` without the leading and trailing bytes found in `blanks`.
 std::string Trim(const std::string& text, const std::string& blanks);
+
+// Reads `key` of `section` as a whole number of seconds: 0 (off) for
+// anything below 1, held at `most`. Leaves *seconds as it is when the
+// section has no such key.
+void ReadSeconds(const IniFile& ini, const char* section, const std::string& key,
+                 std::uint32_t most, std::uint32_t* seconds);

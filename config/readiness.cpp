@@ -157,12 +157,7 @@ ReadinessSettings ReadReadiness(const IniFile& ini, const std::string& name) {
     value.clear();
     if (ini.GetString("Ready", name, value) && !ParseReadyRule(value, &read.ready))
         read.ignored.push_back("ready rule " + value);
-    value.clear();
-    if (ini.GetString("ReadyTimeout", name, value)) {
-        const int seconds = ParseLeadingInt(value.c_str());
-        read.readyTimeoutSeconds =
-            seconds <= 0 ? 0 : static_cast<std::uint32_t>(std::min(seconds, 86400));
-    }
+    ReadSeconds(ini, "ReadyTimeout", name, 86400, &read.readyTimeoutSeconds);
     value.clear();
     if (ini.GetString("Health", name, value) && !ParseHealthCheck(value, &read.health))
         read.ignored.push_back("health check " + value);

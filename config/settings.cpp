@@ -11,17 +11,6 @@
 
 namespace {
 
-// A whole number of seconds, 0 (off) for anything below 1, held at `most`.
-// Leaves *seconds as it is when `section` has no `key`.
-void ReadSeconds(const IniFile& ini, const char* section, const std::string& key,
-                 std::uint32_t most, std::uint32_t* seconds) {
-    std::string value;
-    if (!ini.GetString(section, key, value))
-        return;
-    const int read = ParseLeadingInt(value.c_str());
-    *seconds = read <= 0 ? 0 : std::min(static_cast<std::uint32_t>(read), most);
-}
-
 RestartPolicy ReadRestartPolicy(const IniFile& ini) {
     RestartPolicy policy;
     ini.GetBool("General", "ReportExits", policy.reportExits);
