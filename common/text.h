@@ -133,6 +133,14 @@ inline std::string EscapedName(std::string_view name) {
     return escaped;
 }
 
+// What follows an escaped name (above) in a system object's name for the
+// application at `place` among those listed under one name: nothing for the
+// first, else "+2", "+3", ...; '+' never stands in an escaped name, so no
+// name gives the object of another's place.
+inline std::string ContainerPlaceSuffix(int place) {
+    return place <= 0 ? std::string() : "+" + std::to_string(place + 1);
+}
+
 // An exit code as the manager writes it: from 0x80000000 on (Windows status
 // codes such as 0xC0000005, an access violation) in hexadecimal, which reads
 // best for those, else in decimal.

@@ -28,8 +28,10 @@ void ReleaseContainers();
 
 // The name of the container of the application `displayName` (Linux: the
 // path of its cgroup; Windows: the name of its job object, after the user
-// and the display name). Needs PrepareContainers first.
-std::string ContainerName(const char* displayName);
+// and the display name). `place` tells apart applications listed under the
+// same name: 0 for the first, 1 for the next, and so on; no display name
+// gives the name of another's place. Needs PrepareContainers first.
+std::string ContainerName(const char* displayName, int place = 0);
 
 // Opens the container `name`, making it when it is missing and `create` is
 // set. Null, with LastError(), when it cannot be opened (or is missing).

@@ -181,8 +181,8 @@ void ReleaseContainers() {
         ::rmdir(state.manager.c_str());
 }
 
-std::string ContainerName(const char* displayName) {
-    return State().manager + "/" + CgroupName(displayName);
+std::string ContainerName(const char* displayName, int place) {
+    return State().manager + "/" + CgroupName(displayName) + ContainerPlaceSuffix(place);
 }
 
 Handle OpenContainer(const char* name, bool create) {

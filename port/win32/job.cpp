@@ -24,8 +24,9 @@ bool PrepareContainers() {
 
 void ReleaseContainers() {}
 
-std::string ContainerName(const char* displayName) {
-    return "ZelkAppMgr-" + win32::UserSid() + "-" + EscapedName(displayName);
+std::string ContainerName(const char* displayName, int place) {
+    return "ZelkAppMgr-" + win32::UserSid() + "-" + EscapedName(displayName) +
+           ContainerPlaceSuffix(place);
 }
 
 Handle OpenContainer(const char* name, bool create) {
