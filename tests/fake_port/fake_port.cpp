@@ -1,6 +1,7 @@
 #include "fake_port.h"
 
 #include "common/command_line_words.h"
+#include "common/text.h"
 #include "fake_control.h"
 #include "port/console.h"
 #include "port/containment.h"
@@ -227,6 +228,41 @@ void AddFile(const std::string& path, const std::string& canonical) {
 
 std::string Row(int y) {
     return Get().screen.RowText(y);
+}
+
+void EndManagerProcess() {
+    State& s = Get();
+    In().handles.clear();
+    Probes().clear();
+    s.guardTaken = false;
+    s.containerNotice = false;
+    s.notifications_in.clear();
+    s.shutdownRequested = false;
+    s.signalled.clear();
+    Control() = ControlState();
+    for (Process& p : s.processes)
+        if (p.parentPid == kManagerPid)
+            p.parentPid = 0;
+}
+
+bool HeldByHandle(std::uint32_t pid) {
+    for (const auto& [handle, open] : In().handles)
+        if (open.pid == pid)
+            return true;
+    return false;
+}
+
+void ForgetReapedProcesses() {
+    std::vector<std::uint32_t> held;
+    for (const auto& [handle, open] : In().handles)
+        held.push_back(open.pid);
+    auto& processes = Get().processes;
+    processes.erase(std::remove_if(processes.begin(), processes.end(),
+                                   [&](const Process& p) {
+                                       return !p.alive && std::find(held.begin(), held.end(),
+                                                                    p.pid) == held.end();
+                                   }),
+                    processes.end());
 }
 
 } // namespace fake
@@ -947,8 +983,8 @@ bool PrepareContainers() {
 
 void ReleaseContainers() {}
 
-std::string ContainerName(const char* displayName) {
-    return std::string("C:\\jobs\\") + displayName;
+std::string ContainerName(const char* displayName, int place) {
+    return std::string("C:\\jobs\\") + displayName + ContainerPlaceSuffix(place);
 }
 
 Handle OpenContainer(const char* name, bool create) {

@@ -209,4 +209,16 @@ void AddFile(const std::string& path, const std::string& canonical);
 // Screen rows as text; a row's trailing blanks are kept.
 std::string Row(int y);
 
+// The manager's process ends: the system closes every handle it held, frees
+// its single-instance guard and its control endpoint, and drops what waited
+// on its sockets. Processes, containers, files and the start record stay.
+void EndManagerProcess();
+
+// Forgets the processes that have ended and that no handle holds any more,
+// as the system forgets reaped ones.
+void ForgetReapedProcesses();
+
+// A handle of the manager's holds the process with this id.
+bool HeldByHandle(std::uint32_t pid);
+
 } // namespace fake
