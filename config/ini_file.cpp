@@ -111,12 +111,16 @@ void IniFile::Parse() {
             }
             auto section = std::make_unique<IniSection>();
             section->name = line.substr(1, close - 1);
+            section->line = number;
             current = section.get();
             sections.push_back(std::move(section));
             continue;
         }
-        if (current == nullptr)
+        if (current == nullptr) {
+            if (!line.empty())
+                strayLines.push_back(number);
             continue;
+        }
         std::string::size_type equals = line.find('=');
         if (equals == std::string::npos)
             continue;
@@ -130,6 +134,7 @@ void IniFile::Parse() {
 void IniFile::Clear() {
     sections.clear();
     malformedHeaders.clear();
+    strayLines.clear();
 }
 
 bool IniFile::IsOpen() const {

@@ -17,6 +17,7 @@ struct IniEntry {
 
 struct IniSection {
     std::string name;
+    int line = 0; // of its header, counted from 1
     std::vector<std::unique_ptr<IniEntry>> entries;
 };
 
@@ -41,6 +42,10 @@ class IniFile {
     // section until the next valid header.
     const std::vector<int>& MalformedHeaderLines() const { return malformedHeaders; }
 
+    // The lines (counted from 1) outside any section that are neither blank
+    // nor comments: before the first header, or after a malformed one.
+    const std::vector<int>& StrayLines() const { return strayLines; }
+
     // The first value of `key` in any section named `section`, in file order.
     // `out` keeps its value when nothing is found.
     bool GetString(const std::string& section, const std::string& key, std::string& out) const;
@@ -59,6 +64,7 @@ class IniFile {
     std::size_t bufferEnd = 0;
     std::vector<std::unique_ptr<IniSection>> sections;
     std::vector<int> malformedHeaders;
+    std::vector<int> strayLines;
 };
 
 // `text` without the leading and trailing bytes found in `blanks`.

@@ -11,6 +11,20 @@
 
 namespace {
 
+// Every section the program reads.
+constexpr const char* kSections[] = {
+    "General",       "Applications", "Parameters",   "WorkingDirectory",
+    "Environment",   "StopTimeout",  "StopSignal",   "User",
+    "After",         "Ready",        "ReadyTimeout", "Health",
+    "HealthFailures"};
+
+bool KnownSection(std::string_view name) {
+    for (const char* known : kSections)
+        if (AsciiEqualNoCase(name, known))
+            return true;
+    return false;
+}
+
 RestartPolicy ReadRestartPolicy(const IniFile& ini) {
     RestartPolicy policy;
     ini.GetBool("General", "ReportExits", policy.reportExits);
@@ -122,6 +136,10 @@ bool ReadSettings(const std::string& path, Settings* settings) {
         return false;
     Settings read;
     read.malformedHeaderLines = ini.MalformedHeaderLines();
+    read.strayLines = ini.StrayLines();
+    for (const auto& section : ini.Sections())
+        if (!KnownSection(section->name))
+            read.unknownSections.emplace_back(section->name, section->line);
     GeneralSettings& general = read.general;
     ini.GetBool("General", "DisableCloseButton", general.disableCloseButton);
     ini.GetBool("General", "ExtraCommands", general.extraCommands);

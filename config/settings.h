@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 inline constexpr char kConfigFileName[] = "zelkappmgr.ini";
@@ -105,6 +106,10 @@ struct Settings {
     std::vector<AppSettings> apps; // every [Applications] entry, in file order
     // Lines (from 1) that began with '[' but had no ']'.
     std::vector<int> malformedHeaderLines;
+    // What a reload refuses as a typo: a section the program does not read
+    // (its name and line), and lines outside any section.
+    std::vector<std::pair<std::string, int>> unknownSections;
+    std::vector<int> strayLines;
 };
 
 // A size as a person writes it: a whole number of bytes, or of KiB, MiB or
