@@ -106,13 +106,23 @@ void StartInOrder(const std::vector<AppEntry*>& ordered, AttachBatch& batch) {
 // known, in that order: each waits until what it starts after is ready.
 void AddApplications(const std::vector<AppSettings>& apps) {
     AttachBatch batch = BeginAttachBatch();
-    std::vector<AppEntry*> ordered;
+    std::vector<AppEntry*> added;
     for (const AppSettings& settings : apps) {
         if (!AppTableFull() && OutputFileTaken(settings))
             continue;
-        if (settings.readiness.after.empty())
-            CreateApplication(settings, batch, StartOutputCapture);
-        else if (AppEntry* entry = AppendApplication(settings, StartOutputCapture))
+        if (AppEntry* entry = AppendApplication(settings, StartOutputCapture))
+            added.push_back(entry);
+    }
+    TakeUnderSupervision(added, batch);
+}
+
+void TakeUnderSupervision(const std::vector<AppEntry*>& added, AttachBatch& batch) {
+    ClaimContainedCopies(added, batch);
+    std::vector<AppEntry*> ordered;
+    for (AppEntry* entry : added) {
+        if (entry->settings.readiness.after.empty())
+            TakeUnderSupervision(*entry, batch);
+        else
             ordered.push_back(entry);
     }
     StartInOrder(ordered, batch);

@@ -47,6 +47,12 @@ void ReportIgnoredReadiness(Settings* settings);
 // starts once what it starts after is ready.
 void AddApplications(const std::vector<AppSettings>& apps);
 
+// Takes applications just put in the table under supervision: those whose
+// containers hold processes attach to them first; then each attaches to a
+// running copy or starts, those with an [After] once the order is known
+// again (StartInOrder).
+void TakeUnderSupervision(const std::vector<AppEntry*>& added, AttachBatch& batch);
+
 // Works the start order out again (saying whose is ignored), takes the new
 // applications of `ordered` (each with an [After], not yet under
 // supervision) under it in that order, and starts what waits for its order

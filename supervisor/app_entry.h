@@ -50,6 +50,10 @@ struct AppEntry {
     AppEntry& operator=(const AppEntry&) = delete;
 
     AppSettings settings;
+    // Its place among the applications listed under exactly its name (0 for
+    // the first), fixed when it enters the table: what tells apart its
+    // container and its row of the start record from theirs.
+    int place = 0;
     OutputOpener openOutput;
     AppState state = AppState::Stopped;
     // Null while no process is supervised; else registered in the wait

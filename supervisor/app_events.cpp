@@ -45,10 +45,16 @@ void OnStopEvent(AppEntry& entry, AppEvent event) {
 // What a readiness watch or a health check found. Not ready in time counts
 // as a quick exit.
 void OnWatchEvent(AppEntry& entry, AppEvent event) {
+    // One that waits for its turn to stop, or the end of every application,
+    // is not started again.
+    const bool staysDown = ShutdownUnderWay || entry.deferredStop != AppEntry::DeferredStop::None;
+    if (event == AppEvent::HealthFailed && staysDown)
+        return;
     ExitOutcome exit;
     if (event == AppEvent::ReadyTimedOut) {
         exit.endedMs = port::NowMs();
-        exit.plan = PlanRestart(entry.settings.restart, entry.restartCount, 0);
+        exit.plan = staysDown ? RestartPlan::Stay
+                              : PlanRestart(entry.settings.restart, entry.restartCount, 0);
     }
     Dispatch(entry, event, exit);
 }
@@ -224,8 +230,26 @@ void AttachTo(AppEntry& entry, port::UniqueHandle running) {
 
 // The process the entry holds now is taken for the rest of the batch.
 void NoteTaken(AttachBatch& batch, const AppEntry& entry) {
-    if (entry.process)
-        batch.taken.push_back(port::ProcessIdOf(entry.process.Get()));
+    if (!entry.process)
+        return;
+    batch.taken.push_back(port::ProcessIdOf(entry.process.Get()));
+    if (entry.contained)
+        batch.reserved.push_back(batch.taken.back());
+}
+
+// Attaches to what the entry's own container holds, whatever the
+// executable. False when it holds nothing the entry may take.
+bool AttachToContainedCopy(AppEntry& entry, AttachBatch& batch) {
+    if (entry.process || PathTooLong(entry) || !ContainmentWanted(entry))
+        return false;
+    port::UniqueHandle running =
+        FindContainedCopy(entry, RecordedProcessOf(entry.settings.name, entry.place), batch.taken);
+    if (!running)
+        return false;
+    entry.contained = true;
+    AttachTo(entry, std::move(running));
+    NoteTaken(batch, entry);
+    return true;
 }
 
 CopyRule RuleOf(const AppEntry& entry, const RecordedProcess* recorded) {
@@ -245,18 +269,19 @@ CopyRule RuleOf(const AppEntry& entry, const RecordedProcess* recorded) {
 
 } // namespace
 
+void ClaimContainedCopies(const std::vector<AppEntry*>& entries, AttachBatch& batch) {
+    for (AppEntry* entry : entries)
+        AttachToContainedCopy(*entry, batch);
+}
+
 void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
-    if (PathTooLong(entry))
+    // Claimed already through its container.
+    if (entry.process)
         return;
-    const RecordedProcess* recorded = RecordedProcessOf(entry.settings.name);
+    if (AttachToContainedCopy(entry, batch) || PathTooLong(entry))
+        return;
+    const RecordedProcess* recorded = RecordedProcessOf(entry.settings.name, entry.place);
     port::UniqueHandle running;
-    // What its container holds is its own, whatever the executable.
-    if (ContainmentWanted(entry) && (running = FindContainedCopy(entry, recorded))) {
-        entry.contained = true;
-        AttachTo(entry, std::move(running));
-        NoteTaken(batch, entry);
-        return;
-    }
     entry.contained = false;
     std::string canonical;
     switch (FindRunningCopy(entry.settings.path, RuleOf(entry, recorded), batch, &running,

@@ -9,6 +9,8 @@
 #include "supervisor/app_entry.h"
 #include "supervisor/attach.h"
 
+#include <vector>
+
 // What the exit policy decided about a process that ended on its own.
 struct ExitOutcome {
     RestartPlan plan = RestartPlan::Now;
@@ -30,8 +32,14 @@ void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit = ExitOut
 using StateChangeHook = void (*)(AppEntry& entry, AppState before);
 void SetStateChangeHook(StateChangeHook hook);
 
+// New entries that hold processes in their own containers (from an earlier
+// manager) attach to them first, so that those processes are theirs before
+// any other entry looks for a copy of its executable.
+void ClaimContainedCopies(const std::vector<AppEntry*>& entries, AttachBatch& batch);
+
 // A new entry attaches to a running copy of its executable (in `batch`'s
-// reading of the process list) or launches it.
+// reading of the process list) or launches it; nothing when it holds a
+// process already.
 void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch);
 
 // The wait callback of an application's process handle: the process has

@@ -90,7 +90,13 @@ std::vector<std::uint32_t> AttachOrder(const std::vector<std::uint32_t>& matches
 }
 
 // Whether the rule admits a process that runs the executable, by its id.
-bool Admits(const CopyRule& rule, const AttachBatch& batch, std::uint32_t processId) {
+// The arguments are looked at only for a process the record does not name:
+// the one it names was started for the entry, whatever its command line
+// says now (servers rewrite it as their process title).
+bool Admits(const CopyRule& rule, const AttachBatch& batch, std::uint32_t processId,
+            bool recorded = false) {
+    if (std::find(batch.reserved.begin(), batch.reserved.end(), processId) != batch.reserved.end())
+        return false;
     std::uint32_t userId = 0;
     if (rule.byUser &&
         (rule.userUnknown || !port::ProcessUserId(processId, &userId) || userId != rule.userId))
@@ -99,6 +105,8 @@ bool Admits(const CopyRule& rule, const AttachBatch& batch, std::uint32_t proces
         return true;
     if (std::find(batch.taken.begin(), batch.taken.end(), processId) != batch.taken.end())
         return false;
+    if (recorded)
+        return true;
     std::vector<std::string> arguments;
     return port::ProcessArguments(processId, &arguments) &&
            SameArguments(rule.arguments, arguments);
@@ -110,7 +118,7 @@ port::UniqueHandle OpenRecorded(const CopyRule& rule, const AttachBatch& batch,
                                 const std::string& canonical) {
     std::uint64_t started = 0;
     if (rule.recordedId == 0 || rule.recordedId == port::CurrentProcessId() ||
-        !Admits(rule, batch, rule.recordedId))
+        !Admits(rule, batch, rule.recordedId, true))
         return port::UniqueHandle();
     port::UniqueHandle process = OpenMatching(rule.recordedId, canonical);
     // Read once it is open: a process that ended meanwhile cannot pass on

@@ -25,6 +25,9 @@ struct AttachBatch {
     // The processes that applications hold already: with AttachByCommandLine
     // a process is taken by one entry at most.
     std::vector<std::uint32_t> taken;
+    // Those of them that are one application's alone, and no copy for any
+    // other: held through its container, or being stopped.
+    std::vector<std::uint32_t> reserved;
 };
 
 // Which running process is an entry's copy besides its executable.

@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "loop/wait_table.h"
 #include "port/identity.h"
+#include "port/user.h"
 #include "supervisor/start_record.h"
 
 #include <algorithm>
@@ -93,7 +94,7 @@ port::Handle ContainerForLaunch(AppEntry& entry) {
         return port::kNullHandle;
     if (entry.container)
         return entry.container.Get();
-    const std::string name = port::ContainerName(entry.settings.name.c_str());
+    const std::string name = port::ContainerName(entry.settings.name.c_str(), entry.place);
     const port::Handle container = port::OpenContainer(name.c_str(), true);
     if (container == port::kNullHandle) {
         PrintMessage(
@@ -105,39 +106,47 @@ port::Handle ContainerForLaunch(AppEntry& entry) {
     return container;
 }
 
-port::UniqueHandle FindContainedCopy(AppEntry& entry, const RecordedProcess* recorded) {
-    std::vector<std::string> names;
-    if (recorded != nullptr && !recorded->container.empty())
-        names.push_back(recorded->container);
-    names.push_back(port::ContainerName(entry.settings.name.c_str()));
-    for (const std::string& name : names) {
-        const port::Handle container = port::OpenContainer(name.c_str(), false);
-        if (container == port::kNullHandle)
+port::UniqueHandle FindContainedCopy(AppEntry& entry, const RecordedProcess* recorded,
+                                     const std::vector<std::uint32_t>& taken) {
+    // Only a container this manager makes for the entry is its own: one
+    // the record names otherwise (another application's, another user's,
+    // any directory that looks like a cgroup) is none of its business.
+    const std::string name = port::ContainerName(entry.settings.name.c_str(), entry.place);
+    if (recorded != nullptr && !recorded->container.empty() && recorded->container != name)
+        PrintMessage("Ignored recorded container %s of %s.", recorded->container.c_str(),
+                     entry.settings.name.c_str());
+    const port::Handle container = port::OpenContainer(name.c_str(), false);
+    if (container == port::kNullHandle)
+        return port::UniqueHandle();
+    Hold(entry, container, name);
+    std::vector<std::uint32_t> ids;
+    if (!port::ContainerProcessIds(container, &ids) || ids.empty())
+        return port::UniqueHandle(); // empty: kept for the launch
+    // With [User], only a process of that user is its copy.
+    std::uint32_t userId = 0;
+    const bool byUser = !entry.settings.user.empty();
+    if (byUser && !port::UserIdByName(entry.settings.user.c_str(), &userId))
+        return port::UniqueHandle();
+    // The recorded process when it is still there, else the first started.
+    std::uint32_t chosen = 0;
+    std::uint64_t earliest = 0;
+    for (std::uint32_t id : ids) {
+        std::uint64_t started = 0;
+        std::uint32_t runsAs = 0;
+        if (std::find(taken.begin(), taken.end(), id) != taken.end() ||
+            (byUser && (!port::ProcessUserId(id, &runsAs) || runsAs != userId)) ||
+            !port::ProcessStartTime(id, &started))
             continue;
-        Hold(entry, container, name);
-        std::vector<std::uint32_t> ids;
-        if (!port::ContainerProcessIds(container, &ids) || ids.empty())
-            return port::UniqueHandle(); // empty: kept for the launch
-        // The recorded process when it is still there, else the first started.
-        std::uint32_t chosen = 0;
-        std::uint64_t earliest = 0;
-        for (std::uint32_t id : ids) {
-            std::uint64_t started = 0;
-            if (!port::ProcessStartTime(id, &started))
-                continue;
-            if (recorded != nullptr && id == recorded->processId &&
-                started == recorded->startTime) {
-                chosen = id;
-                break;
-            }
-            if (chosen == 0 || started < earliest) {
-                chosen = id;
-                earliest = started;
-            }
+        if (recorded != nullptr && id == recorded->processId && started == recorded->startTime) {
+            chosen = id;
+            break;
         }
-        return port::UniqueHandle(chosen != 0 ? port::OpenProcessFull(chosen) : port::kNullHandle);
+        if (chosen == 0 || started < earliest) {
+            chosen = id;
+            earliest = started;
+        }
     }
-    return port::UniqueHandle();
+    return port::UniqueHandle(chosen != 0 ? port::OpenProcessFull(chosen) : port::kNullHandle);
 }
 
 std::size_t EndContainedLeftovers(AppEntry& entry) {
@@ -157,6 +166,14 @@ void RemoveEmptyContainer(AppEntry& entry) {
         return;
     Forget(entry);
     port::RemoveContainer(entry.container.Release());
+    entry.containerName.clear();
+}
+
+void ReleaseContainer(AppEntry& entry) {
+    if (!entry.container)
+        return;
+    Forget(entry);
+    entry.container.Reset();
     entry.containerName.clear();
 }
 

@@ -24,11 +24,13 @@ bool ContainmentWanted(const AppEntry& entry);
 // cannot be opened.
 port::Handle ContainerForLaunch(AppEntry& entry);
 
-// A process found in the entry's container (the one the record names, else
-// the one that started first), whatever its executable; the container is
-// the one the record names, else the entry's own. Null when there is none;
-// the container, when it exists, is kept open for a launch.
-port::UniqueHandle FindContainedCopy(AppEntry& entry, const RecordedProcess* recorded);
+// A process found in the entry's own container (the one the record names,
+// else the one that started first), whatever its executable, that no other
+// entry holds (`taken`) and that runs as the entry's [User], if it has one. A container the record
+// names that is not the entry's own is ignored, and that is said. Null when there is none; the
+// container, when it exists, is kept open for a launch.
+port::UniqueHandle FindContainedCopy(AppEntry& entry, const RecordedProcess* recorded,
+                                     const std::vector<std::uint32_t>& taken);
 
 // Ends what the entry's container still holds once its process has ended
 // on its own; returns how many processes that was.
@@ -41,6 +43,10 @@ bool ContainersWatched();
 // After a stop: the container of an application that stays stopped is
 // removed once it is empty (now, or when the event says so).
 void RemoveEmptyContainer(AppEntry& entry);
+
+// Lets go of the entry's container (which stays as it is, with whatever it
+// holds): the entry no longer answers for it.
+void ReleaseContainer(AppEntry& entry);
 
 // The word of --status: the kind of container that holds the entry's
 // process ("cgroup", "job"), or "tree" when it is followed by its tree.

@@ -32,6 +32,7 @@ bool Supervise(AppEntry& entry, port::UniqueHandle process, WaitCallback onExit)
     RecordedProcess row;
     row.processId = port::ProcessIdOf(entry.process.Get());
     row.name = entry.settings.name;
+    row.place = entry.place;
     if (entry.contained)
         row.container = entry.containerName;
     if (row.processId != 0 && port::ProcessStartTime(row.processId, &row.startTime))

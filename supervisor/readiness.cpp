@@ -152,6 +152,10 @@ void EndReadinessWatch(AppEntry& entry) {
     watch = ReadinessWatch{};
 }
 
+void ForgetNotifyingEntry(const AppEntry& entry) {
+    std::erase(notifySocket.entries, &entry);
+}
+
 std::string NotifySocketVariable(AppEntry& entry) {
     if (entry.settings.readiness.ready.kind != ReadyRule::Kind::Notify)
         return std::string();

@@ -32,6 +32,9 @@ void BeginReadinessWatch(AppEntry& entry, WatchReport report);
 // Ends the watch, if one is under way.
 void EndReadinessWatch(AppEntry& entry);
 
+// The entry is let go: the notify socket no longer hears for it.
+void ForgetNotifyingEntry(const AppEntry& entry);
+
 // For an application whose rule is "notify": the variable NOTIFY_SOCKET=...
 // naming the manager's notify socket, which is opened the first time it is
 // asked for. Empty for any other rule, or when the socket cannot be made

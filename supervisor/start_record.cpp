@@ -16,7 +16,8 @@ std::string FormatStartRecord(const std::vector<RecordedProcess>& rows) {
     std::string text;
     for (const RecordedProcess& row : rows)
         text += std::to_string(row.processId) + '\t' + std::to_string(row.startTime) + '\t' +
-                (row.container.empty() ? std::string("-") : row.container) + '\t' + row.name + '\n';
+                (row.container.empty() ? std::string("-") : row.container) + '\t' +
+                std::to_string(row.place) + '\t' + row.name + '\n';
     return text;
 }
 
@@ -26,7 +27,7 @@ std::vector<RecordedProcess> ParseStartRecord(std::string_view text) {
         const std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        std::string_view fields[3];
+        std::string_view fields[4];
         bool whole = true;
         for (std::string_view& field : fields) {
             const std::size_t tab = line.find('\t');
@@ -36,10 +37,13 @@ std::vector<RecordedProcess> ParseStartRecord(std::string_view text) {
         }
         RecordedProcess row;
         std::uint64_t id = 0;
+        std::uint64_t place = 0;
         if (!whole || line.empty() || !ParseWholeNumber(fields[0], 0xFFFFFFFFu, &id) || id == 0 ||
-            !ParseWholeNumber(fields[1], UINT64_MAX, &row.startTime))
+            !ParseWholeNumber(fields[1], UINT64_MAX, &row.startTime) ||
+            !ParseWholeNumber(fields[3], 1000, &place))
             continue;
         row.processId = static_cast<std::uint32_t>(id);
+        row.place = static_cast<int>(place);
         row.container = fields[2] == "-" ? std::string() : std::string(fields[2]);
         row.name = std::string(line);
         rows.push_back(row);
@@ -53,9 +57,9 @@ void LoadStartRecord() {
         loaded = ParseStartRecord(text);
 }
 
-const RecordedProcess* RecordedProcessOf(std::string_view name) {
+const RecordedProcess* RecordedProcessOf(std::string_view name, int place) {
     for (const RecordedProcess& row : loaded)
-        if (AsciiEqualNoCase(std::string_view(row.name), name))
+        if (row.name == name && row.place == place)
             return &row;
     return nullptr;
 }
@@ -63,7 +67,7 @@ const RecordedProcess* RecordedProcessOf(std::string_view name) {
 void RecordProcess(const RecordedProcess& row) {
     bool replaced = false;
     for (RecordedProcess& existing : current)
-        if (existing.name == row.name) {
+        if (existing.name == row.name && existing.place == row.place) {
             existing = row;
             replaced = true;
         }

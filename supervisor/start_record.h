@@ -4,7 +4,9 @@
 // reads it once as it starts, so that, among the copies of an executable,
 // each entry attaches to the process started for it; it rewrites it
 // whenever an application's process changes. One line per application:
-// id, start time, container ("-" for none), display name, separated by tabs.
+// id, start time, container ("-" for none), its place among applications
+// listed under the same name (0 for the first), display name, separated by
+// tabs.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,7 @@ struct RecordedProcess {
     std::uint32_t processId = 0;
     std::uint64_t startTime = 0;
     std::string container; // empty: none
+    int place = 0;
     std::string name;
 };
 
@@ -27,12 +30,12 @@ std::vector<RecordedProcess> ParseStartRecord(std::string_view text);
 // Reads the record that an earlier manager left.
 void LoadStartRecord();
 
-// What that record says of the application `name` (ignoring ASCII case);
-// null when it says nothing.
-const RecordedProcess* RecordedProcessOf(std::string_view name);
+// What that record says of the application listed as `name` (exactly) at
+// `place` among those of that name; null when it says nothing.
+const RecordedProcess* RecordedProcessOf(std::string_view name, int place);
 
-// The process of the application `row.name` is now `row`: the record is
-// written anew with it.
+// The process of the application `row.name` at `row.place` is now `row`:
+// the record is written anew with it.
 void RecordProcess(const RecordedProcess& row);
 
 // Both forgotten (the unit tests' reset).
