@@ -369,7 +369,7 @@ std::string Describe(const Op& op) {
         return line;
     case OpKind::Tamper:
         std::snprintf(line, sizeof line, "the start record is rewritten for application %u (%u)",
-                      op.a, op.b % 3);
+                      op.a, op.b % 5);
         return line;
     case OpKind::Status:
         return "--status";

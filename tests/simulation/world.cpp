@@ -152,16 +152,26 @@ void ApplyReload(World& w, const Op& op) {
 }
 
 // A hostile rewrite of the record between two managers: the application's
-// row names a bystander, or a bystander's container, or is garbage.
+// row names a bystander, or a bystander's container, or is garbage; or the
+// record is no regular file, or far too large.
 void ApplyTamper(World& w) {
-    if (w.tamper.empty() || !fake::Get().hasStartRecord)
+    fake::State& s = fake::Get();
+    if (w.tamper.empty() || !s.hasStartRecord)
         return;
-    std::vector<RecordedProcess> rows = ParseStartRecord(fake::Get().startRecord);
+    std::vector<RecordedProcess> rows = ParseStartRecord(s.startRecord);
     for (const Op& op : w.tamper) {
+        if (op.b % 5 == 3) {
+            s.startRecordIsNoFile = true;
+            continue;
+        }
+        if (op.b % 5 == 4) {
+            rows.resize(4000, RecordedProcess{1, 1, "", 0, std::string(20, 'x')});
+            continue;
+        }
         if (rows.empty())
             break;
         RecordedProcess& row = rows[op.a % rows.size()];
-        const bool contained = op.b % 3 == 1;
+        const bool contained = op.b % 5 == 1;
         const std::uint32_t pid = NewProcess(kBystanderPath, 0);
         w.bystanders.push_back(pid);
         if (contained) {
@@ -174,7 +184,7 @@ void ApplyTamper(World& w) {
         row.processId = pid;
         port::ProcessStartTime(pid, &row.startTime);
         row.container = contained ? kForeignContainer : "";
-        if (op.b % 3 == 2)
+        if (op.b % 5 == 2)
             row.name += "\t\x01";
     }
     fake::Get().startRecord = FormatStartRecord(rows);
