@@ -102,28 +102,41 @@ void StartInOrder(const std::vector<AppEntry*>& ordered, AttachBatch& batch) {
     StartWaitingInOrder();
 }
 
-// Those with an [After] are taken under supervision once the order is
-// known, in that order: each waits until what it starts after is ready.
+NewEntries BeginNewEntries(const std::vector<AppSettings>& apps) {
+    NewEntries entries;
+    entries.batch = BeginAttachBatch();
+    entries.claimFirst = std::any_of(apps.begin(), apps.end(),
+                                     [](const AppSettings& app) { return app.containProcesses; });
+    return entries;
+}
+
+void AddNewEntry(NewEntries& entries, AppEntry& entry) {
+    if (entries.claimFirst)
+        entries.added.push_back(&entry);
+    else if (entry.settings.readiness.after.empty())
+        TakeUnderSupervision(entry, entries.batch);
+    else
+        entries.ordered.push_back(&entry);
+}
+
+void FinishNewEntries(NewEntries& entries) {
+    ClaimContainedCopies(entries.added, entries.batch);
+    for (AppEntry* entry : entries.added) {
+        if (entry->settings.readiness.after.empty())
+            TakeUnderSupervision(*entry, entries.batch);
+        else
+            entries.ordered.push_back(entry);
+    }
+    StartInOrder(entries.ordered, entries.batch);
+}
+
 void AddApplications(const std::vector<AppSettings>& apps) {
-    AttachBatch batch = BeginAttachBatch();
-    std::vector<AppEntry*> added;
+    NewEntries entries = BeginNewEntries(apps);
     for (const AppSettings& settings : apps) {
         if (!AppTableFull() && OutputFileTaken(settings))
             continue;
         if (AppEntry* entry = AppendApplication(settings, StartOutputCapture))
-            added.push_back(entry);
+            AddNewEntry(entries, *entry);
     }
-    TakeUnderSupervision(added, batch);
-}
-
-void TakeUnderSupervision(const std::vector<AppEntry*>& added, AttachBatch& batch) {
-    ClaimContainedCopies(added, batch);
-    std::vector<AppEntry*> ordered;
-    for (AppEntry* entry : added) {
-        if (entry->settings.readiness.after.empty())
-            TakeUnderSupervision(*entry, batch);
-        else
-            ordered.push_back(entry);
-    }
-    StartInOrder(ordered, batch);
+    FinishNewEntries(entries);
 }

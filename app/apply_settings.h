@@ -47,11 +47,21 @@ void ReportIgnoredReadiness(Settings* settings);
 // starts once what it starts after is ready.
 void AddApplications(const std::vector<AppSettings>& apps);
 
-// Takes applications just put in the table under supervision: those whose
-// containers hold processes attach to them first; then each attaches to a
-// running copy or starts, those with an [After] once the order is known
-// again (StartInOrder).
-void TakeUnderSupervision(const std::vector<AppEntry*>& added, AttachBatch& batch);
+// Applications put in the table together (at start-up, or by a reload),
+// taken under supervision: each attaches to a running copy or starts as it
+// comes, those with an [After] once the order is known again (StartInOrder).
+// With containers, every one is in the table first, and those whose own
+// containers hold processes attach to them before any looks for a copy of
+// its executable.
+struct NewEntries {
+    bool claimFirst = false;
+    AttachBatch batch;
+    std::vector<AppEntry*> added;
+    std::vector<AppEntry*> ordered;
+};
+NewEntries BeginNewEntries(const std::vector<AppSettings>& apps);
+void AddNewEntry(NewEntries& entries, AppEntry& entry);
+void FinishNewEntries(NewEntries& entries);
 
 // Works the start order out again (saying whose is ignored), takes the new
 // applications of `ordered` (each with an [After], not yet under

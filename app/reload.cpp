@@ -164,8 +164,7 @@ bool ReloadConfiguration() {
         Dispatch(*appTable.entries[number], AppEvent::ReloadRemoved);
     // The new ones: each at its number, under supervision at once, or (with
     // an [After]) once the order is known again.
-    AttachBatch batch = BeginAttachBatch();
-    std::vector<AppEntry*> taken;
+    NewEntries entries = BeginNewEntries(apps);
     for (std::size_t i = 0; i < apps.size(); ++i) {
         const AppSettings& app = apps[i];
         const SlotMatch match = plan.matches[i];
@@ -181,9 +180,9 @@ bool ReloadConfiguration() {
             entry = PlaceApplication(plan.numbers[i], app, StartOutputCapture);
         else if (!ReturnApplication(*entry, app))
             continue;
-        taken.push_back(entry);
+        AddNewEntry(entries, *entry);
     }
-    TakeUnderSupervision(taken, batch);
+    FinishNewEntries(entries);
     PrintMessage("Configuration reloaded: %d added, %d removed, %d changed, %d unchanged.", added,
                  static_cast<int>(plan.removed.size()), changed, unchanged);
     return true;

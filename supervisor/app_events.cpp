@@ -240,7 +240,7 @@ void NoteTaken(AttachBatch& batch, const AppEntry& entry) {
 // Attaches to what the entry's own container holds, whatever the
 // executable. False when it holds nothing the entry may take.
 bool AttachToContainedCopy(AppEntry& entry, AttachBatch& batch) {
-    if (entry.process || PathTooLong(entry) || !ContainmentWanted(entry))
+    if (entry.process || entry.settings.path.size() > kMaxPathLength || !ContainmentWanted(entry))
         return false;
     port::UniqueHandle running =
         FindContainedCopy(entry, RecordedProcessOf(entry.settings.name, entry.place), batch.taken);
@@ -278,7 +278,7 @@ void TakeUnderSupervision(AppEntry& entry, AttachBatch& batch) {
     // Claimed already through its container.
     if (entry.process)
         return;
-    if (AttachToContainedCopy(entry, batch) || PathTooLong(entry))
+    if (PathTooLong(entry) || AttachToContainedCopy(entry, batch))
         return;
     const RecordedProcess* recorded = RecordedProcessOf(entry.settings.name, entry.place);
     port::UniqueHandle running;
