@@ -7,6 +7,7 @@
 #include "port/unique_handle.h"
 
 #include <cstdint>
+#include <string>
 
 namespace port {
 
@@ -81,6 +82,17 @@ bool ReadPathInfo(const char* path, bool followLink, PathInfo* info);
 // *length tells how many were read. False, with LastError() set, when the
 // file cannot be read.
 bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length);
+
+// Reads the whole of the regular file at `path` when it holds at most
+// `limit` bytes. Never through a link and never waiting (a FIFO or a device
+// is refused at once). False, with LastError(), otherwise:
+// kErrorFileNotFound when nothing is there.
+bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text);
+
+// Replaces the file at `path` with one that holds `text`: written whole to a
+// new file beside it that then takes its name, so that an end in the
+// middle leaves the old file or the new one, never a part of one.
+bool ReplaceFile(const char* path, const std::string& text);
 
 // A pipe for a program's output: the read end for the capture process, the
 // write end for the program's standard output and error. Neither is

@@ -26,15 +26,11 @@ std::vector<std::string> SplitParameters(const char* parameters);
 // cannot be read (the process has ended).
 bool ProcessStartTime(std::uint32_t processId, std::uint64_t* startTime);
 
-// The record of started processes, in a place of this user's own (Linux:
-// the runtime directory beside the single-instance lock; Windows: the
-// folder ZelkAppMgr in the user's local application data). Reads all of it;
-// false, with LastError(), when there is none or it cannot be read.
-bool ReadStartRecord(std::string* text);
-
-// Replaces the record with `text`: written to a new file that then takes the
-// record's name, so that a manager that ends in the middle leaves the old
-// record or the new one, never a part of one.
-bool WriteStartRecord(const std::string& text);
+// Where the record of started processes is kept, in a place of this user's
+// own (Linux: ZelkAppMgr.started in the runtime directory, beside the
+// single-instance lock; Windows: Started-<session>.txt in the folder
+// ZelkAppMgr of the user's local application data, made when missing).
+// False, with LastError(), when there is no such place.
+bool StartRecordPath(std::string* path);
 
 } // namespace port

@@ -19,6 +19,7 @@ std::uint32_t LastError();
 extern const std::uint32_t kErrorAlreadyExists; // another process holds the name
 extern const std::uint32_t kErrorTimeout;       // the time limit passed first
 extern const std::uint32_t kErrorNoProcess;     // no process has the id
+extern const std::uint32_t kErrorFileNotFound;  // nothing is at the path
 
 // The system's text for an error code, without a line end.
 std::string ErrorText(std::uint32_t error);

@@ -1,7 +1,10 @@
 #include "supervisor/start_record.h"
 
 #include "common/text.h"
+#include "console/console.h"
+#include "port/file.h"
 #include "port/identity.h"
+#include "port/system.h"
 
 #include <cstdint>
 
@@ -52,9 +55,15 @@ std::vector<RecordedProcess> ParseStartRecord(std::string_view text) {
 }
 
 void LoadStartRecord() {
+    std::string path;
     std::string text;
-    if (port::ReadStartRecord(&text))
+    if (!port::StartRecordPath(&path))
+        return;
+    if (port::ReadPlainFile(path.c_str(), kMaxStartRecordBytes, &text))
         loaded = ParseStartRecord(text);
+    else if (port::LastError() != port::kErrorFileNotFound)
+        PrintMessage("Ignored the record of started processes %s: %s.", path.c_str(),
+                     port::LastErrorText().c_str());
 }
 
 const RecordedProcess* RecordedProcessOf(std::string_view name, int place) {
@@ -74,7 +83,9 @@ void RecordProcess(const RecordedProcess& row) {
     if (!replaced)
         current.push_back(row);
     // A record that cannot be written only costs a later manager its hint.
-    port::WriteStartRecord(FormatStartRecord(current));
+    std::string path;
+    if (port::StartRecordPath(&path))
+        port::ReplaceFile(path.c_str(), FormatStartRecord(current));
 }
 
 void ForgetStartRecord() {

@@ -14,6 +14,10 @@
 #include <string_view>
 #include <vector>
 
+// A record larger than this is none this manager wrote (15 rows take a few
+// KiB): it is ignored rather than read.
+inline constexpr std::uint32_t kMaxStartRecordBytes = 64 * 1024;
+
 struct RecordedProcess {
     std::uint32_t processId = 0;
     std::uint64_t startTime = 0;
@@ -27,7 +31,8 @@ std::string FormatStartRecord(const std::vector<RecordedProcess>& rows);
 // The rows of a record; lines that are not rows are left out.
 std::vector<RecordedProcess> ParseStartRecord(std::string_view text);
 
-// Reads the record that an earlier manager left.
+// Reads the record that an earlier manager left: a plain file of at most
+// kMaxStartRecordBytes; anything else there is ignored, and that is said.
 void LoadStartRecord();
 
 // What that record says of the application listed as `name` (exactly) at

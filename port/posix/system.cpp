@@ -50,6 +50,7 @@ std::uint32_t LastError() {
 const std::uint32_t kErrorAlreadyExists = EWOULDBLOCK;
 const std::uint32_t kErrorTimeout = ETIMEDOUT;
 const std::uint32_t kErrorNoProcess = ESRCH;
+const std::uint32_t kErrorFileNotFound = ENOENT;
 
 std::string ErrorText(std::uint32_t error) {
     return std::strerror(static_cast<int>(error));

@@ -1,23 +1,22 @@
-// The record of started processes on Linux: ZelkAppMgr.started in the
-// runtime directory, beside the single-instance lock, replaced whole by
-// renaming a new file over it.
+// Whole files on Linux: read only when they are regular and small enough,
+// replaced by renaming a new file over them; and the place of the record of
+// started processes, in the runtime directory.
+#include "port/file.h"
 #include "port/identity.h"
 
 #include "port/posix/backend.h"
-#include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace port {
 
-namespace {
-
-// The record's path, from the runtime directory found (and checked) once.
-bool RecordPath(std::string* path) {
+bool StartRecordPath(std::string* path) {
+    // Found (and checked) once: it depends on the user alone.
     static std::string directory;
     if (directory.empty()) {
         std::string problem;
@@ -31,22 +30,51 @@ bool RecordPath(std::string* path) {
     return true;
 }
 
-} // namespace
-
-bool ReadStartRecord(std::string* text) {
-    std::string path;
-    if (!RecordPath(&path))
+bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text) {
+    // O_NONBLOCK: a FIFO planted there is opened at once instead of
+    // waiting for a writer, and then refused as no regular file.
+    const int fd =
+        posix::OpenatNoIntr(AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) {
+        posix::SetError(errno);
         return false;
-    return posix::ReadWholeFile(AT_FDCWD, path.c_str(), O_NOFOLLOW, text);
+    }
+    struct stat info {};
+    int error = 0;
+    if (::fstat(fd, &info) != 0)
+        error = errno;
+    else if (!S_ISREG(info.st_mode))
+        error = EINVAL;
+    else if (info.st_size > static_cast<off_t>(limit))
+        error = EFBIG;
+    text->clear();
+    char buffer[4096];
+    while (error == 0) {
+        const ssize_t n = posix::ReadNoIntr(fd, buffer, sizeof buffer);
+        if (n < 0)
+            error = errno;
+        if (n <= 0)
+            break;
+        text->append(buffer, static_cast<std::size_t>(n));
+        // It grew while it was read.
+        if (text->size() > limit)
+            error = EFBIG;
+    }
+    ::close(fd);
+    if (error == EINVAL)
+        posix::SetError(error, "not a regular file");
+    else if (error != 0)
+        posix::SetError(error);
+    return error == 0;
 }
 
-bool WriteStartRecord(const std::string& text) {
-    std::string path;
-    if (!RecordPath(&path))
-        return false;
-    const std::string fresh = path + ".new";
+bool ReplaceFile(const char* path, const std::string& text) {
+    const std::string fresh = std::string(path) + ".new";
+    // Whatever is at the new file's name (a FIFO, a link) goes first, so
+    // that opening it can neither wait nor follow anything.
+    ::unlink(fresh.c_str());
     const int fd = posix::OpenatNoIntr(AT_FDCWD, fresh.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         posix::SetError(errno);
         return false;
@@ -60,7 +88,7 @@ bool WriteStartRecord(const std::string& text) {
     }
     const int error = done == text.size() ? 0 : (errno != 0 ? errno : ENOSPC);
     ::close(fd);
-    if (error == 0 && std::rename(fresh.c_str(), path.c_str()) == 0)
+    if (error == 0 && std::rename(fresh.c_str(), path) == 0)
         return true;
     posix::SetError(error != 0 ? error : errno);
     ::unlink(fresh.c_str());

@@ -77,6 +77,7 @@ const std::uint32_t kErrorAlreadyExists = ERROR_ALREADY_EXISTS;
 const std::uint32_t kErrorTimeout = WAIT_TIMEOUT;
 // OpenProcess says so of an id that belongs to no process.
 const std::uint32_t kErrorNoProcess = ERROR_INVALID_PARAMETER;
+const std::uint32_t kErrorFileNotFound = ERROR_FILE_NOT_FOUND;
 
 std::string ErrorText(std::uint32_t error) {
     char* text = nullptr;

@@ -1,7 +1,7 @@
-// The record of started processes on Windows: Started-<session>.txt in the
-// folder ZelkAppMgr of the user's local application data (one per session,
-// as the single-instance mutex is), replaced whole by moving a new file
-// over it.
+// Whole files on Windows: read only when they are regular files (no reparse
+// point, no device) small enough, replaced by moving a new file over them;
+// and the place of the record of started processes.
+#include "port/file.h"
 #include "port/identity.h"
 
 #include "port/win32/native.h"
@@ -12,9 +12,7 @@
 
 namespace port {
 
-namespace {
-
-bool RecordPath(std::string* path) {
+bool StartRecordPath(std::string* path) {
     char folder[MAX_PATH];
     const HRESULT found =
         ::SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
@@ -25,42 +23,47 @@ bool RecordPath(std::string* path) {
     const std::string directory = std::string(folder) + "\\ZelkAppMgr";
     if (!::CreateDirectoryA(directory.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
+    // One record per session, as the single-instance mutex is one per session.
     DWORD session = 0;
     ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
     *path = directory + "\\Started-" + std::to_string(session) + ".txt";
     return true;
 }
 
-} // namespace
-
-bool ReadStartRecord(std::string* text) {
-    std::string path;
-    if (!RecordPath(&path))
-        return false;
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text) {
+    HANDLE file =
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    DWORD error = ERROR_SUCCESS;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        error = ERROR_INVALID_DATA;
+    else if (info.nFileSizeHigh != 0 || info.nFileSizeLow > limit)
+        error = ERROR_FILE_TOO_LARGE;
     text->clear();
     char buffer[4096];
-    DWORD read = 0;
-    bool ok = true;
-    while ((ok = ::ReadFile(file, buffer, sizeof buffer, &read, nullptr) != 0) && read > 0)
+    while (error == ERROR_SUCCESS) {
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &read, nullptr))
+            error = ::GetLastError();
+        if (read == 0)
+            break;
         text->append(buffer, read);
-    const DWORD error = ::GetLastError();
+        if (text->size() > limit)
+            error = ERROR_FILE_TOO_LARGE;
+    }
     ::CloseHandle(file);
     ::SetLastError(error);
-    return ok;
+    return error == ERROR_SUCCESS;
 }
 
-bool WriteStartRecord(const std::string& text) {
-    std::string path;
-    if (!RecordPath(&path))
-        return false;
-    const std::string fresh = path + ".new";
+bool ReplaceFile(const char* path, const std::string& text) {
+    const std::string fresh = std::string(path) + ".new";
     HANDLE file = ::CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
@@ -69,7 +72,7 @@ bool WriteStartRecord(const std::string& text) {
         written == text.size();
     DWORD error = ::GetLastError();
     ::CloseHandle(file);
-    if (whole && ::MoveFileExA(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (whole && ::MoveFileExA(fresh.c_str(), path, MOVEFILE_REPLACE_EXISTING))
         return true;
     error = whole ? ::GetLastError() : error;
     ::DeleteFileA(fresh.c_str());

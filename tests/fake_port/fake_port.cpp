@@ -296,6 +296,7 @@ std::uint32_t LastError() {
 const std::uint32_t kErrorAlreadyExists = 183;
 const std::uint32_t kErrorTimeout = 258;
 const std::uint32_t kErrorNoProcess = 87;
+const std::uint32_t kErrorFileNotFound = 2;
 
 std::string ErrorText(std::uint32_t error) {
     return "error " + std::to_string(error);
@@ -959,17 +960,38 @@ bool ProcessUserId(std::uint32_t processId, std::uint32_t* userId) {
     return true;
 }
 
-bool ReadStartRecord(std::string* text) {
-    if (!Get().hasStartRecord)
-        return fake::Fail(2);
-    *text = Get().startRecord;
+constexpr char kStartRecordPath[] = "C:\\run\\ZelkAppMgr.started";
+
+bool StartRecordPath(std::string* path) {
+    *path = kStartRecordPath;
     return true;
 }
 
-bool WriteStartRecord(const std::string& text) {
-    Get().hasStartRecord = true;
-    Get().startRecord = text;
-    ++Get().startRecordWrites;
+bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text) {
+    const fake::State& s = Get();
+    const bool record = std::string(path) == kStartRecordPath;
+    if (record && s.startRecordIsNoFile)
+        return fake::Fail(13);
+    const auto file = s.files.find(path);
+    if (record ? !s.hasStartRecord : file == s.files.end())
+        return fake::Fail(kErrorFileNotFound);
+    const std::string& content = record ? s.startRecord : file->second;
+    if (content.size() > limit)
+        return fake::Fail(223);
+    *text = content;
+    return true;
+}
+
+bool ReplaceFile(const char* path, const std::string& text) {
+    fake::State& s = Get();
+    if (std::string(path) != kStartRecordPath) {
+        s.files[path] = text;
+        return true;
+    }
+    s.hasStartRecord = true;
+    s.startRecordIsNoFile = false;
+    s.startRecord = text;
+    ++s.startRecordWrites;
     return true;
 }
 

@@ -137,8 +137,10 @@ struct State {
     bool shutdownRequested = false;
     std::vector<std::string> notifications;
 
-    // The record of started processes; absent while `startRecord` is not set.
+    // The record of started processes; absent while `startRecord` is not set,
+    // and no regular file (a FIFO, say) while `startRecordIsNoFile`.
     bool hasStartRecord = false;
+    bool startRecordIsNoFile = false;
     std::string startRecord;
     int startRecordWrites = 0;
 

@@ -73,7 +73,7 @@ TEST_F(IdentityTest, ByCommandLineEachEntryTakesItsOwnProcessOnce) {
 TEST_F(IdentityTest, WithAUserOnlyItsProcessesAreCopiesAndTheStartNamesIt) {
     fake::FindProcess(52)->userId = 65534;
     fake::Get().hasStartRecord = true;
-    fake::Get().startRecord = "51\t5000051\t-\tapi\n";
+    fake::Get().startRecord = "51\t5000051\t-\t0\tapi\n";
     LoadStartRecord();
     AppSettings api = Server("api", "-m http.server 18091", false);
     AppSettings ghost = Server("ghost", "-m http.server 18092", false);
@@ -94,7 +94,7 @@ TEST_F(IdentityTest, WithAUserOnlyItsProcessesAreCopiesAndTheStartNamesIt) {
 TEST_F(IdentityTest, TheRecordedProcessIsTriedFirstAndTheRecordFollowsEveryStart) {
     fake::FindProcess(52)->startTime = 777;
     fake::Get().hasStartRecord = true;
-    fake::Get().startRecord = "52\t777\t-\tADMIN\n51\t1\t-\tapi\nnot a row\n";
+    fake::Get().startRecord = "52\t777\t-\t0\tadmin\n51\t1\t-\t0\tapi\nnot a row\n";
     LoadStartRecord();
     // admin's recorded process runs with its start time; api's has another.
     EXPECT_EQ((Ids{50, 52}), Attached({Server("api", "-m http.server 18091", false),
@@ -116,16 +116,18 @@ TEST_F(IdentityTest, TheRecordedProcessIsTriedFirstAndTheRecordFollowsEveryStart
 }
 
 TEST(StartRecord, RowsSurviveTheTripAndBrokenLinesAreLeftOut) {
-    const std::vector<RecordedProcess> rows = {{12, 34, "/sys/fs/cgroup/x/app-web", "web\tapp"},
-                                               {4294967295u, 0, "", "w"}};
+    const std::vector<RecordedProcess> rows = {
+        {12, 34, "/sys/fs/cgroup/x/app-web", 0, "web\tapp"}, {4294967295u, 0, "", 1, "w"}};
     const std::vector<RecordedProcess> back = ParseStartRecord(FormatStartRecord(rows));
     ASSERT_EQ(2u, back.size());
     EXPECT_EQ("/sys/fs/cgroup/x/app-web", back[0].container);
     EXPECT_EQ("web\tapp", back[0].name);
     EXPECT_EQ(4294967295u, back[1].processId);
     EXPECT_EQ("", back[1].container);
-    EXPECT_TRUE(ParseStartRecord("0\t1\t-\tzero\n4294967296\t1\t-\tbig\nx\t1\t-\tn\n"
-                                 "5\t-1\t-\tn\n5\t1\t-\t\n5\t1\t-\n")
+    EXPECT_EQ(1, back[1].place);
+    EXPECT_TRUE(ParseStartRecord("0\t1\t-\t0\tzero\n4294967296\t1\t-\t0\tbig\n"
+                                 "x\t1\t-\t0\tn\n5\t-1\t-\t0\tn\n5\t1\t-\tx\tn\n"
+                                 "5\t1\t-\t0\t\n5\t1\t-\t0\n")
                     .empty());
 }
 
@@ -222,15 +224,29 @@ TEST_F(ContainedTest, ANewManagerAttachesToWhatTheContainerHoldsWhateverItsExecu
     EXPECT_EQ("job", CollectStatus()[0].containment);
 
     test::ResetManager();
-    fake::Get().containers = {"C:\\jobs\\old"};
+    fake::Get().containers = {"C:\\jobs\\svc"};
     // One at a time: adding a process may move those added before.
-    Helper(3000).container = "C:\\jobs\\old";
-    Helper(3001).container = "C:\\jobs\\old";
-    fake::FindProcess(3000)->startTime = 20;
+    Helper(3000).startTime = 20;
+    Helper(3001).startTime = 10;
     fake::Get().hasStartRecord = true;
-    fake::Get().startRecord = "3000\t20\tC:\\jobs\\old\tsvc\n";
+    fake::Get().startRecord = "3000\t20\tC:\\jobs\\svc\t0\tsvc\n";
     LoadStartRecord();
     EXPECT_EQ(3000u, fake::PidOf(Add().process.Get())) << "the recorded one, where recorded";
+}
+
+// A record that names a container this manager does not make for the entry
+// (another application's, another user's, any cgroup-like directory) is not
+// believed: what that container holds is none of the entry's.
+TEST_F(ContainedTest, AContainerTheRecordNamesOtherwiseIsIgnored) {
+    fake::Get().containers = {"C:\\jobs\\foreign"};
+    fake::AddProcess(3000, 0, "C:\\other.exe").container = "C:\\jobs\\foreign";
+    fake::Get().hasStartRecord = true;
+    fake::Get().startRecord = "3000\t5003000\tC:\\jobs\\foreign\t0\tsvc\n";
+    LoadStartRecord();
+    EXPECT_NE(3000u, fake::PidOf(Add().process.Get()));
+    EXPECT_EQ("Ignored recorded container C:\\jobs\\foreign of svc.", test::LogMessages()[0]);
+    EXPECT_TRUE(fake::FindProcess(3000)->alive);
+    EXPECT_EQ((Lines{"C:\\jobs\\foreign", "C:\\jobs\\svc"}), fake::Get().containers);
 }
 
 TEST_F(ContainedTest, WithoutContainersTreesAreFollowedAfterOneMessage) {
