@@ -515,7 +515,7 @@ def heap(driver, build, keep):
     data = glob.glob(out + "*")[0]
     report = subprocess.run(["heaptrack_print", "-f", data, "--print-leaks", "1",
                              "--print-peaks", "0", "--print-allocators", "0",
-                             "--print-temporary", "0", "--print-histogram", "0"],
+                             "--print-temporary", "0"],
                             capture_output=True, text=True).stdout
     return parse_leaks(report)
 
