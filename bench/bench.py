@@ -2,7 +2,7 @@
 """Benchmarks of the manager's native Linux build against a floor. Prints figures; asserts nothing.
 
     python3 bench/bench.py [--build build/native] [--restarts 50] [--idle 10]
-                           [--crowd 1000] [--rounds 5]
+                           [--crowd 1000] [--rounds 5] [--runs 1] [--only ...]
 
 Every workload runs twice in the same invocation: once under the manager
 (in a tmux pane of 80 x 25) and once under bench/floor.c, the least a Linux
@@ -21,12 +21,23 @@ supervised applications are copies of the test helper program.
   start-up walk    with --crowd other processes running (all readable, so
                    the manager's walk for running copies looks at each), the
                    time from the supervisor's exec to the 15th application's
-                   start record
+                   start record; the floor reads every process's executable
+                   link once before its 15 spawns, as a supervisor that
+                   attaches to running copies must
   tree stop        from the stop command (Enter, sent through a tmux control
                    client; for the floor, a line on its input) until the
                    last process of the tree has ended, watched with pidfds:
                    121 processes (the application and 4 levels of 3) and
                    1,000 processes (the application and 999 children)
+  stop by --send   the same stop asked from outside (`zelkappmgr --send
+                   "stop 0"`, started in the background): until the last
+                   process of the tree has ended, and until the client has
+                   its answer, both against the floor's killpg; for 121
+                   processes and 820 (the application and 3 levels of 9)
+  polite by --send a tree of 13 processes that end on SIGTERM, stopped with
+                   StopTimeout set: when the client has its answer, against
+                   when the last process ended (the answer should follow the
+                   end at once)
   pending relaunch wakeups of the idle manager over the idle period while a
                    relaunch 60 s away is pending (RestartDelay = 60)
   capture          a program writing 1 GiB in 4 KiB writes to its standard
@@ -49,6 +60,11 @@ supervised applications are copies of the test helper program.
   fairness         (bench/fairness.py, no floor) how soon the manager serves
                    what is ready beside other work, and how close relaunch
                    pauses and stop limits come to their settings
+
+With --runs N every selected workload runs N times, manager and floor in
+turn, and a last table gives each figure's median over the runs with the
+range of its ratio. bench/costs.py breaks the figures down (system calls,
+instructions, memory by mapping and allocation site, the phases of a stop).
 """
 
 import argparse
@@ -112,12 +128,18 @@ def rss_kib(pid):
     return int(proc_status(pid)["VmRSS"].split()[0])
 
 
+def build_tool(build, name):
+    """bench/NAME.c compiled into the build directory as bench_NAME (again
+    when the source is newer); returns its path."""
+    program = os.path.join(build, "bench_" + name)
+    source = os.path.join(ROOT, "bench", name + ".c")
+    if not os.path.exists(program) or os.path.getmtime(program) < os.path.getmtime(source):
+        subprocess.run(["cc", "-O2", "-o", program, source], check=True)
+    return program
+
+
 def build_floor(build):
-    floor = os.path.join(build, "bench_floor")
-    source = os.path.join(ROOT, "bench", "floor.c")
-    if not os.path.exists(floor) or os.path.getmtime(floor) < os.path.getmtime(source):
-        subprocess.run(["cc", "-O2", "-o", floor, source], check=True)
-    return floor
+    return build_tool(build, "floor")
 
 
 class Apps:
@@ -374,7 +396,7 @@ def startup_manager(driver, crowd_size):
 def startup_floor(driver, floor):
     apps = fifteen_apps(driver, "bench-startup-floor")
     stamp = os.path.join(apps.directory, "launched")
-    process = floor.start("supervise", apps.write_floor_file(), stamp=stamp)
+    process = floor.start("startup", apps.write_floor_file(), stamp=stamp)
     ms = fifteenth_start_ms(driver, apps, stamp)
     stop_process(process)
     end_started(driver, apps)
@@ -418,19 +440,38 @@ def ended_at(watcher):
     return value
 
 
-def tree_manager(driver, floor, control, tree_args, expected, rounds, general=""):
+def watch_next_tree(driver, floor, log, expected, seen):
+    """Waits for the `expected` processes of the tree started after the first
+    `seen` of the log and watches them: (watcher, processes seen now)."""
+    driver.wait_until(lambda: len(log.starts()) >= seen + expected,
+                      "%d processes" % expected, timeout=120)
+    return watch(floor, log.start_pids()[seen:seen + expected]), seen + expected
+
+
+def tree_application(driver, tree_args, general):
+    """A manager whose one application starts a tree: (apps, log, pane)."""
     apps = Apps(driver, driver.temp_dir("bench-tree"))
     log = apps.add("tree", "--tree %s" % tree_args)
     apps.write_ini(general)
-    pane = driver.start_manager(apps.directory)
+    return apps, log, driver.start_manager(apps.directory)
+
+
+def end_tree_application(driver, apps, log, pane, started):
+    """Stops the tree started last (once all `started` processes are up) and
+    ends the manager."""
+    driver.wait_until(lambda: len(log.starts()) >= started, "the last tree", timeout=120)
+    pane.enter_line("stop 0")
+    pane.enter_line("quit")
+    pane.wait_dead()
+    end_started(driver, apps)
+
+
+def tree_manager(driver, floor, control, tree_args, expected, rounds, general=""):
+    apps, log, pane = tree_application(driver, tree_args, general)
     times = []
     seen = 0
     for _ in range(rounds):
-        driver.wait_until(lambda: len(log.starts()) >= seen + expected,
-                          "%d processes" % expected, timeout=120)
-        pids = log.start_pids()[seen:seen + expected]
-        seen += expected
-        watcher = watch(floor, pids)
+        watcher, seen = watch_next_tree(driver, floor, log, expected, seen)
         pane.clear_log()
         pane.type("stop 0")
         # The typed keys cost the manager its two pauses (50 ms after the
@@ -445,11 +486,7 @@ def tree_manager(driver, floor, control, tree_args, expected, rounds, general=""
                        else r"Terminating process tree\.")
         time.sleep(0.3)
         pane.enter_line("start 0")
-    driver.wait_until(lambda: len(log.starts()) >= seen + expected, "the last tree", timeout=120)
-    pane.enter_line("stop 0")
-    pane.enter_line("quit")
-    pane.wait_dead()
-    end_started(driver, apps)
+    end_tree_application(driver, apps, log, pane, seen + expected)
     return times
 
 
@@ -474,6 +511,51 @@ def tree_floor(driver, floor, tree_args, expected, rounds):
         process.wait()
     end_started(driver, apps)
     return times
+
+
+class Client:
+    """`zelkappmgr --send LINE` started in the background; `answered` is the
+    CLOCK_MONOTONIC time in ms at which it ended."""
+
+    def __init__(self, driver, line):
+        import threading
+        self.process = subprocess.Popen([driver.manager, "--send", line],
+                                        env=driver.environment(), stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+        self.answered = None
+        self.output = ""
+        self.thread = threading.Thread(target=self.wait)
+        self.thread.start()
+
+    def wait(self):
+        self.output = self.process.communicate()[0]
+        self.answered = time.monotonic() * 1000.0
+
+    def join(self):
+        self.thread.join(timeout=60)
+        return self.answered
+
+
+def stop_by_send(driver, floor, tree_args, expected, rounds, general=""):
+    """Stops of a tree asked with --send: per round (last process ended,
+    client answered), in ms from the client's start."""
+    apps, log, pane = tree_application(driver, tree_args, general)
+    results = []
+    seen = 0
+    for _ in range(rounds):
+        watcher, seen = watch_next_tree(driver, floor, log, expected, seen)
+        time.sleep(0.3)
+        t0 = time.monotonic() * 1000.0
+        client = Client(driver, "stop 0")
+        last = ended_at(watcher) - t0
+        answered = client.join()
+        if answered is None:
+            raise RuntimeError("the client did not end")
+        results.append((last, answered - t0))
+        time.sleep(0.3)
+        pane.enter_line("start 0")
+    end_tree_application(driver, apps, log, pane, seen + expected)
+    return results
 
 
 # -- stopping among many processes ----------------------------------------------
@@ -551,10 +633,31 @@ def ratio(value, floor):
     return "%.2fx" % (value / floor) if floor else "n/a"
 
 
+# Every figure shown, by name: (value, floor, unit, goal) of each run.
+FIGURES = {}
+
+
 def show(what, value, floor, unit, goal=""):
+    FIGURES.setdefault(what, []).append((value, floor, unit, goal))
     print("%-44s %10.2f %-4s floor %10.2f %-4s ratio %7s%s"
           % (what, value, unit, floor, unit, ratio(value, floor),
              ("   goal " + goal) if goal else ""))
+    sys.stdout.flush()
+
+
+def show_medians():
+    """Each figure's median over the runs, with the range of its ratio."""
+    print("\nmedians of %d runs" % max(len(v) for v in FIGURES.values()))
+    for what, runs in FIGURES.items():
+        values = [r[0] for r in runs]
+        floors = [r[1] for r in runs]
+        ratios = sorted(r[0] / r[1] for r in runs if r[1])
+        unit, goal = runs[0][2], runs[0][3]
+        spread = ("%.2fx-%.2fx" % (ratios[0], ratios[-1])) if ratios else ""
+        print("%-44s %10.2f %-4s floor %10.2f %-4s ratio %7s (%s)%s"
+              % (what, statistics.median(values), unit, statistics.median(floors), unit,
+                 ("%.2fx" % statistics.median(ratios)) if ratios else "n/a", spread,
+                 ("   goal " + goal) if goal else ""))
     sys.stdout.flush()
 
 
@@ -565,15 +668,34 @@ def main():
     parser.add_argument("--idle", type=float, default=10.0)
     parser.add_argument("--crowd", type=int, default=1000)
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=1,
+                        help="runs of every workload; the medians follow the last")
     parser.add_argument("--only",
-                        default="restart,idle,startup,tree,polite,contained,stopping,capture,"
-                                "health,fairness",
+                        default="restart,idle,startup,tree,send,politesend,polite,contained,"
+                                "stopping,capture,health,fairness",
                         help="the workloads to run, separated by commas")
     args = parser.parse_args()
     only = set(args.only.split(","))
     floor = Floor(build_floor(args.build))
+    print("load average %s" % open("/proc/loadavg").read().split()[0])
+    for run in range(args.runs):
+        if args.runs > 1:
+            print("\nrun %d of %d" % (run + 1, args.runs))
+        run_workloads(args, only, floor, run)
+    if args.runs > 1:
+        show_medians()
 
+
+def run_workloads(args, only, floor, run):
     with Driver("native", args.build, timeout=60) as driver:
+        # A tmux server of its own for each run: the last run's may still be
+        # going away.
+        driver.socket += "-%d" % run
+        # Builds from before the runtime directory had a variable of its own
+        # found it through XDG_RUNTIME_DIR: both name the run's own, so that
+        # older builds can be measured the same way.
+        plain = driver.environment
+        driver.environment = lambda: dict(plain(), XDG_RUNTIME_DIR=driver.runtime_dir)
         control = None
         try:
             if "restart" in only:
@@ -608,7 +730,7 @@ def main():
                         base = [startup_floor(driver, floor) for _ in range(args.rounds)]
                         show("15th application started, %d others, median of %d"
                              % (args.crowd, args.rounds), statistics.median(manager),
-                             statistics.median(base), "ms", "<= 30 ms")
+                             statistics.median(base), "ms", "<= 1.3x")
                     if "stopping" in only:
                         for label, general, goal in (("trees", "", "<= 500 ms"),
                                                      ("cgroups", "ContainProcesses = 1",
@@ -620,6 +742,27 @@ def main():
                     crowd.stdin.close()
                     crowd.wait()
 
+            # The stops by --send need no tmux control client: they come before
+            # it (tmux 3.3a crashed twice starting their first pane beside one).
+            for label, tree_args, expected, rounds in (
+                ("121", "4 3", 121, 3),
+                ("820", "3 9", 820, 3),
+            ):
+                if "send" not in only:
+                    break
+                results = stop_by_send(driver, floor, tree_args, expected, rounds)
+                base = tree_floor(driver, floor, tree_args, expected, rounds)
+                show("stop of a %s-process tree by --send, all dead" % label,
+                     statistics.median(r[0] for r in results), statistics.median(base), "ms",
+                     "<= 1.5x")
+                show("%s-process tree: the --send answer" % label,
+                     statistics.median(r[1] for r in results), statistics.median(base), "ms",
+                     "<= 2x")
+            if "politesend" in only:
+                results = stop_by_send(driver, floor, "2 3", 13, args.rounds, "StopTimeout = 5")
+                show("polite stop of 13 by --send: answer vs end",
+                     statistics.median(r[1] for r in results),
+                     statistics.median(r[0] for r in results), "ms", "<= end + 5 ms")
             control = ControlClient(driver)
             for label, tree_args, expected, rounds in (
                 ("121", "4 3", 121, args.rounds),

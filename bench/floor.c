@@ -5,6 +5,9 @@
  *                          line: the executable, then its arguments, split at
  *                          blanks), each in a session of its own, and start
  *                          each again whenever it ends; runs until killed
+ *   floor startup FILE     read the executable link of every process in /proc
+ *                          once (the least a supervisor that attaches to
+ *                          running copies must do), then as "supervise"
  *   floor restart N FILE   start the first application of FILE, wait for its
  *                          end and start it again, N times, then end
  *   floor tree FILE        start the first application of FILE; when a line
@@ -17,6 +20,7 @@
  *                          of them ended (zombies have ended)
  */
 #define _GNU_SOURCE
+#include <dirent.h>
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -93,6 +97,27 @@ static int Supervise(void) {
             if (apps[i].pid == ended)
                 Start(&apps[i]);
     }
+}
+
+/* Reads where every process's executable is, as a supervisor looking for
+ * running copies of its applications must; returns how many it read. */
+static int ReadEveryExecutable(void) {
+    DIR* proc = opendir("/proc");
+    if (proc == NULL)
+        return 0;
+    int read = 0;
+    struct dirent* entry;
+    while ((entry = readdir(proc)) != NULL) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
+            continue;
+        char link[300];
+        char target[4096];
+        snprintf(link, sizeof link, "/proc/%s/exe", entry->d_name);
+        if (readlink(link, target, sizeof target) > 0)
+            ++read;
+    }
+    closedir(proc);
+    return read;
 }
 
 static int Restart(long count) {
@@ -180,6 +205,11 @@ int main(int argc, char** argv) {
         ReadApps(argv[2]);
         return Supervise();
     }
+    if (argc >= 3 && strcmp(argv[1], "startup") == 0) {
+        ReadApps(argv[2]);
+        ReadEveryExecutable();
+        return Supervise();
+    }
     if (argc >= 4 && strcmp(argv[1], "restart") == 0) {
         ReadApps(argv[3]);
         return Restart(atol(argv[2]));
@@ -192,6 +222,6 @@ int main(int argc, char** argv) {
         return Crowd(atol(argv[2]));
     if (argc >= 2 && strcmp(argv[1], "watch") == 0)
         return Watch(argc - 2, argv + 2);
-    fprintf(stderr, "usage: floor supervise|restart N|tree FILE, crowd N, watch PID...\n");
+    fprintf(stderr, "usage: floor supervise|startup|restart N|tree FILE, crowd N, watch PID...\n");
     return 2;
 }
