@@ -49,6 +49,10 @@ def install(build, cmake, version, temp):
     usage = run(program, "--help").stdout
     expect(usage.startswith(run(program, "-V").stdout + "Usage: zelkappmgr"),
            "--help does not begin with the version: %r" % usage[:80])
+    for option in ("--help", "--version"):
+        with open("/dev/full", "w") as full:
+            code = subprocess.run((program, option), stdout=full, stderr=subprocess.DEVNULL).returncode
+        expect(code == 1, "%s to a full disk exited with %d" % (option, code))
     for name in ("README.md", "zelkappmgr.ini", "zelkappmgr.service", "Dockerfile"):
         expect(os.path.isfile(os.path.join(temp, "share", "doc", "zelkappmgr", name)),
                "no share/doc/zelkappmgr/" + name)
