@@ -10,7 +10,7 @@
   package_test.py version SOURCE CMAKE VERSION  cmake/version.cmake at a release
                                                 tag, between releases, outside git
 
-VERSION is the project's; the program may add "+g<commit>" to it.
+VERSION is the project's; the program may add "+<commits>.g<commit>" to it.
 """
 
 import glob
@@ -37,7 +37,7 @@ def expect(condition, what):
 
 def check_version_line(program, version):
     line = run(program, "--version").stdout
-    expect(re.fullmatch(r"zelkappmgr %s(\+g[0-9a-f]{7,})?\n" % re.escape(version), line),
+    expect(re.fullmatch(r"zelkappmgr %s(\+[0-9]+\.g[0-9a-f]{7,})?\n" % re.escape(version), line),
            "--version printed %r" % line)
     return line[len("zelkappmgr "):-1]
 
@@ -84,7 +84,7 @@ def deb(build, cpack, version, temp):
 def zip_(build, cpack, version, temp):
     path = package(build, cpack, "ZIP", temp)
     name = os.path.basename(path)
-    expect(re.fullmatch(r"zelkappmgr-%s(\+g[0-9a-f]{7,})?-windows-x86_64\.zip" % re.escape(version),
+    expect(re.fullmatch(r"zelkappmgr-%s(\+[0-9]+\.g[0-9a-f]{7,})?-windows-x86_64\.zip" % re.escape(version),
                         name), "named " + name)
     top = name[:-len(".zip")] + "/"
     with zipfile.ZipFile(path) as archive:
@@ -109,12 +109,17 @@ def version(source, cmake, base, temp):
     expect(computed(tree) == base, "outside git: " + computed(tree))
     git = ("git", "-C", tree, "-c", "user.name=t", "-c", "user.email=t@t")
     run(*git, "init", "-q")
+
+    def snapshot(commits):
+        return "%s+%d.g%s" % (base, commits, run(*git, "rev-parse", "--short", "HEAD").stdout.strip())
+
     run(*git, "commit", "-q", "--allow-empty", "-m", "one")
+    run(*git, "commit", "-q", "--allow-empty", "-m", "two")
+    expect(computed(tree) == snapshot(2), "before the tag: " + computed(tree))
     run(*git, "tag", "-a", "v" + base, "-m", "release")
     expect(computed(tree) == base, "at the tag: " + computed(tree))
-    run(*git, "commit", "-q", "--allow-empty", "-m", "two")
-    short = run(*git, "rev-parse", "--short", "HEAD").stdout.strip()
-    expect(computed(tree) == base + "+g" + short, "after the tag: " + computed(tree))
+    run(*git, "commit", "-q", "--allow-empty", "-m", "three")
+    expect(computed(tree) == snapshot(1), "after the tag: " + computed(tree))
     inner = os.path.join(tree, "unpacked")
     os.mkdir(inner)
     expect(computed(inner) == base, "inside another repository: " + computed(inner))
