@@ -91,60 +91,63 @@ Settings SettingsOf(const std::string& ini) {
     return settings;
 }
 
-TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
-    struct Case {
-        const char* ini;
-        std::uint32_t longest;
-        std::uint32_t service;
-    };
-    const Case cases[] = {
-        {"", 0, 30},
-        {"[General]\nStopTimeout = 10\n", 10, 30},
-        {"[General]\nStopTimeout = 20\n[StopTimeout]\nweb = 50\nold = 5\n", 50, 65},
-        {"[general]\nstoptimeout = 40\n[StopTimeout]\nweb = 0\n", 40, 55},
-        {"[General]\nStopTimeout = 5\nStopTimeout = 100\n", 5, 30},
-        {"[stoptimeout]\na = -5\nb = soon\n[StopTimeout]\nc = 7\n", 7, 30},
-        {"[General]\nStopTimeout = 99999\n", 3600, 3615},
-    };
-    for (const Case& c : cases) {
+// A configuration, the longest time its applications ask for and the time a
+// service manager is given.
+struct ServiceTimeCase {
+    const char* ini;
+    std::uint32_t longest;
+    std::uint32_t service;
+};
+
+void ExpectServiceTimes(const std::vector<ServiceTimeCase>& cases,
+                        std::uint32_t (*longest)(const Settings&),
+                        std::uint32_t (*service)(std::uint32_t)) {
+    for (const ServiceTimeCase& c : cases) {
         const Settings settings = SettingsOf(c.ini);
-        EXPECT_EQ(c.longest, LongestStopSeconds(settings)) << c.ini;
-        EXPECT_EQ(c.service, ServiceStopSeconds(LongestStopSeconds(settings))) << c.ini;
+        EXPECT_EQ(c.longest, longest(settings)) << c.ini;
+        EXPECT_EQ(c.service, service(longest(settings))) << c.ini;
     }
+}
+
+TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
+    ExpectServiceTimes(
+        {
+            {"", 0, 30},
+            {"[General]\nStopTimeout = 10\n", 10, 30},
+            {"[General]\nStopTimeout = 20\n[StopTimeout]\nweb = 50\nold = 5\n", 50, 65},
+            {"[general]\nstoptimeout = 40\n[StopTimeout]\nweb = 0\n", 40, 55},
+            {"[General]\nStopTimeout = 5\nStopTimeout = 100\n", 5, 30},
+            {"[stoptimeout]\na = -5\nb = soon\n[StopTimeout]\nc = 7\n", 7, 30},
+            {"[General]\nStopTimeout = 99999\n", 3600, 3615},
+        },
+        LongestStopSeconds, ServiceStopSeconds);
 }
 
 TEST(ServiceStartTime, LongestWaitForReadinessAndMargin) {
     constexpr std::uint32_t kUnlimited = kUnlimitedStartSeconds;
-    struct Case {
-        const char* ini;
-        std::uint32_t longest;
-        std::uint32_t service;
-    };
-    const Case cases[] = {
-        // Ready once launched: a time limit for readiness does not matter.
-        {"[ReadyTimeout]\nweb = 500\nother = 0\n", 0, 90},
-        {"[Ready]\nweb = port 8080\n", 60, 90},
-        {"[Ready]\nweb = port 8080\ndb = delay 5\n[ReadyTimeout]\nweb = 95\ndb = 20\n", 95, 125},
-        {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = 0\n", kUnlimited, kUnlimited},
-        {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nother = 0\n", 60, 90},
-        {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = soon\n", kUnlimited, kUnlimited},
-        {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = 999999\n", 86400, 86430},
-        // One starts once those before it are ready: their times add up along
-        // the longest chain, whatever comes first in the file.
-        {"[Ready]\nweb = port 8080\ndb = port 5432\n[ReadyTimeout]\ndb = 120\n"
-         "[After]\nweb = db\nother = web\n",
-         180, 210},
-        {"[Ready]\nweb = port 8080\ndb = port 5432\na = notify\n[ReadyTimeout]\n"
-         "db = 120\nweb = 10\na = 200\n[After]\nc = web a\nweb = db\n",
-         200, 230},
-        // A cycle is ignored: both start at once.
-        {"[Ready]\nweb = port 8080\ndb = port 5432\n[After]\nweb = db\ndb = web\n", 60, 90},
-    };
-    for (const Case& c : cases) {
-        const Settings settings = SettingsOf(c.ini);
-        EXPECT_EQ(c.longest, LongestReadySeconds(settings)) << c.ini;
-        EXPECT_EQ(c.service, ServiceStartSeconds(LongestReadySeconds(settings))) << c.ini;
-    }
+    ExpectServiceTimes(
+        {
+            // Ready once launched: a time limit for readiness does not matter.
+            {"[ReadyTimeout]\nweb = 500\nother = 0\n", 0, 90},
+            {"[Ready]\nweb = port 8080\n", 60, 90},
+            {"[Ready]\nweb = port 8080\ndb = delay 5\n[ReadyTimeout]\nweb = 95\ndb = 20\n", 95,
+             125},
+            {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = 0\n", kUnlimited, kUnlimited},
+            {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nother = 0\n", 60, 90},
+            {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = soon\n", kUnlimited, kUnlimited},
+            {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = 999999\n", 86400, 86430},
+            // One starts once those before it are ready: their times add up
+            // along the longest chain, whatever comes first in the file.
+            {"[Ready]\nweb = port 8080\ndb = port 5432\n[ReadyTimeout]\ndb = 120\n"
+             "[After]\nweb = db\nother = web\n",
+             180, 210},
+            {"[Ready]\nweb = port 8080\ndb = port 5432\na = notify\n[ReadyTimeout]\n"
+             "db = 120\nweb = 10\na = 200\n[After]\nc = web a\nweb = db\n",
+             200, 230},
+            // A cycle is ignored: both start at once.
+            {"[Ready]\nweb = port 8080\ndb = port 5432\n[After]\nweb = db\ndb = web\n", 60, 90},
+        },
+        LongestReadySeconds, ServiceStartSeconds);
 }
 
 TEST(SystemdUnit, PathsReachSystemdUnchanged) {
