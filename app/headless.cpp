@@ -64,6 +64,10 @@ void BeginHeadless() {
 ReadyReport readyReport = ReadyReport::StartUp;
 
 void ReportReadyOnceSettled() {
+    // Once STOPPING=1 is said the service is on its way down: the stops that
+    // settle start-up then must not make it look ready.
+    if (ShutdownUnderWay)
+        return;
     if (readyReport == ReadyReport::Sent || !StartUpSettled()) {
         if (readyReport == ReadyReport::StartUp)
             readyReport = ReadyReport::Waiting;

@@ -15,7 +15,8 @@ void BeginHeadless();
 // Tells the service manager READY=1 once start-up has started or attached
 // to every application and each is ready (or down for good: see
 // StartUpSettled); called at the end of start-up, and from then on at every
-// change of state until it is said.
+// change of state until it is said. Never once a request to end has begun
+// the shutdown (STOPPING=1 was said).
 void ReportReadyOnceSettled();
 
 enum class ReadyReport : std::uint8_t {

@@ -4,7 +4,23 @@
 #include "capture/capture_main.h"
 #include "control/control_client.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Writes `text` to standard output. Returns the exit code: 0, or 1 when it
+// was not written whole (a full disk, a closed file).
+int WriteOut(const std::string& text) {
+    if (std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0)
+        return 0;
+    std::fprintf(stderr, "zelkappmgr: cannot write to standard output: %s\n", std::strerror(errno));
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     Options options;
@@ -15,11 +31,9 @@ int main(int argc, char** argv) {
     }
     switch (options.mode) {
     case ProgramMode::Help:
-        std::fputs(UsageText().c_str(), stdout);
-        return 0;
+        return WriteOut(UsageText());
     case ProgramMode::Version:
-        std::printf("%s\n", VersionLine().c_str());
-        return 0;
+        return WriteOut(VersionLine() + "\n");
     case ProgramMode::Send:
         return ClientMain({ClientRequest::Kind::Send, options.line, false});
     case ProgramMode::Status:

@@ -1,5 +1,6 @@
 #include "app/print_service.h"
 
+#include "app/service_start_time.h"
 #include "app/service_stop_time.h"
 #include "app/systemd_unit.h"
 #include "config/settings.h"
@@ -25,6 +26,8 @@ int PrintServiceMain() {
     if (!ReadSettings(kConfigFileName, &settings))
         std::fprintf(stderr, "zelkappmgr: note: there is no %s in %s yet\n", kConfigFileName,
                      facts.directory.c_str());
+    facts.longestReadySeconds = LongestReadySeconds(settings);
+    facts.startSeconds = ServiceStartSeconds(facts.longestReadySeconds);
     facts.longestStopSeconds = LongestStopSeconds(settings);
     facts.stopSeconds = ServiceStopSeconds(facts.longestStopSeconds);
     std::string unit;

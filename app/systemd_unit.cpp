@@ -97,6 +97,20 @@ bool WriteSystemdUnit(const UnitFacts& facts, std::string* unit, std::string* pr
     u += "# SIGTERM to the manager alone: it stops every application itself (with\n"
          "# StopTimeout, politely), then ends; whatever is left then gets SIGKILL.\n"
          "KillMode=mixed\n";
+    if (facts.longestReadySeconds == kUnlimitedStartSeconds) {
+        u += "# READY=1 comes once every application is ready ([Ready]): a [ReadyTimeout]\n"
+             "# of 0 in zelkappmgr.ini lets that take any time.\n";
+    } else if (facts.longestReadySeconds > 0) {
+        u += "# READY=1 comes once every application is ready ([Ready]): by the\n"
+             "# [ReadyTimeout]s of zelkappmgr.ini, added up along a chain of [After],\n";
+        u += "# within " + std::to_string(facts.longestReadySeconds) + " s.\n";
+    } else {
+        u += "# READY=1 comes once every application is ready ([Ready]).\n";
+    }
+    u += "TimeoutStartSec=" +
+         (facts.startSeconds == kUnlimitedStartSeconds ? std::string("infinity")
+                                                       : std::to_string(facts.startSeconds)) +
+         "\n";
     if (facts.longestStopSeconds > 0) {
         u += "# Longer than the longest StopTimeout of zelkappmgr.ini (" +
              std::to_string(facts.longestStopSeconds) + " s), so that the\n";

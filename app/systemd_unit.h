@@ -1,8 +1,10 @@
 // The systemd unit that runs the manager headless at boot, as --print-service
 // writes it: Type=notify, the program's own path with --headless, the working
-// directory, reload by SIGHUP, KillMode=mixed and a stop time longer than the
-// configuration's stop time limits.
+// directory, reload by SIGHUP, KillMode=mixed, a start time that covers the
+// configuration's readiness and a stop time longer than its stop time limits.
 #pragma once
+
+#include "app/service_start_time.h"
 
 #include <cstdint>
 #include <string>
@@ -13,6 +15,10 @@ struct UnitFacts {
     std::string directory;        // the directory of zelkappmgr.ini
     std::string user;             // User=; none when empty (root)
     std::string runtimeDirectory; // ZELKAPPMGR_RUNTIME_DIR to set; none when empty
+    // The longest wait for readiness and TimeoutStartSec; each
+    // kUnlimitedStartSeconds when an application may take any time.
+    std::uint32_t longestReadySeconds = 0;
+    std::uint32_t startSeconds = kDefaultServiceStartSeconds;
     std::uint32_t longestStopSeconds = 0;
     std::uint32_t stopSeconds = 0; // TimeoutStopSec
 };

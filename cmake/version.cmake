@@ -1,7 +1,10 @@
 # The program's version: the project's VERSION, and for a build from a git
-# checkout that is not at the release tag v<VERSION>, "+g<short commit>"
-# after it. A source tree outside git (a source archive, a container's build
-# context without .git) or without a usable git gives the version alone.
+# checkout that is not at the release tag v<VERSION>, "+<N>.g<short commit>"
+# after it, N the number of commits since the tag (since the first commit
+# while there is no tag): a later snapshot sorts after an earlier one, as
+# dpkg and apt compare versions, whatever the commits' names. A source tree
+# outside git (a source archive, a container's build context without .git)
+# or without a usable git gives the version alone.
 #
 # Run as a script at every build, so that a new commit shows without a new
 # configure; the header is rewritten only when the text changes, so nothing
@@ -26,10 +29,16 @@ if(ZELK_GIT)
                               "refs/tags/v${BASE_VERSION}^{commit}"
                       OUTPUT_VARIABLE tagged OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
       if(NOT tagged STREQUAL head)
+        set(since HEAD)
+        if(tagged)
+          set(since "refs/tags/v${BASE_VERSION}..HEAD")
+        endif()
+        execute_process(COMMAND "${ZELK_GIT}" -C "${SOURCE_DIR}" rev-list --count "${since}"
+                        OUTPUT_VARIABLE count OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
         execute_process(COMMAND "${ZELK_GIT}" -C "${SOURCE_DIR}" rev-parse --short HEAD
                         OUTPUT_VARIABLE short OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-        if(short)
-          set(version "${version}+g${short}")
+        if(count MATCHES "^[0-9]+$" AND short)
+          set(version "${version}+${count}.g${short}")
         endif()
       endif()
     endif()

@@ -97,12 +97,14 @@ def print_service(d):
     parses (every line a section, a comment or Key=Value; systemd-analyze
     verify passes where it is installed), with ExecStart on
     the program's absolute path with --headless, that directory, that user,
-    and TimeoutStopSec above the longest StopTimeout. The Windows service
+    TimeoutStartSec infinity for a readiness without a time limit and
+    TimeoutStopSec above the longest StopTimeout. The Windows service
     options are refused with exit code 2."""
     base = d.temp_dir("unit")
     os.chmod(base, 0o755)  # for the user it runs as
     d.write_ini(base, "[General]\nStopTimeout = 20\n[Applications]\nweb = /opt/web/web\n"
-                      "[StopTimeout]\nweb = 50\n")
+                      "[StopTimeout]\nweb = 50\n"
+                      "[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = 0\n")
     code, unit, err = d.client("--print-service", user="nobody", cwd=base)
     check(code == 0 and err == "", "--print-service: %r" % err)
     lines = unit.splitlines()
@@ -115,6 +117,7 @@ def print_service(d):
           "ExecStart=%s" % keys["ExecStart"])
     check(keys["WorkingDirectory"] == base, "WorkingDirectory=%s" % keys["WorkingDirectory"])
     check(keys.get("User") == "nobody", "User=%s" % keys.get("User"))
+    check(keys["TimeoutStartSec"] == "infinity", "TimeoutStartSec=%s" % keys["TimeoutStartSec"])
     check(int(keys["TimeoutStopSec"]) > 50, "TimeoutStopSec=%s" % keys["TimeoutStopSec"])
     for key, value in (("Type", "notify"), ("KillMode", "mixed"),
                        ("ExecReload", "/bin/kill -HUP $MAINPID")):

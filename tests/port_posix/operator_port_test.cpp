@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -66,7 +67,7 @@ TEST(LogFilePort, AppendsAtTheEndAfterATruncateAndIsNotInherited) {
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     EXPECT_EQ(port::kNullHandle, port::OpenAppendFile(fifo.c_str()));
     ::close(reader);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::filesystem::remove_all(dir);
 }
 
 // The disk fills up in the middle of an entry, then has room again.
@@ -97,7 +98,7 @@ TEST(LogFilePort, AnEntryCutByAFullDiskIsFinishedBeforeTheNextOne) {
     port::posix::RestoreSystemCalls();
     CloseLogFile();
     EXPECT_EQ("1 first\n2 second entry\n4 fourth\n", ReadFile(path));
-    std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
+    std::filesystem::remove_all(pattern);
 }
 
 TEST(ExitStatusPort, AChildsCodeIsReadWithoutReapingItAndNoOtherProcesssIs) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -43,7 +44,7 @@ TEST(OutputFilePort, NoLinkFifoOrDeviceIsUsedAndTheLockHasOneHolder) {
     port::UnlockFile(out.Get());
     EXPECT_EQ(0, ::flock(other, LOCK_EX | LOCK_NB));
     ::close(other);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

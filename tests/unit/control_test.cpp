@@ -44,9 +44,10 @@ TEST(Options, ModesAndRefusals) {
     EXPECT_EQ(ProgramMode::Version, o.mode);
     ASSERT_TRUE(Parse({"--version", "--help"}, &o, &error));
     EXPECT_EQ(ProgramMode::Help, o.mode);
-    // "zelkappmgr 1.2.3", with "+g<commit>" between releases; --help begins with it.
-    EXPECT_TRUE(std::regex_match(VersionLine(),
-                                 std::regex("zelkappmgr [0-9]+\\.[0-9]+\\.[0-9]+(\\+g[0-9a-f]+)?")))
+    // "zelkappmgr 1.2.3", with "+<commits>.g<commit>" between releases; --help
+    // begins with it.
+    EXPECT_TRUE(std::regex_match(
+        VersionLine(), std::regex("zelkappmgr [0-9]+\\.[0-9]+\\.[0-9]+(\\+[0-9]+\\.g[0-9a-f]+)?")))
         << VersionLine();
     EXPECT_EQ(0u, UsageText().find(VersionLine() + "\nUsage: zelkappmgr"));
 

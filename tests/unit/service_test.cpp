@@ -1,6 +1,7 @@
-// Starting at boot: the service options, the stop time a service manager is
-// given, and the systemd unit's text.
+// Starting at boot: the service options, the start and stop times a service
+// manager is given, and the systemd unit's text.
 #include "app/options.h"
+#include "app/service_start_time.h"
 #include "app/service_stop_time.h"
 #include "app/systemd_unit.h"
 #include "config/settings.h"
@@ -75,35 +76,78 @@ TEST(ServiceOptions, Refusals) {
     }
 }
 
-TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
-    struct Case {
-        const char* ini;
-        std::uint32_t longest;
-        std::uint32_t service;
-    };
-    const Case cases[] = {
-        {"[Applications]\nweb = /srv/zelk-test/web\n", 0, 30},
-        {"[General]\nStopTimeout = 10\n", 10, 30},
-        {"[General]\nStopTimeout = 20\n[StopTimeout]\nweb = 50\nold = 5\n", 50, 65},
-        {"[general]\nstoptimeout = 40\n[StopTimeout]\nweb = 0\n", 40, 55},
-        {"[General]\nStopTimeout = 5\nStopTimeout = 100\n", 5, 30},
-        {"[stoptimeout]\na = -5\nb = soon\n[StopTimeout]\nc = 7\n", 7, 30},
-        {"[General]\nStopTimeout = 99999\n", 3600, 3615},
-    };
+// The settings of `ini`, each case with the same applications.
+Settings SettingsOf(const std::string& ini) {
     const fs::path path =
         fs::temp_directory_path() /
-        ("zelk-stop-time-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    for (const Case& c : cases) {
-        // Every case has these applications; the first has its own too.
-        std::ofstream(path, std::ios::trunc)
-            << c.ini << "[Applications]\nweb = /srv/zelk-test/web\nother = /srv/zelk-test/other\n"
-            << "a = /srv/zelk-test/a\nb = /srv/zelk-test/b\nc = /srv/zelk-test/c\n";
-        Settings settings;
-        ASSERT_TRUE(ReadSettings(path.string(), &settings));
-        EXPECT_EQ(c.longest, LongestStopSeconds(settings)) << c.ini;
-        EXPECT_EQ(c.service, ServiceStopSeconds(LongestStopSeconds(settings))) << c.ini;
-    }
+        ("zelk-service-time-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    std::ofstream(path, std::ios::trunc)
+        << ini << "[Applications]\nweb = /srv/zelk-test/web\nother = /srv/zelk-test/other\n"
+        << "a = /srv/zelk-test/a\nb = /srv/zelk-test/b\nc = /srv/zelk-test/c\n"
+        << "db = /srv/zelk-test/db\n";
+    Settings settings;
+    EXPECT_TRUE(ReadSettings(path.string(), &settings));
     fs::remove(path);
+    return settings;
+}
+
+// A configuration, the longest time its applications ask for and the time a
+// service manager is given.
+struct ServiceTimeCase {
+    const char* ini;
+    std::uint32_t longest;
+    std::uint32_t service;
+};
+
+void ExpectServiceTimes(const std::vector<ServiceTimeCase>& cases,
+                        std::uint32_t (*longest)(const Settings&),
+                        std::uint32_t (*service)(std::uint32_t)) {
+    for (const ServiceTimeCase& c : cases) {
+        const Settings settings = SettingsOf(c.ini);
+        EXPECT_EQ(c.longest, longest(settings)) << c.ini;
+        EXPECT_EQ(c.service, service(longest(settings))) << c.ini;
+    }
+}
+
+TEST(ServiceStopTime, LongestStopTimeLimitAndMargin) {
+    ExpectServiceTimes(
+        {
+            {"", 0, 30},
+            {"[General]\nStopTimeout = 10\n", 10, 30},
+            {"[General]\nStopTimeout = 20\n[StopTimeout]\nweb = 50\nold = 5\n", 50, 65},
+            {"[general]\nstoptimeout = 40\n[StopTimeout]\nweb = 0\n", 40, 55},
+            {"[General]\nStopTimeout = 5\nStopTimeout = 100\n", 5, 30},
+            {"[stoptimeout]\na = -5\nb = soon\n[StopTimeout]\nc = 7\n", 7, 30},
+            {"[General]\nStopTimeout = 99999\n", 3600, 3615},
+        },
+        LongestStopSeconds, ServiceStopSeconds);
+}
+
+TEST(ServiceStartTime, LongestWaitForReadinessAndMargin) {
+    constexpr std::uint32_t kUnlimited = kUnlimitedStartSeconds;
+    ExpectServiceTimes(
+        {
+            // Ready once launched: a time limit for readiness does not matter.
+            {"[ReadyTimeout]\nweb = 500\nother = 0\n", 0, 90},
+            {"[Ready]\nweb = port 8080\n", 60, 90},
+            {"[Ready]\nweb = port 8080\ndb = delay 5\n[ReadyTimeout]\nweb = 95\ndb = 20\n", 95,
+             125},
+            {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = 0\n", kUnlimited, kUnlimited},
+            {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nother = 0\n", 60, 90},
+            {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = soon\n", kUnlimited, kUnlimited},
+            {"[Ready]\nweb = port 8080\n[ReadyTimeout]\nweb = 999999\n", 86400, 86430},
+            // One starts once those before it are ready: their times add up
+            // along the longest chain, whatever comes first in the file.
+            {"[Ready]\nweb = port 8080\ndb = port 5432\n[ReadyTimeout]\ndb = 120\n"
+             "[After]\nweb = db\nother = web\n",
+             180, 210},
+            {"[Ready]\nweb = port 8080\ndb = port 5432\na = notify\n[ReadyTimeout]\n"
+             "db = 120\nweb = 10\na = 200\n[After]\nc = web a\nweb = db\n",
+             200, 230},
+            // A cycle is ignored: both start at once.
+            {"[Ready]\nweb = port 8080\ndb = port 5432\n[After]\nweb = db\ndb = web\n", 60, 90},
+        },
+        LongestReadySeconds, ServiceStartSeconds);
 }
 
 TEST(SystemdUnit, PathsReachSystemdUnchanged) {
@@ -134,12 +178,15 @@ TEST(SystemdUnit, NamesTheProgramDirectoryUserAndStopTime) {
     facts.program = "/opt/zelk tools/zelkappmgr";
     facts.directory = "/srv/site";
     facts.user = "alice";
+    facts.longestReadySeconds = 95;
+    facts.startSeconds = 125;
     facts.longestStopSeconds = 50;
     facts.stopSeconds = 65;
     std::string unit;
     std::string problem;
     ASSERT_TRUE(WriteSystemdUnit(facts, &unit, &problem));
     using Strings = std::vector<std::string>;
+    EXPECT_EQ(Strings{"125"}, Values(unit, "TimeoutStartSec"));
     EXPECT_EQ(Strings{"\"/opt/zelk tools/zelkappmgr\" --headless"}, Values(unit, "ExecStart"));
     EXPECT_EQ(Strings{"/srv/site"}, Values(unit, "WorkingDirectory"));
     EXPECT_EQ(Strings{"alice"}, Values(unit, "User"));
@@ -153,6 +200,11 @@ TEST(SystemdUnit, NamesTheProgramDirectoryUserAndStopTime) {
     ASSERT_TRUE(WriteSystemdUnit(facts, &unit, &problem));
     EXPECT_EQ(Strings{}, Values(unit, "User"));
     EXPECT_EQ(Strings{"\"ZELKAPPMGR_RUNTIME_DIR=/run/zelk apps\""}, Values(unit, "Environment"));
+
+    // An application that may take any time to become ready.
+    facts.longestReadySeconds = facts.startSeconds = kUnlimitedStartSeconds;
+    ASSERT_TRUE(WriteSystemdUnit(facts, &unit, &problem));
+    EXPECT_EQ(Strings{"infinity"}, Values(unit, "TimeoutStartSec"));
 }
 
 TEST(SystemdUnit, FactsThatCannotStandInAUnitAreRefused) {

@@ -256,4 +256,19 @@ TEST_F(StartupTest, HeadlessLogsLinesTellsSystemdAndStopsAllOnARequestToEnd) {
     EXPECT_EQ(outputCalls, fake::Get().outputCalls) << "the screen is never touched";
 }
 
+TEST_F(StartupTest, HeadlessNeverSaysReadyOnceItSaidStopping) {
+    // A is never ready before the request to end; its stop settles start-up.
+    Files({"C:\\a.exe"});
+    Config("[Applications]\nA=C:\\a.exe\n[Ready]\nA = delay 60\n");
+    fake::Get().onWait = [](int wait) {
+        if (wait == 1) {
+            EXPECT_EQ(AppState::Starting, appTable.entries[0]->state);
+            fake::Get().shutdownRequested = true;
+        }
+    };
+    EXPECT_EQ(0, ManagerMain(true));
+    EXPECT_EQ(AppState::Stopped, appTable.entries[0]->state);
+    EXPECT_EQ((Lines{"STOPPING=1"}), fake::Get().notifications);
+}
+
 } // namespace
