@@ -53,9 +53,9 @@ bool ContainerProcessIds(Handle container, std::vector<std::uint32_t>* ids);
 bool ContainerPopulated(Handle container, bool* populated);
 
 // Asks every process of the container to end (SIGTERM, or `signal` when not
-// 0, as AskProcessToEnd asks; on Windows WM_CLOSE to their windows), except
-// those of the process group `groupAsked` (Linux: asked in one step already;
-// 0 for none).
+// 0, then SIGCONT, as AskProcessToEnd asks; on Windows WM_CLOSE to their
+// windows), except those of the process group `groupAsked` (Linux: asked in
+// one step already; 0 for none).
 bool AskContainerToEnd(Handle container, std::uint32_t groupAsked, int signal = 0);
 
 // Ends every process of the container at once (Linux: cgroup.kill, or

@@ -101,17 +101,18 @@ bool ResumeIfStopped(std::uint32_t processId);
 bool EndProcessGroup(std::uint32_t processId);
 
 // Asks a process to end, so that it can finish its work first: SIGTERM on
-// POSIX (or `signal`, a number SignalNumber gave, when not 0); on Windows
+// POSIX (or `signal`, a number SignalNumber gave, when not 0), followed by
+// SIGCONT, so that a stopped process acts on it at once; on Windows
 // WM_CLOSE posted to each of its top-level windows (a console program's
 // console window turns that into CTRL_CLOSE_EVENT). False when nothing could
 // be asked (no such process, or no window).
 bool AskProcessToEnd(std::uint32_t processId, int signal = 0);
 
 // Asks every process of the group that `processId` leads to end, in one step
-// (SIGTERM to the group on Linux), so that children being forked at that
-// moment are asked too. Never the group of this process, nor a group that
-// `processId` does not lead. False when there is no such group (always on
-// Windows).
+// (SIGTERM to the group on Linux, then SIGCONT as AskProcessToEnd sends it),
+// so that children being forked at that moment are asked too. Never the
+// group of this process, nor a group that `processId` does not lead. False
+// when there is no such group (always on Windows).
 bool AskProcessGroupToEnd(std::uint32_t processId, int signal = 0);
 
 // The number of the signal named `name`, with or without "SIG", in any case:

@@ -273,8 +273,9 @@ bool AskContainerToEnd(Handle container, std::uint32_t groupAsked, int signal) {
     const pid_t self = ::getpid();
     for (std::uint32_t id : ids) {
         const pid_t pid = static_cast<pid_t>(id);
-        if (pid != self && (groupAsked == 0 || ::getpgid(pid) != static_cast<pid_t>(groupAsked)))
-            posix::sys.kill(pid, signal != 0 ? signal : SIGTERM);
+        if (pid != self && (groupAsked == 0 || ::getpgid(pid) != static_cast<pid_t>(groupAsked)) &&
+            posix::sys.kill(pid, signal != 0 ? signal : SIGTERM) == 0)
+            posix::sys.kill(pid, SIGCONT); // a stopped process acts on it at once
     }
     return true;
 }
