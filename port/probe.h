@@ -44,9 +44,13 @@ bool ReceiveNotification(Handle socket, std::string* text, std::uint32_t* sender
 
 // Runs `line` through the shell (/bin/sh -c on POSIX, cmd /c on Windows)
 // in `directory` (the default one when null), its input and output nowhere,
-// in a session of its own (POSIX) or without a window (Windows). On success
-// *process is its handle, as StartProgram gives one. False, with LastError(),
-// when it could not be started.
-bool StartShellCommand(const char* line, const char* directory, Handle* process);
+// in a session and so a process group of its own (POSIX) or without a
+// window (Windows), as StartProgram starts a program with `environment`,
+// `container` and `user`: so a health command runs as its application
+// does. On success *process is its handle, as StartProgram gives one. False,
+// with LastError(), when it could not be started.
+bool StartShellCommand(const char* line, const char* directory, Handle* process,
+                       const char* const* environment = nullptr, Handle container = kNullHandle,
+                       const char* user = nullptr);
 
 } // namespace port

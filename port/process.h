@@ -54,10 +54,12 @@ bool ProcessImageName(Handle process, std::string* image);
 // instruction where the system allows (Linux; Windows with CreateProcessA),
 // else from right after its start (Windows' shell start); when it cannot be
 // put there the start fails. With a `user` (where kStartsAsOtherUsers,
-// port/user.h) the program runs as that account, with its groups and its
-// HOME, USER and LOGNAME (unless `environment` sets them): a user other than
-// this process's own needs root, and the start fails without it as
-// it fails for a user that does not exist.
+// port/user.h) the program runs as that account, with its groups; a user
+// other than this process's own gets, instead of this process's
+// environment, a clean one (the account's HOME, USER, LOGNAME and SHELL, a
+// plain PATH, this process's LANG, LC_* and TZ), to which `environment` is
+// added. Such a user needs root, and the start fails without it as it
+// fails for a user that does not exist.
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
                   Handle output = kNullHandle, const char* const* environment = nullptr,
                   Handle container = kNullHandle, const char* user = nullptr);

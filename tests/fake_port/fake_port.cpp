@@ -1072,11 +1072,25 @@ bool ReceiveNotification(Handle, std::string* text, std::uint32_t* senderId) {
     return true;
 }
 
-bool StartShellCommand(const char* line, const char*, Handle* process) {
+bool StartShellCommand(const char* line, const char* directory, Handle* process,
+                       const char* const* environment, Handle container, const char* user) {
     fake::State& s = Get();
     s.commands.push_back(line);
+    fake::Launch command;
+    command.file = "/bin/sh";
+    command.parameters = line;
+    command.directory = directory != nullptr ? directory : "<none>";
+    for (; environment != nullptr && *environment != nullptr; ++environment)
+        command.environment.push_back(*environment);
+    if (const std::string* name = fake::ContainerOf(container))
+        command.container = *name;
+    command.user = user != nullptr ? user : "";
+    command.pid = s.nextPid;
+    s.commandStarts.push_back(command);
     const std::uint32_t pid = s.nextPid++;
+    // It leads a session (and group) of its own, as on POSIX.
     fake::Process& p = fake::AddProcess(pid, fake::kManagerPid, "/bin/sh");
+    p.sessionId = p.groupId = pid;
     p.alive = s.commandsRunOn;
     p.exitValue = s.commandExitCode;
     *process = fake::NewHandle(fake::Kind::Process, pid);

@@ -153,8 +153,12 @@ struct State {
     // the connection attempts made, and the health commands started, each
     // ending at once with `commandExitCode` unless `commandsRunOn`.
     std::vector<std::uint16_t> listening;
+    // Who holds the listener of a port (FindListener); a port listed in
+    // `listening` but not here is one whose holder the system does not tell.
+    std::map<std::uint16_t, std::uint32_t> listenerHolders;
     std::vector<std::uint16_t> connections;
     std::vector<std::string> commands;
+    std::vector<Launch> commandStarts; // how each was started (file: the shell)
     std::uint32_t commandExitCode = 0;
     bool commandsRunOn = false;
     // Messages waiting on the notify socket: text and sender id.
