@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace port {
 
@@ -19,6 +20,22 @@ Handle BeginConnection(const char* host, std::uint16_t port);
 
 // True when the attempt of a signalled probe made its connection.
 bool ConnectionMade(Handle probe);
+
+// Who listens for TCP connections to `host` (a numeric IPv4 or IPv6
+// address, as BeginConnection takes it) on `port`, among the listening
+// sockets that take such a connection (port/tcp_listeners.h).
+enum class Listener : std::uint8_t {
+    Unknown, // the system's table of listening sockets could not be read
+    None,    // no socket listens there
+    Own,     // one of `processIds` holds such a socket
+    Other,   // only other processes do
+};
+
+// Reads the system's listening sockets (Linux: /proc/net/tcp and tcp6, and
+// the descriptors of `processIds` for the sockets they hold; Windows:
+// GetExtendedTcpTable with the owning process ids) and tells who listens.
+Listener FindListener(const char* host, std::uint16_t port,
+                      const std::vector<std::uint32_t>& processIds);
 
 // Closes a probe or the notify socket (the connection, if one was made, too).
 void CloseProbe(Handle probe);

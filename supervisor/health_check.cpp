@@ -2,6 +2,7 @@
 
 #include "loop/wait_table.h"
 #include "port/process.h"
+#include "supervisor/own_listener.h"
 #include "supervisor/process_tree.h"
 
 namespace {
@@ -40,9 +41,13 @@ void Finish(AppEntry& entry, bool healthy) {
         watch.report(entry, AppEvent::HealthFailed);
 }
 
+// A connection that was made is healthy only when the listener is the
+// application's own.
 void OnProbeDecided(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
-    Finish(entry, port::ConnectionMade(entry.health.probe.Get()));
+    bool heldByOther = false;
+    Finish(entry, port::ConnectionMade(entry.health.probe.Get()) &&
+                      PortCounts(entry, entry.settings.readiness.health.address, &heldByOther));
 }
 
 void OnCommandEnded(WaitTable*, std::int32_t, void* context) {

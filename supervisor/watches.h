@@ -22,6 +22,7 @@ struct ReadinessWatch {
     TimerId limit = 0;       // its [ReadyTimeout]
     TimerId next = 0;        // the next connection attempt, or the end of its delay
     port::UniqueProbe probe; // the connection attempt under way
+    bool heldSaid = false;   // that another process holds its port was logged
 };
 
 enum class Health : std::uint8_t { Unknown, Healthy, Unhealthy };

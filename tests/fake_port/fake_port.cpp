@@ -1037,6 +1037,19 @@ std::uint64_t ProcessAgeMs(Handle process) {
     return p == nullptr ? 0 : p->ageMs;
 }
 
+Listener FindListener(const char*, std::uint16_t port,
+                      const std::vector<std::uint32_t>& processIds) {
+    const fake::State& s = Get();
+    if (std::find(s.listening.begin(), s.listening.end(), port) == s.listening.end())
+        return Listener::None;
+    const auto holder = s.listenerHolders.find(port);
+    if (holder == s.listenerHolders.end())
+        return Listener::Unknown;
+    return std::find(processIds.begin(), processIds.end(), holder->second) != processIds.end()
+               ? Listener::Own
+               : Listener::Other;
+}
+
 Handle BeginConnection(const char*, std::uint16_t port) {
     fake::State& s = Get();
     s.connections.push_back(port);
