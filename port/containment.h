@@ -31,6 +31,12 @@ void ReleaseContainers();
 // and the display name). Needs PrepareContainers first.
 std::string ContainerName(const char* displayName);
 
+// The name of the container of the health commands of the application
+// `displayName`: beside the applications' containers, named so that no
+// application's can have the name (Linux: "check-" where theirs have
+// "app-"). Needs PrepareContainers first.
+std::string CheckContainerName(const char* displayName);
+
 // Opens the container `name`, making it when it is missing and `create` is
 // set. Null, with LastError(), when it cannot be opened (or is missing).
 Handle OpenContainer(const char* name, bool create);

@@ -951,6 +951,10 @@ std::string ContainerName(const char* displayName) {
     return std::string("C:\\jobs\\") + displayName;
 }
 
+std::string CheckContainerName(const char* displayName) {
+    return std::string("C:\\checks\\") + displayName;
+}
+
 Handle OpenContainer(const char* name, bool create) {
     auto& containers = Get().containers;
     const bool exists = std::find(containers.begin(), containers.end(), name) != containers.end();
