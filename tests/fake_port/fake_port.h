@@ -123,6 +123,10 @@ struct State {
     // `files` has them, directories when `directories` has them, else
     // missing.
     std::map<std::string, port::PathInfo> pathInfo;
+    // What ReadPathComponents tells of these paths; any other path is one
+    // component of a trusted owner, or missing when it is neither a
+    // directory nor a file.
+    std::map<std::string, std::vector<port::PathComponent>> pathComponents;
     // Copies of the program started with StartDetachedCopy: their arguments
     // and process ids.
     std::vector<std::vector<std::string>> detached;
