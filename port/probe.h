@@ -33,7 +33,8 @@ enum class Listener : std::uint8_t {
 
 // Reads the system's listening sockets (Linux: /proc/net/tcp and tcp6, and
 // the descriptors of `processIds` for the sockets they hold; Windows:
-// GetExtendedTcpTable with the owning process ids) and tells who listens.
+// GetExtendedTcpTable with the owning process ids, Unknown where it tells
+// none, as under Wine) and tells who listens.
 Listener FindListener(const char* host, std::uint16_t port,
                       const std::vector<std::uint32_t>& processIds);
 

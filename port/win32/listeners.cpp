@@ -1,5 +1,6 @@
 // Listening sockets on Windows: GetExtendedTcpTable's listener tables for
-// IPv4 and IPv6, whose rows carry the id of the process that owns each.
+// IPv4 and IPv6, whose rows carry the id of the process that owns each
+// (Wine gives 0 for every one: there the owner is not known).
 #include "port/probe.h"
 
 #include "port/tcp_listeners.h"
@@ -77,10 +78,15 @@ Listener FindListener(const char* host, std::uint16_t port,
     const std::vector<std::size_t> taking = ListenersTaking(rows, address, port);
     if (taking.empty())
         return Listener::None;
-    for (std::size_t row : taking)
+    bool ownerUntold = false;
+    for (std::size_t row : taking) {
         if (std::find(processIds.begin(), processIds.end(), owners[row]) != processIds.end())
             return Listener::Own;
-    return Listener::Other;
+        // No socket belongs to process 0 (the idle process): it is the
+        // owner where the system does not tell one (Wine).
+        ownerUntold = ownerUntold || owners[row] == 0;
+    }
+    return ownerUntold ? Listener::Unknown : Listener::Other;
 }
 
 } // namespace port
