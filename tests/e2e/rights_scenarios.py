@@ -254,3 +254,26 @@ def stopped_application_stops_politely(d):
     pane.wait_messages_end(["Terminating process held.", "held stopped."], timeout=3)
     check([t["pid"] for t in app.log.events("term")] == [pid], "it was not asked to end")
     check(any(e["pid"] == pid for e in app.log.exits()), "it did not finish its work")
+
+
+@scenario("contained_health_command_leftover_ends", modes=("wine",))
+def contained_health_command_leftover_ends(d):
+    """Under Wine with ContainProcesses = 1: a health command whose program
+    leaves a copy behind (started by a child that ends at once, so no walk
+    of the tree finds it) runs in a job of its own, which ends with the
+    check: the copy one check left is gone once the next check's copy has
+    started."""
+    base = d.temp_dir("healthjob")
+    web = App(d, base, "web")
+    checker = d.helper_copy(os.path.join(base, "checker"))
+    log = d.track(os.path.join(base, "checker.log"))
+    start_with(d, [web], general="ContainProcesses = 1\n" + sections("", Health={
+        "web": 'command "%s --log %s --tag chk --detach --run-ms 1500" every 3'
+               % (d.path(checker), d.path(log.path))}))
+
+    def copies():
+        return [s["pid"] for s in log.starts() if s["tag"].endswith(".detached")]
+
+    pids = d.wait_until(lambda: len(copies()) >= 2 and copies(), "two checks to leave a copy")
+    check(not d.alive(pids[:1]), "the copy of an ended check runs on: %r" % pids[:1])
+    check(status(d)["web"]["health"] == "healthy", "the checks did not pass: %r" % status(d))
