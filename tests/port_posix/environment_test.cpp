@@ -27,11 +27,11 @@ TEST(AccountEnvironment, TheAccountsVariablesAPlainPathAndTheLocaleOnly) {
                                      "TZDIR=/usr/share/zoneinfo",
                                      "no equals sign",
                                      nullptr};
-    EXPECT_EQ((std::vector<std::string>{"HOME=/srv/web", "USER=web", "LOGNAME=web",
-                                        "SHELL=/bin/dash", port::posix::kPlainPath,
-                                        "LANG=de_DE.UTF-8", "LC_TIME=en_GB.UTF-8",
-                                        "TZ=Europe/Berlin"}),
-              port::posix::AccountEnvironment(account, inherited));
+    EXPECT_EQ(
+        (std::vector<std::string>{"HOME=/srv/web", "USER=web", "LOGNAME=web", "SHELL=/bin/dash",
+                                  port::posix::kPlainPath, "LANG=de_DE.UTF-8",
+                                  "LC_TIME=en_GB.UTF-8", "TZ=Europe/Berlin"}),
+        port::posix::AccountEnvironment(account, inherited));
 }
 
 } // namespace

@@ -34,14 +34,14 @@ TEST(TcpListeners, AConnectionGoesToItsOwnAddressElseToAWildcardThatCoversIt) {
         std::uint16_t port;
         std::vector<std::size_t> rows;
     } cases[] = {
-        {"127.0.0.1", 80, {1}},   // the address itself, not the wildcard beside it
-        {"10.0.0.5", 80, {0}},    // only the wildcard covers it
-        {"127.0.0.1", 443, {2}},  // a dual-stack :: takes IPv4 too
-        {"::1", 443, {2}},        //
-        {"::1", 8080, {}},        // 0.0.0.0 takes no IPv6
-        {"127.0.0.1", 22, {}},    // another address of the same port
-        {"::1", 22, {4}},         //
-        {"127.0.0.1", 9999, {}},  // nobody listens
+        {"127.0.0.1", 80, {1}},  // the address itself, not the wildcard beside it
+        {"10.0.0.5", 80, {0}},   // only the wildcard covers it
+        {"127.0.0.1", 443, {2}}, // a dual-stack :: takes IPv4 too
+        {"::1", 443, {2}},       // and IPv6
+        {"::1", 8080, {}},       // 0.0.0.0 takes no IPv6
+        {"127.0.0.1", 22, {}},   // another address of the same port
+        {"::1", 22, {4}},        // that address itself
+        {"127.0.0.1", 9999, {}}, // nobody listens
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.rows, port::ListenersTaking(rows, Address(c.host), c.port))
