@@ -45,11 +45,11 @@ void PrepareOutputDirectory(Settings* settings) {
     if (!ignored.empty())
         PrintMessage("Ignored OutputMaxBytes = %s.", ignored.c_str());
     const std::string directory = settings->general.output.directory;
-    const char* problem = nullptr;
+    std::string problem;
     if (directory.empty() || MakeOutputDirectory(directory, &problem))
         return;
-    if (problem != nullptr)
-        PrintMessage("Could not use output directory %s: %s.", directory.c_str(), problem);
+    if (!problem.empty())
+        PrintMessage("Could not use output directory %s: %s.", directory.c_str(), problem.c_str());
     else
         PrintMessage("Could not open output directory %s!", directory.c_str());
     settings->general.output.directory.clear();

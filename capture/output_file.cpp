@@ -22,10 +22,22 @@ std::string ErrorText(std::uint32_t error) {
     return "error " + std::to_string(error);
 }
 
+// Where the directory part of an output file's path ends; npos for a bare
+// name.
+std::size_t DirectoryEnd(const std::string& path) {
+    return path.find_last_of(std::string("/") + port::kPathSeparator);
+}
+
 // The directory part of an output file's path; empty for a bare name.
 std::string DirectoryOf(const std::string& path) {
-    const std::size_t cut = path.find_last_of(std::string("/") + port::kPathSeparator);
-    return cut == std::string::npos || cut == 0 ? std::string() : path.substr(0, cut);
+    const std::size_t cut = DirectoryEnd(path);
+    return cut == std::string::npos ? std::string() : path.substr(0, cut == 0 ? 1 : cut);
+}
+
+// The file's name in its directory.
+std::string NameOf(const std::string& path) {
+    const std::size_t cut = DirectoryEnd(path);
+    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 // The length of `data` up to and with its last line end; 0 without one.
@@ -61,14 +73,18 @@ std::string BackupPath(const std::string& path, std::uint32_t n) {
 }
 
 OutputFile::OutputFile(CaptureSettings settings)
-    : settings_(std::move(settings)), directory_(DirectoryOf(settings_.path)) {
+    : settings_(std::move(settings)), directory_(DirectoryOf(settings_.path)),
+      name_(NameOf(settings_.path)) {
     settings_.maxBytes = std::max(settings_.maxBytes, kMinOutputMaxBytes);
 }
 
 void OutputFile::Prepare() {
-    const char* problem = nullptr;
-    if (!directory_.empty())
-        MakeOutputDirectory(directory_, &problem);
+    std::string problem;
+    directoryHeld_.Reset(OpenOutputDirectory(directory_, &problem));
+}
+
+[[gnu::hot]] const char* OutputFile::DirectoryPath() const {
+    return directory_.empty() ? "." : directory_.c_str();
 }
 
 [[gnu::hot]] void OutputFile::Close() {
@@ -77,13 +93,13 @@ void OutputFile::Prepare() {
 }
 
 [[gnu::hot]] bool OutputFile::Open() {
-    const char* problem = nullptr;
-    if (!directory_.empty() && !MakeOutputDirectory(directory_, &problem)) {
-        lostWhy_ = problem != nullptr ? std::string("output directory: ") + problem
-                                      : ErrorText(port::LastError());
+    std::string problem;
+    directoryHeld_.Reset(OpenOutputDirectory(directory_, &problem));
+    if (!directoryHeld_) {
+        lostWhy_ = !problem.empty() ? "output directory: " + problem : ErrorText(port::LastError());
         return false;
     }
-    file_.Reset(port::OpenOutputFile(settings_.path.c_str()));
+    file_.Reset(port::OpenOutputFile(directoryHeld_.Get(), name_.c_str()));
     if (!file_) {
         lostWhy_ = ErrorText(port::LastError());
         return false;
@@ -105,7 +121,8 @@ void OutputFile::Prepare() {
             Close();
             return false;
         }
-        if (port::FileStillAtPath(file_.Get(), settings_.path.c_str(), &size_)) {
+        if (port::OutputFileStillThere(file_.Get(), directoryHeld_.Get(), name_.c_str(), &size_) &&
+            port::DirectoryStillAtPath(directoryHeld_.Get(), DirectoryPath())) {
             if (size_ == 0)
                 lineSoFar_ = 0;
             locked_ = true;
@@ -263,23 +280,25 @@ void OutputFile::PutNote(const std::string& text) {
 }
 
 [[gnu::hot]] bool OutputFile::RenameBackups() {
-    const std::string& path = settings_.path;
+    // In the directory held: the file is there (a lock was taken on it).
+    const port::Handle directory = directoryHeld_.Get();
+    const std::string& name = name_;
     if (settings_.backups == 0)
-        return port::RemoveFile(path.c_str());
+        return port::RemoveFile(directory, name.c_str());
     // The oldest is replaced by the one after it, and so on down; what is
     // no regular file (a directory, a link) is never moved. (The names are
     // made in place: a rotation runs no more code than it must.)
     char from[4096];
     char to[4096];
-    if (path.size() + 12 > sizeof from)
-        return port::RenameFile(path.c_str(), BackupPath(path, 1).c_str());
+    if (name.size() + 12 > sizeof from)
+        return port::RenameFile(directory, name.c_str(), BackupPath(name, 1).c_str());
     for (std::uint32_t n = settings_.backups; n > 0; --n) {
-        NumberedPath(path, n - 1, from);
-        NumberedPath(path, n, to);
+        NumberedPath(name, n - 1, from);
+        NumberedPath(name, n, to);
         port::PathInfo info{};
-        if (n == 1 ? !port::RenameFile(from, to)
-                   : port::ReadPathInfo(from, false, &info) && info.regularFile &&
-                         !port::RenameFile(from, to))
+        if (n == 1 ? !port::RenameFile(directory, from, to)
+                   : port::ReadPathInfo(from, false, &info, directory) && info.regularFile &&
+                         !port::RenameFile(directory, from, to))
             return false;
     }
     return true;

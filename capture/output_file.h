@@ -5,9 +5,12 @@
 // of an earlier run, with the capture process of that run). Whenever it
 // takes the lock, a capture process makes sure that the file open is still
 // the one at the path: one that was renamed (rotated by another capture
-// process, or by logrotate), removed, or whose directory was removed, is
-// replaced by a new one, the directory made again. Files are opened and renamed only as regular
-// files, never through a link.
+// process, or by logrotate), removed, or whose directory was removed or
+// replaced, is replaced by a new one, the directory made again. The
+// directory's whole path is checked whenever a file is opened, and the
+// files are opened, renamed and removed relative to the directory held
+// open, only as regular files, never through a link: a link swapped into
+// the path after the check is not followed either.
 //
 // Lines go into the file whole. An unfinished line is held back until its
 // end comes (at most kHeldBytes of it, and only until the program pauses for
@@ -100,8 +103,13 @@ class OutputFile {
     bool RenameBackups();
     const std::string& Stamped(const char* data, std::size_t length);
 
+    // The directory's path: "." for the working directory.
+    const char* DirectoryPath() const;
+
     CaptureSettings settings_;
     std::string directory_; // of the path; empty: the working directory
+    std::string name_;      // the file's name in it
+    port::UniqueDirectory directoryHeld_;
     port::UniqueFile file_;
     bool locked_ = false;
     int emitsLocked_ = 0;

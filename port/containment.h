@@ -33,6 +33,12 @@ void ReleaseContainers();
 // gives the name of another's place. Needs PrepareContainers first.
 std::string ContainerName(const char* displayName, int place = 0);
 
+// The name of the container of the health commands of the application
+// `displayName`: beside the applications' containers, named so that no
+// application's can have the name (Linux: "check-" where theirs have
+// "app-"). Needs PrepareContainers first.
+std::string CheckContainerName(const char* displayName);
+
 // Opens the container `name`, making it when it is missing and `create` is
 // set. Null, with LastError(), when it cannot be opened (or is missing).
 Handle OpenContainer(const char* name, bool create);
@@ -55,9 +61,9 @@ bool ContainerProcessIds(Handle container, std::vector<std::uint32_t>* ids);
 bool ContainerPopulated(Handle container, bool* populated);
 
 // Asks every process of the container to end (SIGTERM, or `signal` when not
-// 0, as AskProcessToEnd asks; on Windows WM_CLOSE to their windows), except
-// those of the process group `groupAsked` (Linux: asked in one step already;
-// 0 for none).
+// 0, then SIGCONT, as AskProcessToEnd asks; on Windows WM_CLOSE to their
+// windows), except those of the process group `groupAsked` (Linux: asked in
+// one step already; 0 for none).
 bool AskContainerToEnd(Handle container, std::uint32_t groupAsked, int signal = 0);
 
 // Ends every process of the container at once (Linux: cgroup.kill, or

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace port {
 
@@ -19,10 +20,27 @@ namespace port {
 // Null on failure, with LastError() set.
 Handle OpenAppendFile(const char* path);
 
-// Opens the output file `path` as OpenAppendFile does, but never through a
-// link: a symbolic link at `path` (on Windows any reparse point) is refused,
-// as is anything but a regular file. Null on failure, with LastError() set.
-Handle OpenOutputFile(const char* path);
+// Opens the directory at `path` (through links, which the caller has
+// checked), so that files are named relative to it by the functions below
+// that take a `directory`: it stays the directory it was, whatever is put at
+// the path later. On Windows the names are joined to its path. Null on
+// failure, with LastError() set (a path that names no directory included).
+Handle OpenDirectory(const char* path);
+
+// Closes a directory that OpenDirectory opened.
+void CloseDirectory(Handle directory);
+
+// Owns a directory's handle.
+using UniqueDirectory = BasicUniqueHandle<CloseDirectory>;
+
+// True when the directory at `path` (through links) is still the open one.
+bool DirectoryStillAtPath(Handle directory, const char* path);
+
+// Opens the output file `name` in the open `directory` as OpenAppendFile
+// opens a path, but never through a link: a symbolic link there (on Windows
+// any reparse point) is refused, as is anything but a regular file. Null on
+// failure, with LastError() set.
+Handle OpenOutputFile(Handle directory, const char* name);
 
 // Waits until this process holds the lock of an open output file, which one
 // process at a time holds: an advisory lock, kept only by those who take it
@@ -35,6 +53,11 @@ void UnlockFile(Handle file);
 // deleted, or renamed and perhaps replaced (logrotate without copytruncate).
 // When it is, *size (when given) is its size.
 bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size = nullptr);
+
+// The same for the output file `name` in the open `directory`, where a link
+// is never the file.
+bool OutputFileStillThere(Handle file, Handle directory, const char* name,
+                          std::uint64_t* size = nullptr);
 
 // Appends `length` bytes with one write. False, with LastError() set, when
 // not all of them could be written; *written (when given) tells how many were.
@@ -50,13 +73,14 @@ using UniqueFile = BasicUniqueHandle<CloseFile>;
 // The size of an open file in bytes.
 bool FileSize(Handle file, std::uint64_t* size);
 
-// Renames the regular file `from` to `to`, replacing a file (or a link) `to`.
-// Anything else at `from` (a link, a directory) is not renamed: false, with
-// LastError() set.
-bool RenameFile(const char* from, const char* to);
+// Renames the regular file `from` in the open `directory` to `to` there,
+// replacing a file (or a link) `to`. Anything else at `from` (a link, a
+// directory) is not renamed: false, with LastError() set.
+bool RenameFile(Handle directory, const char* from, const char* to);
 
-// Removes a file; true also when there is none.
-bool RemoveFile(const char* path);
+// Removes the file `name` of the open `directory`; true also when there is
+// none.
+bool RemoveFile(Handle directory, const char* name);
 
 // Creates the directory `path` (on POSIX with mode 0750) unless it is one
 // already. False, with LastError() set, when it is no directory and cannot be
@@ -71,11 +95,34 @@ struct PathInfo {
     bool othersMayWrite; // POSIX: users outside its owner and group may write
 };
 
-// Looks at what is at `path`: at what a link there leads to when
-// `followLink`, else at the link itself (then neither a regular file nor a
-// directory). False, with LastError() set, when there is nothing at `path`
-// or it cannot be looked at.
-bool ReadPathInfo(const char* path, bool followLink, PathInfo* info);
+// Looks at what is at `path` (relative to the open `directory` when not
+// null): at what a link there leads to when `followLink`, else at the link
+// itself (then neither a regular file nor a directory). False, with
+// LastError() set, when there is nothing at `path` or it cannot be looked
+// at.
+bool ReadPathInfo(const char* path, bool followLink, PathInfo* info,
+                  Handle directory = kNullHandle);
+
+// One component of a path, as the system tells of it without following it.
+struct PathComponent {
+    std::string path;    // the path up to and with this component
+    bool link;           // a symbolic link: the components of its target follow
+    bool trustedOwner;   // owned by root or by this process's user
+    bool othersMayWrite; // users outside its owner and group may write to it
+    bool sticky;         // only the owner of an entry may remove or rename it
+};
+
+// Reads every component of `path` from the root down (a relative path from
+// the working directory's), each as it is, not followed: a link is
+// followed by the components of its target. *partial tells that the path
+// goes on below the last component read: its last component does not
+// exist (the list ends with its parent), or the reading stopped after a
+// component of another owner (nothing past it can be trusted). False, with
+// LastError() set, when the path cannot be read otherwise (a missing
+// component before the last, a file in the middle, too many links). On
+// Windows, where owners and rights are not looked at, the path is one
+// component of a trusted owner, or missing.
+bool ReadPathComponents(const char* path, std::vector<PathComponent>* components, bool* partial);
 
 // Reads the last bytes, at most `size`, of the regular file at `path`, never
 // through a link and never waiting on it (a FIFO or a device is refused);

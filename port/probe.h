@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace port {
 
@@ -19,6 +20,23 @@ Handle BeginConnection(const char* host, std::uint16_t port);
 
 // True when the attempt of a signalled probe made its connection.
 bool ConnectionMade(Handle probe);
+
+// Who listens for TCP connections to `host` (a numeric IPv4 or IPv6
+// address, as BeginConnection takes it) on `port`, among the listening
+// sockets that take such a connection (port/tcp_listeners.h).
+enum class Listener : std::uint8_t {
+    Unknown, // the system's table of listening sockets could not be read
+    None,    // no socket listens there
+    Own,     // one of `processIds` holds such a socket
+    Other,   // only other processes do
+};
+
+// Reads the system's listening sockets (Linux: /proc/net/tcp and tcp6, and
+// the descriptors of `processIds` for the sockets they hold; Windows:
+// GetExtendedTcpTable with the owning process ids, Unknown where it tells
+// none, as under Wine) and tells who listens.
+Listener FindListener(const char* host, std::uint16_t port,
+                      const std::vector<std::uint32_t>& processIds);
 
 // Closes a probe or the notify socket (the connection, if one was made, too).
 void CloseProbe(Handle probe);
@@ -44,9 +62,13 @@ bool ReceiveNotification(Handle socket, std::string* text, std::uint32_t* sender
 
 // Runs `line` through the shell (/bin/sh -c on POSIX, cmd /c on Windows)
 // in `directory` (the default one when null), its input and output nowhere,
-// in a session of its own (POSIX) or without a window (Windows). On success
-// *process is its handle, as StartProgram gives one. False, with LastError(),
-// when it could not be started.
-bool StartShellCommand(const char* line, const char* directory, Handle* process);
+// in a session and so a process group of its own (POSIX) or without a
+// window (Windows), as StartProgram starts a program with `environment`,
+// `container` and `user`: so a health command runs as its application
+// does. On success *process is its handle, as StartProgram gives one. False,
+// with LastError(), when it could not be started.
+bool StartShellCommand(const char* line, const char* directory, Handle* process,
+                       const char* const* environment = nullptr, Handle container = kNullHandle,
+                       const char* user = nullptr);
 
 } // namespace port

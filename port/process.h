@@ -54,10 +54,12 @@ bool ProcessImageName(Handle process, std::string* image);
 // instruction where the system allows (Linux; Windows with CreateProcessA),
 // else from right after its start (Windows' shell start); when it cannot be
 // put there the start fails. With a `user` (where kStartsAsOtherUsers,
-// port/user.h) the program runs as that account, with its groups and its
-// HOME, USER and LOGNAME (unless `environment` sets them): a user other than
-// this process's own needs root, and the start fails without it as
-// it fails for a user that does not exist.
+// port/user.h) the program runs as that account, with its groups; a user
+// other than this process's own gets, instead of this process's
+// environment, a clean one (the account's HOME, USER, LOGNAME and SHELL, a
+// plain PATH, this process's LANG, LC_* and TZ), to which `environment` is
+// added. Such a user needs root, and the start fails without it as it
+// fails for a user that does not exist.
 bool StartProgram(const char* file, const char* parameters, const char* directory, Handle* process,
                   Handle output = kNullHandle, const char* const* environment = nullptr,
                   Handle container = kNullHandle, const char* user = nullptr);
@@ -101,17 +103,18 @@ bool ResumeIfStopped(std::uint32_t processId);
 bool EndProcessGroup(std::uint32_t processId);
 
 // Asks a process to end, so that it can finish its work first: SIGTERM on
-// POSIX (or `signal`, a number SignalNumber gave, when not 0); on Windows
+// POSIX (or `signal`, a number SignalNumber gave, when not 0), followed by
+// SIGCONT, so that a stopped process acts on it at once; on Windows
 // WM_CLOSE posted to each of its top-level windows (a console program's
 // console window turns that into CTRL_CLOSE_EVENT). False when nothing could
 // be asked (no such process, or no window).
 bool AskProcessToEnd(std::uint32_t processId, int signal = 0);
 
 // Asks every process of the group that `processId` leads to end, in one step
-// (SIGTERM to the group on Linux), so that children being forked at that
-// moment are asked too. Never the group of this process, nor a group that
-// `processId` does not lead. False when there is no such group (always on
-// Windows).
+// (SIGTERM to the group on Linux, then SIGCONT as AskProcessToEnd sends it),
+// so that children being forked at that moment are asked too. Never the
+// group of this process, nor a group that `processId` does not lead. False
+// when there is no such group (always on Windows).
 bool AskProcessGroupToEnd(std::uint32_t processId, int signal = 0);
 
 // The number of the signal named `name`, with or without "SIG", in any case:

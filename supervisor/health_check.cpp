@@ -1,7 +1,11 @@
 #include "supervisor/health_check.h"
 
 #include "loop/wait_table.h"
+#include "port/containment.h"
 #include "port/process.h"
+#include "supervisor/containment.h"
+#include "supervisor/launch.h"
+#include "supervisor/own_listener.h"
 #include "supervisor/process_tree.h"
 
 namespace {
@@ -12,6 +16,19 @@ std::uint64_t PeriodMs(const AppEntry& entry) {
     return std::uint64_t{entry.settings.readiness.health.everySeconds} * 1000u;
 }
 
+// Whatever a command started ends with its check. The shell led a session
+// and process group of its own: the group ends in one step while the shell
+// is not reaped yet (so its id cannot have been taken by another), where the
+// system has no groups its tree is walked; with ContainProcesses the check's
+// container ends what left both (setsid and the like).
+void EndCommandProcesses(HealthWatch& watch, bool ended) {
+    const std::uint32_t processId = port::ProcessIdOf(watch.command.Get());
+    if (processId != 0 && !(ended && port::EndProcessGroup(processId)))
+        KillProcessTree(processId);
+    if (watch.container)
+        port::EndContainer(watch.container.Get());
+}
+
 // Ends the check under way, if any: its timer, its row and what it holds.
 void DropCheck(HealthWatch& watch) {
     CancelTimer(watch.limit);
@@ -20,9 +37,7 @@ void DropCheck(HealthWatch& watch) {
     watch.probe.Reset();
     if (watch.command) {
         RemoveWaitHandle(watch.command.Get());
-        const std::uint32_t processId = port::ProcessIdOf(watch.command.Get());
-        if (processId != 0)
-            KillProcessTree(processId);
+        EndCommandProcesses(watch, false);
         watch.command.Reset(); // reaped once it has ended
     }
 }
@@ -40,9 +55,13 @@ void Finish(AppEntry& entry, bool healthy) {
         watch.report(entry, AppEvent::HealthFailed);
 }
 
+// A connection that was made is healthy only when the listener is the
+// application's own.
 void OnProbeDecided(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
-    Finish(entry, port::ConnectionMade(entry.health.probe.Get()));
+    bool heldByOther = false;
+    Finish(entry, port::ConnectionMade(entry.health.probe.Get()) &&
+                      PortCounts(entry, entry.settings.readiness.health.address, &heldByOther));
 }
 
 void OnCommandEnded(WaitTable*, std::int32_t, void* context) {
@@ -52,6 +71,7 @@ void OnCommandEnded(WaitTable*, std::int32_t, void* context) {
     port::ExitStatus status{};
     const bool healthy =
         port::ReadExitStatus(watch.command.Get(), &status) && !status.bySignal && status.value == 0;
+    EndCommandProcesses(watch, true);
     watch.command.Reset(); // it has ended: closing reaps it
     Finish(entry, healthy);
 }
@@ -62,12 +82,32 @@ void OnCheckLimit(void* context) {
     Finish(entry, false);
 }
 
-// The directory a command runs in: the application's own.
-std::string CommandDirectory(const AppSettings& settings) {
-    if (!settings.directory.empty())
-        return settings.directory;
-    const std::string::size_type cut = settings.path.rfind(port::kPathSeparator);
-    return cut == std::string::npos ? std::string() : settings.path.substr(0, cut);
+// With ContainProcesses, the container of the entry's checks, made at the
+// first command; null without (or when it cannot be made: the process
+// group still ends with the check).
+port::Handle CheckContainer(AppEntry& entry) {
+    HealthWatch& watch = entry.health;
+    if (!watch.container && ContainmentWanted(entry))
+        watch.container.Reset(port::OpenContainer(
+            port::CheckContainerName(entry.settings.name.c_str()).c_str(), true));
+    return watch.container.Get();
+}
+
+// Runs the command as the application runs: as its user, in its directory,
+// with the variables of its start.
+bool StartCommand(AppEntry& entry) {
+    HealthWatch& watch = entry.health;
+    const AppSettings& settings = entry.settings;
+    const std::optional<std::string> directory = LaunchDirectory(settings);
+    const std::vector<std::string> variables = LaunchEnvironment(entry);
+    const std::vector<const char*> environment = VariableList(variables);
+    port::Handle process = port::kNullHandle;
+    if (port::StartShellCommand(
+            settings.readiness.health.command.c_str(), directory ? directory->c_str() : nullptr,
+            &process, environment.size() == 1 ? nullptr : environment.data(), CheckContainer(entry),
+            settings.user.empty() ? nullptr : settings.user.c_str()))
+        watch.command.Reset(process);
+    return watch.command && AddWaitHandle(watch.command.Get(), OnCommandEnded, &entry);
 }
 
 void OnCheckDue(void* context) {
@@ -81,12 +121,7 @@ void OnCheckDue(void* context) {
         watch.probe.Reset(port::BeginConnection(check.address.host.c_str(), check.address.port));
         started = watch.probe && AddWaitHandle(watch.probe.Get(), OnProbeDecided, &entry);
     } else {
-        const std::string directory = CommandDirectory(entry.settings);
-        port::Handle process = port::kNullHandle;
-        if (port::StartShellCommand(check.command.c_str(),
-                                    directory.empty() ? nullptr : directory.c_str(), &process))
-            watch.command.Reset(process);
-        started = watch.command && AddWaitHandle(watch.command.Get(), OnCommandEnded, &entry);
+        started = StartCommand(entry);
     }
     if (started)
         watch.limit = AddTimer(PeriodMs(entry), OnCheckLimit, &entry);
@@ -112,6 +147,9 @@ void EndHealthChecks(AppEntry& entry) {
         return;
     DropCheck(watch);
     CancelTimer(watch.next);
+    // Removed once empty; one still emptying stays for the next checks.
+    if (watch.container)
+        port::RemoveContainer(watch.container.Release());
     watch = HealthWatch{};
 }
 

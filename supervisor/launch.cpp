@@ -40,29 +40,42 @@ bool Supervise(AppEntry& entry, port::UniqueHandle process, WaitCallback onExit)
     return true;
 }
 
+std::optional<std::string> LaunchDirectory(const AppSettings& settings) {
+    if (!settings.directory.empty())
+        return settings.directory;
+    const std::string::size_type cut = settings.path.rfind(port::kPathSeparator);
+    if (cut == std::string::npos)
+        return std::nullopt;
+    return settings.path.substr(0, cut);
+}
+
+std::vector<std::string> LaunchEnvironment(AppEntry& entry) {
+    std::vector<std::string> environment = entry.settings.environment;
+    // With the "notify" rule: where to say that it is ready.
+    std::string notify = NotifySocketVariable(entry);
+    if (!notify.empty())
+        environment.push_back(std::move(notify));
+    return environment;
+}
+
+std::vector<const char*> VariableList(const std::vector<std::string>& variables) {
+    std::vector<const char*> list;
+    for (const std::string& variable : variables)
+        list.push_back(variable.c_str());
+    list.push_back(nullptr);
+    return list;
+}
+
 LaunchResult Launch(AppEntry& entry, WaitCallback onExit) {
     const AppSettings& settings = entry.settings;
     PrintMessage("Starting process %s.", settings.name.c_str());
     if (PathTooLong(entry))
         return LaunchResult::NotStarted;
 
-    // The working directory is the configured one, else the executable's
-    // directory; a bare file name gives none, so the system's default applies.
-    std::string directory = settings.directory;
-    const char* workingDirectory = directory.empty() ? nullptr : directory.c_str();
-    const std::string::size_type cut = settings.path.rfind(port::kPathSeparator);
-    if (workingDirectory == nullptr && cut != std::string::npos) {
-        directory = settings.path.substr(0, cut);
-        workingDirectory = directory.c_str();
-    }
-    std::vector<const char*> environment;
-    for (const std::string& variable : settings.environment)
-        environment.push_back(variable.c_str());
-    // With the "notify" rule: where to say that it is ready.
-    const std::string notify = NotifySocketVariable(entry);
-    if (!notify.empty())
-        environment.push_back(notify.c_str());
-    environment.push_back(nullptr);
+    const std::optional<std::string> directory = LaunchDirectory(settings);
+    const char* workingDirectory = directory ? directory->c_str() : nullptr;
+    const std::vector<std::string> variables = LaunchEnvironment(entry);
+    const std::vector<const char*> environment = VariableList(variables);
 
     // With output capture the capture process starts first, and the
     // manager keeps no end of the pipe once the application has its own.

@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "loop/wait_table.h"
 #include "port/process.h"
+#include "supervisor/own_listener.h"
 
 #include <algorithm>
 #include <map>
@@ -23,13 +24,24 @@ void DropProbe(ReadinessWatch& watch) {
     watch.probe.Reset();
 }
 
+// A connection that was made counts only when the listener is the
+// application's own: another user's must not make it ready.
 void OnProbeDecided(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
     ReadinessWatch& watch = entry.readiness;
     const bool made = port::ConnectionMade(watch.probe.Get());
     DropProbe(watch);
-    if (made)
+    if (!made)
+        return;
+    const TcpAddress& address = entry.settings.readiness.ready.address;
+    bool heldByOther = false;
+    if (PortCounts(entry, address, &heldByOther)) {
         Report(entry, AppEvent::Ready);
+    } else if (heldByOther && !watch.heldSaid) {
+        watch.heldSaid = true;
+        PrintMessage("Port %d is held by another process; %s is not ready.",
+                     static_cast<int>(address.port), entry.settings.name.c_str());
+    }
 }
 
 // A new attempt every kReadyProbeMs; one still undecided then is dropped.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "loop/timers.h"
+#include "port/containment.h"
 #include "port/probe.h"
 #include "port/system.h"
 
@@ -22,6 +23,7 @@ struct ReadinessWatch {
     TimerId limit = 0;       // its [ReadyTimeout]
     TimerId next = 0;        // the next connection attempt, or the end of its delay
     port::UniqueProbe probe; // the connection attempt under way
+    bool heldSaid = false;   // that another process holds its port was logged
 };
 
 enum class Health : std::uint8_t { Unknown, Healthy, Unhealthy };
@@ -36,4 +38,7 @@ struct HealthWatch {
     std::uint64_t startedMs = 0; // when the check under way began
     std::uint32_t failures = 0;  // in a row
     Health health = Health::Unknown;
+    // With ContainProcesses: the container the commands run in, apart from
+    // the application's, so that what a check leaves is ended with it.
+    port::UniqueContainer container;
 };

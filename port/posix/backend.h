@@ -117,6 +117,7 @@ template <typename Visit> bool ForEachProcessId(Visit visit) {
 struct Account {
     std::string name;
     std::string home;
+    std::string shell; // its login shell; /bin/sh when the entry names none
     uid_t userId = 0;
     gid_t groupId = 0;
     std::vector<gid_t> groups; // its supplementary groups, its own group among them
@@ -127,6 +128,19 @@ struct Account {
 bool LookUpAccount(const char* name, Account* account);
 // The same without its groups: the password database's entry alone.
 bool ReadPasswordEntry(const char* name, Account* account);
+
+// --- spawn.cpp -------------------------------------------------------------
+
+// The PATH of a program started as another user.
+inline constexpr char kPlainPath[] =
+    "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+
+// The environment a program of another user's account starts from, rather
+// than this process's: the account's HOME, USER, LOGNAME and SHELL, a plain
+// PATH, and LANG, LC_* and TZ where `inherited` (NAME=VALUE strings ending
+// in a null) has them; nothing else of `inherited` (a secret, a PATH of
+// this user's, this program's own variables).
+std::vector<std::string> AccountEnvironment(const Account& account, const char* const* inherited);
 
 // --- spawn_fork.cpp --------------------------------------------------------
 

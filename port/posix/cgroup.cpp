@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -126,11 +127,14 @@ std::uint64_t Hash(const std::string& text) {
     return hash;
 }
 
+// The prefix of the cgroups of health commands; an application's is "app-".
+constexpr char kCheckPrefix[] = "check-";
+
 // A display name as a cgroup's name: letters, digits, '.', '_' and '-' kept,
-// every other byte as %XX; "app-" before it, so that it can be no file of
+// every other byte as %XX; `prefix` before it, so that it can be no file of
 // the cgroup's own. A very long name is cut and its hash added.
-std::string CgroupName(const char* displayName) {
-    std::string name = "app-" + EscapedName(displayName);
+std::string CgroupName(const char* displayName, const char* prefix = "app-") {
+    std::string name = prefix + EscapedName(displayName);
     if (name.size() > 200) {
         char hash[24];
         std::snprintf(hash, sizeof hash, "~%016llx",
@@ -177,12 +181,25 @@ bool PrepareContainers() {
 
 void ReleaseContainers() {
     Cgroups& state = State();
-    if (!state.manager.empty())
-        ::rmdir(state.manager.c_str());
+    if (state.manager.empty())
+        return;
+    // The health commands' cgroups that are empty go first: they are the
+    // manager's alone.
+    if (DIR* directory = ::opendir(state.manager.c_str())) {
+        while (const dirent* entry = ::readdir(directory))
+            if (std::strncmp(entry->d_name, kCheckPrefix, sizeof kCheckPrefix - 1) == 0)
+                ::unlinkat(::dirfd(directory), entry->d_name, AT_REMOVEDIR);
+        ::closedir(directory);
+    }
+    ::rmdir(state.manager.c_str());
 }
 
 std::string ContainerName(const char* displayName, int place) {
     return State().manager + "/" + CgroupName(displayName) + ContainerPlaceSuffix(place);
+}
+
+std::string CheckContainerName(const char* displayName) {
+    return State().manager + "/" + CgroupName(displayName, kCheckPrefix);
 }
 
 Handle OpenContainer(const char* name, bool create) {
@@ -273,8 +290,9 @@ bool AskContainerToEnd(Handle container, std::uint32_t groupAsked, int signal) {
     const pid_t self = ::getpid();
     for (std::uint32_t id : ids) {
         const pid_t pid = static_cast<pid_t>(id);
-        if (pid != self && (groupAsked == 0 || ::getpgid(pid) != static_cast<pid_t>(groupAsked)))
-            posix::sys.kill(pid, signal != 0 ? signal : SIGTERM);
+        if (pid != self && (groupAsked == 0 || ::getpgid(pid) != static_cast<pid_t>(groupAsked)) &&
+            posix::sys.kill(pid, signal != 0 ? signal : SIGTERM) == 0)
+            posix::sys.kill(pid, SIGCONT); // a stopped process acts on it at once
     }
     return true;
 }

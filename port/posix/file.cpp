@@ -7,13 +7,16 @@
 #include "port/posix/syscalls.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace port {
 
@@ -23,13 +26,19 @@ namespace {
 // process waits for the disk.
 constexpr int kOutputPipeSize = 1 << 20;
 
-// Opens `path` for appending, with `flags` added, and keeps it only when it
-// is a regular file.
-[[gnu::hot]] Handle OpenRegularFileToAppend(const char* path, int flags) {
+// The descriptor that names are relative to: an open directory, else the
+// working directory.
+[[gnu::hot]] int At(Handle directory) {
+    return directory != kNullHandle ? static_cast<int>(directory) : AT_FDCWD;
+}
+
+// Opens `path` (relative to `directory`) for appending, with `flags` added,
+// and keeps it only when it is a regular file.
+[[gnu::hot]] Handle OpenRegularFileToAppend(Handle directory, const char* path, int flags) {
     // Without O_NONBLOCK the open of a FIFO waits for a reader, for good.
     int fd = posix::OpenatNoIntr(
-        AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags,
-        0644);
+        At(directory), path,
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0644);
     if (fd < 0) {
         posix::SetError(errno);
         return kNullHandle;
@@ -55,11 +64,34 @@ constexpr int kOutputPipeSize = 1 << 20;
 } // namespace
 
 Handle OpenAppendFile(const char* path) {
-    return OpenRegularFileToAppend(path, 0);
+    return OpenRegularFileToAppend(kNullHandle, path, 0);
 }
 
-[[gnu::hot]] Handle OpenOutputFile(const char* path) {
-    return OpenRegularFileToAppend(path, O_NOFOLLOW);
+[[gnu::hot]] Handle OpenDirectory(const char* path) {
+    int fd = posix::OpenatNoIntr(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd >= 0)
+        fd = posix::AboveStandardDescriptors(fd);
+    if (fd < 0) {
+        posix::SetError(errno);
+        return kNullHandle;
+    }
+    return static_cast<Handle>(fd);
+}
+
+[[gnu::hot]] void CloseDirectory(Handle directory) {
+    if (directory > 2)
+        ::close(static_cast<int>(directory));
+}
+
+[[gnu::hot]] bool DirectoryStillAtPath(Handle directory, const char* path) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(static_cast<int>(directory), &open) == 0 && ::stat(path, &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+[[gnu::hot]] Handle OpenOutputFile(Handle directory, const char* name) {
+    return OpenRegularFileToAppend(directory, name, O_NOFOLLOW);
 }
 
 [[gnu::hot]] bool LockFile(Handle file) {
@@ -79,6 +111,18 @@ Handle OpenAppendFile(const char* path) {
     struct stat open {};
     struct stat named {};
     if (::fstat(static_cast<int>(file), &open) != 0 || ::stat(path, &named) != 0)
+        return false;
+    if (size != nullptr)
+        *size = static_cast<std::uint64_t>(open.st_size);
+    return open.st_nlink > 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+[[gnu::hot]] bool OutputFileStillThere(Handle file, Handle directory, const char* name,
+                                       std::uint64_t* size) {
+    struct stat open {};
+    struct stat named {};
+    if (::fstat(static_cast<int>(file), &open) != 0 ||
+        ::fstatat(At(directory), name, &named, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     if (size != nullptr)
         *size = static_cast<std::uint64_t>(open.st_size);
@@ -120,9 +164,9 @@ bool FileSize(Handle file, std::uint64_t* size) {
     return true;
 }
 
-[[gnu::hot]] bool RenameFile(const char* from, const char* to) {
+[[gnu::hot]] bool RenameFile(Handle directory, const char* from, const char* to) {
     struct stat status {};
-    if (::lstat(from, &status) != 0) {
+    if (::fstatat(At(directory), from, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         posix::SetError(errno);
         return false;
     }
@@ -130,15 +174,15 @@ bool FileSize(Handle file, std::uint64_t* size) {
         posix::SetError(EINVAL);
         return false;
     }
-    if (std::rename(from, to) != 0) {
+    if (::renameat(At(directory), from, At(directory), to) != 0) {
         posix::SetError(errno);
         return false;
     }
     return true;
 }
 
-[[gnu::hot]] bool RemoveFile(const char* path) {
-    if (::unlink(path) != 0 && errno != ENOENT) {
+[[gnu::hot]] bool RemoveFile(Handle directory, const char* name) {
+    if (::unlinkat(At(directory), name, 0) != 0 && errno != ENOENT) {
         posix::SetError(errno);
         return false;
     }
@@ -156,19 +200,121 @@ bool FileSize(Handle file, std::uint64_t* size) {
     return false;
 }
 
-[[gnu::hot]] bool ReadPathInfo(const char* path, bool followLink, PathInfo* info) {
+namespace {
+
+// Root, or the user of this process. The user is read once: a capture
+// process asks before it gives back its start-up's memory, and never runs
+// that code again.
+[[gnu::hot]] bool TrustedOwner(uid_t owner) {
+    static const uid_t user = ::geteuid();
+    return owner == 0 || owner == user;
+}
+
+// The most links a path may pass through, as the kernel allows (MAXSYMLINKS).
+constexpr int kMostLinks = 40;
+
+// Appends the names of `path` to `pending`, last name first, so that
+// pending.back() is the next one to walk.
+[[gnu::hot]] void PushNames(const std::string& path, std::vector<std::string>* pending) {
+    std::size_t end = path.size();
+    while (end > 0) {
+        const std::size_t slash = path.rfind('/', end - 1);
+        const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+        if (end > begin)
+            pending->push_back(path.substr(begin, end - begin));
+        if (slash == std::string::npos)
+            break;
+        end = slash;
+    }
+}
+
+} // namespace
+
+[[gnu::hot]] bool ReadPathInfo(const char* path, bool followLink, PathInfo* info,
+                               Handle directory) {
     struct stat status {};
-    if ((followLink ? ::stat(path, &status) : ::lstat(path, &status)) != 0) {
+    if (::fstatat(At(directory), path, &status, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
         posix::SetError(errno);
         return false;
     }
     info->regularFile = S_ISREG(status.st_mode);
     info->directory = S_ISDIR(status.st_mode);
-    // The user is read once: a capture process asks before it gives back
-    // its start-up's memory, and never runs that code again.
-    static const uid_t user = ::geteuid();
-    info->otherOwner = status.st_uid != user && status.st_uid != 0;
+    info->otherOwner = !TrustedOwner(status.st_uid);
     info->othersMayWrite = (status.st_mode & S_IWOTH) != 0;
+    return true;
+}
+
+[[gnu::hot]] bool ReadPathComponents(const char* path, std::vector<PathComponent>* components,
+                                     bool* partial) {
+    components->clear();
+    *partial = false;
+    std::vector<std::string> pending;
+    PushNames(path, &pending);
+    if (path[0] != '/') {
+        char here[PATH_MAX];
+        if (::getcwd(here, sizeof here) == nullptr) {
+            posix::SetError(errno);
+            return false;
+        }
+        PushNames(here, &pending);
+    }
+    // `at` is the path walked so far, free of links ("" for the root): a
+    // ".." takes it back by one name.
+    std::string at;
+    auto add = [&](const std::string& named, const struct stat& status) {
+        components->push_back(
+            PathComponent{named, S_ISLNK(status.st_mode) != 0, TrustedOwner(status.st_uid),
+                          (status.st_mode & S_IWOTH) != 0, (status.st_mode & S_ISVTX) != 0});
+        return components->back().trustedOwner;
+    };
+    struct stat status {};
+    if (::lstat("/", &status) != 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    if (!add("/", status)) {
+        *partial = !pending.empty();
+        return true;
+    }
+    int links = 0;
+    while (!pending.empty()) {
+        const std::string name = pending.back();
+        pending.pop_back();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            at.resize(at.empty() ? 0 : at.rfind('/'));
+            continue;
+        }
+        const std::string next = at + '/' + name;
+        if (::lstat(next.c_str(), &status) != 0) {
+            if (errno == ENOENT && pending.empty()) {
+                *partial = true;
+                return true;
+            }
+            posix::SetError(errno);
+            return false;
+        }
+        if (!add(next, status)) {
+            // Nothing past another's component counts.
+            *partial = !pending.empty() || S_ISLNK(status.st_mode);
+            return true;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            at = next;
+            continue;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(next.c_str(), target, sizeof target - 1);
+        if (length <= 0 || ++links > kMostLinks) {
+            posix::SetError(length < 0 ? errno : ELOOP);
+            return false;
+        }
+        target[length] = '\0';
+        if (target[0] == '/')
+            at.clear();
+        PushNames(target, &pending);
+    }
     return true;
 }
 

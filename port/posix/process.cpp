@@ -155,8 +155,14 @@ bool EndProcessGroup(std::uint32_t processId) {
     return sys.kill(-static_cast<pid_t>(processId), SIGKILL) == 0;
 }
 
+// A stopped process (SIGSTOP from a debugger, or a hang in the terminal's
+// job control) holds a request to end until it runs again: SIGCONT follows
+// the request, as systemd sends it, so that it acts on it at once.
 bool AskProcessToEnd(std::uint32_t processId, int signal) {
-    return SignalProcess(processId, signal != 0 ? signal : SIGTERM);
+    if (!SignalProcess(processId, signal != 0 ? signal : SIGTERM))
+        return false;
+    SignalProcess(processId, SIGCONT);
+    return true;
 }
 
 bool AskProcessGroupToEnd(std::uint32_t processId, int signal) {
@@ -165,7 +171,10 @@ bool AskProcessGroupToEnd(std::uint32_t processId, int signal) {
     const pid_t pid = static_cast<pid_t>(processId);
     if (::getpgid(pid) != pid || ::getpgid(0) == pid)
         return false;
-    return sys.kill(-pid, signal != 0 ? signal : SIGTERM) == 0;
+    if (sys.kill(-pid, signal != 0 ? signal : SIGTERM) != 0)
+        return false;
+    sys.kill(-pid, SIGCONT);
+    return true;
 }
 
 bool SignalNumber(const char* name, int* number) {

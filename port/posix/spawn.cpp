@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -106,9 +107,9 @@ bool Spawn(const std::string& path, std::vector<char*>& argv, const char* direct
     return true;
 }
 
-// This process's environment with `added` (NAME=VALUE) in the place of the
-// variables of the same names; of two in `added` with one name, the later.
-std::vector<char*> Environment(const char* const* added) {
+// `base` with `added` (NAME=VALUE) in the place of the variables of the
+// same names; of two in `added` with one name, the later.
+std::vector<char*> Environment(const char* const* base, const char* const* added) {
     std::vector<char*> variables;
     auto named = [](const char* variable, const char* name) {
         const char* end = std::strchr(name, '=');
@@ -121,14 +122,57 @@ std::vector<char*> Environment(const char* const* added) {
                 return true;
         return false;
     };
-    for (char** variable = environ; *variable != nullptr; ++variable)
+    for (const char* const* variable = base; *variable != nullptr; ++variable)
         if (!replaced(*variable, added))
-            variables.push_back(*variable);
+            variables.push_back(const_cast<char*>(*variable));
     for (const char* const* variable = added; *variable != nullptr; ++variable)
         if (!replaced(*variable, variable + 1))
             variables.push_back(const_cast<char*>(*variable));
     variables.push_back(nullptr);
     return variables;
+}
+
+// Starts the program `path` with `argv` (without its closing null) as
+// StartProgram describes it, and health commands the same way: as `user`
+// (null: this process's) in `container`, with `environment` added. On
+// success *process is a pidfd of the child.
+bool Start(const std::string& path, std::vector<char*>& argv, const char* directory, Handle output,
+           const char* const* environment, Handle container, const char* user, int* process) {
+    // Another user: only root may become one; the manager's own user is no
+    // change at all.
+    posix::Account account;
+    const bool switchUser = user != nullptr && *user != '\0';
+    if (switchUser && !posix::LookUpAccount(user, &account))
+        return false;
+    const bool otherUser = switchUser && account.userId != ::geteuid();
+    if (otherUser && ::geteuid() != 0) {
+        posix::SetError(EPERM);
+        return false;
+    }
+    // Another user's program gets none of this process's environment beyond
+    // the account's variables and the locale; the configured ones win.
+    static const char* const kNothing[] = {nullptr};
+    const char* const* added = environment != nullptr ? environment : kNothing;
+    std::vector<std::string> accountVariables;
+    std::vector<const char*> base;
+    if (otherUser) {
+        accountVariables = posix::AccountEnvironment(account, environ);
+        for (const std::string& variable : accountVariables)
+            base.push_back(variable.c_str());
+        base.push_back(nullptr);
+    }
+    std::vector<char*> envp;
+    char* const* variables = environ;
+    if (otherUser || *added != nullptr) {
+        envp = Environment(otherUser ? base.data() : environ, added);
+        variables = envp.data();
+    }
+    if (container != kNullHandle || otherUser) {
+        argv.push_back(nullptr);
+        return posix::SpawnByFork(path.c_str(), argv.data(), variables, directory, kNullHandle,
+                                  output, container, otherUser ? &account : nullptr, process);
+    }
+    return Spawn(path, argv, directory, kNullHandle, output, variables, process);
 }
 
 } // namespace
@@ -146,47 +190,14 @@ bool StartProgram(const char* file, const char* parameters, const char* director
         posix::SetError(errno);
         return false;
     }
-    // Another user: only root may become one; the manager's own user is no
-    // change at all.
-    posix::Account account;
-    const bool switchUser = user != nullptr && *user != '\0';
-    if (switchUser && !posix::LookUpAccount(user, &account))
-        return false;
-    const bool otherUser = switchUser && account.userId != ::geteuid();
-    if (otherUser && ::geteuid() != 0) {
-        posix::SetError(EPERM);
-        return false;
-    }
     std::vector<std::string> words = SplitShellWords(parameters ? parameters : "");
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(file));
     for (std::string& word : words)
         argv.push_back(word.data());
-    // The user's HOME, USER and LOGNAME, before the configured variables,
-    // which win over them.
-    std::vector<std::string> accountVariables;
-    if (otherUser)
-        accountVariables = {"HOME=" + account.home, "USER=" + account.name,
-                            "LOGNAME=" + account.name};
-    std::vector<const char*> added;
-    for (const std::string& variable : accountVariables)
-        added.push_back(variable.c_str());
-    for (const char* const* variable = environment; variable != nullptr && *variable; ++variable)
-        added.push_back(*variable);
-    added.push_back(nullptr);
-    std::vector<char*> envp;
-    if (added.size() > 1)
-        envp = Environment(added.data());
-    char* const* variables = added.size() > 1 ? envp.data() : environ;
     int fd = -1;
-    if (container != kNullHandle || otherUser) {
-        argv.push_back(nullptr);
-        if (!posix::SpawnByFork(path.c_str(), argv.data(), variables, directory, kNullHandle,
-                                output, container, otherUser ? &account : nullptr, &fd))
-            return false;
-    } else if (!Spawn(path, argv, directory, kNullHandle, output, variables, &fd)) {
+    if (!Start(path, argv, directory, output, environment, container, user, &fd))
         return false;
-    }
     *process = fd;
     return true;
 }
@@ -208,17 +219,38 @@ Handle StartDetachedCopy(const char* const* arguments, Handle input) {
     return fd;
 }
 
-bool StartShellCommand(const char* line, const char* directory, Handle* process) {
+bool StartShellCommand(const char* line, const char* directory, Handle* process,
+                       const char* const* environment, Handle container, const char* user) {
     *process = kNullHandle;
     std::string shell = "/bin/sh";
     std::string dashC = "-c";
     std::string command = line;
     std::vector<char*> argv{shell.data(), dashC.data(), command.data()};
     int fd = -1;
-    if (!Spawn(shell, argv, directory, kNullHandle, kNullHandle, environ, &fd))
+    if (!Start(shell, argv, directory, kNullHandle, environment, container, user, &fd))
         return false;
     *process = fd;
     return true;
 }
+
+namespace posix {
+
+std::vector<std::string> AccountEnvironment(const Account& account, const char* const* inherited) {
+    std::vector<std::string> variables{"HOME=" + account.home, "USER=" + account.name,
+                                       "LOGNAME=" + account.name, "SHELL=" + account.shell,
+                                       kPlainPath};
+    for (; inherited != nullptr && *inherited != nullptr; ++inherited) {
+        const std::string_view variable = *inherited;
+        const std::size_t equals = variable.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        const std::string_view name = variable.substr(0, equals);
+        if (name == "LANG" || name == "TZ" || (name.size() > 3 && name.substr(0, 3) == "LC_"))
+            variables.emplace_back(variable);
+    }
+    return variables;
+}
+
+} // namespace posix
 
 } // namespace port

@@ -31,6 +31,7 @@ bool ReadPasswordEntry(const char* name, Account* account) {
     }
     account->name = entry.pw_name;
     account->home = entry.pw_dir;
+    account->shell = entry.pw_shell != nullptr && *entry.pw_shell ? entry.pw_shell : "/bin/sh";
     account->userId = entry.pw_uid;
     account->groupId = entry.pw_gid;
     return true;

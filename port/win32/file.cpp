@@ -6,6 +6,9 @@
 
 #include "port/win32/native.h"
 
+#include <string>
+#include <vector>
+
 namespace port {
 
 using win32::FromNative;
@@ -47,17 +50,93 @@ bool NoPlainFile(HANDLE file) {
 // reading or writing (Windows' locks are mandatory for the bytes they cover).
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
+// The open directories and their paths: Windows has no call that names a
+// file relative to a directory's handle, so names are joined to the path.
+struct OpenDirectoryPath {
+    HANDLE handle;
+    std::string path;
+};
+
+std::vector<OpenDirectoryPath>& Directories() {
+    static std::vector<OpenDirectoryPath>* directories = new std::vector<OpenDirectoryPath>;
+    return *directories;
+}
+
+// `name` in the open `directory` (in the working directory when null).
+std::string Within(Handle directory, const char* name) {
+    if (directory != kNullHandle)
+        for (const OpenDirectoryPath& open : Directories())
+            if (open.handle == ToNative(directory))
+                return open.path + "\\" + name;
+    return name;
+}
+
+// True when the open `file` is the file at `path`, opened as `flags` say.
+bool SameFileAtPath(HANDLE file, const char* path, DWORD flags,
+                    BY_HANDLE_FILE_INFORMATION* information = nullptr) {
+    BY_HANDLE_FILE_INFORMATION open{};
+    if (!::GetFileInformationByHandle(file, &open))
+        return false;
+    if (information != nullptr)
+        *information = open;
+    HANDLE named = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, flags, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION other{};
+    const bool same = ::GetFileInformationByHandle(named, &other) &&
+                      other.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+                      other.nFileIndexHigh == open.nFileIndexHigh &&
+                      other.nFileIndexLow == open.nFileIndexLow;
+    ::CloseHandle(named);
+    return same;
+}
+
 } // namespace
 
 Handle OpenAppendFile(const char* path) {
     return OpenFileToAppend(path, 0, 0);
 }
 
-Handle OpenOutputFile(const char* path) {
+Handle OpenDirectory(const char* path) {
+    HANDLE directory = ::CreateFileA(path, FILE_LIST_DIRECTORY,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (directory == INVALID_HANDLE_VALUE)
+        return kNullHandle;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(directory, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        ::CloseHandle(directory);
+        ::SetLastError(ERROR_DIRECTORY);
+        return kNullHandle;
+    }
+    Directories().push_back(OpenDirectoryPath{directory, path});
+    return FromNative(directory);
+}
+
+void CloseDirectory(Handle directory) {
+    auto& directories = Directories();
+    for (auto open = directories.begin(); open != directories.end(); ++open) {
+        if (open->handle == ToNative(directory)) {
+            ::CloseHandle(open->handle);
+            directories.erase(open);
+            return;
+        }
+    }
+}
+
+bool DirectoryStillAtPath(Handle directory, const char* path) {
+    return SameFileAtPath(ToNative(directory), path, FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+Handle OpenOutputFile(Handle directory, const char* name) {
     // FILE_READ_DATA: LockFileEx asks for read or write access, and
     // FILE_APPEND_DATA alone is neither. The reparse point itself is opened
     // and then refused, never what it points to.
-    const Handle file = OpenFileToAppend(path, FILE_READ_DATA, FILE_FLAG_OPEN_REPARSE_POINT);
+    const std::string path = Within(directory, name);
+    const Handle file =
+        OpenFileToAppend(path.c_str(), FILE_READ_DATA, FILE_FLAG_OPEN_REPARSE_POINT);
     if (file != kNullHandle && NoPlainFile(ToNative(file))) {
         ::CloseHandle(ToNative(file));
         ::SetLastError(ERROR_CANT_ACCESS_FILE);
@@ -78,23 +157,26 @@ void UnlockFile(Handle file) {
     ::UnlockFileEx(ToNative(file), 0, 1, 0, &at);
 }
 
-bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
+namespace {
+
+bool StillThere(Handle file, const char* path, DWORD flags, std::uint64_t* size) {
     BY_HANDLE_FILE_INFORMATION open{};
-    if (!::GetFileInformationByHandle(ToNative(file), &open) || open.nNumberOfLinks == 0)
+    const bool same = SameFileAtPath(ToNative(file), path, flags, &open);
+    if (!same || open.nNumberOfLinks == 0)
         return false;
-    HANDLE named = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (named == INVALID_HANDLE_VALUE)
-        return false;
-    BY_HANDLE_FILE_INFORMATION other{};
-    const bool same = ::GetFileInformationByHandle(named, &other) &&
-                      other.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
-                      other.nFileIndexHigh == open.nFileIndexHigh &&
-                      other.nFileIndexLow == open.nFileIndexLow;
-    ::CloseHandle(named);
     if (size != nullptr)
         *size = (static_cast<std::uint64_t>(open.nFileSizeHigh) << 32) | open.nFileSizeLow;
-    return same;
+    return true;
+}
+
+} // namespace
+
+bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
+    return StillThere(file, path, FILE_ATTRIBUTE_NORMAL, size);
+}
+
+bool OutputFileStillThere(Handle file, Handle directory, const char* name, std::uint64_t* size) {
+    return StillThere(file, Within(directory, name).c_str(), FILE_FLAG_OPEN_REPARSE_POINT, size);
 }
 
 bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {
@@ -124,19 +206,22 @@ bool FileSize(Handle file, std::uint64_t* size) {
     return true;
 }
 
-bool RenameFile(const char* from, const char* to) {
-    const DWORD attributes = ::GetFileAttributesA(from);
+bool RenameFile(Handle directory, const char* from, const char* to) {
+    const std::string source = Within(directory, from);
+    const DWORD attributes = ::GetFileAttributesA(source.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
     if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         ::SetLastError(ERROR_CANT_ACCESS_FILE);
         return false;
     }
-    return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    return ::MoveFileExA(source.c_str(), Within(directory, to).c_str(),
+                         MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool RemoveFile(const char* path) {
-    return ::DeleteFileA(path) != 0 || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+bool RemoveFile(Handle directory, const char* name) {
+    return ::DeleteFileA(Within(directory, name).c_str()) != 0 ||
+           ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 bool MakeDirectory(const char* path) {
@@ -151,10 +236,11 @@ bool MakeDirectory(const char* path) {
     return false;
 }
 
-bool ReadPathInfo(const char* path, bool followLink, PathInfo* info) {
+bool ReadPathInfo(const char* path, bool followLink, PathInfo* info, Handle directory) {
     // FILE_FLAG_BACKUP_SEMANTICS opens directories too.
     HANDLE file = ::CreateFileA(
-        path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        Within(directory, path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -174,6 +260,14 @@ bool ReadPathInfo(const char* path, bool followLink, PathInfo* info) {
     // Owners and rights are not looked at on Windows.
     info->otherOwner = false;
     info->othersMayWrite = false;
+    return true;
+}
+
+bool ReadPathComponents(const char* path, std::vector<PathComponent>* components, bool* partial) {
+    components->clear();
+    *partial = ::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+    if (!*partial)
+        components->push_back(PathComponent{path, false, true, false, false});
     return true;
 }
 

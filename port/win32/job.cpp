@@ -29,6 +29,12 @@ std::string ContainerName(const char* displayName, int place) {
            ContainerPlaceSuffix(place);
 }
 
+// '+' is never part of an escaped display name, so no application's job
+// has this name.
+std::string CheckContainerName(const char* displayName) {
+    return "ZelkAppMgr-" + win32::UserSid() + "+check-" + EscapedName(displayName);
+}
+
 Handle OpenContainer(const char* name, bool create) {
     // Not inheritable; no limits set, so no kill-on-close either.
     return FromNative(create ? ::CreateJobObjectA(nullptr, name)

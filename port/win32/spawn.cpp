@@ -188,15 +188,24 @@ Handle StartDetachedCopy(const char* const* arguments, Handle input) {
     return process;
 }
 
-bool StartShellCommand(const char* line, const char* directory, Handle* process) {
+bool StartShellCommand(const char* line, const char* directory, Handle* process,
+                       const char* const* environment, Handle container, const char* user) {
     *process = kNullHandle;
+    if (user != nullptr && *user != '\0') {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
     char shell[MAX_PATH];
     const UINT length = ::GetSystemDirectoryA(shell, MAX_PATH);
     if (length == 0 || length + sizeof "\\cmd.exe" > MAX_PATH)
         return false;
     std::string path = std::string(shell, length) + "\\cmd.exe";
+    std::string block;
+    if (environment != nullptr)
+        block = EnvironmentBlock(environment);
     return Create(path.c_str(), "cmd.exe /c " + std::string(line), directory, CREATE_NO_WINDOW,
-                  SW_HIDE, nullptr, nullptr, nullptr, process);
+                  SW_HIDE, nullptr, nullptr, environment != nullptr ? block.data() : nullptr,
+                  process, ToNative(container));
 }
 
 } // namespace port

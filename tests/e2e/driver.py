@@ -49,6 +49,14 @@ class ScenarioFailure(AssertionError):
     pass
 
 
+class ScenarioSkipped(Exception):
+    """The scenario cannot run here (run.py reports it as skipped)."""
+
+
+# The exit code of run.py for a skipped scenario (CTest's SKIP_RETURN_CODE).
+SKIPPED = 77
+
+
 def check(condition, message):
     if not condition:
         raise ScenarioFailure(message)
@@ -367,6 +375,7 @@ class Driver:
             raise ScenarioFailure("tmux is not installed")
         self.panes = []
         self.headless = []
+        self.cleanups = []
         self.counter = 0
         self.server_started = False
         self.temp_dirs = []
@@ -448,6 +457,12 @@ class Driver:
         except Exception as error:  # cleanup goes on regardless
             print("cleanup: could not end every helper: %s" % error)
         self.tracked_logs = []
+        for cleanup in reversed(self.cleanups):
+            try:
+                cleanup()
+            except Exception as error:  # cleanup goes on regardless
+                print("cleanup: %s" % error)
+        self.cleanups = []
         for d in self.temp_dirs:
             shutil.rmtree(d, ignore_errors=True)
         self.temp_dirs = []
@@ -461,6 +476,15 @@ class Driver:
 
     def __enter__(self):
         return self
+
+    def skip(self, why):
+        """Ends the scenario as skipped, saying why."""
+        raise ScenarioSkipped(why)
+
+    def on_close(self, cleanup):
+        """Calls cleanup() when the Driver closes, after the programs and the
+        helpers of tracked logs have ended (the last registered first)."""
+        self.cleanups.append(cleanup)
 
     def __exit__(self, *exc):
         self.close()

@@ -29,6 +29,7 @@ import readiness_scenarios  # noqa: E402,F401
 import reload_scenarios  # noqa: E402,F401
 import reload_rules_scenarios  # noqa: E402,F401
 import restart_scenarios  # noqa: E402,F401
+import rights_scenarios  # noqa: E402,F401
 import service_scenarios  # noqa: E402,F401
 import startup_scenarios  # noqa: E402,F401
 import stop_scenarios  # noqa: E402,F401
@@ -61,9 +62,12 @@ def main():
     started = time.monotonic()
     d = driver.Driver(args.mode, args.build)
     failed = None
+    skipped = None
     try:
         with d:
             s.function(d)
+    except driver.ScenarioSkipped as why:
+        skipped = str(why)
     except driver.ScenarioFailure as failure:
         where = traceback.extract_tb(failure.__traceback__)
         lines = [
@@ -81,6 +85,9 @@ def main():
     if failed:
         print("FAILED %s (%s) %s" % (s.name, args.mode, failed))
         return 1
+    if skipped:
+        print("skipped %s (%s): %s" % (s.name, args.mode, skipped))
+        return driver.SKIPPED
     print("passed %s (%s) in %.1f s" % (s.name, args.mode, time.monotonic() - started))
     return 0
 

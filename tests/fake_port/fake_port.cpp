@@ -84,6 +84,12 @@ std::map<port::Handle, bool>& Probes() {
     return probes;
 }
 port::Handle nextProbe = 2000000;
+
+// Directory handles, from 3000000 on: their paths.
+std::vector<std::string>& DirectoryPaths() {
+    static std::vector<std::string> paths;
+    return paths;
+}
 constexpr port::Handle kNotifySocket = 14;
 
 bool Signalled(port::Handle h) {
@@ -125,6 +131,7 @@ State& Get() {
 
 void Reset(int width, int height) {
     Probes().clear();
+    fake::DirectoryPaths().clear();
     State& s = Get();
     s = State();
     s.screen.Reset(width, height);
@@ -733,8 +740,48 @@ const std::string* PathOf(Handle file) {
 
 } // namespace
 
-Handle OpenOutputFile(const char* path) {
-    return OpenAppendFile(path);
+namespace {
+
+// `name` in the open `directory`; a name in the working directory (".") is
+// the name alone.
+std::string Within(Handle directory, const char* name) {
+    const std::size_t index = static_cast<std::size_t>(directory - 3000000);
+    if (directory < 3000000 || index >= fake::DirectoryPaths().size() ||
+        fake::DirectoryPaths()[index] == ".")
+        return name;
+    return fake::DirectoryPaths()[index] + "/" + name;
+}
+
+bool IsDirectory(const std::string& path) {
+    const fake::State& s = Get();
+    const auto given = s.pathInfo.find(path);
+    if (given != s.pathInfo.end())
+        return given->second.directory;
+    return path == "." ||
+           std::find(s.directories.begin(), s.directories.end(), path) != s.directories.end();
+}
+
+} // namespace
+
+Handle OpenDirectory(const char* path) {
+    if (!IsDirectory(path)) {
+        fake::Fail(2);
+        return kNullHandle;
+    }
+    fake::DirectoryPaths().push_back(path);
+    return static_cast<Handle>(3000000 + fake::DirectoryPaths().size() - 1);
+}
+
+void CloseDirectory(Handle) {}
+
+bool DirectoryStillAtPath(Handle directory, const char* path) {
+    const std::size_t index = static_cast<std::size_t>(directory - 3000000);
+    return index < fake::DirectoryPaths().size() && fake::DirectoryPaths()[index] == path &&
+           IsDirectory(path);
+}
+
+Handle OpenOutputFile(Handle directory, const char* name) {
+    return OpenAppendFile(Within(directory, name).c_str());
 }
 
 bool LockFile(Handle) {
@@ -750,6 +797,10 @@ bool FileStillAtPath(Handle file, const char* path, std::uint64_t* size) {
     if (size != nullptr)
         *size = Get().files[path].size();
     return true;
+}
+
+bool OutputFileStillThere(Handle file, Handle directory, const char* name, std::uint64_t* size) {
+    return FileStillAtPath(file, Within(directory, name).c_str(), size);
 }
 
 bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uint32_t* written) {
@@ -786,21 +837,22 @@ bool FileSize(Handle file, std::uint64_t* size) {
     return true;
 }
 
-bool RenameFile(const char* from, const char* to) {
+bool RenameFile(Handle directory, const char* fromName, const char* toName) {
     ++Get().renames;
     if (Get().renameError != 0)
         return fake::Fail(Get().renameError);
+    const std::string from = Within(directory, fromName);
     auto& files = Get().files;
     auto it = files.find(from);
     if (it == files.end())
         return fake::Fail(2);
-    files[to] = std::move(it->second);
+    files[Within(directory, toName)] = std::move(it->second);
     files.erase(from);
     return true;
 }
 
-bool RemoveFile(const char* path) {
-    Get().files.erase(path);
+bool RemoveFile(Handle directory, const char* name) {
+    Get().files.erase(Within(directory, name));
     return true;
 }
 
@@ -811,8 +863,9 @@ bool MakeDirectory(const char* path) {
     return true;
 }
 
-bool ReadPathInfo(const char* path, bool, PathInfo* info) {
+bool ReadPathInfo(const char* name, bool, PathInfo* info, Handle in) {
     const fake::State& s = Get();
+    const std::string path = Within(in, name);
     const auto given = s.pathInfo.find(path);
     if (given != s.pathInfo.end()) {
         *info = given->second;
@@ -823,6 +876,21 @@ bool ReadPathInfo(const char* path, bool, PathInfo* info) {
     if (s.files.count(path) == 0 && !directory)
         return fake::Fail(2);
     *info = PathInfo{!directory, directory, false, false};
+    return true;
+}
+
+bool ReadPathComponents(const char* path, std::vector<PathComponent>* components, bool* partial) {
+    const fake::State& s = Get();
+    const auto given = s.pathComponents.find(path);
+    if (given != s.pathComponents.end()) {
+        *components = given->second;
+        *partial = false;
+        return true;
+    }
+    components->clear();
+    *partial = !IsDirectory(path) && s.files.count(path) == 0;
+    if (!*partial)
+        components->push_back(PathComponent{path, false, true, false, false});
     return true;
 }
 
@@ -1009,6 +1077,10 @@ std::string ContainerName(const char* displayName, int place) {
     return std::string("C:\\jobs\\") + displayName + ContainerPlaceSuffix(place);
 }
 
+std::string CheckContainerName(const char* displayName) {
+    return std::string("C:\\checks\\") + displayName;
+}
+
 Handle OpenContainer(const char* name, bool create) {
     auto& containers = Get().containers;
     const bool exists = std::find(containers.begin(), containers.end(), name) != containers.end();
@@ -1095,6 +1167,19 @@ std::uint64_t ProcessAgeMs(Handle process) {
     return p == nullptr ? 0 : p->ageMs;
 }
 
+Listener FindListener(const char*, std::uint16_t port,
+                      const std::vector<std::uint32_t>& processIds) {
+    const fake::State& s = Get();
+    if (std::find(s.listening.begin(), s.listening.end(), port) == s.listening.end())
+        return Listener::None;
+    const auto holder = s.listenerHolders.find(port);
+    if (holder == s.listenerHolders.end())
+        return Listener::Unknown;
+    return std::find(processIds.begin(), processIds.end(), holder->second) != processIds.end()
+               ? Listener::Own
+               : Listener::Other;
+}
+
 Handle BeginConnection(const char*, std::uint16_t port) {
     fake::State& s = Get();
     s.connections.push_back(port);
@@ -1130,11 +1215,25 @@ bool ReceiveNotification(Handle, std::string* text, std::uint32_t* senderId) {
     return true;
 }
 
-bool StartShellCommand(const char* line, const char*, Handle* process) {
+bool StartShellCommand(const char* line, const char* directory, Handle* process,
+                       const char* const* environment, Handle container, const char* user) {
     fake::State& s = Get();
     s.commands.push_back(line);
+    fake::Launch command;
+    command.file = "/bin/sh";
+    command.parameters = line;
+    command.directory = directory != nullptr ? directory : "<none>";
+    for (; environment != nullptr && *environment != nullptr; ++environment)
+        command.environment.push_back(*environment);
+    if (const std::string* name = fake::ContainerOf(container))
+        command.container = *name;
+    command.user = user != nullptr ? user : "";
+    command.pid = s.nextPid;
+    s.commandStarts.push_back(command);
     const std::uint32_t pid = s.nextPid++;
+    // It leads a session (and group) of its own, as on POSIX.
     fake::Process& p = fake::AddProcess(pid, fake::kManagerPid, "/bin/sh");
+    p.sessionId = p.groupId = pid;
     p.alive = s.commandsRunOn;
     p.exitValue = s.commandExitCode;
     *process = fake::NewHandle(fake::Kind::Process, pid);

@@ -123,6 +123,10 @@ struct State {
     // `files` has them, directories when `directories` has them, else
     // missing.
     std::map<std::string, port::PathInfo> pathInfo;
+    // What ReadPathComponents tells of these paths; any other path is one
+    // component of a trusted owner, or missing when it is neither a
+    // directory nor a file.
+    std::map<std::string, std::vector<port::PathComponent>> pathComponents;
     // Copies of the program started with StartDetachedCopy: their arguments
     // and process ids.
     std::vector<std::vector<std::string>> detached;
@@ -155,8 +159,12 @@ struct State {
     // the connection attempts made, and the health commands started, each
     // ending at once with `commandExitCode` unless `commandsRunOn`.
     std::vector<std::uint16_t> listening;
+    // Who holds the listener of a port (FindListener); a port listed in
+    // `listening` but not here is one whose holder the system does not tell.
+    std::map<std::uint16_t, std::uint32_t> listenerHolders;
     std::vector<std::uint16_t> connections;
     std::vector<std::string> commands;
+    std::vector<Launch> commandStarts; // how each was started (file: the shell)
     std::uint32_t commandExitCode = 0;
     bool commandsRunOn = false;
     // Messages waiting on the notify socket: text and sender id.

@@ -429,4 +429,49 @@ TEST_F(ProcessTest, AskingToEndReachesOnlyWhatItMay) {
     port::Close(leader);
 }
 
+// A child that finishes its work on SIGTERM (exit code 7), stopped before it
+// is asked; with `leader` it leads a group of its own.
+pid_t StoppedPoliteChild(bool leader) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (leader)
+            ::setpgid(0, 0);
+        std::signal(SIGTERM, [](int) { ::_exit(7); });
+        ::raise(SIGSTOP);
+        for (;;)
+            ::pause();
+    }
+    int status = 0;
+    if (::waitpid(child, &status, WUNTRACED) != child || !WIFSTOPPED(status))
+        return -1;
+    return child;
+}
+
+// Its exit code once it has ended, within ten seconds; -1 while it has not.
+int ExitCodeWithin10s(pid_t child) {
+    for (int tries = 0; tries < 1000; ++tries) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ::usleep(10000);
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// A stopped process cannot act on a request to end until it runs again:
+// SIGCONT follows it, to the process or to the whole group.
+TEST(AskToEnd, AStoppedProcessActsOnTheRequestAtOnce) {
+    const pid_t alone = StoppedPoliteChild(false);
+    ASSERT_GT(alone, 0);
+    EXPECT_TRUE(port::AskProcessToEnd(static_cast<std::uint32_t>(alone)));
+    EXPECT_EQ(7, ExitCodeWithin10s(alone));
+
+    const pid_t leader = StoppedPoliteChild(true);
+    ASSERT_GT(leader, 0);
+    EXPECT_TRUE(port::AskProcessGroupToEnd(static_cast<std::uint32_t>(leader)));
+    EXPECT_EQ(7, ExitCodeWithin10s(leader));
+}
+
 } // namespace

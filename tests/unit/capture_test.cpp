@@ -5,6 +5,7 @@
 #include "app/reload.h"
 #include "capture/capture_watch.h"
 #include "capture/output_capture.h"
+#include "capture/output_directory.h"
 #include "capture/output_file.h"
 #include "test_support.h"
 
@@ -67,11 +68,114 @@ TEST_F(OutputSettingsTest, AnUnreadableSizeAndADirectoryOthersCouldPlantFilesInA
     EXPECT_EQ(Lines{"Ignored OutputMaxBytes = 10X."}, Prepare("OutputMaxBytes = 10X", &settings));
     EXPECT_EQ(OutputSettings{}.maxBytes, settings.apps[0].output.maxBytes);
     EXPECT_EQ("out", settings.apps[0].output.directory);
-    fake::Get().pathInfo["out"] = port::PathInfo{false, true, false, true};
+    fake::Get().pathComponents["out"] = {{"/", false, true, false, false},
+                                         {"/here/out", false, true, true, false}};
     EXPECT_EQ(Lines{"Could not use output directory out: others may write to it."},
               Prepare("OutputMaxBytes = 1K", &settings));
     EXPECT_EQ(kMinOutputMaxBytes, settings.apps[0].output.maxBytes);
     EXPECT_TRUE(settings.apps[0].output.directory.empty());
+}
+
+// The whole path of the output directory: who owns each component, who may
+// write to it, and links, which lead on to their target's components.
+TEST(OutputDirectoryPath, EveryComponentIsRootsOrTheManagersAndClosedToOthers) {
+    enum Owner { kOurs, kTheirs };
+    enum Mode { kClosed, kOpen, kSticky };
+    struct Part {
+        const char* path;
+        Owner owner;
+        Mode mode;
+        bool link;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Part> parts;
+        bool more; // the path goes on below the last part
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"root's and ours, closed",
+         {{"/", kOurs, kClosed, false}, {"/srv/logs", kOurs, kClosed, false}},
+         false,
+         ""},
+        {"another's directory",
+         {{"/", kOurs, kClosed, false}, {"/srv/logs", kTheirs, kClosed, false}},
+         false,
+         "another user owns it"},
+        {"another's directory above it",
+         {{"/", kOurs, kClosed, false}, {"/home/w", kTheirs, kClosed, false}},
+         true,
+         "another user owns /home/w"},
+        {"open to others",
+         {{"/", kOurs, kClosed, false}, {"/srv/logs", kOurs, kOpen, false}},
+         false,
+         "others may write to it"},
+        {"open to others above it",
+         {{"/", kOurs, kClosed, false},
+          {"/srv", kOurs, kOpen, false},
+          {"/srv/logs", kOurs, kClosed, false}},
+         false,
+         "others may write to /srv"},
+        {"sticky above one of ours",
+         {{"/", kOurs, kClosed, false},
+          {"/tmp", kOurs, kSticky, false},
+          {"/tmp/logs", kOurs, kClosed, false}},
+         false,
+         ""},
+        {"sticky above one yet to be made",
+         {{"/", kOurs, kClosed, false}, {"/tmp", kOurs, kSticky, false}},
+         true,
+         ""},
+        {"sticky as the directory itself",
+         {{"/", kOurs, kClosed, false}, {"/tmp", kOurs, kSticky, false}},
+         false,
+         "others may write to it"},
+        {"sticky above another's",
+         {{"/", kOurs, kClosed, false},
+          {"/tmp", kOurs, kSticky, false},
+          {"/tmp/logs", kTheirs, kClosed, false}},
+         false,
+         "another user owns it"},
+        {"another's link as its last part",
+         {{"/", kOurs, kClosed, false},
+          {"/tmp", kOurs, kSticky, false},
+          {"/tmp/logs", kTheirs, kOpen, true}},
+         true,
+         "another user owns /tmp/logs"},
+        {"another's link in the middle",
+         {{"/", kOurs, kClosed, false},
+          {"/tmp", kOurs, kSticky, false},
+          {"/tmp/site", kTheirs, kOpen, true}},
+         true,
+         "another user owns /tmp/site"},
+        {"our link in the middle, to ours",
+         {{"/", kOurs, kClosed, false},
+          {"/var/run", kOurs, kOpen, true},
+          {"/", kOurs, kClosed, false},
+          {"/run", kOurs, kClosed, false},
+          {"/run/app", kOurs, kClosed, false}},
+         false,
+         ""},
+        {"our link in the middle, to another's",
+         {{"/", kOurs, kClosed, false},
+          {"/srv/site", kOurs, kOpen, true},
+          {"/home/w", kTheirs, kClosed, false}},
+         true,
+         "another user owns /home/w"},
+        {"our link to an open directory",
+         {{"/", kOurs, kClosed, false},
+          {"/srv/logs", kOurs, kOpen, true},
+          {"/var/tmp", kOurs, kOpen, false}},
+         false,
+         "others may write to it"},
+    };
+    for (const Case& c : cases) {
+        std::vector<port::PathComponent> components;
+        for (const Part& part : c.parts)
+            components.push_back(port::PathComponent{part.path, part.link, part.owner == kOurs,
+                                                     part.mode != kClosed, part.mode == kSticky});
+        EXPECT_EQ(c.problem, PathProblem(components, c.more)) << c.what;
+    }
 }
 
 class OutputFileTest : public ::testing::Test {
