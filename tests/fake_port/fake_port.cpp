@@ -1121,11 +1121,8 @@ bool ContainerPopulated(Handle container, bool* populated) {
 bool RemoveContainer(Handle container) {
     bool populated = true;
     const bool empty = ContainerPopulated(container, &populated) && !populated;
-    if (empty) {
-        auto& containers = Get().containers;
-        containers.erase(
-            std::find(containers.begin(), containers.end(), *fake::ContainerOf(container)));
-    }
+    if (empty) // gone already when another handle removed it
+        std::erase(Get().containers, *fake::ContainerOf(container));
     CloseContainer(container);
     return empty || fake::Fail(170);
 }

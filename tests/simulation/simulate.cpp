@@ -66,7 +66,8 @@ std::string CrashReport(const std::string& path) {
         if (line.find("ERROR: ") != std::string::npos ||
             line.find("runtime error") != std::string::npos)
             report += line + "\n  ";
-        else if (!report.empty() && line.find("    #") == 0 && ++frames)
+        else if (!report.empty() && line.find("    #") == 0 &&
+                 line.find("/usr/include/") == std::string::npos && ++frames)
             report += line + "\n  ";
     }
     return report;
