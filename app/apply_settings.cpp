@@ -10,6 +10,7 @@
 #include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 #include "supervisor/attach.h"
+#include "supervisor/take_over.h"
 
 #include <algorithm>
 
@@ -96,8 +97,7 @@ void StartInOrder(const std::vector<AppEntry*>& ordered, AttachBatch& batch) {
     for (AppEntry* entry : StartSequence()) {
         if (std::find(ordered.begin(), ordered.end(), entry) == ordered.end())
             continue;
-        entry->orderedStart = true;
-        TakeUnderSupervision(*entry, batch);
+        TakeUnderSupervision(*entry, batch, true);
     }
     StartWaitingInOrder();
 }

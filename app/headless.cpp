@@ -10,6 +10,7 @@
 #include "supervisor/app_events.h"
 #include "supervisor/app_order.h"
 #include "supervisor/stop.h"
+#include "supervisor/supervision.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ void OnShutdownCheck(void*) {
 
 void OnShutdownRequest(WaitTable*, std::int32_t, void*) {
     port::TakeShutdownRequests();
-    if (ShutdownUnderWay) {
+    if (supervision.shutdown) {
         EndPendingStops(); // asked again: no more waiting
         return;
     }
@@ -61,25 +62,24 @@ void BeginHeadless() {
         AddWaitHandle(children, OnChildEnded, nullptr);
 }
 
-ReadyReport readyReport = ReadyReport::StartUp;
-
-void ReportReadyOnceSettled() {
+void ReportReadyOnceSettled(ReadyReport& report) {
     // Once STOPPING=1 is said the service is on its way down: the stops that
     // settle start-up then must not make it look ready.
-    if (ShutdownUnderWay)
+    if (supervision.shutdown)
         return;
-    if (readyReport == ReadyReport::Sent || !StartUpSettled()) {
-        if (readyReport == ReadyReport::StartUp)
-            readyReport = ReadyReport::Waiting;
+    if (report == ReadyReport::Sent || !StartUpSettled()) {
+        if (report == ReadyReport::StartUp)
+            report = ReadyReport::Waiting;
         return;
     }
-    readyReport = ReadyReport::Sent;
+    report = ReadyReport::Sent;
     port::NotifyServiceManager("READY=1");
 }
 
-void OnHeadlessStateChange(AppEntry& entry, AppState before) {
+void OnHeadlessStateChange(AppEntry& entry, AppState before, void* context) {
     ContinueOrder(entry, before);
     // During start-up the applications still to come are not in the table.
-    if (readyReport == ReadyReport::Waiting)
-        ReportReadyOnceSettled();
+    ReadyReport& report = *static_cast<ReadyReport*>(context);
+    if (report == ReadyReport::Waiting)
+        ReportReadyOnceSettled(report);
 }

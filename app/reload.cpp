@@ -123,6 +123,27 @@ bool Update(AppEntry& entry, const AppSettings& wanted) {
     return changed;
 }
 
+// A removed application named again by the configuration: it has its number
+// back with `settings`. True when it is to be taken under supervision now
+// (attached or started); else it starts once a stop of it still under way
+// has ended.
+bool ReturnApplication(AppEntry& entry, AppSettings settings);
+
+bool ReturnApplication(AppEntry& entry, AppSettings settings) {
+    // A name that comes back spelt otherwise ("Web" for "web") takes a place
+    // among those of its new spelling, and with it a container of its own.
+    if (settings.name != entry.settings.name) {
+        entry.container.Reset();
+        entry.containerName.clear();
+        entry.place = FreePlace(settings.name, &entry);
+    }
+    entry.settings = std::move(settings);
+    entry.restartCount = RestartCount{};
+    entry.retryDelay = DoublingDelay{};
+    Dispatch(entry, AppEvent::ReloadReturned);
+    return entry.state == AppState::Stopped;
+}
+
 } // namespace
 
 bool ReloadConfiguration() {

@@ -18,8 +18,18 @@
 #include "supervisor/app_order.h"
 #include "supervisor/containment.h"
 #include "supervisor/start_record.h"
+#include "supervisor/supervision.h"
 
 #include <cstdio>
+
+namespace {
+
+// The state change hook of a manager with a console: the start order goes on.
+void FollowOrder(AppEntry& entry, AppState before, void*) {
+    ContinueOrder(entry, before);
+}
+
+} // namespace
 
 void QuitCommand(ArgReader*) {
     LeaveStopsToFinish();
@@ -96,17 +106,23 @@ int ManagerMain(bool headless) {
         AddWaitHandle(console.inputHandle, OnConsoleInput, nullptr);
     ReportIgnoredEntries(settings);
     ReportIgnoredReadiness(&settings);
-    SetStateChangeHook(headless ? OnHeadlessStateChange : ContinueOrder);
-    LoadStartRecord();
+    ReadyReport readyReport = ReadyReport::StartUp;
+    if (headless)
+        SetStateChangeHook(OnHeadlessStateChange, &readyReport);
+    else
+        SetStateChangeHook(FollowOrder);
+    LoadStartRecord(supervision.record);
     AddApplications(settings.apps);
     OpenControlChannel(ReloadConfiguration);
 
     RegisterCommands(settings.general.extraCommands);
     if (headless)
-        ReportReadyOnceSettled();
+        ReportReadyOnceSettled(readyReport);
     if (RunningFlag)
         RunEventLoop();
     CloseControlChannel();
+    WriteStartRecord(supervision.record);
     ReleaseContainment();
+    SetStateChangeHook(nullptr);
     return 0;
 }

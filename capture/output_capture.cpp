@@ -31,7 +31,7 @@ const AppEntry* SharedOutputFile(const AppSettings& settings) {
     const std::string file = OutputFileName(settings.name);
     for (int i = 0; i < appTable.count; ++i) {
         const AppEntry* other = appTable.entries[i];
-        if (other->state != AppState::Removed &&
+        if (!IsRemoved(other->state) &&
             AsciiEqualNoCase(std::string_view(OutputFileName(other->settings.name)), file))
             return other;
     }
@@ -45,7 +45,7 @@ void KeepOutputApart(AppEntry& entry) {
     const std::string file = OutputFileName(settings.name);
     for (int i = 0; i < appTable.count && appTable.entries[i] != &entry; ++i) {
         const AppEntry* other = appTable.entries[i];
-        if (other->state == AppState::Removed ||
+        if (IsRemoved(other->state) ||
             !AsciiEqualNoCase(std::string_view(OutputFileName(other->settings.name)), file))
             continue;
         PrintMessage("Output of %s is not captured: it would go to %s, as that of %s.",

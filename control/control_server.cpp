@@ -76,17 +76,24 @@ std::vector<AwaitedStop> StopsToAwait(const std::string& line) {
         stops = stops || AsciiEqualNoCase(std::string_view(word), command);
     for (int i = 0; stops && i < appTable.count; ++i) {
         const AppEntry* entry = appTable.entries[i];
-        if (entry->stop.active && !entry->stop.leftovers)
-            awaited.push_back(AwaitedStop{i, entry, entry->stop.startAfter});
+        if (IsStopping(entry->state) && entry->state != AppState::Relaunching)
+            awaited.push_back(AwaitedStop{i, entry->serial, entry->state == AppState::Restarting,
+                                          entry->settings.stopTimeoutSeconds});
     }
     return awaited;
+}
+
+// The entry an awaited stop was for, or null when another took its number.
+const AppEntry* EntryOf(const AwaitedStop& stop) {
+    const AppEntry* entry = appTable.entries[stop.number];
+    return entry->serial == stop.serial ? entry : nullptr;
 }
 
 // The longest time the awaited stops may take: their limits and a second.
 std::uint32_t AwaitLimitMs(const std::vector<AwaitedStop>& awaited) {
     std::uint32_t longest = 0;
     for (const AwaitedStop& stop : awaited)
-        longest = std::max(longest, stop.entry->settings.stopTimeoutSeconds);
+        longest = std::max(longest, stop.limitSeconds);
     return longest * 1000u + 1000u;
 }
 
@@ -139,8 +146,8 @@ void EndAwaiting(ControlClient& client, bool failed) {
     CancelTimer(client.awaitCheck);
     client.awaitCheck = 0;
     for (const AwaitedStop& stop : client.awaited) {
-        const bool same = appTable.entries[stop.number] == stop.entry;
-        failed = failed || (stop.restart && !(same && IsUp(*stop.entry)));
+        const AppEntry* entry = EntryOf(stop);
+        failed = failed || (stop.restart && !(entry != nullptr && IsUp(*entry)));
     }
     client.awaited.clear();
     client.failed = client.failed || failed;
@@ -157,7 +164,8 @@ void OnAwaitCheck(void* context) {
     ControlClient& client = *static_cast<ControlClient*>(context);
     client.awaitCheck = 0;
     const bool done = std::all_of(client.awaited.begin(), client.awaited.end(), [](const auto& s) {
-        return appTable.entries[s.number] != s.entry || !s.entry->stop.active;
+        const AppEntry* entry = EntryOf(s);
+        return entry == nullptr || !IsStopping(entry->state);
     });
     if (done) {
         EndAwaiting(client, false);
@@ -399,7 +407,7 @@ std::vector<AppStatus> CollectStatus() {
         status.state = StateWord(entry->state);
         // The pending relaunch after a quick exit, or the new attempt after a
         // failed start: seconds until it is due, rounded up.
-        if (entry->state == AppState::Waiting && entry->pendingStart.timer != 0) {
+        if (entry->state == AppState::Waiting && entry->pendingStart.timer.Pending()) {
             status.startPending = true;
             status.nextStartSeconds = SecondsUntil(entry->pendingStart, now);
         }

@@ -38,8 +38,9 @@ struct AppEntry;
 // whether it is to run again once stopped.
 struct AwaitedStop {
     int number = 0;
-    const AppEntry* entry = nullptr;
+    std::uint64_t serial = 0; // the entry's: one that took the number since is another
     bool restart = false;
+    std::uint32_t limitSeconds = 0; // its stop's time limit
 };
 
 struct ControlClient {

@@ -52,6 +52,13 @@ std::uint32_t TimerWaitLimitMs() {
     return left >= port::kWaitForever ? port::kWaitForever - 1 : static_cast<std::uint32_t>(left);
 }
 
+bool TimerPending(TimerId id) {
+    for (std::int32_t i = 0; id != 0 && i < timerList.count; ++i)
+        if (timerList.timers[i].id == id)
+            return true;
+    return false;
+}
+
 void RunDueTimers() {
     if (timerList.count == 0)
         return;

@@ -47,3 +47,41 @@ std::uint32_t TimerWaitLimitMs();
 // before its callback runs. A timer that a callback adds waits for the next
 // call, even when it is due at once.
 void RunDueTimers();
+
+// True while the timer `id` is pending (not run, not cancelled).
+bool TimerPending(TimerId id);
+
+// Owns one timer: starting it again replaces the pending one, and its end
+// cancels it, so that no callback outlives what it was set for.
+class ScopedTimer {
+  public:
+    ScopedTimer() = default;
+    ~ScopedTimer() { Cancel(); }
+    ScopedTimer(const ScopedTimer&) = delete;
+    ScopedTimer& operator=(const ScopedTimer&) = delete;
+    ScopedTimer(ScopedTimer&& other) noexcept : id(other.id) { other.id = 0; }
+    ScopedTimer& operator=(ScopedTimer&& other) noexcept {
+        if (this != &other) {
+            Cancel();
+            id = other.id;
+            other.id = 0;
+        }
+        return *this;
+    }
+
+    // Sets the timer `delayMs` from now, replacing a pending one. False,
+    // with none pending, when the list is full.
+    bool Start(std::uint64_t delayMs, TimerCallback callback, void* context) {
+        Cancel();
+        id = AddTimer(delayMs, callback, context);
+        return id != 0;
+    }
+    void Cancel() {
+        CancelTimer(id);
+        id = 0;
+    }
+    bool Pending() const { return TimerPending(id); }
+
+  private:
+    TimerId id = 0;
+};

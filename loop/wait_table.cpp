@@ -2,6 +2,20 @@
 
 WaitTable waitTable = {};
 
+namespace {
+
+void RemoveRow(std::int32_t row) {
+    for (std::int32_t j = row; j < waitTable.count - 1; ++j) {
+        waitTable.handles[j] = waitTable.handles[j + 1];
+        waitTable.callbacks[j] = waitTable.callbacks[j + 1];
+        waitTable.contexts[j] = waitTable.contexts[j + 1];
+        waitTable.serials[j] = waitTable.serials[j + 1];
+    }
+    --waitTable.count;
+}
+
+} // namespace
+
 bool AddWaitHandle(port::Handle handle, WaitCallback callback, void* context) {
     if (waitTable.count >= kWaitTableSize)
         return false;
@@ -18,15 +32,8 @@ void RemoveWaitHandle(port::Handle handle) {
     int row = 0;
     while (row < waitTable.count && waitTable.handles[row] != handle)
         ++row;
-    if (row == waitTable.count)
-        return;
-    for (int j = row; j < waitTable.count - 1; ++j) {
-        waitTable.handles[j] = waitTable.handles[j + 1];
-        waitTable.callbacks[j] = waitTable.callbacks[j + 1];
-        waitTable.contexts[j] = waitTable.contexts[j + 1];
-        waitTable.serials[j] = waitTable.serials[j + 1];
-    }
-    --waitTable.count;
+    if (row < waitTable.count)
+        RemoveRow(row);
 }
 
 std::int32_t FindWaitRow(std::uint64_t serial) {
@@ -34,4 +41,19 @@ std::int32_t FindWaitRow(std::uint64_t serial) {
         if (waitTable.serials[row] == serial)
             return row;
     return -1;
+}
+
+bool WaitRow::Add(port::Handle handle, WaitCallback callback, void* context) {
+    Remove();
+    if (!AddWaitHandle(handle, callback, context))
+        return false;
+    serial = waitTable.lastSerial;
+    return true;
+}
+
+void WaitRow::Remove() {
+    const std::int32_t row = serial == 0 ? -1 : FindWaitRow(serial);
+    if (row >= 0)
+        RemoveRow(row);
+    serial = 0;
 }

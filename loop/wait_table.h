@@ -42,3 +42,32 @@ void RemoveWaitHandle(port::Handle handle);
 
 // The row that has the serial number `serial` now, or -1 when it was removed.
 std::int32_t FindWaitRow(std::uint64_t serial);
+
+// Owns one row of the wait table: registering again replaces its row, and
+// its end removes it, so that no callback outlives what it was added for.
+class WaitRow {
+  public:
+    WaitRow() = default;
+    ~WaitRow() { Remove(); }
+    WaitRow(const WaitRow&) = delete;
+    WaitRow& operator=(const WaitRow&) = delete;
+    WaitRow(WaitRow&& other) noexcept : serial(other.serial) { other.serial = 0; }
+    WaitRow& operator=(WaitRow&& other) noexcept {
+        if (this != &other) {
+            Remove();
+            serial = other.serial;
+            other.serial = 0;
+        }
+        return *this;
+    }
+
+    // Appends a row for `handle`, replacing the row it had. False, with no
+    // row, when the table is full.
+    bool Add(port::Handle handle, WaitCallback callback, void* context);
+    // Removes its row, if it has one.
+    void Remove();
+    bool Active() const { return serial != 0; }
+
+  private:
+    std::uint64_t serial = 0;
+};

@@ -8,6 +8,7 @@
 #include "supervisor/app_events.h"
 #include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
+#include "supervisor/supervision.h"
 
 #include <string>
 #include <string_view>
@@ -18,7 +19,7 @@ const char kRule[] = "========================================";
 
 // A process of it is held: it runs, or its stop is under way.
 bool HasProcess(const AppEntry& entry) {
-    return IsUp(entry) || entry.state == AppState::Stopping;
+    return IsUp(entry) || IsStopping(entry.state);
 }
 
 } // namespace
@@ -28,7 +29,7 @@ AppEntry* ReadApplication(ArgReader* args) {
     AppEntry* entry = nullptr;
     if (token != nullptr && token[0] >= '0' && token[0] <= '9') {
         const int index = ParseLeadingInt(token);
-        if (index < appTable.count && appTable.entries[index]->state != AppState::Removed)
+        if (index < appTable.count && !IsRemoved(appTable.entries[index]->state))
             entry = appTable.entries[index];
     } else if (token != nullptr) {
         entry = FindApplication(token);
@@ -55,7 +56,7 @@ void StartCommand(ArgReader* args) {
     AppEntry* entry = ReadApplication(args);
     if (entry == nullptr)
         return;
-    if (entry->state == AppState::Stopping)
+    if (IsStopping(entry->state))
         PrintMessage("%s is still stopping.", entry->settings.name.c_str());
     else if (IsUp(*entry))
         PrintMessage("Application already started.");
@@ -67,7 +68,8 @@ void StopCommand(ArgReader* args) {
     AppEntry* entry = ReadApplication(args);
     if (entry == nullptr)
         return;
-    if (entry->state == AppState::Stopped || entry->state == AppState::GaveUp)
+    if (entry->state == AppState::Stopped || entry->state == AppState::GaveUp ||
+        entry->state == AppState::Failed)
         PrintMessage("Application already stopped.");
     Dispatch(*entry, AppEvent::StopAsked);
 }
@@ -85,7 +87,7 @@ void RestartCommand(ArgReader* args) {
 // starts after is ready.
 void StartAllCommand(ArgReader*) {
     for (AppEntry* entry : StartSequence()) {
-        if (entry->state == AppState::Stopping)
+        if (IsStopping(entry->state))
             PrintMessage("%s is still stopping.", entry->settings.name.c_str());
         else if (!IsUp(*entry))
             DispatchInOrder(*entry, AppEvent::StartAsked);
@@ -147,24 +149,24 @@ void SignalCommand(ArgReader* args) {
 }
 
 void EndPendingStops() {
-    ReleaseDeferredStops();
+    ReleaseWaitingStops();
     for (int i = 0; i < appTable.count; ++i)
         Dispatch(*appTable.entries[i], AppEvent::EndNow);
 }
 
 void LeaveStopsToFinish() {
     // Stops that wait for their turn are dropped: those applications run on.
-    ReleaseDeferredStops();
+    ReleaseWaitingStops();
     for (int i = 0; i < appTable.count; ++i) {
         const AppEntry& entry = *appTable.entries[i];
-        if (entry.stop.active && !entry.stop.leftovers)
+        if (IsStopping(entry.state) && entry.state != AppState::Relaunching)
             PrintMessage("%s is still stopping; it is left to end on its own.",
                          entry.settings.name.c_str());
     }
 }
 
 void StopEverything() {
-    ShutdownUnderWay = true;
+    supervision.shutdown = true;
     if (AnyStartOrder()) {
         StopInOrder(AppEvent::Shutdown);
         return;
@@ -175,7 +177,7 @@ void StopEverything() {
 
 bool AnyStopping() {
     for (int i = 0; i < appTable.count; ++i)
-        if (appTable.entries[i]->stop.active)
+        if (IsStopping(appTable.entries[i]->state))
             return true;
-    return AnyDeferredStop();
+    return AnyWaitingStop();
 }

@@ -5,6 +5,7 @@
 
 #include "config/settings.h"
 #include "loop/timers.h"
+#include "loop/wait_table.h"
 #include "port/containment.h"
 #include "port/file.h"
 #include "port/process.h"
@@ -29,17 +30,15 @@ using OutputOpener = port::UniqueFile (*)(AppEntry& entry);
 // the end of its tree).
 using StopReport = void (*)(AppEntry& entry, AppEvent event);
 
-// A stop under way: the tree it asked (or ended, for the leftovers of an
-// exit), its time limit, and the next look at the tree once its root ended.
+// A stop under way (the entry's state says whether one is): the tree it
+// asked (or ended, for the leftovers of an exit), its time limit, and the
+// next look at the tree once its root ended.
 struct StopUnderWay {
-    bool active = false;
-    bool leftovers = false;  // waits for the leftovers of an exit to be gone
-    bool startAfter = false; // a start follows its end
-    bool contained = false;  // the tree is the entry's container: its end is the container's
+    bool contained = false; // the tree is the entry's container: its end is the container's
     StoppingTree tree;
     MemberWatch watch;
-    TimerId limit = 0;
-    TimerId check = 0;
+    ScopedTimer limit;
+    ScopedTimer check;
     StopReport report = nullptr;
 };
 
@@ -50,21 +49,22 @@ struct AppEntry {
     AppEntry& operator=(const AppEntry&) = delete;
 
     AppSettings settings;
+    // Tells this entry from any that held its number before: no two entries
+    // of one manager share it.
+    std::uint64_t serial = 0;
     // Its place among the applications listed under exactly its name (0 for
     // the first), fixed when it enters the table: what tells apart its
     // container and its row of the start record from theirs.
     int place = 0;
     OutputOpener openOutput;
     AppState state = AppState::Stopped;
-    // Null while no process is supervised; else registered in the wait
-    // table while it runs, and held while it is stopping.
+    // Null while no process is supervised; else held, and watched by its
+    // row of the wait table while it runs or stops.
     port::UniqueHandle process;
+    WaitRow processRow;
     StopUnderWay stop;
     PendingStart pendingStart;
-    DoublingDelay retryDelay; // the waits after failed starts in a row
-    // The last start failed, and neither a later start nor a "stop" came
-    // since: a reload that changes the application tries it again at once.
-    bool lastStartFailed = false;
+    DoublingDelay retryDelay;  // the waits after failed starts in a row
     RestartCount restartCount; // the quick exits in a row and their pauses
 
     // For the status report: when the current process was taken under
@@ -78,16 +78,10 @@ struct AppEntry {
     port::ExitStatus lastExit{};
 
     // The start order: the applications it starts after ([After], resolved
-    // by supervisor/app_order.h), whether the start under way keeps that
-    // order, and the stop that waits until those that start after it have
-    // stopped ("stopall", the end of a headless manager).
+    // by supervisor/app_order.h), and whether the start under way keeps that
+    // order.
     std::vector<AppEntry*> after;
     bool orderedStart = false;
-    enum class DeferredStop : std::uint8_t {
-        None,
-        Stop,
-        Shutdown
-    } deferredStop = DeferredStop::None;
     // Its readiness while it starts, its health while it runs, and the last
     // STATUS= text its processes sent to the notify socket.
     ReadinessWatch readiness;
@@ -103,7 +97,7 @@ struct AppEntry {
 
 // A process of the application runs, ready or not.
 inline bool IsUp(const AppEntry& entry) {
-    return entry.state == AppState::Running || entry.state == AppState::Starting;
+    return IsUp(entry.state);
 }
 
 // Every application it starts after is ready.

@@ -3,6 +3,9 @@
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
 #include "supervisor/start_order.h"
+#include "supervisor/supervision.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -23,9 +26,13 @@ StartOrder TableOrder() {
     return order;
 }
 
+bool Waits(const AppEntry& entry) {
+    const std::vector<std::uint64_t>& waiting = supervision.orderedStop.waiting;
+    return std::find(waiting.begin(), waiting.end(), entry.serial) != waiting.end();
+}
+
 bool IsDown(const AppEntry& entry) {
-    return !IsUp(entry) && entry.state != AppState::Stopping &&
-           entry.deferredStop == AppEntry::DeferredStop::None;
+    return !IsUp(entry) && !IsStopping(entry.state) && !Waits(entry);
 }
 
 std::vector<bool> DownApplications() {
@@ -35,15 +42,11 @@ std::vector<bool> DownApplications() {
     return down;
 }
 
-AppEvent EventOf(AppEntry::DeferredStop stop) {
-    return stop == AppEntry::DeferredStop::Shutdown ? AppEvent::Shutdown : AppEvent::StopAsked;
-}
-
 // Nothing will start it without an operator: stopped, gave up, or waiting
 // for an application that is down for good.
 bool DownForGood(const AppEntry& entry, int depth) {
     if (entry.state == AppState::Stopped || entry.state == AppState::GaveUp ||
-        entry.state == AppState::Removed)
+        entry.state == AppState::Failed || IsRemoved(entry.state))
         return true;
     if (depth > kMaxApplications || entry.state != AppState::Waiting ||
         entry.pendingStart.kind != PendingStart::Kind::Order)
@@ -54,19 +57,17 @@ bool DownForGood(const AppEntry& entry, int depth) {
     return false;
 }
 
-// Asks the deferred stops whose dependents are all down now, last in the
+// Asks the waiting stops whose dependents are all down now, last in the
 // start sequence first.
-void AskDeferredStops() {
+void AskWaitingStops() {
     const StartOrder order = TableOrder();
     const std::vector<AppEntry*> sequence = StartSequence();
     for (auto it = sequence.rbegin(); it != sequence.rend(); ++it) {
         AppEntry& entry = **it;
-        if (entry.deferredStop == AppEntry::DeferredStop::None ||
-            !MayStop(order, IndexOf(&entry), DownApplications()))
+        if (!Waits(entry) || !MayStop(order, IndexOf(&entry), DownApplications()))
             continue;
-        const AppEvent event = EventOf(entry.deferredStop);
-        entry.deferredStop = AppEntry::DeferredStop::None;
-        Dispatch(entry, event);
+        std::erase(supervision.orderedStop.waiting, entry.serial);
+        Dispatch(entry, supervision.orderedStop.event);
     }
 }
 
@@ -77,7 +78,7 @@ std::vector<std::pair<std::string, std::string>> ResolveApplicationOrder() {
     std::vector<std::vector<std::string>> after;
     for (int i = 0; i < appTable.count; ++i) {
         const AppEntry& entry = *appTable.entries[i];
-        const bool removed = entry.state == AppState::Removed;
+        const bool removed = IsRemoved(entry.state);
         names.push_back(removed ? std::string() : entry.settings.name);
         after.push_back(removed ? std::vector<std::string>() : entry.settings.readiness.after);
     }
@@ -115,7 +116,7 @@ std::vector<AppEntry*> StartSequence() {
     }
     std::vector<AppEntry*> sequence;
     for (int i : ResolveStartOrder(names, after).sequence)
-        if (appTable.entries[i]->state != AppState::Removed)
+        if (!IsRemoved(appTable.entries[i]->state))
             sequence.push_back(appTable.entries[i]);
     return sequence;
 }
@@ -131,28 +132,25 @@ void DispatchAtOnce(AppEntry& entry, AppEvent event) {
 }
 
 void StopInOrder(AppEvent event) {
-    const AppEntry::DeferredStop kind = event == AppEvent::Shutdown
-                                            ? AppEntry::DeferredStop::Shutdown
-                                            : AppEntry::DeferredStop::Stop;
     // Every application that runs waits for its turn; the others (stopped,
     // waiting, removed with a stop under way) take the event at once.
-    for (int i = 0; i < appTable.count; ++i) {
-        AppEntry& entry = *appTable.entries[i];
-        if (IsUp(entry) && entry.state != AppState::Removed)
-            entry.deferredStop = kind;
-    }
-    for (int i = 0; i < appTable.count; ++i) {
-        AppEntry& entry = *appTable.entries[i];
-        if (entry.deferredStop == AppEntry::DeferredStop::None)
-            Dispatch(entry, event);
-    }
-    AskDeferredStops();
+    OrderedStop& stop = supervision.orderedStop;
+    stop.event = event;
+    stop.waiting.clear();
+    for (int i = 0; i < appTable.count; ++i)
+        if (IsUp(*appTable.entries[i]))
+            stop.waiting.push_back(appTable.entries[i]->serial);
+    for (int i = 0; i < appTable.count; ++i)
+        if (!Waits(*appTable.entries[i]))
+            Dispatch(*appTable.entries[i], event);
+    AskWaitingStops();
 }
 
 void StartWaitingInOrder() {
     for (AppEntry* entry : StartSequence()) {
         if (entry->state != AppState::Waiting ||
-            entry->pendingStart.kind != PendingStart::Kind::Order || entry->pendingStart.timer != 0)
+            entry->pendingStart.kind != PendingStart::Kind::Order ||
+            entry->pendingStart.timer.Pending())
             continue;
         if (OrderMet(*entry))
             Dispatch(*entry, AppEvent::TimerDue);
@@ -162,8 +160,8 @@ void StartWaitingInOrder() {
 void ContinueOrder(AppEntry& entry, AppState before) {
     if (entry.state == AppState::Running)
         StartWaitingInOrder();
-    if ((before == AppState::Stopping || IsUp(entry) == false) && AnyDeferredStop())
-        AskDeferredStops();
+    if ((IsStopping(before) || !IsUp(entry)) && AnyWaitingStop())
+        AskWaitingStops();
 }
 
 bool StartUpSettled() {
@@ -178,19 +176,17 @@ bool StartUpSettled() {
     return true;
 }
 
-bool AnyDeferredStop() {
-    for (int i = 0; i < appTable.count; ++i)
-        if (appTable.entries[i]->deferredStop != AppEntry::DeferredStop::None)
-            return true;
-    return false;
+bool AnyWaitingStop() {
+    return !supervision.orderedStop.waiting.empty();
 }
 
-void ReleaseDeferredStops() {
-    for (int i = 0; i < appTable.count; ++i) {
-        AppEntry& entry = *appTable.entries[i];
-        const AppEntry::DeferredStop stop = entry.deferredStop;
-        entry.deferredStop = AppEntry::DeferredStop::None;
-        if (stop == AppEntry::DeferredStop::Shutdown)
-            Dispatch(entry, AppEvent::Shutdown);
-    }
+void ReleaseWaitingStops() {
+    OrderedStop& stop = supervision.orderedStop;
+    const std::vector<std::uint64_t> waiting = std::move(stop.waiting);
+    stop.waiting.clear();
+    if (stop.event != AppEvent::Shutdown)
+        return;
+    for (int i = 0; i < appTable.count; ++i)
+        if (std::find(waiting.begin(), waiting.end(), appTable.entries[i]->serial) != waiting.end())
+            Dispatch(*appTable.entries[i], AppEvent::Shutdown);
 }

@@ -42,8 +42,8 @@ void StartWaitingInOrder();
 // starts, a stop that waited for it to stop is asked.
 void ContinueOrder(AppEntry& entry, AppState before);
 
-// True while a stop waits for others to stop.
-bool AnyDeferredStop();
+// True while a stop waits for its turn: for others to stop first.
+bool AnyWaitingStop();
 
 // True when no application is starting, nor waits for its start order
 // unless what it waits for is down for good (stopped, gave up): the
@@ -52,4 +52,4 @@ bool StartUpSettled();
 
 // Drops the stops that wait ("quit": those applications keep running), or,
 // while the manager ends every application, asks them at once.
-void ReleaseDeferredStops();
+void ReleaseWaitingStops();

@@ -2,237 +2,150 @@
 
 namespace {
 
-// "stop" of an application that runs: asked first with a stop limit, else
-// ended at once.
-AppStep Stop(const AppFacts& f, AppState after) {
-    if (f.politeStop)
-        return {after == AppState::Stopped ? AppState::Stopping : after,
-                kSayTerminating | kAskTreeToEnd, false};
-    return {after, kSayTerminating | kEndTree, false};
+constexpr std::uint16_t S(AppState state) {
+    return static_cast<std::uint16_t>(1u << static_cast<int>(state));
+}
+constexpr std::uint32_t E(AppEvent event) {
+    return 1u << static_cast<int>(event);
 }
 
-// A start that keeps the start order: at once, or once what it starts after
-// is ready.
-AppStep StartOrWait(const AppFacts& f, std::uint32_t actions) {
-    if (f.orderUnmet)
-        return {AppState::Waiting, actions | kAwaitOrder, false};
-    return {AppState::Stopped, actions | kLaunch, false};
-}
+using enum AppState;
+using enum AppEvent;
 
-// "restart" of an application that runs: started again once its tree has
-// ended, at once when the stop ends it at once.
-AppStep Restart(const AppFacts& f) {
-    if (f.politeStop)
-        return {AppState::Stopping, kForgetQuickExits | kSayTerminating | kAskTreeToEnd, true};
-    return StartOrWait(f, kForgetQuickExits | kSayTerminating | kEndTree);
-}
-
-// An operator's start of one that does not run: a planned start and the
-// quick exits counted so far are forgotten.
-AppStep OperatorStart(const AppFacts& f) {
-    return StartOrWait(f, kForgetQuickExits | kCancelStart);
-}
-
-// The end of a stop under way: at its time limit (`limit`), or once its tree
-// has ended. A stop that waited for the leftovers of an exit (which were
-// ended already) says nothing and ends nothing more.
-AppStep EndOfStop(const AppFacts& f, bool limit, AppState after) {
-    std::uint32_t actions = kFinishStop;
-    if (!f.leftoversStop)
-        actions |= limit ? kSayDidNotStop | kEndTree : kSayStopped;
-    if (f.startAfterStop && after == AppState::Stopped)
-        return StartOrWait(f, actions);
-    return {after, actions, false};
-}
-
-AppStep AfterExit(const AppFacts& f) {
-    if (f.plan == RestartPlan::Stay)
-        return {AppState::Stopped, kForgetProcess, false};
-    if (f.awaitLeftovers)
-        return {AppState::Stopping, kAwaitLeftovers, true};
-    switch (f.plan) {
-    case RestartPlan::Later:
-        return {AppState::Waiting, kForgetProcess | kPlanRelaunch, false};
-    case RestartPlan::GiveUp:
-        return {AppState::GaveUp, kForgetProcess | kSayGivingUp, false};
-    default:
-        return {AppState::Stopped, kForgetProcess | kLaunch, false};
-    }
-}
-
-// Not ready in time: its tree is ended, and the start counts as a quick exit.
-AppStep AfterReadyTimeout(const AppFacts& f) {
-    const std::uint32_t actions = kSayNotReady | kEndTree;
-    switch (f.plan) {
-    case RestartPlan::Later:
-        return {AppState::Waiting, actions | kPlanRelaunch, false};
-    case RestartPlan::GiveUp:
-        return {AppState::GaveUp, actions | kSayGivingUp, false};
-    case RestartPlan::Stay:
-        return {AppState::Stopped, actions, false};
-    default:
-        return {AppState::Stopped, actions | kLaunch, false};
-    }
-}
-
-AppStep FromStopped(AppEvent event, const AppFacts& f) {
-    switch (event) {
-    case AppEvent::Launched:
-        if (f.readyRule)
-            return {AppState::Starting, kAwaitReady, false};
-        return {AppState::Running, f.healthChecks ? kStartChecks : kNoAction, false};
-    case AppEvent::LaunchFailed:
-        return f.retryFailedStarts ? AppStep{AppState::Waiting, kPlanRetry, false}
-                                   : AppStep{AppState::Stopped, kNoAction, false};
-    case AppEvent::StartAsked:
-    case AppEvent::RestartAsked:
-        return OperatorStart(f);
-    case AppEvent::ReloadRemoved:
-        return {AppState::Removed, kNoAction, false};
-    case AppEvent::ReloadChanged: // a fix of a start that failed is tried at once
-        return f.failedStart ? OperatorStart(f) : AppStep{AppState::Stopped, kNoAction, false};
-    default: // one the operator stopped stays stopped, also when changed
-        return {AppState::Stopped, kNoAction, false};
-    }
-}
-
-AppStep FromRunning(AppState state, AppEvent event, const AppFacts& f) {
-    switch (event) {
-    case AppEvent::Exited:
-        return AfterExit(f);
-    case AppEvent::StopAsked:
-    case AppEvent::Shutdown:
-        return Stop(f, AppState::Stopped);
-    case AppEvent::RestartAsked:
-    case AppEvent::ReloadChanged:
-        return Restart(f);
-    case AppEvent::ReloadRemoved:
-        return Stop(f, AppState::Removed);
-    case AppEvent::Ready:
-        if (state == AppState::Starting)
-            return {AppState::Running, kSayReady | (f.healthChecks ? kStartChecks : kNoAction),
-                    false};
-        break;
-    case AppEvent::ReadyTimedOut:
-        if (state == AppState::Starting)
-            return AfterReadyTimeout(f);
-        break;
-    case AppEvent::HealthFailed:
-        if (state == AppState::Running) {
-            AppStep step = Restart(f);
-            step.actions |= kSayUnhealthy;
-            return step;
-        }
-        break;
-    default:
-        break;
-    }
-    return {state, kNoAction, false};
-}
-
-AppStep FromStopping(AppEvent event, const AppFacts& f) {
-    switch (event) {
-    case AppEvent::StopAsked: // a second stop: at once, and for good
-        return {AppState::Stopped, kSayTerminating | kEndTree, false};
-    case AppEvent::RestartAsked:
-        return {AppState::Stopping, kForgetQuickExits, true};
-    case AppEvent::StopLimitPassed:
-        return EndOfStop(f, true, AppState::Stopped);
-    case AppEvent::TreeEnded:
-        return EndOfStop(f, false, AppState::Stopped);
-    case AppEvent::ReloadRemoved:
-        return {AppState::Removed, kNoAction, false};
-    case AppEvent::EndNow:
-        if (f.startAfterStop)
-            return StartOrWait(f, kEndTree);
-        return {AppState::Stopped, kEndTree, false};
-    case AppEvent::Shutdown:
-        return {AppState::Stopping, kNoAction, false};
-    default:
-        return {AppState::Stopping, kNoAction, f.startAfterStop};
-    }
-}
-
-AppStep FromWaiting(AppEvent event, const AppFacts& f) {
-    switch (event) {
-    case AppEvent::TimerDue:
-        return StartOrWait(f, kNoAction);
-    case AppEvent::StopAsked:
-        return {AppState::Stopped, kForgetQuickExits | kCancelStart | kSayWillNotStart, false};
-    case AppEvent::StartAsked:
-    case AppEvent::RestartAsked:
-    case AppEvent::ReloadChanged:
-        return OperatorStart(f);
-    case AppEvent::ReloadRemoved:
-        return {AppState::Removed, kCancelStart, false};
-    case AppEvent::Shutdown:
-        return {AppState::Stopped, kCancelStart, false};
-    default:
-        return {AppState::Waiting, kNoAction, false};
-    }
-}
-
-AppStep FromGaveUp(AppEvent event, const AppFacts& f) {
-    switch (event) {
-    case AppEvent::StartAsked:
-    case AppEvent::RestartAsked:
-    case AppEvent::ReloadChanged: // the operator's fix is tried at once
-        return OperatorStart(f);
-    case AppEvent::ReloadRemoved:
-        return {AppState::Removed, kNoAction, false};
-    default:
-        return {AppState::GaveUp, kNoAction, false};
-    }
-}
-
-// A removed application only finishes the stop that its removal began.
-AppStep FromRemoved(AppEvent event, const AppFacts& f) {
-    switch (event) {
-    case AppEvent::StopLimitPassed:
-        return EndOfStop(f, true, AppState::Removed);
-    case AppEvent::TreeEnded:
-        return EndOfStop(f, false, AppState::Removed);
-    case AppEvent::StopAsked:
-        return {AppState::Removed, f.stopUnderWay ? kSayTerminating | kEndTree : kNoAction, false};
-    case AppEvent::EndNow:
-        return {AppState::Removed, f.stopUnderWay ? kEndTree : kNoAction, false};
-    case AppEvent::ReloadReturned: // started again, once a stop under way has ended
-        return f.stopUnderWay ? AppStep{AppState::Stopping, kNoAction, true}
-                              : AppStep{AppState::Stopped, kNoAction, false};
-    default:
-        return {AppState::Removed, kNoAction, false};
-    }
-}
+constexpr std::uint16_t kUp = S(Starting) | S(Running);
+constexpr std::uint16_t kIdle = S(Stopped) | S(Failed);
+constexpr std::uint32_t kStarts = E(StartAsked) | E(RestartAsked);
+constexpr std::uint32_t kOperatorStarts = kStarts | E(ReloadChanged);
+constexpr std::uint32_t kRestarts = E(RestartAsked) | E(ReloadChanged);
 
 } // namespace
 
-AppStep NextStep(AppState state, AppEvent event, const AppFacts& facts) {
-    switch (state) {
-    case AppState::Stopped:
-        return FromStopped(event, facts);
-    case AppState::Starting:
-    case AppState::Running:
-        return FromRunning(state, event, facts);
-    case AppState::Stopping:
-        return FromStopping(event, facts);
-    case AppState::Waiting:
-        return FromWaiting(event, facts);
-    case AppState::GaveUp:
-        return FromGaveUp(event, facts);
-    case AppState::Removed:
-        return FromRemoved(event, facts);
-    }
-    return {state, kNoAction, false};
+// One row a line, as a table reads.
+// clang-format off
+const AppTransition kAppTransitions[] = {
+    // Stopped, or its last start failed.
+    {kIdle, E(Launched), kReadyRule, 0, {Starting, kAwaitReady}},
+    {kIdle, E(Launched), kHealthChecks, 0, {Running, kStartChecks}},
+    {kIdle, E(Launched), 0, 0, {Running, kNoAction}},
+    {kIdle, E(LaunchFailed), kRetryFailedStarts, 0, {Waiting, kPlanRetry}},
+    {kIdle, E(LaunchFailed), 0, 0, {Failed, kNoAction}},
+    {kIdle, E(ReloadRemoved), 0, 0, {Removed, kNoAction}},
+    {S(Failed), E(StopAsked), 0, 0, {Stopped, kNoAction}},
+    // One the operator stopped stays stopped, also when changed; a fix of a
+    // start that failed is tried at once.
+    {kIdle, kStarts, kNoStarts, 0, {Stopped, kForgetQuickExits | kCancelStart}},
+    {kIdle, kStarts, kOrderUnmet, 0, {Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+    {kIdle, kStarts, 0, 0, {Stopped, kForgetQuickExits | kCancelStart | kLaunch}},
+    {S(Failed), E(ReloadChanged), kNoStarts, 0, {Stopped, kForgetQuickExits | kCancelStart}},
+    {S(Failed), E(ReloadChanged), kOrderUnmet, 0, {Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+    {S(Failed), E(ReloadChanged), 0, 0, {Stopped, kForgetQuickExits | kCancelStart | kLaunch}},
+
+    // Running, ready or not.
+    {kUp, E(Exited), kStaysDown, 0, {Stopped, kForgetProcess}},
+    {kUp, E(Exited), kLeftoversEnded, 0, {Relaunching, kAwaitLeftovers}},
+    {kUp, E(Exited), kPlanLater, 0, {Waiting, kForgetProcess | kPlanRelaunch}},
+    {kUp, E(Exited), kPlanGiveUp, 0, {GaveUp, kForgetProcess | kSayGivingUp}},
+    {kUp, E(Exited), 0, 0, {Stopped, kForgetProcess | kLaunch}},
+    {kUp, E(StopAsked) | E(Shutdown), kPoliteStop, 0, {Stopping, kSayTerminating | kAskTreeToEnd}},
+    {kUp, E(StopAsked) | E(Shutdown), 0, 0, {Stopped, kSayTerminating | kEndTree}},
+    {kUp, kRestarts, kPoliteStop, 0, {Restarting, kForgetQuickExits | kSayTerminating | kAskTreeToEnd}},
+    {kUp, kRestarts, kNoStarts, 0, {Stopped, kForgetQuickExits | kSayTerminating | kEndTree}},
+    {kUp, kRestarts, kOrderUnmet, 0, {Waiting, kForgetQuickExits | kSayTerminating | kEndTree | kAwaitOrder}},
+    {kUp, kRestarts, 0, 0, {Stopped, kForgetQuickExits | kSayTerminating | kEndTree | kLaunch}},
+    {kUp, E(ReloadRemoved), kPoliteStop, 0, {RemovedStopping, kSayTerminating | kAskTreeToEnd}},
+    {kUp, E(ReloadRemoved), 0, 0, {Removed, kSayTerminating | kEndTree}},
+    {S(Starting), E(Ready), kHealthChecks, 0, {Running, kSayReady | kStartChecks}},
+    {S(Starting), E(Ready), 0, 0, {Running, kSayReady}},
+    // Not ready in time: its tree is ended, and the start counts as a quick exit.
+    {S(Starting), E(ReadyTimedOut), kStaysDown, 0, {Stopped, kSayNotReady | kEndTree}},
+    {S(Starting), E(ReadyTimedOut), kPlanLater, 0, {Waiting, kSayNotReady | kEndTree | kPlanRelaunch}},
+    {S(Starting), E(ReadyTimedOut), kPlanGiveUp, 0, {GaveUp, kSayNotReady | kEndTree | kSayGivingUp}},
+    {S(Starting), E(ReadyTimedOut), 0, 0, {Stopped, kSayNotReady | kEndTree | kLaunch}},
+    {S(Running), E(HealthFailed), kStaysDown, 0, {Running, kNoAction}},
+    {S(Running), E(HealthFailed), kPoliteStop, 0, {Restarting, kForgetQuickExits | kSayTerminating | kAskTreeToEnd | kSayUnhealthy}},
+    {S(Running), E(HealthFailed), kNoStarts, 0, {Stopped, kForgetQuickExits | kSayTerminating | kEndTree | kSayUnhealthy}},
+    {S(Running), E(HealthFailed), kOrderUnmet, 0, {Waiting, kForgetQuickExits | kSayTerminating | kEndTree | kSayUnhealthy | kAwaitOrder}},
+    {S(Running), E(HealthFailed), 0, 0, {Stopped, kForgetQuickExits | kSayTerminating | kEndTree | kSayUnhealthy | kLaunch}},
+
+    // A stop under way: a second stop ends the tree at once, and for good.
+    {S(Stopping) | S(Restarting) | S(Relaunching), E(StopAsked), 0, 0, {Stopped, kSayTerminating | kEndTree}},
+    {S(Stopping) | S(Restarting), E(RestartAsked), 0, 0, {Restarting, kForgetQuickExits}},
+    {S(Relaunching), E(RestartAsked), 0, 0, {Relaunching, kForgetQuickExits}},
+    {S(Stopping) | S(Restarting), E(ReloadRemoved), 0, 0, {RemovedStopping, kNoAction}},
+    {S(Stopping), E(StopLimitPassed), 0, 0, {Stopped, kSayDidNotStop | kEndTree | kFinishStop}},
+    {S(Stopping), E(TreeEnded), 0, 0, {Stopped, kSayStopped | kFinishStop}},
+    {S(Stopping), E(EndNow), 0, 0, {Stopped, kEndTree}},
+    {S(Restarting), E(StopLimitPassed), kNoStarts, 0, {Stopped, kSayDidNotStop | kEndTree | kFinishStop}},
+    {S(Restarting), E(StopLimitPassed), kOrderUnmet, 0, {Waiting, kSayDidNotStop | kEndTree | kFinishStop | kAwaitOrder}},
+    {S(Restarting), E(StopLimitPassed), 0, 0, {Stopped, kSayDidNotStop | kEndTree | kFinishStop | kLaunch}},
+    {S(Restarting), E(TreeEnded), kNoStarts, 0, {Stopped, kSayStopped | kFinishStop}},
+    {S(Restarting), E(TreeEnded), kOrderUnmet, 0, {Waiting, kSayStopped | kFinishStop | kAwaitOrder}},
+    {S(Restarting), E(TreeEnded), 0, 0, {Stopped, kSayStopped | kFinishStop | kLaunch}},
+    {S(Restarting), E(EndNow), kNoStarts, 0, {Stopped, kEndTree}},
+    {S(Restarting), E(EndNow), kOrderUnmet, 0, {Waiting, kEndTree | kAwaitOrder}},
+    {S(Restarting), E(EndNow), 0, 0, {Stopped, kEndTree | kLaunch}},
+    // The end of every application: a restart under way becomes a stop.
+    {S(Restarting), E(Shutdown), 0, 0, {Stopping, kNoAction}},
+    // The leftovers of an exit were ended already: their end (or the wait's
+    // limit) lets the relaunch go, and nothing is said.
+    {S(Relaunching), E(StopLimitPassed) | E(TreeEnded), kNoStarts, 0, {Stopped, kFinishStop}},
+    {S(Relaunching), E(StopLimitPassed) | E(TreeEnded), kOrderUnmet, 0, {Waiting, kFinishStop | kAwaitOrder}},
+    {S(Relaunching), E(StopLimitPassed) | E(TreeEnded), 0, 0, {Stopped, kFinishStop | kLaunch}},
+    {S(Relaunching), E(EndNow), kNoStarts, 0, {Stopped, kEndTree}},
+    {S(Relaunching), E(EndNow), kOrderUnmet, 0, {Waiting, kEndTree | kAwaitOrder}},
+    {S(Relaunching), E(EndNow), 0, 0, {Stopped, kEndTree | kLaunch}},
+    {S(Relaunching), E(ReloadRemoved), 0, 0, {Removed, kFinishStop}},
+    {S(Relaunching), E(Shutdown), 0, 0, {Stopped, kFinishStop}},
+
+    // A start is planned.
+    {S(Waiting), E(TimerDue), kNoStarts, 0, {Stopped, kNoAction}},
+    {S(Waiting), E(TimerDue), kOrderUnmet, 0, {Waiting, kAwaitOrder}},
+    {S(Waiting), E(TimerDue), 0, 0, {Stopped, kLaunch}},
+    {S(Waiting), E(StopAsked), 0, 0, {Stopped, kForgetQuickExits | kCancelStart | kSayWillNotStart}},
+    {S(Waiting), kOperatorStarts, kNoStarts, 0, {Stopped, kForgetQuickExits | kCancelStart}},
+    {S(Waiting), kOperatorStarts, kOrderUnmet, 0, {Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+    {S(Waiting), kOperatorStarts, 0, 0, {Stopped, kForgetQuickExits | kCancelStart | kLaunch}},
+    {S(Waiting), E(ReloadRemoved), 0, 0, {Removed, kCancelStart}},
+    {S(Waiting), E(Shutdown), 0, 0, {Stopped, kCancelStart}},
+
+    // Given up on: the operator's fix is tried at once.
+    {S(GaveUp), kOperatorStarts, kNoStarts, 0, {Stopped, kForgetQuickExits | kCancelStart}},
+    {S(GaveUp), kOperatorStarts, kOrderUnmet, 0, {Waiting, kForgetQuickExits | kCancelStart | kAwaitOrder}},
+    {S(GaveUp), kOperatorStarts, 0, 0, {Stopped, kForgetQuickExits | kCancelStart | kLaunch}},
+    {S(GaveUp), E(ReloadRemoved), 0, 0, {Removed, kNoAction}},
+
+    // Removed: it only finishes the stop that its removal began.
+    {S(RemovedStopping), E(StopLimitPassed), 0, 0, {Removed, kSayDidNotStop | kEndTree | kFinishStop}},
+    {S(RemovedStopping), E(TreeEnded), 0, 0, {Removed, kSayStopped | kFinishStop}},
+    {S(RemovedStopping), E(StopAsked), 0, 0, {Removed, kSayTerminating | kEndTree}},
+    {S(RemovedStopping), E(EndNow), 0, 0, {Removed, kEndTree}},
+    // Named again: started once a stop under way has ended.
+    {S(RemovedStopping), E(ReloadReturned), 0, 0, {Restarting, kNoAction}},
+    {S(Removed), E(ReloadReturned), 0, 0, {Stopped, kNoAction}},
+};
+// clang-format on
+
+const int kAppTransitionCount =
+    static_cast<int>(sizeof kAppTransitions / sizeof kAppTransitions[0]);
+
+AppStep NextStep(AppState state, AppEvent event, std::uint16_t facts) {
+    for (const AppTransition& row : kAppTransitions)
+        if ((row.states & S(state)) != 0 && (row.events & E(event)) != 0 &&
+            (facts & row.set) == row.set && (facts & row.clear) == 0)
+            return row.step;
+    return {state, kNoAction};
 }
 
 const char* StateWord(AppState state) {
-    static const char* const kWords[kAppStates] = {"stopped", "starting", "running", "stopping",
-                                                   "waiting", "gave-up",  "removed"};
+    static const char* const kWords[kAppStates] = {"stopped",  "starting", "running", "stopping",
+                                                   "stopping", "stopping", "waiting", "gave-up",
+                                                   "stopped",  "removed",  "removed"};
     return kWords[static_cast<int>(state)];
 }
 
 const char* StateMark(AppState state) {
     static const char* const kMarks[kAppStates] = {
-        "[STOPPED]", "[STARTING]", "", "[STOPPING]", "[WAITING]", "[GAVE UP]", "[REMOVED]"};
+        "[STOPPED]", "[STARTING]", "",          "[STOPPING]", "[STOPPING]", "[STOPPING]",
+        "[WAITING]", "[GAVE UP]",  "[STOPPED]", "[REMOVED]",  "[REMOVED]"};
     return kMarks[static_cast<int>(state)];
 }

@@ -1,23 +1,26 @@
-// The state of one application and the one function that changes it: from
-// the state and an event to the next state and the actions to take. The
-// commands, "list", the status report and a reload all read this state;
-// nothing else decides it.
+// The state of one application and the one table that changes it: from the
+// state, the facts a transition looks at and an event to the next state and
+// the actions to take. The commands, "list", the status report and a reload
+// all read this state; nothing else decides it, and nothing beside it
+// repeats it.
 #pragma once
-
-#include "supervisor/exit_policy.h"
 
 #include <cstdint>
 
 enum class AppState : std::uint8_t {
-    Stopped,  // no process, nothing planned
-    Starting, // launched, not yet ready
-    Running,  // its process is supervised
-    Stopping, // a stop waits for its tree to end
-    Waiting,  // a start is planned: a relaunch pause, or a new attempt after a failed start
-    GaveUp,   // it ended too often too soon: down until an operator starts it
-    Removed,  // gone from the configuration; its number stays, empty
+    Stopped,         // no process, nothing planned
+    Starting,        // launched, not yet ready
+    Running,         // its process is supervised
+    Stopping,        // a stop waits for its tree to end
+    Restarting,      // a stop waits for its tree to end; then it starts again
+    Relaunching,     // it ended; what it left is ended and waited for before its relaunch
+    Waiting,         // a start is planned: a relaunch pause, a new attempt, or its start order
+    GaveUp,          // it ended too often too soon: down until an operator starts it
+    Failed,          // its last start failed and no new attempt is planned
+    Removed,         // gone from the configuration; its number stays, empty
+    RemovedStopping, // gone from the configuration, its stop still under way
 };
-inline constexpr int kAppStates = 7;
+inline constexpr int kAppStates = 11;
 
 enum class AppEvent : std::uint8_t {
     Launched,        // a process of it is supervised: started, or found running
@@ -66,33 +69,63 @@ enum AppAction : std::uint32_t {
     kStartChecks = 1u << 20,     // its [Health] check runs from now on
 };
 
-// What a transition looks at besides the state and the event.
-struct AppFacts {
-    bool politeStop = false;        // a stop asks the tree first (its stop limit is above 0)
-    bool startAfterStop = false;    // the stop under way ends with a start
-    bool leftoversStop = false;     // the stop under way waits for the leftovers of an exit
-    bool stopUnderWay = false;      // (removed) a stop of it is still under way
-    bool retryFailedStarts = false; // a failed start is tried again
-    bool failedStart = false;       // (stopped) its last start failed
-    bool readyRule = false;         // it has a [Ready] rule: launched, it is starting
-    bool healthChecks = false;      // it has a [Health] check
-    bool orderUnmet = false;        // its start keeps the start order, and what it
-                                    // starts after is not all ready
-    // After Exited (and ReadyTimedOut): what the exit policy says, and whether
-    // leftovers of the ended process were ended and must be gone before the
-    // relaunch.
-    RestartPlan plan = RestartPlan::Now;
-    bool awaitLeftovers = false;
+// What a transition looks at besides the state and the event, as bits.
+enum AppFact : std::uint16_t {
+    kPoliteStop = 1u << 0,        // a stop asks the tree first (its stop limit is above 0)
+    kRetryFailedStarts = 1u << 1, // a failed start is tried again
+    kReadyRule = 1u << 2,         // it has a [Ready] rule: launched, it is starting
+    kHealthChecks = 1u << 3,      // it has a [Health] check
+    kOrderUnmet = 1u << 4,        // its start keeps the start order, and what it
+                                  // starts after is not all ready
+    kStaysDown = 1u << 5,         // the manager ends every application, or a stop of
+                                  // it waits for its turn: it is not started again
+    kNoStarts = 1u << 6,          // the manager ends every application: nothing starts
+    // After Exited (and ReadyTimedOut): what the exit policy says (neither of
+    // the two: at once), and whether leftovers of the ended process were
+    // ended and must be gone before the relaunch.
+    kPlanLater = 1u << 7,
+    kPlanGiveUp = 1u << 8,
+    kLeftoversEnded = 1u << 9,
 };
 
 struct AppStep {
     AppState next;
     std::uint32_t actions; // AppAction bits
-    bool startAfterStop;   // a stop under way then ends with a start
 };
 
-// The transition function.
-AppStep NextStep(AppState state, AppEvent event, const AppFacts& facts);
+// The transition table: rows of (states, events, facts that must be set,
+// facts that must be clear) to a step; the first row that matches decides,
+// and where none does the state stays and nothing is done.
+struct AppTransition {
+    std::uint16_t states; // bit i: AppState i
+    std::uint32_t events; // bit i: AppEvent i
+    std::uint16_t set;    // AppFact bits that must be set
+    std::uint16_t clear;  // AppFact bits that must be clear
+    AppStep step;
+};
+
+// The table itself, and its length.
+extern const AppTransition kAppTransitions[];
+extern const int kAppTransitionCount;
+
+// The transition function: the table looked up.
+AppStep NextStep(AppState state, AppEvent event, std::uint16_t facts);
+
+// A process of it runs, ready or not.
+inline bool IsUp(AppState state) {
+    return state == AppState::Running || state == AppState::Starting;
+}
+
+// A stop of it is under way: its tree was asked or ended, and is waited for.
+inline bool IsStopping(AppState state) {
+    return state == AppState::Stopping || state == AppState::Restarting ||
+           state == AppState::Relaunching || state == AppState::RemovedStopping;
+}
+
+// Gone from the configuration.
+inline bool IsRemoved(AppState state) {
+    return state == AppState::Removed || state == AppState::RemovedStopping;
+}
 
 // How the state is shown: the word of --status ("running", "gave-up", ...)
 // and the mark that "list" puts after the name ("", "[STOPPED]", ...).

@@ -22,11 +22,6 @@ extern AppTable appTable;
 // True when the table has no room for another application.
 bool AppTableFull();
 
-// Appends an application and takes it under supervision: it attaches to a
-// running copy (in `batch`'s reading of the process list) or starts. Null,
-// after saying so, when the table is full.
-AppEntry* CreateApplication(AppSettings settings, AttachBatch& batch, OutputOpener openOutput);
-
 // A batch for applications created together, in which the processes the
 // table's applications hold already count as taken (for AttachByCommandLine).
 AttachBatch BeginAttachBatch();
@@ -41,11 +36,9 @@ AppEntry* AppendApplication(AppSettings settings, OutputOpener openOutput);
 // is under way any more (its entry is let go).
 AppEntry* PlaceApplication(int number, AppSettings settings, OutputOpener openOutput);
 
-// A removed application named again by the configuration: it has its number
-// back with `settings`. True when it is to be taken under supervision now
-// (attached or started); else it starts once a stop of it still under way
-// has ended.
-bool ReturnApplication(AppEntry& entry, AppSettings settings);
+// The first place among the applications listed under exactly `name` that
+// no entry but `self` holds.
+int FreePlace(const std::string& name, const AppEntry* self);
 
 // The table as a reload matches it with the configuration.
 std::vector<TableSlot> TableSlots();

@@ -28,6 +28,8 @@ struct AttachBatch {
     // Those of them that are one application's alone, and no copy for any
     // other: held through its container, or being stopped.
     std::vector<std::uint32_t> reserved;
+    // The entries (by serial) whose own containers were looked into.
+    std::vector<std::uint64_t> containersTried;
 };
 
 // Which running process is an entry's copy besides its executable.

@@ -4,38 +4,22 @@
 #include "loop/wait_table.h"
 #include "port/identity.h"
 #include "port/user.h"
+#include "supervisor/app_table.h"
 #include "supervisor/start_record.h"
+#include "supervisor/supervision.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace {
 
-enum class Readiness { Unknown, Ready, Unavailable };
-
-struct Containment {
-    Readiness readiness = Readiness::Unknown;
-    bool watched = false;           // the containers' watch is a row of the wait table
-    std::vector<AppEntry*> holders; // the entries with an open container
-};
-
-Containment containment;
-
-void Forget(AppEntry& entry) {
-    auto& holders = containment.holders;
-    holders.erase(std::remove(holders.begin(), holders.end(), &entry), holders.end());
-}
-
-bool Holds(const AppEntry* entry) {
-    const auto& holders = containment.holders;
-    return std::find(holders.begin(), holders.end(), entry) != holders.end();
-}
+using Readiness = ContainerSupport::Readiness;
 
 // Nothing of the entry runs and nothing is planned that would fill its
 // container again.
 bool StaysStopped(const AppEntry& entry) {
-    return !entry.process && !entry.stop.active &&
-           (entry.state == AppState::Stopped || entry.state == AppState::Removed);
+    return !entry.process && (entry.state == AppState::Stopped || entry.state == AppState::Failed ||
+                              entry.state == AppState::Removed);
 }
 
 bool Populated(const AppEntry& entry) {
@@ -48,39 +32,38 @@ bool Populated(const AppEntry& entry) {
 // the container of an application that stays stopped is removed.
 void OnContainerNotice(WaitTable*, std::int32_t, void*) {
     port::TakeContainerNotices();
-    const std::vector<AppEntry*> holders = containment.holders;
-    for (AppEntry* entry : holders) {
-        if (!Holds(entry) || Populated(*entry))
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry& entry = *appTable.entries[i];
+        if (!entry.container || Populated(entry))
             continue;
-        if (entry->stop.active && entry->stop.contained)
-            entry->stop.report(*entry, AppEvent::TreeEnded);
-        if (Holds(entry) && StaysStopped(*entry))
-            RemoveEmptyContainer(*entry);
+        if (IsStopping(entry.state) && entry.stop.contained)
+            entry.stop.report(entry, AppEvent::TreeEnded);
+        if (entry.container && StaysStopped(entry))
+            RemoveEmptyContainer(entry);
     }
 }
 
 bool Prepare() {
-    if (containment.readiness != Readiness::Unknown)
-        return containment.readiness == Readiness::Ready;
+    ContainerSupport& support = supervision.containers;
+    if (support.readiness != Readiness::Unknown)
+        return support.readiness == Readiness::Ready;
     if (!port::PrepareContainers()) {
-        containment.readiness = Readiness::Unavailable;
+        support.readiness = Readiness::Unavailable;
         PrintMessage(
             "Could not hold processes in a %s (Error: %d); following process trees instead.",
             port::kContainerKind, static_cast<int>(port::LastError()));
         return false;
     }
-    containment.readiness = Readiness::Ready;
+    support.readiness = Readiness::Ready;
     const port::Handle watch = port::ContainerWatch();
-    containment.watched =
-        watch != port::kNullHandle && AddWaitHandle(watch, OnContainerNotice, nullptr);
+    if (watch != port::kNullHandle)
+        support.watch.Add(watch, OnContainerNotice, nullptr);
     return true;
 }
 
 void Hold(AppEntry& entry, port::Handle container, const std::string& name) {
     entry.container.Reset(container);
     entry.containerName = name;
-    if (!Holds(&entry))
-        containment.holders.push_back(&entry);
 }
 
 } // namespace
@@ -158,43 +141,29 @@ std::size_t EndContainedLeftovers(AppEntry& entry) {
 }
 
 bool ContainersWatched() {
-    return containment.watched;
+    return supervision.containers.watch.Active();
 }
 
 void RemoveEmptyContainer(AppEntry& entry) {
     if (!entry.container || !StaysStopped(entry) || Populated(entry))
         return;
-    Forget(entry);
     port::RemoveContainer(entry.container.Release());
-    entry.containerName.clear();
-}
-
-void ReleaseContainer(AppEntry& entry) {
-    if (!entry.container)
-        return;
-    Forget(entry);
-    entry.container.Reset();
     entry.containerName.clear();
 }
 
 const char* ContainmentWord(const AppEntry& entry) {
     const bool held = entry.process ? entry.contained
                                     : entry.settings.containProcesses &&
-                                          containment.readiness == Readiness::Ready;
+                                          supervision.containers.readiness == Readiness::Ready;
     return held ? port::kContainerKind : "tree";
 }
 
-void ForgetContainers() {
-    containment = Containment{};
-}
-
 void ReleaseContainment() {
-    if (containment.readiness != Readiness::Ready)
+    if (supervision.containers.readiness != Readiness::Ready)
         return;
     // What stopped and has emptied goes; what still runs, or is still being
     // ended, stays for the next manager.
-    const std::vector<AppEntry*> holders = containment.holders;
-    for (AppEntry* entry : holders)
-        RemoveEmptyContainer(*entry);
+    for (int i = 0; i < appTable.count; ++i)
+        RemoveEmptyContainer(*appTable.entries[i]);
     port::ReleaseContainers();
 }

@@ -44,16 +44,9 @@ bool ContainersWatched();
 // removed once it is empty (now, or when the event says so).
 void RemoveEmptyContainer(AppEntry& entry);
 
-// Lets go of the entry's container (which stays as it is, with whatever it
-// holds): the entry no longer answers for it.
-void ReleaseContainer(AppEntry& entry);
-
 // The word of --status: the kind of container that holds the entry's
 // process ("cgroup", "job"), or "tree" when it is followed by its tree.
 const char* ContainmentWord(const AppEntry& entry);
-
-// Forgets everything of the containers (the unit tests' reset).
-void ForgetContainers();
 
 // At the manager's end: the empty containers of stopped applications are
 // removed, and the manager's own when nothing is left in it.

@@ -9,6 +9,7 @@
 
 #include "config/settings.h"
 #include "supervisor/pending_start.h"
+#include "supervisor/process_tree.h"
 
 #include <cstdint>
 
@@ -16,13 +17,20 @@ enum class RestartPlan : std::uint8_t {
     Now,    // relaunch at once, as without the keys
     Later,  // after a pause (RestartCount::pause)
     GiveUp, // not again until an operator starts it
-    Stay,   // not again: the manager is ending every application
 };
 
 // The quick exits of one application, in a row.
 struct RestartCount {
     std::uint32_t quickExits = 0;
     DoublingDelay pause; // the pauses before relaunches
+};
+
+// What the exit policy decided about a process that ended on its own.
+struct ExitOutcome {
+    RestartPlan plan = RestartPlan::Now;
+    std::uint64_t endedMs = 0;   // when it ended, as near as the loop knows (port::NowMs)
+    bool awaitLeftovers = false; // its leftovers were ended; the relaunch waits for them
+    StoppingTree leftovers;
 };
 
 // After an exit on its own, `uptimeMs` after the start: counts the exit (a

@@ -31,12 +31,11 @@ void EndCommandProcesses(HealthWatch& watch, bool ended) {
 
 // Ends the check under way, if any: its timer, its row and what it holds.
 void DropCheck(HealthWatch& watch) {
-    CancelTimer(watch.limit);
-    watch.limit = 0;
-    RemoveWaitHandle(watch.probe.Get());
+    watch.limit.Cancel();
+    watch.probeRow.Remove();
     watch.probe.Reset();
     if (watch.command) {
-        RemoveWaitHandle(watch.command.Get());
+        watch.commandRow.Remove();
         EndCommandProcesses(watch, false);
         watch.command.Reset(); // reaped once it has ended
     }
@@ -50,7 +49,7 @@ void Finish(AppEntry& entry, bool healthy) {
     watch.failures = healthy ? 0 : watch.failures + 1;
     const std::uint64_t due = watch.startedMs + PeriodMs(entry);
     const std::uint64_t now = port::NowMs();
-    watch.next = AddTimer(due > now ? due - now : 0, OnCheckDue, &entry);
+    watch.next.Start(due > now ? due - now : 0, OnCheckDue, &entry);
     if (watch.failures >= entry.settings.readiness.healthFailures)
         watch.report(entry, AppEvent::HealthFailed);
 }
@@ -67,7 +66,7 @@ void OnProbeDecided(WaitTable*, std::int32_t, void* context) {
 void OnCommandEnded(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
     HealthWatch& watch = entry.health;
-    RemoveWaitHandle(watch.command.Get());
+    watch.commandRow.Remove();
     port::ExitStatus status{};
     const bool healthy =
         port::ReadExitStatus(watch.command.Get(), &status) && !status.bySignal && status.value == 0;
@@ -77,9 +76,7 @@ void OnCommandEnded(WaitTable*, std::int32_t, void* context) {
 }
 
 void OnCheckLimit(void* context) {
-    AppEntry& entry = *static_cast<AppEntry*>(context);
-    entry.health.limit = 0;
-    Finish(entry, false);
+    Finish(*static_cast<AppEntry*>(context), false);
 }
 
 // With ContainProcesses, the container of the entry's checks, made at the
@@ -107,25 +104,22 @@ bool StartCommand(AppEntry& entry) {
             &process, environment.size() == 1 ? nullptr : environment.data(), CheckContainer(entry),
             settings.user.empty() ? nullptr : settings.user.c_str()))
         watch.command.Reset(process);
-    return watch.command && AddWaitHandle(watch.command.Get(), OnCommandEnded, &entry);
+    return watch.command && watch.commandRow.Add(watch.command.Get(), OnCommandEnded, &entry);
 }
 
 void OnCheckDue(void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
     HealthWatch& watch = entry.health;
-    watch.next = 0;
     watch.startedMs = port::NowMs();
     const HealthCheck& check = entry.settings.readiness.health;
     bool started = false;
     if (check.kind == HealthCheck::Kind::Port) {
         watch.probe.Reset(port::BeginConnection(check.address.host.c_str(), check.address.port));
-        started = watch.probe && AddWaitHandle(watch.probe.Get(), OnProbeDecided, &entry);
+        started = watch.probe && watch.probeRow.Add(watch.probe.Get(), OnProbeDecided, &entry);
     } else {
         started = StartCommand(entry);
     }
-    if (started)
-        watch.limit = AddTimer(PeriodMs(entry), OnCheckLimit, &entry);
-    if (!started || watch.limit == 0)
+    if (!started || !watch.limit.Start(PeriodMs(entry), OnCheckLimit, &entry))
         Finish(entry, false);
 }
 
@@ -138,7 +132,7 @@ void BeginHealthChecks(AppEntry& entry, WatchReport report) {
     HealthWatch& watch = entry.health;
     watch.active = true;
     watch.report = report;
-    watch.next = AddTimer(PeriodMs(entry), OnCheckDue, &entry);
+    watch.next.Start(PeriodMs(entry), OnCheckDue, &entry);
 }
 
 void EndHealthChecks(AppEntry& entry) {
@@ -146,7 +140,6 @@ void EndHealthChecks(AppEntry& entry) {
     if (!watch.active)
         return;
     DropCheck(watch);
-    CancelTimer(watch.next);
     // Removed once empty; one still emptying stays for the next checks.
     if (watch.container)
         port::RemoveContainer(watch.container.Release());

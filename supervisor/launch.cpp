@@ -5,6 +5,7 @@
 #include "supervisor/containment.h"
 #include "supervisor/readiness.h"
 #include "supervisor/start_record.h"
+#include "supervisor/supervision.h"
 
 #include <string>
 #include <utility>
@@ -18,7 +19,7 @@ bool PathTooLong(const AppEntry& entry) {
 }
 
 bool Supervise(AppEntry& entry, port::UniqueHandle process, WaitCallback onExit) {
-    if (!AddWaitHandle(process.Get(), onExit, &entry)) {
+    if (!entry.processRow.Add(process.Get(), onExit, &entry)) {
         PrintMessage("Too many processes to watch, %s is not supervised!",
                      entry.settings.name.c_str());
         return false;
@@ -28,15 +29,16 @@ bool Supervise(AppEntry& entry, port::UniqueHandle process, WaitCallback onExit)
     if (entry.supervisedOnce)
         ++entry.restarts;
     entry.supervisedOnce = true;
-    // A later manager finds it by the record.
+    // A later manager finds it by the record (written once the loop comes
+    // round, with the process's start time).
     RecordedProcess row;
     row.processId = port::ProcessIdOf(entry.process.Get());
     row.name = entry.settings.name;
     row.place = entry.place;
     if (entry.contained)
         row.container = entry.containerName;
-    if (row.processId != 0 && port::ProcessStartTime(row.processId, &row.startTime))
-        RecordProcess(row);
+    if (row.processId != 0)
+        RecordProcess(supervision.record, row);
     return true;
 }
 
@@ -52,7 +54,7 @@ std::optional<std::string> LaunchDirectory(const AppSettings& settings) {
 std::vector<std::string> LaunchEnvironment(AppEntry& entry) {
     std::vector<std::string> environment = entry.settings.environment;
     // With the "notify" rule: where to say that it is ready.
-    std::string notify = NotifySocketVariable(entry);
+    std::string notify = NotifySocketVariable(supervision.notify, entry);
     if (!notify.empty())
         environment.push_back(std::move(notify));
     return environment;

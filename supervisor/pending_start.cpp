@@ -11,17 +11,15 @@ std::uint32_t DoublingDelay::Next(std::uint32_t first, std::uint32_t longest) {
 
 bool PlanStart(PendingStart& pending, PendingStart::Kind kind, std::uint64_t dueMs,
                TimerCallback due, void* context) {
-    CancelStart(pending);
     const std::uint64_t now = port::NowMs();
-    pending.timer = AddTimer(dueMs > now ? dueMs - now : 0, due, context);
     pending.dueMs = dueMs;
     pending.kind = kind;
-    return pending.timer != 0;
+    return pending.timer.Start(dueMs > now ? dueMs - now : 0, due, context);
 }
 
 bool CancelStart(PendingStart& pending) {
-    const bool planned = CancelTimer(pending.timer);
-    pending.timer = 0;
+    const bool planned = pending.timer.Pending();
+    pending.timer.Cancel();
     return planned;
 }
 

@@ -23,7 +23,7 @@ struct PendingStart {
         Relaunch, // the pause after a quick exit
         Order,    // once what it starts after is ready (no timer)
     };
-    TimerId timer = 0;       // 0: none planned
+    ScopedTimer timer;       // pending while one is planned
     std::uint64_t dueMs = 0; // when it is due (port::NowMs)
     Kind kind = Kind::Retry;
 };

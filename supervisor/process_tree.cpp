@@ -31,14 +31,6 @@ constexpr std::uint64_t kTreeReadingIntervalMs = 1000;
 // well within the descriptors a process may open.
 constexpr std::size_t kMostWatchedMembers = 32;
 
-// One reading of the process list, with the rows of each parent id in list
-// order, so that every level of the walk finds its children without another
-// pass over the whole list.
-struct ProcessList {
-    std::vector<port::ProcessRecord> rows;
-    std::vector<std::pair<std::uint32_t, std::size_t>> byParent; // (parent id, row)
-};
-
 // Reads the list; a failure is reported in the log when `report` is set.
 bool ReadProcessList(ProcessList* list, bool report = true) {
     list->rows.clear();
@@ -65,23 +57,7 @@ bool ReadProcessList(ProcessList* list, bool report = true) {
     return true;
 }
 
-// The last reading of the whole list, shared by the asks and the looks of
-// every stopping tree; numbered, so that a tree can tell a reading taken
-// after its members ended from an older one.
-struct SharedReading {
-    ProcessList list;
-    bool listed = false;
-    std::uint64_t number = 0; // 0: none yet
-    std::uint64_t takenMs = 0;
-};
-
-SharedReading& Shared() {
-    static SharedReading* shared = new SharedReading;
-    return *shared;
-}
-
-const ProcessList* ReadShared(bool report) {
-    SharedReading& shared = Shared();
+const ProcessList* ReadShared(SharedReading& shared, bool report) {
     shared.listed = ReadProcessList(&shared.list, report);
     ++shared.number;
     shared.takenMs = port::NowMs();
@@ -270,7 +246,8 @@ std::size_t EndLeftovers(std::uint32_t root, StoppingTree* ended) {
     return ended->members.size();
 }
 
-void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal, bool mainOnly) {
+void AskTreeToEnd(SharedReading& shared, std::uint32_t root, StoppingTree* tree, int signal,
+                  bool mainOnly) {
     *tree = StoppingTree{};
     tree->root = root;
     const std::uint32_t self = port::CurrentProcessId();
@@ -278,10 +255,9 @@ void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal, bool mainO
         return;
     // "stopall" asks every tree in one go: they share a reading taken a
     // moment ago, as long as it shows the root.
-    SharedReading& shared = Shared();
     const bool recent = shared.listed && port::NowMs() - shared.takenMs < kEventLoopPauseMs / 2 &&
                         FindRow(shared.list, root) != nullptr;
-    const ProcessList* read = recent ? &shared.list : ReadShared(true);
+    const ProcessList* read = recent ? &shared.list : ReadShared(shared, true);
     if (read == nullptr) {
         if (!mainOnly)
             port::AskProcessGroupToEnd(root, signal);
@@ -327,13 +303,13 @@ bool Watch(const std::vector<std::uint32_t>& ids, MemberWatch* watch) {
 
 } // namespace
 
-void WatchMembers(const StoppingTree& tree, MemberWatch* watch) {
+void WatchMembers(const SharedReading& shared, const StoppingTree& tree, MemberWatch* watch) {
     watch->members.clear();
-    watch->staleReading = Shared().number;
+    watch->staleReading = shared.number;
     watch->unwatched = !Watch(tree.members, watch);
 }
 
-bool TreeRemains(const StoppingTree& tree, MemberWatch* watch) {
+bool TreeRemains(SharedReading& shared, const StoppingTree& tree, MemberWatch* watch) {
     auto& members = watch->members;
     members.erase(std::remove_if(members.begin(), members.end(),
                                  [](const port::UniqueHandle& member) {
@@ -345,12 +321,11 @@ bool TreeRemains(const StoppingTree& tree, MemberWatch* watch) {
     // Every watched member has ended: a reading taken since then shows what
     // else of the tree runs. With processes that it cannot watch, a tree
     // reads anew only once a second.
-    SharedReading& shared = Shared();
     const ProcessList* list = nullptr;
     if (shared.number > watch->staleReading)
         list = shared.listed ? &shared.list : nullptr;
     else if (!watch->unwatched || port::NowMs() - shared.takenMs >= kTreeReadingIntervalMs)
-        list = ReadShared(false);
+        list = ReadShared(shared, false);
     else
         return true;
     if (list == nullptr) {

@@ -2,10 +2,30 @@
 #pragma once
 
 #include "port/system.h"
+#include "port/types.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
+
+// One reading of the process list, with the rows of each parent id in list
+// order, so that every level of a walk finds its children without another
+// pass over the whole list.
+struct ProcessList {
+    std::vector<port::ProcessRecord> rows;
+    std::vector<std::pair<std::uint32_t, std::size_t>> byParent; // (parent id, row)
+};
+
+// The last reading of the whole list, shared by the asks and the looks of
+// every stopping tree; numbered, so that a tree can tell a reading taken
+// after its members ended from an older one.
+struct SharedReading {
+    ProcessList list;
+    bool listed = false;
+    std::uint64_t number = 0; // 0: none yet
+    std::uint64_t takenMs = 0;
+};
 
 // Ends one process.
 void KillProcess(std::uint32_t processId);
@@ -31,7 +51,9 @@ struct StoppingTree {
 // `signal` is what asks (port::SignalNumber; 0: the system's own request);
 // with `mainOnly` only `root` is asked, and *tree still tells what belongs
 // to it.
-void AskTreeToEnd(std::uint32_t root, StoppingTree* tree, int signal = 0, bool mainOnly = false);
+// `shared` is the reading trees share.
+void AskTreeToEnd(SharedReading& shared, std::uint32_t root, StoppingTree* tree, int signal = 0,
+                  bool mainOnly = false);
 
 // The processes of a stopping tree that are watched one by one through
 // their handles, so that a look at the tree reads only what it must.
@@ -45,7 +67,7 @@ struct MemberWatch {
 };
 
 // Begins to watch the members of `tree` (as asked, or ended) by their handles.
-void WatchMembers(const StoppingTree& tree, MemberWatch* watch);
+void WatchMembers(const SharedReading& shared, const StoppingTree& tree, MemberWatch* watch);
 
 // True while a process of the tree has not ended. Members that are watched
 // are looked at by their handles; only once they have all ended is the
@@ -54,7 +76,7 @@ void WatchMembers(const StoppingTree& tree, MemberWatch* watch);
 // meanwhile uses that reading. While a tree runs processes that cannot be
 // watched by handle, it reads the list at most once a second. Also true
 // while no such reading could be had yet or the list cannot be read.
-bool TreeRemains(const StoppingTree& tree, MemberWatch* watch);
+bool TreeRemains(SharedReading& shared, const StoppingTree& tree, MemberWatch* watch);
 
 // Ends what is left of the tree of a process that has ended on its own: its
 // descendants, and the rest of the session and of the group it led (when the

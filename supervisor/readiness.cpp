@@ -3,13 +3,13 @@
 #include "console/console.h"
 #include "loop/wait_table.h"
 #include "port/process.h"
+#include "supervisor/app_table.h"
 #include "supervisor/own_listener.h"
+#include "supervisor/supervision.h"
 
 #include <algorithm>
 #include <map>
 #include <string_view>
-
-NotifySocket notifySocket;
 
 namespace {
 
@@ -20,7 +20,7 @@ void Report(AppEntry& entry, AppEvent event) {
 }
 
 void DropProbe(ReadinessWatch& watch) {
-    RemoveWaitHandle(watch.probe.Get());
+    watch.probeRow.Remove();
     watch.probe.Reset();
 }
 
@@ -48,24 +48,20 @@ void OnProbeDecided(WaitTable*, std::int32_t, void* context) {
 void OnProbeDue(void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
     ReadinessWatch& watch = entry.readiness;
-    watch.next = AddTimer(kReadyProbeMs, OnProbeDue, &entry);
+    watch.next.Start(kReadyProbeMs, OnProbeDue, &entry);
     DropProbe(watch);
     const TcpAddress& address = entry.settings.readiness.ready.address;
     watch.probe.Reset(port::BeginConnection(address.host.c_str(), address.port));
-    if (watch.probe && !AddWaitHandle(watch.probe.Get(), OnProbeDecided, &entry))
+    if (watch.probe && !watch.probeRow.Add(watch.probe.Get(), OnProbeDecided, &entry))
         watch.probe.Reset();
 }
 
 void OnDelayOver(void* context) {
-    AppEntry& entry = *static_cast<AppEntry*>(context);
-    entry.readiness.next = 0;
-    Report(entry, AppEvent::Ready);
+    Report(*static_cast<AppEntry*>(context), AppEvent::Ready);
 }
 
 void OnReadyLimit(void* context) {
-    AppEntry& entry = *static_cast<AppEntry*>(context);
-    entry.readiness.limit = 0;
-    Report(entry, AppEvent::ReadyTimedOut);
+    Report(*static_cast<AppEntry*>(context), AppEvent::ReadyTimedOut);
 }
 
 // True when `processId` is the root of the tree or below it: a descendant,
@@ -100,18 +96,21 @@ bool InTree(std::uint32_t root, std::uint32_t processId) {
 AppEntry* SenderOf(std::uint32_t processId) {
     if (processId == 0)
         return nullptr;
-    for (AppEntry* entry : notifySocket.entries)
+    for (int i = 0; i < appTable.count; ++i) {
+        AppEntry* entry = appTable.entries[i];
         if (entry->process && entry->settings.readiness.ready.kind == ReadyRule::Kind::Notify &&
             InTree(port::ProcessIdOf(entry->process.Get()), processId))
             return entry;
+    }
     return nullptr;
 }
 
 // A message is lines of NAME=VALUE: READY=1 and STATUS=text are heeded.
-void OnNotification(WaitTable*, std::int32_t, void*) {
+void OnNotification(WaitTable*, std::int32_t, void* context) {
+    const NotifySocket& notify = *static_cast<const NotifySocket*>(context);
     std::string text;
     std::uint32_t sender = 0;
-    while (port::ReceiveNotification(notifySocket.socket.Get(), &text, &sender)) {
+    while (port::ReceiveNotification(notify.socket.Get(), &text, &sender)) {
         AppEntry* entry = SenderOf(sender);
         if (entry == nullptr)
             continue;
@@ -140,14 +139,14 @@ void BeginReadinessWatch(AppEntry& entry, WatchReport report) {
     watch.report = report;
     const ReadinessSettings& settings = entry.settings.readiness;
     if (settings.readyTimeoutSeconds > 0)
-        watch.limit =
-            AddTimer(std::uint64_t{settings.readyTimeoutSeconds} * 1000u, OnReadyLimit, &entry);
+        watch.limit.Start(std::uint64_t{settings.readyTimeoutSeconds} * 1000u, OnReadyLimit,
+                          &entry);
     switch (settings.ready.kind) {
     case ReadyRule::Kind::Port:
-        watch.next = AddTimer(0, OnProbeDue, &entry);
+        watch.next.Start(0, OnProbeDue, &entry);
         break;
     case ReadyRule::Kind::Delay:
-        watch.next = AddTimer(settings.ready.delayMs, OnDelayOver, &entry);
+        watch.next.Start(settings.ready.delayMs, OnDelayOver, &entry);
         break;
     default: // the capture process or the notify socket tells
         break;
@@ -155,27 +154,17 @@ void BeginReadinessWatch(AppEntry& entry, WatchReport report) {
 }
 
 void EndReadinessWatch(AppEntry& entry) {
-    ReadinessWatch& watch = entry.readiness;
-    if (!watch.active)
-        return;
-    CancelTimer(watch.limit);
-    CancelTimer(watch.next);
-    DropProbe(watch);
-    watch = ReadinessWatch{};
+    // What the watch registered ends with it.
+    entry.readiness = ReadinessWatch{};
 }
 
-void ForgetNotifyingEntry(const AppEntry& entry) {
-    std::erase(notifySocket.entries, &entry);
-}
-
-std::string NotifySocketVariable(AppEntry& entry) {
+std::string NotifySocketVariable(NotifySocket& notify, const AppEntry& entry) {
     if (entry.settings.readiness.ready.kind != ReadyRule::Kind::Notify)
         return std::string();
-    NotifySocket& notify = notifySocket;
     if (!notify.tried) {
         notify.tried = true;
         notify.socket.Reset(port::OpenNotifySocket(&notify.address));
-        if (!notify.socket || !AddWaitHandle(notify.socket.Get(), OnNotification, nullptr)) {
+        if (!notify.socket || !notify.row.Add(notify.socket.Get(), OnNotification, &notify)) {
             PrintMessage("Could not open the notify socket. Error: %d.",
                          static_cast<int>(port::LastError()));
             notify.socket.Reset();
@@ -183,7 +172,5 @@ std::string NotifySocketVariable(AppEntry& entry) {
     }
     if (!notify.socket)
         return std::string();
-    if (std::find(notify.entries.begin(), notify.entries.end(), &entry) == notify.entries.end())
-        notify.entries.push_back(&entry);
     return "NOTIFY_SOCKET=" + notify.address;
 }

@@ -10,16 +10,7 @@
 #include <string>
 #include <vector>
 
-// The manager's notify socket, opened when the first application that needs
-// it starts, and the applications that were given it.
-struct NotifySocket {
-    bool tried = false;
-    port::UniqueProbe socket;
-    std::string address;
-    std::vector<AppEntry*> entries;
-};
-
-extern NotifySocket notifySocket;
+struct NotifySocket;
 
 // How often a connection to the port of a [Ready] rule is tried.
 inline constexpr std::uint32_t kReadyProbeMs = 100;
@@ -32,11 +23,9 @@ void BeginReadinessWatch(AppEntry& entry, WatchReport report);
 // Ends the watch, if one is under way.
 void EndReadinessWatch(AppEntry& entry);
 
-// The entry is let go: the notify socket no longer hears for it.
-void ForgetNotifyingEntry(const AppEntry& entry);
-
 // For an application whose rule is "notify": the variable NOTIFY_SOCKET=...
-// naming the manager's notify socket, which is opened the first time it is
-// asked for. Empty for any other rule, or when the socket cannot be made
-// (said once).
-std::string NotifySocketVariable(AppEntry& entry);
+// naming the manager's notify socket `notify`, which is opened the first
+// time it is asked for. Empty for any other rule, or when the socket cannot
+// be made (said once). A message from a process of the tree of an
+// application with the rule is heard for that application.
+std::string NotifySocketVariable(NotifySocket& notify, const AppEntry& entry);

@@ -10,8 +10,11 @@
 
 namespace {
 
-std::vector<RecordedProcess> loaded;  // what the earlier manager left
-std::vector<RecordedProcess> current; // what this manager supervises
+// The rows as they are now, each with its process's start time (a row whose
+// process has ended meanwhile is left out), in place of the file.
+void OnWriteDue(void* context) {
+    WriteStartRecord(*static_cast<StartRecord*>(context));
+}
 
 } // namespace
 
@@ -54,41 +57,49 @@ std::vector<RecordedProcess> ParseStartRecord(std::string_view text) {
     return rows;
 }
 
-void LoadStartRecord() {
+void LoadStartRecord(StartRecord& record) {
     std::string path;
     std::string text;
     if (!port::StartRecordPath(&path))
         return;
     if (port::ReadPlainFile(path.c_str(), kMaxStartRecordBytes, &text))
-        loaded = ParseStartRecord(text);
+        record.loaded = ParseStartRecord(text);
     else if (port::LastError() != port::kErrorFileNotFound)
         PrintMessage("Ignored the record of started processes %s: %s.", path.c_str(),
                      port::LastErrorText().c_str());
 }
 
-const RecordedProcess* RecordedProcessOf(std::string_view name, int place) {
-    for (const RecordedProcess& row : loaded)
+const RecordedProcess* RecordedProcessOf(const StartRecord& record, std::string_view name,
+                                         int place) {
+    for (const RecordedProcess& row : record.loaded)
         if (row.name == name && row.place == place)
             return &row;
     return nullptr;
 }
 
-void RecordProcess(const RecordedProcess& row) {
+void RecordProcess(StartRecord& record, const RecordedProcess& row) {
     bool replaced = false;
-    for (RecordedProcess& existing : current)
+    for (RecordedProcess& existing : record.current)
         if (existing.name == row.name && existing.place == row.place) {
             existing = row;
             replaced = true;
         }
     if (!replaced)
-        current.push_back(row);
+        record.current.push_back(row);
+    // Written once the loop comes round; should no timer be left, now.
+    if (!record.write.Pending() && !record.write.Start(0, OnWriteDue, &record))
+        WriteStartRecord(record);
+}
+
+void WriteStartRecord(StartRecord& record) {
+    record.write.Cancel();
+    std::vector<RecordedProcess> rows;
+    for (RecordedProcess& row : record.current)
+        if (row.startTime != 0 || port::ProcessStartTime(row.processId, &row.startTime))
+            rows.push_back(row);
+    record.current = rows;
     // A record that cannot be written only costs a later manager its hint.
     std::string path;
     if (port::StartRecordPath(&path))
-        port::ReplaceFile(path.c_str(), FormatStartRecord(current));
-}
-
-void ForgetStartRecord() {
-    loaded.clear();
-    current.clear();
+        port::ReplaceFile(path.c_str(), FormatStartRecord(rows));
 }

@@ -9,6 +9,8 @@
 // tabs.
 #pragma once
 
+#include "loop/timers.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,17 +33,29 @@ std::string FormatStartRecord(const std::vector<RecordedProcess>& rows);
 // The rows of a record; lines that are not rows are left out.
 std::vector<RecordedProcess> ParseStartRecord(std::string_view text);
 
+// What this manager knows of the record: the rows the earlier manager left,
+// the rows of what it supervises itself, and whether those were changed
+// since they were last written.
+struct StartRecord {
+    std::vector<RecordedProcess> loaded;
+    std::vector<RecordedProcess> current;
+    ScopedTimer write; // the write of changed rows, once the loop comes round
+};
+
 // Reads the record that an earlier manager left: a plain file of at most
 // kMaxStartRecordBytes; anything else there is ignored, and that is said.
-void LoadStartRecord();
+void LoadStartRecord(StartRecord& record);
 
 // What that record says of the application listed as `name` (exactly) at
 // `place` among those of that name; null when it says nothing.
-const RecordedProcess* RecordedProcessOf(std::string_view name, int place);
+const RecordedProcess* RecordedProcessOf(const StartRecord& record, std::string_view name,
+                                         int place);
 
-// The process of the application `row.name` at `row.place` is now `row`:
-// the record is written anew with it.
-void RecordProcess(const RecordedProcess& row);
+// The process of the application `row.name` at `row.place` is now the one
+// with the id `row.processId` (its start time is read when the row is
+// written). The record is written anew once the event loop comes round, so
+// that the starts of one pass cost one write and none of them waits for it.
+void RecordProcess(StartRecord& record, const RecordedProcess& row);
 
-// Both forgotten (the unit tests' reset).
-void ForgetStartRecord();
+// Writes the changed rows now, if any (the manager's end).
+void WriteStartRecord(StartRecord& record);

@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "loop/wait_table.h"
 #include "supervisor/containment.h"
+#include "supervisor/supervision.h"
 
 namespace {
 
@@ -18,19 +19,17 @@ void LookAtStoppingTree(AppEntry& entry) {
     if (stop.contained)
         port::ContainerPopulated(entry.container.Get(), &remains);
     else
-        remains = TreeRemains(stop.tree, &stop.watch);
+        remains = TreeRemains(supervision.processes, stop.tree, &stop.watch);
     if (!remains) {
         stop.report(entry, AppEvent::TreeEnded);
         return;
     }
     if (!stop.contained || !ContainersWatched())
-        stop.check = AddTimer(kStopCheckMs, OnStopCheck, &entry);
+        stop.check.Start(kStopCheckMs, OnStopCheck, &entry);
 }
 
 void OnStopCheck(void* context) {
-    AppEntry& entry = *static_cast<AppEntry*>(context);
-    entry.stop.check = 0;
-    LookAtStoppingTree(entry);
+    LookAtStoppingTree(*static_cast<AppEntry*>(context));
 }
 
 // The wait callback of a stopping entry's process: it has ended.
@@ -39,22 +38,21 @@ void OnStoppingExit(WaitTable*, std::int32_t, void* context) {
     StopUnderWay& stop = entry.stop;
     // Signalled for good now: the rest is watched with timers (or the
     // container's events).
-    RemoveWaitHandle(entry.process.Get());
+    entry.processRow.Remove();
     // Only the main process was asked: the rest of its tree ends with it.
-    if (entry.settings.stopMainOnly && !stop.leftovers && stop.contained) {
+    if (entry.settings.stopMainOnly && stop.contained) {
         port::EndContainer(entry.container.Get());
-    } else if (entry.settings.stopMainOnly && !stop.leftovers) {
+    } else if (entry.settings.stopMainOnly) {
         StoppingTree rest;
         EndLeftovers(stop.tree.root, &rest);
         stop.tree.members.insert(stop.tree.members.end(), rest.members.begin(), rest.members.end());
-        WatchMembers(stop.tree, &stop.watch);
+        WatchMembers(supervision.processes, stop.tree, &stop.watch);
     }
     LookAtStoppingTree(entry);
 }
 
 void OnStopLimit(void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
-    entry.stop.limit = 0;
     entry.stop.report(entry, AppEvent::StopLimitPassed);
 }
 
@@ -79,28 +77,25 @@ void AskContainedTreeToEnd(AppEntry& entry, std::uint32_t root) {
 } // namespace
 
 bool BeginPoliteStop(AppEntry& entry, StopReport report) {
-    RemoveWaitHandle(entry.process.Get());
+    entry.processRow.Remove();
     StopUnderWay& stop = entry.stop;
-    stop.active = true;
     stop.report = report;
     // Id 0 stands for no process: walking its "children" would reach every
     // process the system started.
     const std::uint32_t processId = port::ProcessIdOf(entry.process.Get());
-    if (processId == 0)
-        return false;
-    stop.limit =
-        AddTimer(std::uint64_t{entry.settings.stopTimeoutSeconds} * 1000u, OnStopLimit, &entry);
-    if (stop.limit == 0)
+    if (processId == 0 ||
+        !stop.limit.Start(std::uint64_t{entry.settings.stopTimeoutSeconds} * 1000u, OnStopLimit,
+                          &entry))
         return false;
     if (entry.contained) {
         AskContainedTreeToEnd(entry, processId);
     } else {
-        AskTreeToEnd(processId, &stop.tree, entry.settings.stopSignal, entry.settings.stopMainOnly);
-        WatchMembers(stop.tree, &stop.watch);
+        AskTreeToEnd(supervision.processes, processId, &stop.tree, entry.settings.stopSignal,
+                     entry.settings.stopMainOnly);
+        WatchMembers(supervision.processes, stop.tree, &stop.watch);
     }
-    if (!AddWaitHandle(entry.process.Get(), OnStoppingExit, &entry)) {
-        CancelTimer(stop.limit);
-        stop.limit = 0;
+    if (!entry.processRow.Add(entry.process.Get(), OnStoppingExit, &entry)) {
+        stop.limit.Cancel();
         return false;
     }
     return true;
@@ -108,21 +103,19 @@ bool BeginPoliteStop(AppEntry& entry, StopReport report) {
 
 bool AwaitLeftovers(AppEntry& entry, const StoppingTree& leftovers, StopReport report) {
     StopUnderWay& stop = entry.stop;
-    stop.active = stop.leftovers = stop.startAfter = true;
     stop.contained = entry.contained;
     stop.tree = leftovers;
     stop.report = report;
-    stop.limit = AddTimer(kLeftoversLimitMs, OnStopLimit, &entry);
-    if (stop.limit == 0)
+    if (!stop.limit.Start(kLeftoversLimitMs, OnStopLimit, &entry))
         return false;
     if (!stop.contained)
-        WatchMembers(stop.tree, &stop.watch);
+        WatchMembers(supervision.processes, stop.tree, &stop.watch);
     LookAtStoppingTree(entry);
     return true;
 }
 
 void EndTree(AppEntry& entry) {
-    RemoveWaitHandle(entry.process.Get());
+    entry.processRow.Remove();
     const std::uint32_t root =
         entry.stop.tree.root != 0 ? entry.stop.tree.root : port::ProcessIdOf(entry.process.Get());
     // A contained tree ends in one step; should that fail, it is walked.
@@ -136,9 +129,7 @@ void EndTree(AppEntry& entry) {
 }
 
 void FinishStop(AppEntry& entry) {
-    RemoveWaitHandle(entry.process.Get());
-    CancelTimer(entry.stop.limit);
-    CancelTimer(entry.stop.check);
+    entry.processRow.Remove();
     entry.stop = StopUnderWay{};
     entry.process.Reset();
 }

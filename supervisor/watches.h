@@ -4,6 +4,7 @@
 #pragma once
 
 #include "loop/timers.h"
+#include "loop/wait_table.h"
 #include "port/containment.h"
 #include "port/probe.h"
 #include "port/system.h"
@@ -17,13 +18,15 @@ enum class AppEvent : std::uint8_t;
 // HealthFailed.
 using WatchReport = void (*)(AppEntry& entry, AppEvent event);
 
+// What a watch registers it owns: its end cancels it.
 struct ReadinessWatch {
     bool active = false;
     WatchReport report = nullptr;
-    TimerId limit = 0;       // its [ReadyTimeout]
-    TimerId next = 0;        // the next connection attempt, or the end of its delay
+    ScopedTimer limit;       // its [ReadyTimeout]
+    ScopedTimer next;        // the next connection attempt, or the end of its delay
     port::UniqueProbe probe; // the connection attempt under way
-    bool heldSaid = false;   // that another process holds its port was logged
+    WaitRow probeRow;
+    bool heldSaid = false; // that another process holds its port was logged
 };
 
 enum class Health : std::uint8_t { Unknown, Healthy, Unhealthy };
@@ -31,10 +34,12 @@ enum class Health : std::uint8_t { Unknown, Healthy, Unhealthy };
 struct HealthWatch {
     bool active = false;
     WatchReport report = nullptr;
-    TimerId next = 0;            // the next check
-    TimerId limit = 0;           // the time limit of the check under way
-    port::UniqueProbe probe;     // a port check under way
-    port::UniqueHandle command;  // a command check under way
+    ScopedTimer next;           // the next check
+    ScopedTimer limit;          // the time limit of the check under way
+    port::UniqueProbe probe;    // a port check under way
+    port::UniqueHandle command; // a command check under way
+    WaitRow probeRow;
+    WaitRow commandRow;
     std::uint64_t startedMs = 0; // when the check under way began
     std::uint32_t failures = 0;  // in a row
     Health health = Health::Unknown;

@@ -1,6 +1,5 @@
 #include "reset_for_testing.h"
 
-#include "app/headless.h"
 #include "capture/capture_watch.h"
 #include "console/console.h"
 #include "console/log_file.h"
@@ -8,38 +7,31 @@
 #include "loop/event_loop.h"
 #include "loop/timers.h"
 #include "loop/wait_table.h"
-#include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
-#include "supervisor/containment.h"
-#include "supervisor/readiness.h"
-#include "supervisor/start_record.h"
+#include "supervisor/supervision.h"
 
 void ResetManagerForTesting() {
     // The fake system the handles came from has been reset already: they are
     // forgotten, not closed.
     for (int i = 0; i < appTable.count; ++i) {
-        appTable.entries[i]->process.Release();
-        appTable.entries[i]->container.Release();
-        for (port::UniqueHandle& member : appTable.entries[i]->stop.watch.members)
+        AppEntry& entry = *appTable.entries[i];
+        entry.process.Release();
+        entry.container.Release();
+        for (port::UniqueHandle& member : entry.stop.watch.members)
             member.Release();
-        delete appTable.entries[i];
+        delete &entry;
     }
     appTable = AppTable{};
     for (ControlClient& client : controlServer.clients)
         client.connection.Release();
     controlServer = ControlServer{};
     captureTable = CaptureTable{};
+    supervision.notify.socket.Release();
+    supervision = Supervision{};
     waitTable = WaitTable{};
     timerList = TimerList{};
     RunningFlag = true;
+    logFile = LogFile{};
     console = Console();
     SetUpConsole();
-    logFile = LogFile{};
-    ShutdownUnderWay = false;
-    SetStateChangeHook(nullptr);
-    readyReport = ReadyReport::StartUp;
-    notifySocket.socket.Release();
-    notifySocket = NotifySocket{};
-    ForgetContainers();
-    ForgetStartRecord();
 }

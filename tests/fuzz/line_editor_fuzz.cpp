@@ -9,6 +9,7 @@
 #include "require.h"
 #include "reset_for_testing.h"
 #include "supervisor/app_table.h"
+#include "supervisor/take_over.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -45,11 +45,10 @@ const char* CheckTable(const World& w, std::string* detail) {
     for (int i = 0; i < appTable.count; ++i) {
         const AppEntry& entry = *appTable.entries[i];
         const Slot& slot = w.table[static_cast<std::size_t>(i)];
-        if (entry.settings.name != slot.name ||
-            (entry.state == AppState::Removed) != slot.removed) {
+        if (entry.settings.name != slot.name || IsRemoved(entry.state) != slot.removed) {
             *detail = Format("number %d is %s%s, expected %s%s", i, entry.settings.name.c_str(),
-                             entry.state == AppState::Removed ? " (removed)" : "",
-                             slot.name.c_str(), slot.removed ? " (removed)" : "");
+                             IsRemoved(entry.state) ? " (removed)" : "", slot.name.c_str(),
+                             slot.removed ? " (removed)" : "");
             return "each application is listed once under its number";
         }
         const AppEntry* found = slot.removed ? nullptr : FindApplication(slot.name);
@@ -121,6 +120,7 @@ const char* CheckProcesses(World& w, std::string* detail) {
         const std::uint32_t pid = PidOf(entry);
         const bool up = entry.state == AppState::Running || entry.state == AppState::Starting;
         const bool idle = entry.state == AppState::Stopped || entry.state == AppState::Waiting ||
+                          entry.state == AppState::Failed || entry.state == AppState::Removed ||
                           entry.state == AppState::GaveUp;
         const fake::Process* p = fake::FindProcess(pid);
         // A process that ended after the loop's wait looked (ended by a

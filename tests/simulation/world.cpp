@@ -54,9 +54,7 @@ int NumberOf(const std::string& word) {
         return -1;
     if (word[0] >= '0' && word[0] <= '9') {
         const int number = ParseLeadingInt(word.c_str());
-        return number < appTable.count && appTable.entries[number]->state != AppState::Removed
-                   ? number
-                   : -1;
+        return number < appTable.count && !IsRemoved(appTable.entries[number]->state) ? number : -1;
     }
     const AppEntry* entry = FindApplication(word);
     for (int i = 0; i < appTable.count; ++i)
@@ -111,7 +109,7 @@ void NoteCommand(World& w, const std::string& line, bool sent) {
     const int number = words.size() > 1 ? NumberOf(words[1]) : -1;
     auto stop = [&](int n) {
         const AppEntry& entry = *appTable.entries[n];
-        if (entry.state == AppState::Removed || entry.state == AppState::GaveUp)
+        if (IsRemoved(entry.state) || entry.state == AppState::GaveUp)
             return;
         // A line sent from outside runs later in the pass: the process it
         // leaves is known at the next check.

@@ -4,6 +4,7 @@
 #include "control/control_server.h"
 #include "supervisor/containment.h"
 #include "supervisor/start_record.h"
+#include "supervisor/supervision.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +75,7 @@ TEST_F(IdentityTest, WithAUserOnlyItsProcessesAreCopiesAndTheStartNamesIt) {
     fake::FindProcess(52)->userId = 65534;
     fake::Get().hasStartRecord = true;
     fake::Get().startRecord = "51\t5000051\t-\t0\tapi\n";
-    LoadStartRecord();
+    LoadStartRecord(supervision.record);
     AppSettings api = Server("api", "-m http.server 18091", false);
     AppSettings ghost = Server("ghost", "-m http.server 18092", false);
     api.user = "nobody";
@@ -95,7 +96,7 @@ TEST_F(IdentityTest, TheRecordedProcessIsTriedFirstAndTheRecordFollowsEveryStart
     fake::FindProcess(52)->startTime = 777;
     fake::Get().hasStartRecord = true;
     fake::Get().startRecord = "52\t777\t-\t0\tadmin\n51\t1\t-\t0\tapi\nnot a row\n";
-    LoadStartRecord();
+    LoadStartRecord(supervision.record);
     // admin's recorded process runs with its start time; api's has another.
     EXPECT_EQ((Ids{50, 52}), Attached({Server("api", "-m http.server 18091", false),
                                        Server("admin", "-m http.server 18092", false)}));
@@ -110,14 +111,15 @@ TEST_F(IdentityTest, TheRecordedProcessIsTriedFirstAndTheRecordFollowsEveryStart
     // Rewritten at each start, the old row replaced.
     ExecuteLine("restart api");
     const std::uint32_t again = fake::Get().launches.back().pid;
+    test::RunPasses(2); // written when the loop comes round
     const std::vector<RecordedProcess> after = ParseStartRecord(fake::Get().startRecord);
     ASSERT_EQ(2u, after.size());
     EXPECT_EQ(again, after[0].processId);
 }
 
 TEST(StartRecord, RowsSurviveTheTripAndBrokenLinesAreLeftOut) {
-    const std::vector<RecordedProcess> rows = {
-        {12, 34, "/sys/fs/cgroup/x/app-web", 0, "web\tapp"}, {4294967295u, 0, "", 1, "w"}};
+    const std::vector<RecordedProcess> rows = {{12, 34, "/sys/fs/cgroup/x/app-web", 0, "web\tapp"},
+                                               {4294967295u, 0, "", 1, "w"}};
     const std::vector<RecordedProcess> back = ParseStartRecord(FormatStartRecord(rows));
     ASSERT_EQ(2u, back.size());
     EXPECT_EQ("/sys/fs/cgroup/x/app-web", back[0].container);
@@ -230,7 +232,7 @@ TEST_F(ContainedTest, ANewManagerAttachesToWhatTheContainerHoldsWhateverItsExecu
     Helper(3001).startTime = 10;
     fake::Get().hasStartRecord = true;
     fake::Get().startRecord = "3000\t20\tC:\\jobs\\svc\t0\tsvc\n";
-    LoadStartRecord();
+    LoadStartRecord(supervision.record);
     EXPECT_EQ(3000u, fake::PidOf(Add().process.Get())) << "the recorded one, where recorded";
 }
 
@@ -242,7 +244,7 @@ TEST_F(ContainedTest, AContainerTheRecordNamesOtherwiseIsIgnored) {
     fake::AddProcess(3000, 0, "C:\\other.exe").container = "C:\\jobs\\foreign";
     fake::Get().hasStartRecord = true;
     fake::Get().startRecord = "3000\t5003000\tC:\\jobs\\foreign\t0\tsvc\n";
-    LoadStartRecord();
+    LoadStartRecord(supervision.record);
     EXPECT_NE(3000u, fake::PidOf(Add().process.Get()));
     EXPECT_EQ("Ignored recorded container C:\\jobs\\foreign of svc.", test::LogMessages()[0]);
     EXPECT_TRUE(fake::FindProcess(3000)->alive);

@@ -146,6 +146,7 @@ TEST_F(OperatorOptionsTest, FailedStartsAreTriedAgainWithAWaitThatDoublesUpToTen
     EXPECT_EQ("Will try to start alpha again in 2 s.", test::LastMessage());
     fake::Get().launchError = 0;
     EXPECT_EQ((Lines{"Starting process alpha."}), Added([] { ExecuteLine("start 0"); }));
+    RunDueTimers(); // the record of the start is written
     EXPECT_EQ(port::kWaitForever, TimerWaitLimitMs());
 
     ExecuteLine("stop 0");
@@ -162,16 +163,17 @@ TEST_F(OperatorOptionsTest, TheLoopWaitsForThePendingAttemptAndOtherwiseWithoutL
     EndsWith(alpha, 0);
     fake::Get().launchError = 0;
     fake::PushText("x"); // console input waits too: it is served in the same pass
-    test::RunPasses(3);
+    test::RunPasses(4);
     // Pass 1 serves the key (the attempt is not due), pass 2 waits what is
-    // left after the pauses, times out and starts the entry, pass 3 waits
-    // without a limit.
+    // left after the pauses, times out and starts the entry, pass 3 writes
+    // the record of the start without waiting, pass 4 waits without a limit.
     const fake::State& s = fake::Get();
-    ASSERT_EQ(3u, s.waitLimits.size());
+    ASSERT_EQ(4u, s.waitLimits.size());
     ASSERT_LE(2u, s.sleeps.size());
     EXPECT_EQ(3000u, s.waitLimits[0]);
     EXPECT_EQ(3000u - s.sleeps[0] - s.sleeps[1], s.waitLimits[1]);
-    EXPECT_EQ(port::kWaitForever, s.waitLimits[2]);
+    EXPECT_EQ(0u, s.waitLimits[2]);
+    EXPECT_EQ(port::kWaitForever, s.waitLimits[3]);
     EXPECT_TRUE(IsUp(alpha));
     EXPECT_EQ(3u, fake::Get().launches.size());
     EXPECT_EQ("x", test::TrimRight(fake::Row(59)));

@@ -13,6 +13,9 @@
 #include "reset_for_testing.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
+#include "supervisor/start_record.h"
+#include "supervisor/supervision.h"
+#include "supervisor/take_over.h"
 
 #include <gtest/gtest.h>
 
@@ -53,9 +56,13 @@ inline AppSettings App(const std::string& name, const std::string& path,
 // Appends an application to the table as start-up does (it attaches to a
 // running copy or starts) and returns it; in `batch` when given, else with
 // a reading of the process list of its own.
+// The record of started processes is written at once, not when the loop
+// comes round, so that the passes a test runs are its own.
 inline AppEntry& Add(const AppSettings& settings, AttachBatch* batch = nullptr) {
     AttachBatch own;
-    return *CreateApplication(settings, batch != nullptr ? *batch : own, nullptr);
+    AppEntry& entry = *CreateApplication(settings, batch != nullptr ? *batch : own, nullptr);
+    WriteStartRecord(supervision.record);
+    return entry;
 }
 
 // Runs passes of the event loop: `goOn(wait)` acts before each wait (counted

@@ -1,0 +1,3 @@
+#include "supervisor/supervision.h"
+
+Supervision supervision;
