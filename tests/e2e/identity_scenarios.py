@@ -135,13 +135,17 @@ def attach_by_command_line(d):
 
 
 # -- containers (Linux: cgroups; these need root) ------------------------------
+def cgroup_hierarchy():
+    """Where the cgroup v2 hierarchy is mounted."""
+    with open("/proc/self/mountinfo") as f:
+        return [line.split()[4] for line in f if " - cgroup2 " in line][0]
+
+
 def cgroup_of(pid):
     """The cgroup v2 directory that holds a process."""
     with open("/proc/%d/cgroup" % pid) as f:
         path = [line[3:].strip() for line in f if line.startswith("0::")][0]
-    with open("/proc/self/mountinfo") as f:
-        mount = [line.split()[4] for line in f if " - cgroup2 " in line][0]
-    return mount + path
+    return cgroup_hierarchy() + path
 
 
 def cgroup_pids(directory):
