@@ -181,10 +181,10 @@ def contained_helper_is_stopped(d):
     """With ContainProcesses = 1, a program that leaves a helper behind by
     fork, setsid, fork and exit runs in a cgroup of its own with it: "stop"
     with a stop limit asks the helper too (SIGTERM) and says when both have
-    ended; after "quit" a new manager attaches to what the cgroup holds, and
-    "stop" ends the helper that ignores SIGTERM at once. --status says
-    cgroup; a stopped application's cgroup is removed, and at the end the
-    manager's own."""
+    ended; after "quit" a new manager attaches to what the cgroup holds
+    before it starts the stopped one, and "stop" ends the helper that
+    ignores SIGTERM at once. --status says cgroup; a stopped application's
+    cgroup is removed, and at the end the manager's own."""
     base = d.temp_dir("contain")
     polite = App(d, base, "polite", "--detach --on-term 0")
     stubborn = App(d, base, "stubborn", "--detach --ignore-term")
@@ -202,7 +202,8 @@ def contained_helper_is_stopped(d):
         pane.enter_line("quit")
         pane.wait_dead()
         pane = d.start_manager(base)
-        pane.wait_messages(["Starting process polite.", "stubborn already running, attached!"])
+        # What the containers hold is claimed before any entry starts.
+        pane.wait_messages(["stubborn already running, attached!", "Starting process polite."])
         check(status(d)[1]["pid"] == pids[1][0], "attached to %r" % status(d)[1])
         pane.command("stop 1", ["Terminating process stubborn."])
         wait_gone(d, pids[1], "stubborn and its helper")
