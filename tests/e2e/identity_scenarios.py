@@ -135,13 +135,17 @@ def attach_by_command_line(d):
 
 
 # -- containers (Linux: cgroups; these need root) ------------------------------
+def cgroup_hierarchy():
+    """Where the cgroup v2 hierarchy is mounted."""
+    with open("/proc/self/mountinfo") as f:
+        return [line.split()[4] for line in f if " - cgroup2 " in line][0]
+
+
 def cgroup_of(pid):
     """The cgroup v2 directory that holds a process."""
     with open("/proc/%d/cgroup" % pid) as f:
         path = [line[3:].strip() for line in f if line.startswith("0::")][0]
-    with open("/proc/self/mountinfo") as f:
-        mount = [line.split()[4] for line in f if " - cgroup2 " in line][0]
-    return mount + path
+    return cgroup_hierarchy() + path
 
 
 def cgroup_pids(directory):
@@ -177,10 +181,10 @@ def contained_helper_is_stopped(d):
     """With ContainProcesses = 1, a program that leaves a helper behind by
     fork, setsid, fork and exit runs in a cgroup of its own with it: "stop"
     with a stop limit asks the helper too (SIGTERM) and says when both have
-    ended; after "quit" a new manager attaches to what the cgroup holds, and
-    "stop" ends the helper that ignores SIGTERM at once. --status says
-    cgroup; a stopped application's cgroup is removed, and at the end the
-    manager's own."""
+    ended; after "quit" a new manager attaches to what the cgroup holds
+    before it starts the stopped one, and "stop" ends the helper that
+    ignores SIGTERM at once. --status says cgroup; a stopped application's
+    cgroup is removed, and at the end the manager's own."""
     base = d.temp_dir("contain")
     polite = App(d, base, "polite", "--detach --on-term 0")
     stubborn = App(d, base, "stubborn", "--detach --ignore-term")
@@ -198,7 +202,8 @@ def contained_helper_is_stopped(d):
         pane.enter_line("quit")
         pane.wait_dead()
         pane = d.start_manager(base)
-        pane.wait_messages(["Starting process polite.", "stubborn already running, attached!"])
+        # What the containers hold is claimed before any entry starts.
+        pane.wait_messages(["stubborn already running, attached!", "Starting process polite."])
         check(status(d)[1]["pid"] == pids[1][0], "attached to %r" % status(d)[1])
         pane.command("stop 1", ["Terminating process stubborn."])
         wait_gone(d, pids[1], "stubborn and its helper")

@@ -7,7 +7,7 @@ import time
 
 from driver import check, scenario
 from reload_scenarios import SUMMARY, configure
-from supervision_scenarios import App
+from supervision_scenarios import App, wait_gone
 
 
 def status(d):
@@ -24,18 +24,33 @@ def pids(d):
 
 @scenario("reload_refuses_a_broken_file")
 def reload_refuses_a_broken_file(d):
-    """A file whose header lacks its "]", and an empty file: --reload exits
-    with 1 and the line that says why, and every application keeps its
-    process. (Under Wine, the header.)"""
+    """A file whose header lacks its "]", one with a section the program does
+    not know ([Parametres]), one with a stray byte before [General], one that
+    changes an executable to one that does not exist, and an empty file:
+    --reload exits with 1 and the line that says why, and every application
+    keeps its process. (Under Wine, all but the empty file.)"""
     base = d.temp_dir("refused")
     apps = [App(d, base, "a"), App(d, base, "b")]
-    configure(d, base, apps)
+    configure(d, base, apps, "RestartDelay = 1")
+    with open(os.path.join(base, "zelkappmgr.ini")) as f:
+        good = f.read()
     d.start_manager(base)
     for app in apps:
         app.wait_starts(1)
     before = pids(d)
-    cases = [("[Applications]\na = x\n[Parameters\n",
-              "zelkappmgr.ini has a malformed section header in line 3; configuration kept.")]
+    typo = good.splitlines().index("[Parameters]") + 1
+    missing = d.path(os.path.join(base, "gone", os.path.basename(apps[0].exe)))
+    cases = [
+        ("[Applications]\na = x\n[Parameters\n",
+         "zelkappmgr.ini has a malformed section header in line 3; configuration kept."),
+        (good.replace("[Parameters]", "[Parametres]"),
+         "zelkappmgr.ini has an unknown section [Parametres] in line %d; configuration kept."
+         % typo),
+        ("x" + good,
+         "zelkappmgr.ini has a line outside any section in line 1; configuration kept."),
+        (good.replace(d.path(apps[0].exe), missing),
+         "a names %s, which does not exist; configuration kept." % missing),
+    ]
     if d.mode == "native":
         cases.append(("", "zelkappmgr.ini names no applications; configuration kept."))
     for text, line in cases:
@@ -71,6 +86,35 @@ def reload_returning_number(d):
     check([(x["number"], x["name"]) for x in apps] == [(0, "a"), (1, "b")], "the table: %r" % apps)
     check(apps[1]["state"] == "running" and apps[1]["pid"] == b.last_pid(),
           "b under its number: %r" % apps[1])
+
+
+@scenario("reload_after_a_skipped_entry", modes=("native",))
+def reload_after_a_skipped_entry(d):
+    """With OutputDirectory a reload adds "x y", x_y (whose output would go
+    to the file of "x y": skipped) and db after them: db is listed under the
+    number after "x y", the same file read again keeps every process and
+    the manager, and "stop db" ends db's process."""
+    base = d.temp_dir("skipped")
+    first, spaced, clash, db = (App(d, base, name) for name in ("a", "x-y", "x_y", "db"))
+    spaced.name = "x y"
+    configure(d, base, [first], "OutputDirectory = out")
+    pane = d.start_manager(base)
+    first.wait_starts(1)
+    configure(d, base, [first, spaced, clash, db], "OutputDirectory = out")
+    code, out, _ = d.client("--reload")
+    check(code == 0 and "Skipping x_y: its output would go to x_y.log, as that of x y." in
+          out.splitlines(), "--reload: %d %r" % (code, out))
+    started = [app.wait_starts(1)[0]["pid"] for app in (first, spaced, db)]
+    table = [(x["number"], x["name"], x["pid"]) for x in status(d)]
+    check(table == [(0, "a", started[0]), (1, "x y", started[1]), (2, "db", started[2])],
+          "the table: %r" % table)
+    code, out, _ = d.client("--reload")
+    check(code == 0 and pids(d) == [("a", "running", started[0]), ("x y", "running", started[1]),
+                                    ("db", "running", started[2])],
+          "the second reload: %d %r, %r" % (code, out, pids(d)))
+    pane.command("stop db", ["Terminating process db."])
+    wait_gone(d, started[2:], "db")
+    check(pids(d)[2] == ("db", "stopped", None), "after the stop: %r" % pids(d))
 
 
 @scenario("reload_equal_names", modes=("native",))

@@ -26,6 +26,7 @@ import headless_scenarios  # noqa: E402,F401
 import identity_scenarios  # noqa: E402,F401
 import operator_scenarios  # noqa: E402,F401
 import readiness_scenarios  # noqa: E402,F401
+import record_scenarios  # noqa: E402,F401
 import reload_scenarios  # noqa: E402,F401
 import reload_rules_scenarios  # noqa: E402,F401
 import restart_scenarios  # noqa: E402,F401

@@ -68,6 +68,9 @@
 //   --notify-after MS  (Linux) send READY=1 (and STATUS=up) to the socket that
 //                    $NOTIFY_SOCKET names MS milliseconds after the start,
 //                    recording "notify" with the value "ok" or the errno
+//   --retitle TEXT   (POSIX) after the start record, overwrite the argument
+//                    strings in place with TEXT (cut to their room), as servers
+//                    set their process titles: /proc/<pid>/cmdline then shows it
 //   --next-pid N     (Linux, in a PID namespace of its own) the children of
 //                    --tree get the ids after N: they start after N is
 //                    written to /proc/sys/kernel/ns_last_pid
@@ -152,6 +155,7 @@ struct Options {
     long long sayAfterMs = -1;
     std::string sayText;
     long long notifyAfterMs = -1;
+    std::string retitle;
     long long printLines = 0;
     long long printEveryMs = -1;
     long long writeBytes = 0;
@@ -658,6 +662,8 @@ Options ParseOptions(int argc, char** argv) {
                 options.sayAfterMs < 0)
                 Usage("--say-after needs milliseconds and a text");
             options.sayText = value("--say-after needs a text");
+        } else if (option == "--retitle") {
+            options.retitle = value("--retitle needs a text");
         } else if (option == "--next-pid") {
             if (!ParseNumber(value("--next-pid needs a number"), &options.nextPid) ||
                 options.nextPid < 1)
@@ -809,6 +815,10 @@ void LeaveDaemon(const Options&) {
     Usage("--daemon is not available on Windows");
 }
 
+void Retitle(int, char**, const std::string&) {
+    Usage("--retitle is not available on Windows");
+}
+
 void LeaveDetached(const Options& options) {
     std::vector<std::string> arguments = DetachedArguments(options, options.tag + ".mid");
     arguments.push_back("--detach-child");
@@ -816,6 +826,17 @@ void LeaveDetached(const Options& options) {
 }
 
 #else
+
+// The argument strings lie one after the other, each ended by a NUL; the
+// title goes over them from argv[0] on and NULs fill the rest, the last
+// byte staying NUL, so that the kernel shows exactly that room.
+void Retitle(int argc, char** argv, const std::string& title) {
+    char* begin = argv[0];
+    char* last = argv[argc - 1] + std::strlen(argv[argc - 1]);
+    const std::size_t length = std::min(title.size(), static_cast<std::size_t>(last - begin));
+    std::memcpy(begin, title.data(), length);
+    std::memset(begin + length, 0, static_cast<std::size_t>(last - begin) + 1 - length);
+}
 
 volatile sig_atomic_t askedToEnd = 0;
 
@@ -993,6 +1014,8 @@ int main(int argc, char** argv) {
                        "\tvalue=" + Escape(value != nullptr ? value : "<unset>"));
     }
 
+    if (!options.retitle.empty())
+        Retitle(argc, argv, options.retitle);
     PrepareForTerm(options);
     Print(options);
     if (!options.waitFor.empty())
