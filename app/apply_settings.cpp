@@ -16,11 +16,12 @@
 
 void ApplyLogFile(const GeneralSettings& general) {
     const std::string& path = general.logFile;
+    LogFile& logFile = console.logFile;
     if (path == logFile.path)
         return;
     std::string unopened = logFile.unopened;
-    CloseLogFile();
-    if (!path.empty() && !OpenLogFile(path)) {
+    CloseLogFile(logFile);
+    if (!path.empty() && !OpenLogFile(logFile, path)) {
         // Said once per path, however many reloads try it again.
         if (path != unopened)
             PrintMessage("Could not open log file %s!", path.c_str());

@@ -14,13 +14,11 @@
 
 namespace {
 
-// The manager ends once no stop is under way any more.
-void OnShutdownCheck(void*) {
-    if (!AnyStopping()) {
-        RunningFlag = false;
-        return;
-    }
-    if (AddTimer(kStopCheckMs, OnShutdownCheck, nullptr) == 0)
+// While the manager ends every application, it ends itself once no stop is
+// under way any more: looked at when the request comes, and after every
+// change of an application's state.
+void EndOnceStopped() {
+    if (supervision.shutdown && !AnyStopping())
         RunningFlag = false;
 }
 
@@ -33,7 +31,7 @@ void OnShutdownRequest(WaitTable*, std::int32_t, void*) {
     port::NotifyServiceManager("STOPPING=1");
     PrintMessage("Asked to end: stopping every application.");
     StopEverything();
-    OnShutdownCheck(nullptr);
+    EndOnceStopped();
 }
 
 void OnChildEnded(WaitTable*, std::int32_t, void*) {
@@ -78,6 +76,7 @@ void ReportReadyOnceSettled(ReadyReport& report) {
 
 void OnHeadlessStateChange(AppEntry& entry, AppState before, void* context) {
     ContinueOrder(entry, before);
+    EndOnceStopped();
     // During start-up the applications still to come are not in the table.
     ReadyReport& report = *static_cast<ReadyReport*>(context);
     if (report == ReadyReport::Waiting)

@@ -11,7 +11,7 @@
     ReadyLineWatch readyLine(settings.readyLine.text);
     // It runs as long as the application: only what the loop below needs
     // stays in memory.
-    static char buffer[32768];
+    char buffer[32768];
     port::TrimMemory();
     bool failed = false;
     for (;;) {

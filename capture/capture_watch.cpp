@@ -17,12 +17,6 @@ port::Handle StartCopy(const std::vector<std::string>& words, port::Handle readE
 }
 
 void Forget(WatchedCapture& capture) {
-    CancelTimer(capture.restart);
-    if (capture.process != port::kNullHandle) {
-        RemoveWaitHandle(capture.process);
-        port::Close(capture.process);
-    }
-    port::CloseFile(capture.readEnd);
     capture = WatchedCapture{};
 }
 
@@ -30,37 +24,32 @@ void OnCaptureEnded(WaitTable*, std::int32_t, void* context);
 void Restart(WatchedCapture& capture);
 
 void OnRestartDue(void* context) {
-    auto& capture = *static_cast<WatchedCapture*>(context);
-    capture.restart = 0;
-    Restart(capture);
+    Restart(*static_cast<WatchedCapture*>(context));
 }
 
 // Starts a new capture process after the pause; false when no timer is
 // free.
 bool RestartAfterPause(WatchedCapture& capture) {
-    capture.restart = AddTimer(kCaptureRestartPauseMs, OnRestartDue, &capture);
-    return capture.restart != 0;
+    return capture.restart.Start(kCaptureRestartPauseMs, OnRestartDue, &capture);
 }
 
 // Watches the running capture process; false, leaving it unwatched, when
 // the wait table is full.
 bool Watch(WatchedCapture& capture, port::Handle process) {
     capture.startedMs = port::NowMs();
-    if (AddWaitHandle(process, OnCaptureEnded, &capture)) {
-        capture.process = process;
+    capture.process.Reset(process);
+    if (capture.row.Add(process, OnCaptureEnded, &capture))
         return true;
-    }
-    port::Close(process); // it runs on, unwatched
-    Forget(capture);
+    Forget(capture); // it runs on, unwatched
     return false;
 }
 
 void Restart(WatchedCapture& capture) {
-    if (port::OutputPipeEnded(capture.readEnd)) {
+    if (port::OutputPipeEnded(capture.readEnd.Get())) {
         Forget(capture); // every writer has gone meanwhile, and nothing is left
         return;
     }
-    const port::Handle process = StartCopy(capture.arguments, capture.readEnd);
+    const port::Handle process = StartCopy(capture.arguments, capture.readEnd.Get());
     if (process == port::kNullHandle) {
         // Said once; tried again after a pause for as long as the pipe lives.
         if (!capture.failureReported)
@@ -79,10 +68,9 @@ void Restart(WatchedCapture& capture) {
 
 void OnCaptureEnded(WaitTable*, std::int32_t, void* context) {
     auto& capture = *static_cast<WatchedCapture*>(context);
-    RemoveWaitHandle(capture.process);
-    port::Close(capture.process);
-    capture.process = port::kNullHandle;
-    if (port::OutputPipeEnded(capture.readEnd)) {
+    capture.row.Remove();
+    capture.process.Reset();
+    if (port::OutputPipeEnded(capture.readEnd.Get())) {
         Forget(capture); // the end of the output: its job is done
         return;
     }
@@ -104,7 +92,7 @@ bool StartWatchedCapture(const std::string& name, const std::vector<std::string>
         capture.used = true;
         capture.name = name;
         capture.arguments = arguments;
-        capture.readEnd = readEnd.Release();
+        capture.readEnd = std::move(readEnd);
         Watch(capture, process);
         return true;
     }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "loop/timers.h"
+#include "loop/wait_table.h"
 #include "port/file.h"
 #include "port/system.h"
 
@@ -24,16 +25,16 @@ inline constexpr int kMaxWatchedCaptures = 16;
 // over.
 inline constexpr std::uint64_t kCaptureRestartPauseMs = 1000;
 
-// The handles are plain: the table is a global that is never destroyed
-// with handles open (the manager's end lets the system close them).
+// A capture process watched: what it holds and registers ends with it.
 struct WatchedCapture {
     bool used = false;
     std::string name;                   // the application's display name
     std::vector<std::string> arguments; // the capture process's arguments
-    port::Handle readEnd = port::kNullHandle;
-    port::Handle process = port::kNullHandle; // null while a new start waits
+    port::UniqueFile readEnd;
+    port::UniqueHandle process; // null while a new start waits
+    WaitRow row;                // the process's, while it is watched
     std::uint64_t startedMs = 0;
-    TimerId restart = 0;
+    ScopedTimer restart;
     bool failureReported = false; // the last start failed and was said
 };
 

@@ -18,19 +18,12 @@ bool AddCommand(const char* name, const char* description, CommandHandler handle
     return true;
 }
 
-namespace {
-
-// The line being run did not do what it asked.
-bool lineFailed = false;
-
-} // namespace
-
 void FailCommand() {
-    lineFailed = true;
+    console.lineFailed = true;
 }
 
 bool ExecuteLine(const char* line) {
-    lineFailed = false;
+    console.lineFailed = false;
     if (AsciiCompareNoCase(line, "help", 4) == 0) {
         ShowHelp(line);
         return true;
@@ -43,7 +36,7 @@ bool ExecuteLine(const char* line) {
     for (int i = 0; i < console.commandCount; ++i) {
         if (AsciiEqualNoCase(console.commands[i].name.c_str(), word)) {
             console.commands[i].handler(&reader);
-            return !lineFailed;
+            return !console.lineFailed;
         }
     }
     WriteLogLine("No such command");

@@ -19,7 +19,8 @@ Console::Console()
       timeFormat(kTimeStampFormat), maxLineLength(kMaxLineLength), historySize(kHistorySize),
       currentSlot(0), usedSlots(1), browseSlot(0),
       commandCount(0), historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
-      inputHandle(port::kNullHandle), logRows(), screenShown(false), logToStandardOutput(false) {}
+      inputHandle(port::kNullHandle), logRows(), screenShown(false), logToStandardOutput(false),
+      logFile(), logCaptures(), lineFailed(false) {}
 
 void SetUpConsole() {
     console.outputHandle = port::StdOutput();
@@ -67,7 +68,6 @@ namespace {
 
 // Where the text of each log entry is also collected (the commands of
 // control clients being answered).
-std::vector<std::vector<std::string>*> logCaptures;
 
 std::size_t LogWidth() {
     return static_cast<std::size_t>(console.logRect.Right + 1);
@@ -143,19 +143,19 @@ void WriteLogLine(std::string text) {
     } else {
         ShowLogEntry(stamp.data(), stamp.size(), text);
     }
-    for (std::vector<std::string>* capture : logCaptures)
+    for (std::vector<std::string>* capture : console.logCaptures)
         capture->push_back(text);
     // Every entry passes here once, after the screen shows it.
-    if (AppendLogEntry(stamp, text) == LogFileWrite::FirstFailure)
-        PrintMessage("Could not write to log file %s!", logFile.path.c_str());
+    if (AppendLogEntry(console.logFile, stamp, text) == LogFileWrite::FirstFailure)
+        PrintMessage("Could not write to log file %s!", console.logFile.path.c_str());
 }
 
 void CaptureLogEntries(std::vector<std::string>* into) {
-    logCaptures.push_back(into);
+    console.logCaptures.push_back(into);
 }
 
 void StopCapturingLogEntries(std::vector<std::string>* into) {
-    std::erase(logCaptures, into);
+    std::erase(console.logCaptures, into);
 }
 
 void PrintMessage(const char* format, ...) {

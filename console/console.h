@@ -2,6 +2,8 @@
 // area and a one-row input line, the command table and the input line's state.
 #pragma once
 
+#include "console/log_file.h"
+
 #include "port/types.h"
 
 #include <cstdint>
@@ -67,6 +69,12 @@ struct Console {
     bool screenShown;
     // Without a console (headless) every entry is a line on standard output.
     bool logToStandardOutput;
+    // The copy of every entry in a file ([General] LogFile), and where else
+    // entries are collected meanwhile (the answer to a control client).
+    LogFile logFile;
+    std::vector<std::vector<std::string>*> logCaptures;
+    // The line being run did not do what it asked (FailCommand).
+    bool lineFailed;
 };
 
 extern Console console;

@@ -3,17 +3,15 @@
 #include "common/text.h"
 #include "port/file.h"
 
-LogFile logFile;
-
-bool OpenLogFile(const std::string& path) {
-    CloseLogFile();
+bool OpenLogFile(LogFile& logFile, const std::string& path) {
+    CloseLogFile(logFile);
     logFile.handle = port::OpenAppendFile(path.c_str());
     if (logFile.handle != port::kNullHandle)
         logFile.path = path;
     return logFile.handle != port::kNullHandle;
 }
 
-void CloseLogFile() {
+void CloseLogFile(LogFile& logFile) {
     port::CloseFile(logFile.handle);
     logFile = LogFile{};
 }
@@ -31,7 +29,7 @@ std::string LogFileLine(std::string_view stamp, std::string_view text) {
 
 namespace {
 
-bool Write(const std::string& line) {
+bool Write(LogFile& logFile, const std::string& line) {
     // A deleted or renamed file is left to whoever moved it, with the cut
     // entry it may end in.
     if (logFile.handle != port::kNullHandle &&
@@ -63,10 +61,10 @@ bool Write(const std::string& line) {
 
 } // namespace
 
-LogFileWrite AppendLogEntry(std::string_view stamp, std::string_view text) {
+LogFileWrite AppendLogEntry(LogFile& logFile, std::string_view stamp, std::string_view text) {
     if (logFile.path.empty())
         return LogFileWrite::Done;
-    if (Write(LogFileLine(stamp, text))) {
+    if (Write(logFile, LogFileLine(stamp, text))) {
         logFile.writeFailureReported = false;
         return LogFileWrite::Done;
     }

@@ -22,14 +22,12 @@ struct LogFile {
     std::string unopened;
 };
 
-extern LogFile logFile;
-
 // Opens `path` for appending. False when it cannot be opened: the manager
 // then goes on without a file (path empty).
-bool OpenLogFile(const std::string& path);
+bool OpenLogFile(LogFile& file, const std::string& path);
 
 // Closes the log file, if there is one: the manager goes on without.
-void CloseLogFile();
+void CloseLogFile(LogFile& file);
 
 // The file's line for one entry: the stamp, a blank, the text with every
 // control byte shown as in the log, and a line feed.
@@ -47,4 +45,4 @@ enum class LogFileWrite {
 // finished first, and while it cannot be, later entries are left out. Later
 // entries are still tried after a failure, and a failure after a success is
 // reported again.
-LogFileWrite AppendLogEntry(std::string_view stamp, std::string_view text);
+LogFileWrite AppendLogEntry(LogFile& file, std::string_view stamp, std::string_view text);

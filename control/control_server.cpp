@@ -25,32 +25,23 @@ void OnAwaitCheck(void* context);
 void Serve(ControlClient& client);
 
 void Listen() {
-    if (controlServer.endpoint != port::kNullHandle && !controlServer.listening &&
-        AddWaitHandle(controlServer.endpoint, OnControlRequest, nullptr))
-        controlServer.listening = true;
+    if (controlServer.endpoint != port::kNullHandle && !controlServer.listening.Active())
+        controlServer.listening.Add(controlServer.endpoint, OnControlRequest, nullptr);
 }
 
-void StopListening() {
-    RemoveWaitHandle(controlServer.endpoint);
-    controlServer.listening = false;
-}
-
-// Closes the client's connection and frees its slot.
+// Closes the client's connection and frees its slot; what it registered
+// ends with it.
 void Drop(ControlClient& client) {
-    RemoveWaitHandle(client.connection.Get());
-    CancelTimer(client.deadline);
-    CancelTimer(client.writeRetry);
-    CancelTimer(client.awaitCheck);
     StopCapturingLogEntries(&client.entries);
     client = ControlClient{};
     Listen(); // there is room again
 }
 
-// Replaces the client's deadline with one `ms` from now.
-void SetDeadline(ControlClient& client, std::uint32_t ms) {
-    CancelTimer(client.deadline);
-    client.deadline = AddTimer(ms, OnClientDeadline, &client);
+// Replaces the client's deadline with one `ms` from now. False when no
+// timer is left.
+bool SetDeadline(ControlClient& client, std::uint32_t ms) {
     client.dueMs = port::NowMs() + ms;
+    return client.deadline.Start(ms, OnClientDeadline, &client);
 }
 
 // Logs the command, runs it and replies with the entries it wrote.
@@ -126,7 +117,7 @@ void RunSentLine(ControlClient& client, const std::string& line) {
     client.failed = !ExecuteLine(line.c_str());
     client.awaited = StopsToAwait(line);
     if (client.awaited.empty() ||
-        (client.awaitCheck = AddTimer(kAwaitedStopCheckMs, OnAwaitCheck, &client)) == 0) {
+        !client.awaitCheck.Start(kAwaitedStopCheckMs, OnAwaitCheck, &client)) {
         FinishSentLine(client);
         return;
     }
@@ -135,7 +126,7 @@ void RunSentLine(ControlClient& client, const std::string& line) {
     std::uint32_t written = 0;
     port::WriteControl(client.connection.Get(), notice.data(),
                        static_cast<std::uint32_t>(notice.size()), 0, &written);
-    RemoveWaitHandle(client.connection.Get());
+    client.row.Remove();
     SetDeadline(client, limit);
     client.stage = ControlClient::Stage::Awaiting;
 }
@@ -143,8 +134,7 @@ void RunSentLine(ControlClient& client, const std::string& line) {
 // The awaited stops are over: the reply can go. A restart whose application
 // does not run then failed.
 void EndAwaiting(ControlClient& client, bool failed) {
-    CancelTimer(client.awaitCheck);
-    client.awaitCheck = 0;
+    client.awaitCheck.Cancel();
     for (const AwaitedStop& stop : client.awaited) {
         const AppEntry* entry = EntryOf(stop);
         failed = failed || (stop.restart && !(entry != nullptr && IsUp(*entry)));
@@ -152,8 +142,8 @@ void EndAwaiting(ControlClient& client, bool failed) {
     client.awaited.clear();
     client.failed = client.failed || failed;
     FinishSentLine(client);
-    SetDeadline(client, kControlTimeLimitMs);
-    if (client.deadline == 0 || !AddWaitHandle(client.connection.Get(), OnClientRow, &client)) {
+    if (!SetDeadline(client, kControlTimeLimitMs) ||
+        !client.row.Add(client.connection.Get(), OnClientRow, &client)) {
         Drop(client);
         return;
     }
@@ -162,7 +152,6 @@ void EndAwaiting(ControlClient& client, bool failed) {
 
 void OnAwaitCheck(void* context) {
     ControlClient& client = *static_cast<ControlClient*>(context);
-    client.awaitCheck = 0;
     const bool done = std::all_of(client.awaited.begin(), client.awaited.end(), [](const auto& s) {
         const AppEntry* entry = EntryOf(s);
         return entry == nullptr || !IsStopping(entry->state);
@@ -171,8 +160,7 @@ void OnAwaitCheck(void* context) {
         EndAwaiting(client, false);
         return;
     }
-    client.awaitCheck = AddTimer(kAwaitedStopCheckMs, OnAwaitCheck, &client);
-    if (client.awaitCheck == 0)
+    if (!client.awaitCheck.Start(kAwaitedStopCheckMs, OnAwaitCheck, &client))
         EndAwaiting(client, true);
 }
 
@@ -258,9 +246,8 @@ bool WriteReply(ControlClient& client) {
         return true;
     }
     const bool timedOut = port::LastError() == port::kErrorTimeout;
-    if (timedOut && client.writeRetry == 0)
-        client.writeRetry = AddTimer(kControlWriteRetryMs, OnWriteRetry, &client);
-    if (!timedOut || client.writeRetry == 0)
+    if (!timedOut || (!client.writeRetry.Pending() &&
+                      !client.writeRetry.Start(kControlWriteRetryMs, OnWriteRetry, &client)))
         Drop(client);
     return false;
 }
@@ -299,7 +286,6 @@ void OnClientRow(WaitTable*, std::int32_t, void* context) {
 
 void OnClientDeadline(void* context) {
     ControlClient& client = *static_cast<ControlClient*>(context);
-    client.deadline = 0;
     // Stops that outlast their limits: the answer says it failed.
     if (client.stage == ControlClient::Stage::Awaiting)
         EndAwaiting(client, true);
@@ -308,9 +294,7 @@ void OnClientDeadline(void* context) {
 }
 
 void OnWriteRetry(void* context) {
-    ControlClient& client = *static_cast<ControlClient*>(context);
-    client.writeRetry = 0;
-    Serve(client);
+    Serve(*static_cast<ControlClient*>(context));
 }
 
 std::uint32_t Left(std::uint64_t dueMs) {
@@ -341,14 +325,12 @@ void OnControlRequest(WaitTable*, std::int32_t, void*) {
             port::AcceptControlClient(controlServer.endpoint, &userId, &sameUser));
         if (!connection)
             break; // nobody else waits
-        const TimerId deadline = AddTimer(kControlTimeLimitMs, OnClientDeadline, &client);
-        if (deadline == 0 || !AddWaitHandle(connection.Get(), OnClientRow, &client)) {
-            CancelTimer(deadline);
+        if (!SetDeadline(client, kControlTimeLimitMs) ||
+            !client.row.Add(connection.Get(), OnClientRow, &client)) {
+            client = ControlClient{};
             break; // no room to watch it: it is closed at once
         }
         client.connection = std::move(connection);
-        client.deadline = deadline;
-        client.dueMs = port::NowMs() + kControlTimeLimitMs;
         if (!sameUser) {
             PrintMessage("Refused a command from user %d.", static_cast<int>(userId));
             client.reply = EncodeErrorReply("refused: the manager runs for another user");
@@ -361,7 +343,7 @@ void OnControlRequest(WaitTable*, std::int32_t, void*) {
     for (const ControlClient& client : controlServer.clients)
         room = room || !client.connection;
     if (!room)
-        StopListening();
+        controlServer.listening.Remove();
 }
 
 void CloseControlChannel() {
@@ -371,7 +353,7 @@ void CloseControlChannel() {
         const port::Handle connection = client.connection.Get();
         // The manager ends before the stops it waits for: not done.
         if (client.stage == ControlClient::Stage::Awaiting) {
-            CancelTimer(client.awaitCheck);
+            client.awaitCheck.Cancel();
             client.failed = true;
             FinishSentLine(client);
         }

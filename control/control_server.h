@@ -46,10 +46,11 @@ struct AwaitedStop {
 struct ControlClient {
     enum class Stage { Reading, Awaiting, Writing, Closing };
     port::UniqueControl connection; // null: the slot is free
+    WaitRow row;                    // while it is read from or written to
     Stage stage = Stage::Reading;
-    TimerId deadline = 0;    // the timer that drops it
+    ScopedTimer deadline;    // drops it
     std::uint64_t dueMs = 0; // when that is (port::NowMs)
-    TimerId writeRetry = 0;  // the next try of a reply that did not fit
+    ScopedTimer writeRetry;  // the next try of a reply that did not fit
     std::string received;    // the request so far
     std::string reply;       // what is still to be written
     // A sent line that answers once the stops it began have ended: what was
@@ -57,7 +58,7 @@ struct ControlClient {
     std::vector<std::string> entries;
     bool failed = false;
     std::vector<AwaitedStop> awaited;
-    TimerId awaitCheck = 0;
+    ScopedTimer awaitCheck;
 };
 
 // Reads the configuration again and applies it (a "reload" request); false
@@ -67,7 +68,7 @@ using ReloadFunction = bool (*)();
 struct ControlServer {
     port::Handle endpoint = port::kNullHandle; // open for the manager's life
     ReloadFunction reload = nullptr;
-    bool listening = false; // the endpoint's row is in the wait table
+    WaitRow listening; // the endpoint's row, while there is room for a client
     ControlClient clients[kMaxControlClients];
 };
 

@@ -2,7 +2,6 @@
 
 #include "capture/capture_watch.h"
 #include "console/console.h"
-#include "console/log_file.h"
 #include "control/control_server.h"
 #include "loop/event_loop.h"
 #include "loop/timers.h"
@@ -31,7 +30,6 @@ void ResetManagerForTesting() {
     waitTable = WaitTable{};
     timerList = TimerList{};
     RunningFlag = true;
-    logFile = LogFile{};
     console = Console();
     SetUpConsole();
 }

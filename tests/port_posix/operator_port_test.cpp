@@ -85,18 +85,19 @@ TEST(LogFilePort, AnEntryCutByAFullDiskIsFinishedBeforeTheNextOne) {
     char pattern[] = "/tmp/zelk-port-full-XXXXXX";
     ASSERT_NE(nullptr, ::mkdtemp(pattern));
     const std::string path = std::string(pattern) + "/manager.log";
-    ASSERT_TRUE(OpenLogFile(path));
-    EXPECT_EQ(LogFileWrite::Done, AppendLogEntry("1", "first"));
+    LogFile file;
+    ASSERT_TRUE(OpenLogFile(file, path));
+    EXPECT_EQ(LogFileWrite::Done, AppendLogEntry(file, "1", "first"));
     port::posix::sys.write = DiskFillingWrite;
     writesToFail = 2;
-    EXPECT_EQ(LogFileWrite::FirstFailure, AppendLogEntry("2", "second entry"));
+    EXPECT_EQ(LogFileWrite::FirstFailure, AppendLogEntry(file, "2", "second entry"));
     writesToFail = 1; // the rest of "second entry" cannot be written yet
-    EXPECT_EQ(LogFileWrite::Failed, AppendLogEntry("3", "third"));
-    EXPECT_EQ(LogFileWrite::Done, AppendLogEntry("4", "fourth"));
+    EXPECT_EQ(LogFileWrite::Failed, AppendLogEntry(file, "3", "third"));
+    EXPECT_EQ(LogFileWrite::Done, AppendLogEntry(file, "4", "fourth"));
     writesToFail = 1; // a new episode is reported again
-    EXPECT_EQ(LogFileWrite::FirstFailure, AppendLogEntry("5", "fifth"));
+    EXPECT_EQ(LogFileWrite::FirstFailure, AppendLogEntry(file, "5", "fifth"));
     port::posix::RestoreSystemCalls();
-    CloseLogFile();
+    CloseLogFile(file);
     EXPECT_EQ("1 first\n2 second entry\n4 fourth\n", ReadFile(path));
     std::filesystem::remove_all(pattern);
 }

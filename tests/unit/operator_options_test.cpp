@@ -25,7 +25,7 @@ class OperatorOptionsTest : public ::testing::Test {
         fake::AddFile(kTool, kTool);
     }
     void TearDown() override {
-        logFile = LogFile{};
+        console.logFile = LogFile{};
         EXPECT_EQ(0, fake::BadCloses());
     }
 
@@ -51,7 +51,7 @@ class OperatorOptionsTest : public ::testing::Test {
 };
 
 TEST_F(OperatorOptionsTest, TheFileGetsEachEntryAsOneLineWithControlBytesReplaced) {
-    OpenLogFile("ops.log");
+    OpenLogFile(console.logFile, "ops.log");
     const std::string text = "esc\x1b del\x7f tab\t " + std::string(150, 'x') + " end";
     WriteLogLine(text);
     PrintMessage("second");
@@ -81,7 +81,7 @@ TEST_F(OperatorOptionsTest, AFileThatCannotBeOpenedIsReportedOnceAndLeftOut) {
 }
 
 TEST_F(OperatorOptionsTest, AFailingWriteIsReportedOnceAndLaterEntriesAreStillTried) {
-    OpenLogFile("ops.log");
+    OpenLogFile(console.logFile, "ops.log");
     fake::Get().fileWriteFails = true;
     PrintMessage("one");
     PrintMessage("two");
