@@ -121,36 +121,68 @@ void FollowScreenSize() {
     RedrawInputLine();
 }
 
+namespace {
+
+// Backspace and Delete: the character before or after the cursor, with Ctrl
+// the word. Nothing at the line's start (Backspace) or end (Delete).
+void Erase(bool forward, bool ctrl) {
+    const int n = InputLength();
+    const int p = InputCursor();
+    if (forward) {
+        if (p == n)
+            return;
+        RemoveSpan(p, ctrl ? WordRight(InputText(), n, p) : p + 1);
+        DrawInputText();
+        return;
+    }
+    if (p == 0)
+        return;
+    const int target = ctrl ? WordLeft(InputText(), p) : p - 1;
+    RemoveSpan(target, p);
+    InputCursor() = target;
+    RedrawInputLine();
+}
+
+// Home, End, Left and Right (with Ctrl by words): the cursor alone moves.
+void MoveCursor(std::uint16_t code, bool ctrl) {
+    const int n = InputLength();
+    const int p = InputCursor();
+    int target = p;
+    if (code == port::kVkHome)
+        target = 0;
+    else if (code == port::kVkEnd)
+        target = n;
+    else if (code == port::kVkLeft && p > 0)
+        target = ctrl ? WordLeft(InputText(), p) : p - 1;
+    else if (code == port::kVkRight && p < n)
+        target = ctrl ? WordRight(InputText(), n, p) : p + 1;
+    if (target == p)
+        return;
+    InputCursor() = target;
+    PlaceInputCursor();
+}
+
+} // namespace
+
 void HandleKey(const port::KeyEvent& key) {
     const bool ctrl =
         (key.controlKeyState & (port::kLeftCtrlPressed | port::kRightCtrlPressed)) != 0;
-    const int n = InputLength();
-    const int p = InputCursor();
-
     switch (key.virtualKeyCode) {
     case port::kVkBack:
-        if (p == 0)
-            return;
-        if (ctrl) {
-            int target = WordLeft(InputText(), p);
-            RemoveSpan(target, p);
-            InputCursor() = target;
-        } else {
-            RemoveSpan(p - 1, p);
-            InputCursor() = p - 1;
-        }
-        RedrawInputLine();
+        Erase(false, ctrl);
+        return;
+    case port::kVkDelete:
+        Erase(true, ctrl);
         return;
     case port::kVkTab:
         CompleteCommand();
         return;
     case port::kVkReturn:
-        if (n == 0)
-            return;
-        EnterLine();
+        if (InputLength() != 0)
+            EnterLine();
         return;
     case port::kVkEscape:
-        if (n == 0)
+        if (InputLength() == 0)
             return;
         EmptyCurrentLine();
         RedrawInputLine();
@@ -164,42 +196,17 @@ void HandleKey(const port::KeyEvent& key) {
         RecallNext();
         return;
     case port::kVkEnd:
-        if (p == n)
-            return;
-        InputCursor() = n;
-        PlaceInputCursor();
-        return;
     case port::kVkHome:
-        if (p == 0)
-            return;
-        InputCursor() = 0;
-        PlaceInputCursor();
-        return;
     case port::kVkLeft:
-        if (p == 0)
-            return;
-        InputCursor() = ctrl ? WordLeft(InputText(), p) : p - 1;
-        PlaceInputCursor();
-        return;
     case port::kVkRight:
-        if (p == n)
-            return;
-        InputCursor() = ctrl ? WordRight(InputText(), n, p) : p + 1;
-        PlaceInputCursor();
+        MoveCursor(key.virtualKeyCode, ctrl);
         return;
     case port::kVkInsert:
         ToggleInsertMode();
         return;
-    case port::kVkDelete:
-        if (p == n)
-            return;
-        RemoveSpan(p, ctrl ? WordRight(InputText(), n, p) : p + 1);
-        DrawInputText();
-        return;
     default:
-        if (ctrl || key.asciiChar == '\0')
-            return;
-        TypeCharacter(key.asciiChar);
+        if (!ctrl && key.asciiChar != '\0')
+            TypeCharacter(key.asciiChar);
         return;
     }
 }

@@ -872,21 +872,24 @@ SCENARIOS = {}
 
 
 class Scenario:
-    def __init__(self, name, function, modes, timeout):
+    def __init__(self, name, function, modes, timeout, label):
         self.name = name
         self.function = function
         self.modes = modes
         self.timeout = timeout
+        self.label = label
 
 
-def scenario(name, modes=("native", "wine"), timeout=120):
+def scenario(name, modes=("native", "wine"), timeout=120, label="e2e"):
     """Registers a scenario function f(driver) under `name` for `modes`.
-    `timeout` is the CTest TIMEOUT in seconds (doubled under Wine)."""
+    `timeout` is the CTest TIMEOUT in seconds (doubled under Wine); `label`
+    is its CTest label ("soak": a long run that the default test run leaves
+    out)."""
 
     def register(function):
         if name in SCENARIOS:
             raise ValueError("scenario %s registered twice" % name)
-        SCENARIOS[name] = Scenario(name, function, tuple(modes), timeout)
+        SCENARIOS[name] = Scenario(name, function, tuple(modes), timeout, label)
         return function
 
     return register

@@ -50,7 +50,7 @@ def main():
         for s in driver.SCENARIOS.values():
             if args.mode in s.modes:
                 factor = 2 if args.mode == "wine" else 1
-                print("%s %d" % (s.name, s.timeout * factor))
+                print("%s %d %s" % (s.name, s.timeout * factor, s.label))
         return 0
 
     if not args.build or not args.scenario:

@@ -441,7 +441,7 @@ def soak(d, starts):
     check(pane.wait_dead() == 0, "exit status after quit is not 0")
 
 
-@scenario("relaunch_soak", modes=("native",), timeout=300)
+@scenario("relaunch_soak", modes=("native",), timeout=300, label="soak")
 def relaunch_soak(d):
     """After a thousand relaunches no zombie child remains, the manager holds
     the descriptors it held after start-up, and an application inherits none."""

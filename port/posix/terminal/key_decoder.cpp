@@ -321,53 +321,63 @@ void KeyDecoder::Ground(unsigned char byte) {
 }
 
 void KeyDecoder::Sequence(unsigned char byte, bool endsWrite) {
-    if (state_ == State::Escape) {
-        if (byte == '[' || byte == 'O') {
-            Begin(byte == '[' ? State::Csi : State::Ss3);
-            return;
-        }
-        if (byte == kEsc) {
-            if (!alt_) { // ESC ESC in one write: Alt with the key the second begins
-                alt_ = true;
-                return;
-            }
-            // A third ESC: the second one (with Alt) was Escape; this one
-            // begins afresh.
-            Push(kVkEscape, static_cast<char>(kEsc), kLeftAltPressed);
-            alt_ = false;
-            return;
-        }
-        if (!endsWrite) {
-            // More follows in the same read: the bytes of several writes
-            // were read together (the program was busy), and a terminal
-            // writes one key at a time. ESC followed by text is then taken
-            // as Escape and the text, the common case of clearing the line
-            // and typing anew.
-            Push(kVkEscape, static_cast<char>(kEsc), alt_ ? kLeftAltPressed : 0);
-            Begin(State::Ground);
-            Ground(byte);
-            return;
-        }
-        // ESC with any other key's byte, ending the write: that key with Alt.
-        KeyEvent key{};
-        KeyForByte(byte, &key);
-        key.controlKeyState |= kLeftAltPressed;
-        keys_.push_back(key);
-        Begin(State::Ground);
-        return;
-    }
-    if (state_ == State::LinuxFunction) {
-        const bool alt = alt_;
-        Begin(State::Ground);
-        if (byte >= 'A' && byte <= 'E') { // ESC [ [ A..E: F1..F5, no character
-            Push(static_cast<std::uint16_t>(kVkF1 + (byte - 'A')), 0, alt ? kLeftAltPressed : 0);
-            return;
-        }
-        Ground(byte); // anything else: ESC [ [ was an unknown sequence
-        return;
-    }
+    if (state_ == State::Escape)
+        AfterEscape(byte, endsWrite);
+    else if (state_ == State::LinuxFunction)
+        LinuxFunction(byte);
+    else
+        ControlSequence(byte);
+}
 
-    // Inside a CSI or SS3 sequence, or skipping the rest of a malformed one.
+// The byte after an ESC.
+void KeyDecoder::AfterEscape(unsigned char byte, bool endsWrite) {
+    if (byte == '[' || byte == 'O') {
+        Begin(byte == '[' ? State::Csi : State::Ss3);
+        return;
+    }
+    if (byte == kEsc) {
+        if (!alt_) { // ESC ESC in one write: Alt with the key the second begins
+            alt_ = true;
+            return;
+        }
+        // A third ESC: the second one (with Alt) was Escape; this one begins
+        // afresh.
+        Push(kVkEscape, static_cast<char>(kEsc), kLeftAltPressed);
+        alt_ = false;
+        return;
+    }
+    if (!endsWrite) {
+        // More follows in the same read: the bytes of several writes were
+        // read together (the program was busy), and a terminal writes one
+        // key at a time. ESC followed by text is then taken as Escape and
+        // the text, the common case of clearing the line and typing anew.
+        Push(kVkEscape, static_cast<char>(kEsc), alt_ ? kLeftAltPressed : 0);
+        Begin(State::Ground);
+        Ground(byte);
+        return;
+    }
+    // ESC with any other key's byte, ending the write: that key with Alt.
+    KeyEvent key{};
+    KeyForByte(byte, &key);
+    key.controlKeyState |= kLeftAltPressed;
+    keys_.push_back(key);
+    Begin(State::Ground);
+}
+
+// The byte after ESC [ [.
+void KeyDecoder::LinuxFunction(unsigned char byte) {
+    const bool alt = alt_;
+    Begin(State::Ground);
+    if (byte >= 'A' && byte <= 'E') { // ESC [ [ A..E: F1..F5, no character
+        Push(static_cast<std::uint16_t>(kVkF1 + (byte - 'A')), 0, alt ? kLeftAltPressed : 0);
+        return;
+    }
+    Ground(byte); // anything else: ESC [ [ was an unknown sequence
+}
+
+// A byte inside a CSI or SS3 sequence, or of the rest of a malformed one
+// that is skipped.
+void KeyDecoder::ControlSequence(unsigned char byte) {
     if (byte == kEsc) { // a new sequence begins; the unfinished one is dropped
         Begin(State::Escape);
         return;

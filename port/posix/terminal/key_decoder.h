@@ -113,6 +113,9 @@ class KeyDecoder {
     void Ground(unsigned char byte);
     // `endsWrite`: the byte is the last of the bytes that arrived together.
     void Sequence(unsigned char byte, bool endsWrite);
+    void AfterEscape(unsigned char byte, bool endsWrite);
+    void LinuxFunction(unsigned char byte);
+    void ControlSequence(unsigned char byte);
     void Dispatch(unsigned char final);
     void Push(std::uint16_t code, char ascii, std::uint32_t control);
     void Begin(State state);
