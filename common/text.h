@@ -138,7 +138,14 @@ inline std::string EscapedName(std::string_view name) {
 // first, else "+2", "+3", ...; '+' never stands in an escaped name, so no
 // name gives the object of another's place.
 inline std::string ContainerPlaceSuffix(int place) {
-    return place <= 0 ? std::string() : "+" + std::to_string(place + 1);
+    std::string suffix;
+    if (place > 0) {
+        // Appended rather than built with operator+, which GCC 12 at -O2
+        // flags with a false -Wrestrict.
+        suffix.push_back('+');
+        suffix.append(std::to_string(place + 1));
+    }
+    return suffix;
 }
 
 // An exit code as the manager writes it: from 0x80000000 on (Windows status

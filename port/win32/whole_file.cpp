@@ -8,6 +8,10 @@
 
 #include <shlobj.h>
 
+// <windows.h> maps ReplaceFile to ReplaceFileA; this file defines the port's
+// own ReplaceFile.
+#undef ReplaceFile
+
 #include <string>
 
 namespace port {
