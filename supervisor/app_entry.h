@@ -37,6 +37,7 @@ struct StopUnderWay {
     bool contained = false; // the tree is the entry's container: its end is the container's
     StoppingTree tree;
     MemberWatch watch;
+    WaitRow memberRow; // the end of one member of `watch`, once the root has ended
     ScopedTimer limit;
     ScopedTimer check;
     StopReport report = nullptr;

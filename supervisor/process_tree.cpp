@@ -81,7 +81,21 @@ struct Walk {
     // descends into an id that is already on the path.
     std::vector<std::uint32_t> path;
     std::unordered_set<std::uint32_t> done; // ids this stop has ended or tried to
+    // The group ended in one step already (0: none): its members are not
+    // signalled again.
+    std::uint32_t endedGroup = 0;
+    int signalled = 0; // processes this walk ended one by one
 };
+
+// Ends one process of the walk, unless the group it is in was ended already.
+void EndOne(Walk& walk, const port::ProcessRecord* row, std::uint32_t processId) {
+    walk.done.insert(processId);
+    if (walk.endedGroup != 0 &&
+        (processId == walk.endedGroup || (row != nullptr && row->groupId == walk.endedGroup)))
+        return;
+    ++walk.signalled;
+    KillProcess(processId);
+}
 
 bool OnPath(const Walk& walk, std::uint32_t processId) {
     return std::find(walk.path.begin(), walk.path.end(), processId) != walk.path.end();
@@ -101,8 +115,7 @@ void KillChildren(Walk& walk, std::uint32_t processId) {
         if (row.ended || child == walk.self || OnPath(walk, child) || walk.done.count(child) != 0)
             continue;
         KillChildren(walk, child);
-        walk.done.insert(child);
-        KillProcess(child);
+        EndOne(walk, &row, child);
     }
     walk.path.pop_back();
 }
@@ -176,44 +189,55 @@ void KillStragglers(Walk& walk, std::uint32_t root, Fellows fellows) {
         walk.path.push_back(root);
         KillChildren(walk, id);
         walk.path.pop_back();
-        walk.done.insert(id);
-        KillProcess(id);
+        EndOne(walk, &row, id);
     }
 }
 
-// Ends the tree of `root` (its group too with `withGroup`): the list is read
-// once and the tree ended from that reading, children first and the root
-// last; further readings then catch what was started meanwhile (children
-// whose parent had already been ended, daemons of the session), until a
-// reading finds nothing new. Fills *ended, when given, with the processes
-// besides the root that it ended (or tried to).
+// Ends the tree of `root` (its group too with `withGroup`). A root that
+// leads a session of its own (every application the manager starts on
+// Linux) ends with its whole group in one step first, children being forked
+// at that moment included: the kernel's speed. Otherwise it is stopped
+// first, so that the tree holds still while it is read. Then the list is
+// read once and what is left of the tree (members outside the group: the
+// rest of the session, descendants that left the group) is ended from that
+// reading, children first and the root last; only when that ended any does
+// a further reading look for what was started meanwhile, until one finds
+// nothing new. Fills *ended, when given, with the processes besides the
+// root that it ended (or tried to).
 void EndTree(std::uint32_t root, bool withGroup, StoppingTree* ended) {
-    Walk walk{nullptr, port::CurrentProcessId(), {}, {}};
+    Walk walk{nullptr, port::CurrentProcessId(), {}, {}, 0, 0};
     if (root == walk.self)
         return;
-    // Stopped first, so that the tree holds still while it is read and ended.
-    port::SuspendProcess(root);
+    // The leftovers of an exit are counted and watched one by one: they are
+    // read before they are ended.
+    if (ended == nullptr && port::EndProcessGroup(root))
+        walk.endedGroup = root;
+    else
+        port::SuspendProcess(root);
     ProcessList list;
     walk.list = &list;
     bool listed = ReadProcessList(&list);
-    const Fellows fellows = listed ? FellowsOf(list, root, walk.self, withGroup) : Fellows{};
+    Fellows fellows = listed ? FellowsOf(list, root, walk.self, withGroup) : Fellows{};
+    // Its group ended, the root led its session (which the manager is not
+    // in), whether the reading still shows it or not.
+    if (walk.endedGroup != 0)
+        fellows.session = true;
     for (int reading = 1; listed; ++reading) {
-        const std::size_t before = walk.done.size();
+        const int before = walk.signalled;
         KillChildren(walk, root);
         KillStragglers(walk, root, fellows);
-        if (reading == 1) {
-            walk.done.insert(root);
-            KillProcess(root);
-        }
-        if ((reading > 1 && walk.done.size() == before) || reading == kMaxReadings)
+        if (reading == 1)
+            EndOne(walk, FindRow(list, root), root);
+        if (walk.signalled == before || reading == kMaxReadings)
             break;
         listed = ReadProcessList(&list);
     }
-    if (walk.done.count(root) == 0)
+    if (walk.done.count(root) == 0 && walk.endedGroup == 0)
         KillProcess(root);
     // What the list could not show (or could not be read for) in the group
     // of the application's own session ends in one step.
-    port::EndProcessGroup(root);
+    if (walk.endedGroup == 0)
+        port::EndProcessGroup(root);
     if (ended != nullptr) {
         *ended = StoppingTree{root, fellows.session, fellows.group, {}};
         for (std::uint32_t id : walk.done)

@@ -8,13 +8,17 @@
 namespace {
 
 void OnStopCheck(void* context);
+void OnMemberEnded(WaitTable*, std::int32_t, void* context);
 
 // Once the root has ended: the stop is over when the rest of the tree has
-// ended too, else the tree is looked at again a little later. A contained
-// tree has ended when its container is empty; where the system says so by
-// an event, no later look is needed.
+// ended too. What is left is waited for by an event where there is one: the
+// end of a member watched through its handle (one at a time: when it ends,
+// the next is looked at), the container's notice that it is empty. Only a
+// tree with members it cannot watch (or a container without notices) is
+// looked at again after a while.
 void LookAtStoppingTree(AppEntry& entry) {
     StopUnderWay& stop = entry.stop;
+    stop.memberRow.Remove();
     bool remains = true;
     if (stop.contained)
         port::ContainerPopulated(entry.container.Get(), &remains);
@@ -24,11 +28,20 @@ void LookAtStoppingTree(AppEntry& entry) {
         stop.report(entry, AppEvent::TreeEnded);
         return;
     }
-    if (!stop.contained || !ContainersWatched())
-        stop.check.Start(kStopCheckMs, OnStopCheck, &entry);
+    if (stop.contained && ContainersWatched())
+        return;
+    if (!stop.contained && !stop.watch.members.empty() &&
+        stop.memberRow.Add(stop.watch.members.front().Get(), OnMemberEnded, &entry) &&
+        !stop.watch.unwatched)
+        return;
+    stop.check.Start(kStopCheckMs, OnStopCheck, &entry);
 }
 
 void OnStopCheck(void* context) {
+    LookAtStoppingTree(*static_cast<AppEntry*>(context));
+}
+
+void OnMemberEnded(WaitTable*, std::int32_t, void* context) {
     LookAtStoppingTree(*static_cast<AppEntry*>(context));
 }
 

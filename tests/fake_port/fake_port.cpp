@@ -597,16 +597,21 @@ bool ResumeIfStopped(std::uint32_t processId) {
     return stopped;
 }
 
+// The group a session leader leads: the leader and the processes whose
+// group it is, each ended (and listed as killed) at once.
 bool EndProcessGroup(std::uint32_t processId) {
     const fake::Process* leader = fake::FindProcess(processId);
     const fake::Process* manager = fake::FindProcess(fake::kManagerPid);
-    if (leader == nullptr || leader->sessionId != processId ||
+    if (processId == 0 || leader == nullptr || leader->sessionId != processId ||
         (manager != nullptr && manager->sessionId == processId))
         return false;
     Get().endedGroups.push_back(processId);
-    for (fake::Process& p : Get().processes)
-        if (p.sessionId == processId)
+    for (fake::Process& p : Get().processes) {
+        if ((p.pid == processId || p.groupId == processId) && p.alive) {
             p.alive = false;
+            Get().killed.push_back(p.pid);
+        }
+    }
     return true;
 }
 

@@ -69,16 +69,34 @@ TEST_F(ProcessTreeTest, ProcessesStartedDuringTheStopAreEndedToo) {
     EXPECT_TRUE(test::LogMessages().empty());
 }
 
-TEST_F(ProcessTreeTest, TheRestOfTheRootsOwnSessionEndsBeforeIt) {
-    fake::AddProcess(100, 7, "root").sessionId = 100;
-    fake::AddProcess(101, 100, "child").sessionId = 100;
-    fake::AddProcess(300, 7, "daemon that left the tree").sessionId = 100;
-    fake::AddProcess(301, 300, "its child").sessionId = 100;
+// A root that leads a session ends with its group in one step, before the
+// list is read; what is left of the session then, children first; nothing
+// is signalled twice.
+TEST_F(ProcessTreeTest, TheGroupEndsFirstThenTheRestOfTheSession) {
+    auto member = [](std::uint32_t pid, std::uint32_t parent, std::uint32_t group) {
+        fake::Process& p = fake::AddProcess(pid, parent, "p");
+        p.sessionId = 100;
+        p.groupId = group;
+    };
+    member(100, 7, 100);
+    member(101, 100, 100); // a child in its group
+    member(300, 7, 300);   // a daemon that left the group and the tree
+    member(301, 300, 300); // its child
     fake::AddProcess(400, 7, "another session").sessionId = 400;
     KillProcessTree(100);
-    EXPECT_EQ((Ids{101, 301, 300, 100}), fake::Get().killed);
+    EXPECT_EQ((Ids{100, 101, 301, 300}), fake::Get().killed);
     EXPECT_EQ((Ids{100}), fake::Get().endedGroups);
+    EXPECT_TRUE(fake::Get().suspended.empty()) << "no freeze before the group's end";
+    EXPECT_EQ(2, fake::Get().snapshotsTaken) << "a second reading after the one straggler";
     EXPECT_TRUE(fake::FindProcess(400)->alive);
+
+    // With nothing outside its group, the list is read once.
+    test::Reset(100, 60);
+    member(100, 7, 100);
+    member(101, 100, 100);
+    KillProcessTree(100);
+    EXPECT_EQ((Ids{100, 101}), fake::Get().killed);
+    EXPECT_EQ(1, fake::Get().snapshotsTaken);
 
     // A root in the manager's own session takes nobody else with it.
     fake::Reset(100, 60);
@@ -145,7 +163,9 @@ TEST_F(ProcessTreeTest, SnapshotFailuresSkipTheLevel) {
 
 TEST_F(ProcessTreeTest, AnUnreadableListStillEndsTheGroupOfTheRootsSession) {
     fake::AddProcess(100, 7, "root").sessionId = 100;
-    fake::AddProcess(101, 100, "child").sessionId = 100;
+    fake::Process& child = fake::AddProcess(101, 100, "child");
+    child.sessionId = 100;
+    child.groupId = 100;
     fake::Get().snapshotFails = true;
     KillProcessTree(100);
     EXPECT_EQ((std::vector<std::string>{"Failed to get process list!"}), test::LogMessages());

@@ -61,17 +61,16 @@ TEST_F(PoliteStopTest, TheTreeIsAskedAndTheStopEndsWhenAllOfItHasEnded) {
     test::RunLoop([](int wait) {
         if (wait == 1)
             fake::EndProcess(1000); // the root ends; the daemon takes longer
-        if (wait == 3)
+        if (wait == 2)
             fake::EndProcess(1002);
-        return wait < 4;
+        return wait < 3;
     });
     EXPECT_EQ("alpha stopped.", test::LastMessage());
     EXPECT_FALSE(Alpha().process);
     EXPECT_TRUE(fake::Get().killed.empty());
-    // Until the limit or the root's end, then a look at the tree at each
-    // pass, then no limit again.
-    const std::uint32_t look = kStopCheckMs - kEventLoopPauseMs;
-    EXPECT_EQ((std::vector<std::uint32_t>{5000, look, look, port::kWaitForever}),
+    // Until the limit or the root's end, then the daemon's end by its handle
+    // (with the limit still running), then no limit again.
+    EXPECT_EQ((std::vector<std::uint32_t>{5000, 5000 - kEventLoopPauseMs, port::kWaitForever}),
               fake::Get().waitLimits);
 }
 
@@ -86,13 +85,13 @@ TEST_F(PoliteStopTest, TheTreeIsWatchedByHandlesAndTheListReadOnlyWhereTheyCanno
     test::RunLoop([&](int wait) {
         if (wait == 1)
             fake::EndProcess(1000);
-        if (wait == 20) {
+        if (wait == 2) {
             readingsWhileWatched = fake::Get().snapshotsTaken;
             fake::EndProcess(1002);
         }
-        if (wait == 40)
+        if (wait == 22)
             fake::EndProcess(1003);
-        return wait < 45;
+        return wait < 27;
     });
     EXPECT_EQ(1, readingsWhileWatched) << "the ask's reading only";
     // At the daemon's end, one a second while 1003 ran, one to see its end.
@@ -106,7 +105,8 @@ TEST_F(PoliteStopTest, TheLimitOrASecondStopEndsTheTreeRestartWaitsForItAndQuitL
     EXPECT_EQ((Lines{"alpha did not stop within 5 s; ending its process tree.",
                      "Starting process alpha."}),
               Last(2));
-    EXPECT_EQ((Ids{1002, 1000}), fake::Get().killed) << "the child ended when asked";
+    // Its group ends in one step: the child ended when asked, and 1001.
+    EXPECT_EQ((Ids{1000, 1002}), fake::Get().killed) << "the child ended when asked";
 
     const std::uint32_t second = fake::PidOf(Alpha().process.Get());
     AddTree(second);
@@ -124,7 +124,7 @@ TEST_F(PoliteStopTest, TheLimitOrASecondStopEndsTheTreeRestartWaitsForItAndQuitL
     // The tree was asked already: quit leaves it to finish on its own.
     EXPECT_EQ("alpha is still stopping; it is left to end on its own.", test::LastMessage());
     EXPECT_TRUE(fake::FindProcess(third)->alive);
-    EXPECT_EQ((Ids{1002, 1000, second + 2, second}), fake::Get().killed);
+    EXPECT_EQ((Ids{1000, 1002, second, second + 2}), fake::Get().killed);
 }
 
 TEST_F(PoliteStopTest, LeftoversOfAnApplicationThatEndedAreEndedBeforeItStartsAgain) {
