@@ -60,7 +60,7 @@ int ManagerMain(bool headless) {
         if (!port::ConsoleAvailable()) {
             std::fputs("zelkappmgr: standard input and output must be a console; not started.\n",
                        stderr);
-            return 0;
+            return 1;
         }
         SetUpConsole();
         if (ScreenWidth() < kMinScreenWidth || ScreenHeight() < kMinScreenHeight) {
@@ -68,7 +68,7 @@ int ManagerMain(bool headless) {
                          "zelkappmgr: the console needs at least %d columns and %d rows; "
                          "not started.\n",
                          kMinScreenWidth, kMinScreenHeight);
-            return 0;
+            return 1;
         }
     }
 
@@ -111,6 +111,7 @@ int ManagerMain(bool headless) {
         SetStateChangeHook(OnHeadlessStateChange, &readyReport);
     else
         SetStateChangeHook(FollowOrder);
+    SetSettledHook(AnswerAwaitingClients);
     LoadStartRecord(supervision.record);
     AddApplications(settings.apps);
     OpenControlChannel(ReloadConfiguration);
@@ -124,5 +125,6 @@ int ManagerMain(bool headless) {
     WriteStartRecord(supervision.record);
     ReleaseContainment();
     SetStateChangeHook(nullptr);
+    SetSettledHook(nullptr);
     return 0;
 }

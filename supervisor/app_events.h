@@ -17,6 +17,10 @@ void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit = ExitOut
 // order, the headless manager's readiness), called with `context`.
 void SetStateChangeHook(StateChangeHook hook, void* context = nullptr);
 
+// Calls `hook` with `context` each time the events under way, and those
+// their changes raised, have all been handled.
+void SetSettledHook(SettledHook hook, void* context = nullptr);
+
 // True when the entry is not to be started again: the manager ends every
 // application, or a stop of it waits for its turn.
 bool StaysDown(const AppEntry& entry);
