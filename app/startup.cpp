@@ -119,6 +119,9 @@ int ManagerMain(bool headless) {
     RegisterCommands(settings.general.extraCommands);
     if (headless)
         ReportReadyOnceSettled(readyReport);
+    // Start-up ran far more code than the loop needs (the file, the walk for
+    // running copies): those pages go back until something needs them.
+    port::TrimMemory();
     if (RunningFlag)
         RunEventLoop();
     CloseControlChannel();

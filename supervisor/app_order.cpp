@@ -204,7 +204,9 @@ void StartWaitingInOrder() {
 }
 
 void ContinueOrder(AppEntry& entry, AppState before) {
-    if (entry.state == AppState::Running)
+    // Without a start order nothing waits for a start: the relaunch path
+    // stays as short as it is without [After].
+    if (entry.state == AppState::Running && AnyStartOrder())
         StartWaitingInOrder();
     if ((IsStopping(before) || !IsUp(entry)) && AnyWaitingStop())
         AskWaitingStops();
