@@ -151,9 +151,8 @@ void RunSentLine(ControlClient& client, const std::string& line) {
     supervision.asked.clear();
     std::erase_if(client.awaited,
                   [](const AwaitedApp& app) { return OutcomeOf(app) == Outcome::Done; });
-    const bool pending = std::any_of(client.awaited.begin(), client.awaited.end(), [](auto& app) {
-        return OutcomeOf(app) == Outcome::Pending;
-    });
+    const bool pending = std::any_of(client.awaited.begin(), client.awaited.end(),
+                                     [](auto& app) { return OutcomeOf(app) == Outcome::Pending; });
     if (!pending) {
         EndAwaiting(client);
         return;

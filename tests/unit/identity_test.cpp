@@ -117,21 +117,6 @@ TEST_F(IdentityTest, TheRecordedProcessIsTriedFirstAndTheRecordFollowsEveryStart
     EXPECT_EQ(again, after[0].processId);
 }
 
-TEST_F(IdentityTest, AStoppedCopyIsResumedOnlyWhenThePredecessorStartedIt) {
-    fake::FindProcess(51)->stopped = true; // a tree a crashed stop left frozen
-    fake::FindProcess(52)->stopped = true; // someone's SIGSTOP
-    fake::Get().hasStartRecord = true;
-    fake::Get().startRecord = "51\t5000051\t-\t0\tapi\n52\t1\t-\t0\tadmin\n";
-    LoadStartRecord(supervision.record);
-    EXPECT_EQ((Ids{51, 52}), Attached({Server("api", "-m http.server 18091", true),
-                                       Server("admin", "-m http.server 18092", true)}));
-    EXPECT_FALSE(fake::FindProcess(51)->stopped);
-    EXPECT_TRUE(fake::FindProcess(52)->stopped);
-    const Lines log = test::LogMessages();
-    EXPECT_NE(log.end(), std::find(log.begin(), log.end(), "Resumed api, which was left stopped."));
-    EXPECT_EQ("admin is stopped; it is left so.", log.back());
-}
-
 TEST(StartRecord, RowsSurviveTheTripAndBrokenLinesAreLeftOut) {
     const std::vector<RecordedProcess> rows = {{12, 34, "/sys/fs/cgroup/x/app-web", 0, "web\tapp"},
                                                {4294967295u, 0, "", 1, "w"}};
