@@ -3,6 +3,7 @@
 #include "port/process.h"
 
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <psapi.h>
 
@@ -50,16 +51,11 @@ std::uint32_t CurrentProcessId() {
 bool ProcessImageById(std::uint32_t processId, std::string* image) {
     // A process's image can only be read through a handle: opened as the
     // walk for a running copy always has, and closed again at once.
-    HANDLE process = ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
-    if (process == nullptr)
+    const win32::ScopedHandle process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId));
+    if (!process)
         return false;
     std::string full;
-    const bool read =
-        ProcessImageName(FromNative(process), &full) && CanonicalPath(full.c_str(), image);
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(process);
-    ::SetLastError(error);
-    return read;
+    return ProcessImageName(FromNative(process.Get()), &full) && CanonicalPath(full.c_str(), image);
 }
 
 } // namespace port

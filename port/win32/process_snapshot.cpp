@@ -3,6 +3,7 @@
 #include "port/process.h"
 
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <tlhelp32.h>
 
@@ -31,16 +32,15 @@ void CopyEntry(const PROCESSENTRY32& entry, ProcessRecord* record) {
 } // namespace
 
 ProcessSnapshot* OpenProcessSnapshot() {
-    HANDLE handle = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (handle == INVALID_HANDLE_VALUE)
+    win32::ScopedHandle handle(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!handle)
         return nullptr;
     ProcessSnapshot* snapshot = new (std::nothrow) ProcessSnapshot{};
     if (snapshot == nullptr) {
-        ::CloseHandle(handle);
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    snapshot->handle = handle;
+    snapshot->handle = handle.Release();
     return snapshot;
 }
 
@@ -63,7 +63,7 @@ bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
 void CloseProcessSnapshot(ProcessSnapshot* snapshot) {
     if (snapshot == nullptr)
         return;
-    ::CloseHandle(snapshot->handle);
+    const win32::ScopedHandle closing(snapshot->handle);
     delete snapshot;
 }
 
