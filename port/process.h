@@ -4,8 +4,8 @@
 #include "port/types.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
 namespace port {
 
@@ -17,10 +17,15 @@ extern const char kPathSeparator;
 // path cannot be resolved (for instance the file does not exist).
 bool CanonicalPath(const char* path, std::string* canonical);
 
-// The ids of the running processes, at most `capacity` of them. A *count
-// equal to `capacity` means the list may have been cut short: ask again with
-// a larger buffer.
-bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count);
+// Reads the process list, in one reading, into *rows: each process's id,
+// parent id, session and group (Linux) and whether it has ended; with
+// `images`, also the executable each one runs (ProcessImageById), left
+// empty where it cannot be read. The rows are in the system's order: on
+// Linux by id; on Windows the Toolhelp snapshot's order, or with `images`
+// the order in which PSAPI enumerates the ids. False, with LastError(), when
+// the list cannot be read; true with no rows, and LastError() set, when it
+// gives no first row.
+bool ListProcesses(std::vector<ProcessRecord>* rows, bool images = false);
 
 // The id of this process.
 std::uint32_t CurrentProcessId();
@@ -129,21 +134,6 @@ bool SignalNumber(const char* name, int* number);
 // Sends the signal `signal` (a number SignalNumber gave) to the process
 // behind `process` alone. False, with LastError(), when it cannot.
 bool SendSignal(Handle process, int signal);
-
-// A snapshot of the process list as (id, parent id) rows, in the system's order.
-struct ProcessSnapshot;
-
-// Null when no snapshot could be taken.
-ProcessSnapshot* OpenProcessSnapshot();
-bool FirstProcess(ProcessSnapshot* snapshot, ProcessRecord* record);
-bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record);
-void CloseProcessSnapshot(ProcessSnapshot* snapshot);
-
-// Owns a snapshot: closes it when it goes.
-struct ProcessSnapshotCloser {
-    void operator()(ProcessSnapshot* snapshot) const { CloseProcessSnapshot(snapshot); }
-};
-using UniqueProcessSnapshot = std::unique_ptr<ProcessSnapshot, ProcessSnapshotCloser>;
 
 // How a process ended.
 struct ExitStatus {

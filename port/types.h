@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace port {
 
@@ -66,7 +67,7 @@ struct InputRecord {
     BufferSizeEvent bufferSize; // kWindowBufferSizeEventType
 };
 
-// One row of a process snapshot.
+// One row of the process list (port::ListProcesses).
 struct ProcessRecord {
     std::uint32_t processId;
     std::uint32_t parentProcessId;
@@ -77,6 +78,10 @@ struct ProcessRecord {
     std::uint32_t groupId = 0;
     // The process has ended and only waits to be reaped (a zombie, Linux).
     bool ended = false;
+    // The canonical name (as CanonicalPath gives it) of the executable the
+    // process runs, when the list was read with images; empty otherwise, or
+    // when it cannot be read.
+    std::string image{};
 };
 
 } // namespace port

@@ -9,39 +9,18 @@
 
 namespace {
 
-// The process list is first read with room for this many ids; a full buffer
-// means there may be more, and it is read again with twice the room.
-constexpr std::uint32_t kFirstListCapacity = 4096;
-
-// Every running process id, however many there are.
-bool ListAllProcessIds(std::vector<std::uint32_t>* ids) {
-    std::uint32_t capacity = kFirstListCapacity;
-    for (;;) {
-        ids->resize(capacity);
-        std::uint32_t count = 0;
-        if (!port::ListProcessIds(ids->data(), capacity, &count))
-            return false;
-        if (count < capacity) {
-            ids->resize(count);
-            return true;
-        }
-        capacity *= 2;
-    }
-}
-
-// Reads the executable of every process but this one (an entry naming the
-// manager's own executable must never attach to the manager).
+// Reads, in one reading of the process list, the executable and parent of
+// every process but this one (an entry naming the manager's own executable
+// must never attach to the manager) whose executable can be read.
 bool ReadRunningImages(std::vector<RunningImage>* rows) {
     rows->clear();
-    std::vector<std::uint32_t> ids;
-    if (!ListAllProcessIds(&ids))
+    std::vector<port::ProcessRecord> list;
+    if (!port::ListProcesses(&list, true))
         return false;
     const std::uint32_t self = port::CurrentProcessId();
-    std::string image;
-    for (std::uint32_t id : ids) {
-        if (id != 0 && id != self && port::ProcessImageById(id, &image))
-            rows->push_back(RunningImage{id, image});
-    }
+    for (port::ProcessRecord& row : list)
+        if (row.processId != 0 && row.processId != self && !row.image.empty())
+            rows->push_back(RunningImage{row.processId, row.parentProcessId, std::move(row.image)});
     return true;
 }
 
@@ -59,31 +38,21 @@ port::UniqueHandle OpenMatching(std::uint32_t processId, const std::string& want
     return port::UniqueHandle();
 }
 
-// The processes of `matches` (in list order) in the order they are tried:
-// first those whose parent is not itself a match, then the rest. A server
-// whose workers run its own executable is so found by its master, whatever
-// ids the workers have. The parents are read only when there is a choice.
-std::vector<std::uint32_t> AttachOrder(const std::vector<std::uint32_t>& matches) {
-    if (matches.size() < 2)
-        return matches;
+// The processes of `matches` (rows of the reading, in list order) in the
+// order they are tried: first those whose parent is not itself a match, then
+// the rest. A server whose workers run its own executable is so found by its
+// master, whatever ids the workers have.
+std::vector<std::uint32_t> AttachOrder(const std::vector<const RunningImage*>& matches) {
     auto isMatch = [&](std::uint32_t id) {
-        return std::find(matches.begin(), matches.end(), id) != matches.end();
+        return std::any_of(matches.begin(), matches.end(),
+                           [id](const RunningImage* row) { return row->processId == id; });
     };
-    std::vector<std::uint32_t> childOfMatch;
-    const port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
-    port::ProcessRecord record{};
-    for (bool more = snapshot && port::FirstProcess(snapshot.get(), &record); more;
-         more = port::NextProcess(snapshot.get(), &record)) {
-        if (record.parentProcessId != record.processId && isMatch(record.processId) &&
-            isMatch(record.parentProcessId))
-            childOfMatch.push_back(record.processId);
-    }
     std::vector<std::uint32_t> order;
     std::vector<std::uint32_t> rest;
-    for (std::uint32_t id : matches) {
-        const bool child =
-            std::find(childOfMatch.begin(), childOfMatch.end(), id) != childOfMatch.end();
-        (child ? rest : order).push_back(id);
+    for (const RunningImage* row : matches) {
+        const bool childOfMatch =
+            row->parentProcessId != row->processId && isMatch(row->parentProcessId);
+        (childOfMatch ? rest : order).push_back(row->processId);
     }
     order.insert(order.end(), rest.begin(), rest.end());
     return order;
@@ -151,10 +120,10 @@ AttachResult FindRunningCopy(const std::string& path, const CopyRule& rule, Atta
     }
     if (!batch.listed)
         return AttachResult::NoList;
-    std::vector<std::uint32_t> matches;
+    std::vector<const RunningImage*> matches;
     for (const RunningImage& row : batch.rows)
         if (AsciiEqualNoCase(*canonical, row.image) && Admits(rule, batch, row.processId))
-            matches.push_back(row.processId);
+            matches.push_back(&row);
     for (std::uint32_t processId : AttachOrder(matches)) {
         *found = OpenMatching(processId, *canonical);
         if (*found)
@@ -164,6 +133,7 @@ AttachResult FindRunningCopy(const std::string& path, const CopyRule& rule, Atta
 }
 
 void NoteStarted(AttachBatch& batch, std::uint32_t processId, const std::string& canonical) {
+    // Its parent is the manager, which is never a copy.
     if (batch.read && processId != 0)
-        batch.rows.push_back(RunningImage{processId, canonical});
+        batch.rows.push_back(RunningImage{processId, port::CurrentProcessId(), canonical});
 }

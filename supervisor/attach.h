@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-// One running process and the canonical name of its executable.
+// One running process, its parent and the canonical name of its executable.
 struct RunningImage {
     std::uint32_t processId;
+    std::uint32_t parentProcessId;
     std::string image;
 };
 

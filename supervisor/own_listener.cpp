@@ -2,6 +2,7 @@
 
 #include "port/containment.h"
 #include "port/process.h"
+#include "supervisor/process_tree.h"
 
 #include <map>
 #include <unordered_set>
@@ -15,13 +16,11 @@ std::vector<std::uint32_t> ApplicationProcessIds(const AppEntry& entry) {
     if (root == 0)
         return ids;
     ids.push_back(root);
-    port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
-    if (!snapshot)
+    ProcessList list;
+    if (!ReadProcessList(&list, false))
         return ids;
     std::multimap<std::uint32_t, std::uint32_t> children; // parent id -> child id
-    port::ProcessRecord record{};
-    for (bool more = port::FirstProcess(snapshot.get(), &record); more;
-         more = port::NextProcess(snapshot.get(), &record)) {
+    for (const port::ProcessRecord& record : list.rows) {
         if (record.processId == root)
             continue;
         if (record.sessionId == root)

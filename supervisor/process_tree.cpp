@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -31,31 +32,49 @@ constexpr std::uint64_t kTreeReadingIntervalMs = 1000;
 // well within the descriptors a process may open.
 constexpr std::size_t kMostWatchedMembers = 32;
 
-// Reads the list; a failure is reported in the log when `report` is set.
-bool ReadProcessList(ProcessList* list, bool report = true) {
-    list->rows.clear();
+} // namespace
+
+bool ReadProcessList(ProcessList* list, bool report) {
     list->byParent.clear();
-    const port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
-    if (snapshot == nullptr) {
+    if (!port::ListProcesses(&list->rows)) {
         if (report)
             PrintMessage("Failed to get process list!");
         return false;
     }
-    port::ProcessRecord record{};
-    if (!port::FirstProcess(snapshot.get(), &record)) {
+    if (list->rows.empty()) {
         if (report)
             PrintMessage("Failed to get first entry in process list!");
         return false;
     }
-    do {
-        list->rows.push_back(record);
-    } while (port::NextProcess(snapshot.get(), &record));
-
     for (std::size_t i = 0; i < list->rows.size(); ++i)
         list->byParent.emplace_back(list->rows[i].parentProcessId, i);
     std::sort(list->byParent.begin(), list->byParent.end());
     return true;
 }
+
+bool InTree(const ProcessList& list, std::uint32_t root, std::uint32_t processId) {
+    if (processId == root)
+        return true;
+    std::unordered_map<std::uint32_t, std::uint32_t> parents;
+    for (const port::ProcessRecord& row : list.rows) {
+        if (row.processId == processId && row.sessionId == root)
+            return true;
+        parents.emplace(row.processId, row.parentProcessId);
+    }
+    // At most one step per process listed, so that a loop of ids cannot hold it.
+    std::uint32_t at = processId;
+    for (std::size_t steps = 0; steps <= parents.size(); ++steps) {
+        const auto parent = parents.find(at);
+        if (parent == parents.end() || parent->second == 0)
+            return false;
+        if (parent->second == root)
+            return true;
+        at = parent->second;
+    }
+    return false;
+}
+
+namespace {
 
 const ProcessList* ReadShared(SharedReading& shared, bool report) {
     shared.listed = ReadProcessList(&shared.list, report);

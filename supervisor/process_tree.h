@@ -17,6 +17,14 @@ struct ProcessList {
     std::vector<std::pair<std::uint32_t, std::size_t>> byParent; // (parent id, row)
 };
 
+// Reads the process list (port::ListProcesses) into *list; a failure, or
+// a list without a first row, is reported in the log when `report` is set.
+bool ReadProcessList(ProcessList* list, bool report = true);
+
+// True when `processId` is `root` or below it in `list`: a descendant, or a
+// member of the session the root leads.
+bool InTree(const ProcessList& list, std::uint32_t root, std::uint32_t processId);
+
 // The last reading of the whole list, shared by the asks and the looks of
 // every stopping tree; numbered, so that a tree can tell a reading taken
 // after its members ended from an older one.

@@ -5,10 +5,10 @@
 #include "port/process.h"
 #include "supervisor/app_table.h"
 #include "supervisor/own_listener.h"
+#include "supervisor/process_tree.h"
 #include "supervisor/supervision.h"
 
 #include <algorithm>
-#include <map>
 #include <string_view>
 
 namespace {
@@ -64,42 +64,27 @@ void OnReadyLimit(void* context) {
     Report(*static_cast<AppEntry*>(context), AppEvent::ReadyTimedOut);
 }
 
-// True when `processId` is the root of the tree or below it: a descendant,
-// or a member of the session the root leads.
-bool InTree(std::uint32_t root, std::uint32_t processId) {
-    if (processId == root)
-        return true;
-    port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
-    if (!snapshot)
-        return false;
-    std::map<std::uint32_t, std::uint32_t> parents;
-    port::ProcessRecord record{};
-    for (bool more = port::FirstProcess(snapshot.get(), &record); more;
-         more = port::NextProcess(snapshot.get(), &record)) {
-        if (record.processId == processId && record.sessionId == root)
-            return true;
-        parents[record.processId] = record.parentProcessId;
-    }
-    // At most one step per process listed, so that a loop of ids cannot hold it.
-    std::uint32_t at = processId;
-    for (std::size_t steps = 0; steps <= parents.size(); ++steps) {
-        const auto parent = parents.find(at);
-        if (parent == parents.end() || parent->second == 0)
-            return false;
-        if (parent->second == root)
-            return true;
-        at = parent->second;
-    }
-    return false;
-}
-
+// The application whose tree `processId` belongs to (InTree), among those
+// that wait for a notification; the process list is read once, and only
+// when the sender is not an application's own process.
 AppEntry* SenderOf(std::uint32_t processId) {
     if (processId == 0)
         return nullptr;
+    ProcessList list;
+    bool read = false;
+    bool listed = false;
     for (int i = 0; i < appTable.count; ++i) {
         AppEntry* entry = appTable.entries[i];
-        if (entry->process && entry->settings.readiness.ready.kind == ReadyRule::Kind::Notify &&
-            InTree(port::ProcessIdOf(entry->process.Get()), processId))
+        if (!entry->process || entry->settings.readiness.ready.kind != ReadyRule::Kind::Notify)
+            continue;
+        const std::uint32_t root = port::ProcessIdOf(entry->process.Get());
+        if (processId == root)
+            return entry;
+        if (!read) {
+            listed = ReadProcessList(&list, false);
+            read = true;
+        }
+        if (listed && InTree(list, root, processId))
             return entry;
     }
     return nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 #include "port/types.h"
 
 #include <cerrno>
@@ -85,16 +86,16 @@ bool ParsePid(const char* name, std::uint32_t* pid);
 // read, with `directory` the open /proc, while visit returns true. False,
 // with LastError set, when /proc cannot be opened or read to its end.
 template <typename Visit> bool ForEachProcessId(Visit visit) {
-    DIR* proc = sys.opendir("/proc");
-    if (proc == nullptr) {
+    const UniqueDir proc(sys.opendir("/proc"));
+    if (!proc) {
         SetError(errno);
         return false;
     }
-    const int directory = ::dirfd(proc);
+    const int directory = ::dirfd(proc.Get());
     int error = 0;
     for (;;) {
         errno = 0;
-        const struct dirent* entry = ::readdir(proc);
+        const struct dirent* entry = ::readdir(proc.Get());
         if (entry == nullptr) {
             error = errno;
             break;
@@ -103,7 +104,6 @@ template <typename Visit> bool ForEachProcessId(Visit visit) {
         if (ParsePid(entry->d_name, &pid) && !visit(directory, pid))
             break;
     }
-    ::closedir(proc);
     if (error != 0) {
         SetError(error);
         return false;

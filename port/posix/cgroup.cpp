@@ -10,6 +10,7 @@
 #include "port/posix/backend.h"
 #include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -54,17 +55,15 @@ OpenCgroup* Find(Handle container) {
 }
 
 bool WriteAt(int directory, const char* name, const char* text) {
-    const int fd = posix::OpenatNoIntr(directory, name, O_WRONLY | O_CLOEXEC, 0);
-    if (fd < 0) {
+    const posix::UniqueFd fd(posix::OpenatNoIntr(directory, name, O_WRONLY | O_CLOEXEC, 0));
+    if (!fd) {
         posix::SetError(errno);
         return false;
     }
-    const bool written =
-        posix::WriteNoIntr(fd, text, std::strlen(text)) == static_cast<ssize_t>(std::strlen(text));
-    const int error = errno;
-    ::close(fd);
+    const bool written = posix::WriteNoIntr(fd.Get(), text, std::strlen(text)) ==
+                         static_cast<ssize_t>(std::strlen(text));
     if (!written)
-        posix::SetError(error);
+        posix::SetError(errno);
     return written;
 }
 
@@ -185,11 +184,10 @@ void ReleaseContainers() {
         return;
     // The health commands' cgroups that are empty go first: they are the
     // manager's alone.
-    if (DIR* directory = ::opendir(state.manager.c_str())) {
-        while (const dirent* entry = ::readdir(directory))
+    if (const posix::UniqueDir directory(::opendir(state.manager.c_str())); directory) {
+        while (const dirent* entry = ::readdir(directory.Get()))
             if (std::strncmp(entry->d_name, kCheckPrefix, sizeof kCheckPrefix - 1) == 0)
-                ::unlinkat(::dirfd(directory), entry->d_name, AT_REMOVEDIR);
-        ::closedir(directory);
+                ::unlinkat(::dirfd(directory.Get()), entry->d_name, AT_REMOVEDIR);
     }
     ::rmdir(state.manager.c_str());
 }
@@ -207,14 +205,13 @@ Handle OpenContainer(const char* name, bool create) {
         posix::SetError(errno);
         return kNullHandle;
     }
-    int fd = posix::OpenatNoIntr(AT_FDCWD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (fd >= 0 && ::faccessat(fd, "cgroup.events", F_OK, 0) != 0) {
-        ::close(fd);
-        fd = -1;
+    posix::UniqueFd opened(
+        posix::OpenatNoIntr(AT_FDCWD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (opened && ::faccessat(opened.Get(), "cgroup.events", F_OK, 0) != 0) {
+        opened.Reset();
         errno = ENOTDIR; // no cgroup
     }
-    if (fd >= 0)
-        fd = posix::AboveStandardDescriptors(fd);
+    const int fd = opened ? posix::AboveStandardDescriptors(opened.Release()) : -1;
     if (fd < 0) {
         posix::SetError(errno);
         return kNullHandle;
@@ -236,7 +233,7 @@ void CloseContainer(Handle container) {
         return;
     if (group->watch >= 0)
         ::inotify_rm_watch(state.notices, group->watch);
-    ::close(group->fd);
+    posix::UniqueFd closing(group->fd);
     state.open.erase(state.open.begin() + (group - state.open.data()));
 }
 

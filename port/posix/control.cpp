@@ -8,6 +8,7 @@
 
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -97,23 +98,17 @@ Handle OpenControlEndpoint(const char* name) {
     UniqueFile directory;
     if (!SocketAddress(name, &address, &length, &path, &directory))
         return Fail();
-    int fd = posix::sys.socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return Fail();
-    fd = posix::AboveStandardDescriptors(fd);
-    if (fd < 0)
+    posix::UniqueFd fd(posix::AboveStandardDescriptors(
+        posix::sys.socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)));
+    if (!fd)
         return Fail();
     // A socket file left by a manager that ended: whoever holds the
     // single-instance lock owns the name.
     ::unlink(path.c_str());
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-        ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+        ::chmod(path.c_str(), 0600) != 0 || ::listen(fd.Get(), 16) != 0)
         return Fail();
-    }
-    return fd;
+    return fd.Release();
 }
 
 Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUser) {
@@ -123,26 +118,19 @@ Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUse
         posix::SetError(EBADF);
         return kNullHandle;
     }
-    int fd = posix::RestartOnEintr([&] {
+    posix::UniqueFd fd(posix::AboveStandardDescriptors(posix::RestartOnEintr([&] {
         return ::accept4(static_cast<int>(endpoint), nullptr, nullptr,
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
-    });
-    if (fd < 0)
-        return Fail();
-    fd = posix::AboveStandardDescriptors(fd);
-    if (fd < 0)
+    })));
+    if (!fd)
         return Fail();
     ucred credentials{};
     socklen_t size = sizeof credentials;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
+    if (::getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
         return Fail();
-    }
     *userId = static_cast<std::uint32_t>(credentials.uid);
     *sameUser = credentials.uid == ::geteuid();
-    return fd;
+    return fd.Release();
 }
 
 Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* timedOut) {
@@ -153,11 +141,9 @@ Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* t
     UniqueFile directory;
     if (!SocketAddress(name, &address, &length, &path, &directory))
         return Fail();
-    int fd = posix::sys.socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return Fail();
-    fd = posix::AboveStandardDescriptors(fd);
-    if (fd < 0)
+    posix::UniqueFd fd(
+        posix::AboveStandardDescriptors(posix::sys.socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)));
+    if (!fd)
         return Fail();
     // A manager that does not accept leaves the connection in its backlog,
     // and a full backlog would hold a plain connect for good: the send time
@@ -165,22 +151,18 @@ Handle ConnectControlEndpoint(const char* name, std::uint32_t timeoutMs, bool* t
     const std::int64_t deadline = Now() + timeoutMs;
     const int result = posix::RestartOnEintr([&] {
         const timeval left = TimeLeft(deadline);
-        return ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &left, sizeof left) != 0
+        return ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &left, sizeof left) != 0
                    ? -1
-                   : ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+                   : ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length);
     });
     if (result != 0 && errno == EAGAIN) {
         *timedOut = true;
         errno = ETIMEDOUT;
     }
     // Reads and writes then wait with a time limit of their own.
-    if (result != 0 || ::fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
+    if (result != 0 || ::fcntl(fd.Get(), F_SETFL, O_NONBLOCK) != 0)
         return Fail();
-    }
-    return fd;
+    return fd.Release();
 }
 
 bool ReadControl(Handle connection, char* buffer, std::uint32_t size, std::uint32_t timeoutMs,
@@ -249,7 +231,7 @@ void EndControlOutput(Handle connection) {
 
 void CloseControl(Handle connection) {
     if (ValidFd(connection))
-        ::close(static_cast<int>(connection));
+        posix::UniqueFd closing(static_cast<int>(connection));
 }
 
 } // namespace port

@@ -5,6 +5,7 @@
 
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <cerrno>
 #include <climits>
@@ -36,24 +37,22 @@ constexpr int kOutputPipeSize = 1 << 20;
 // and keeps it only when it is a regular file.
 [[gnu::hot]] Handle OpenRegularFileToAppend(Handle directory, const char* path, int flags) {
     // Without O_NONBLOCK the open of a FIFO waits for a reader, for good.
-    int fd = posix::OpenatNoIntr(
+    posix::UniqueFd opened(posix::OpenatNoIntr(
         At(directory), path,
-        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0644);
-    if (fd < 0) {
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0644));
+    if (!opened) {
         posix::SetError(errno);
         return kNullHandle;
     }
     struct stat status {};
-    const bool examined = ::fstat(fd, &status) == 0;
+    const bool examined = ::fstat(opened.Get(), &status) == 0;
     if (!examined || !S_ISREG(status.st_mode)) {
         // The real reason when it cannot be examined; a FIFO or a device
         // is no file to append to.
-        const int error = examined ? EINVAL : errno;
-        ::close(fd);
-        posix::SetError(error);
+        posix::SetError(examined ? EINVAL : errno);
         return kNullHandle;
     }
-    fd = posix::AboveStandardDescriptors(fd);
+    const int fd = posix::AboveStandardDescriptors(opened.Release());
     if (fd < 0) {
         posix::SetError(errno);
         return kNullHandle;
@@ -80,7 +79,7 @@ Handle OpenAppendFile(const char* path) {
 
 [[gnu::hot]] void CloseDirectory(Handle directory) {
     if (directory > 2)
-        ::close(static_cast<int>(directory));
+        posix::UniqueFd closing(static_cast<int>(directory));
 }
 
 [[gnu::hot]] bool DirectoryStillAtPath(Handle directory, const char* path) {
@@ -151,7 +150,7 @@ Handle OpenAppendFile(const char* path) {
 
 [[gnu::hot]] void CloseFile(Handle file) {
     if (file > 2)
-        ::close(static_cast<int>(file));
+        posix::UniqueFd closing(static_cast<int>(file));
 }
 
 bool FileSize(Handle file, std::uint64_t* size) {
@@ -320,14 +319,14 @@ constexpr int kMostLinks = 40;
 
 bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length) {
     // O_NONBLOCK: the open of a FIFO returns at once, and fstat refuses it.
-    const int fd = posix::OpenatNoIntr(
-        AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0);
-    if (fd < 0) {
+    const posix::UniqueFd fd(posix::OpenatNoIntr(
+        AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0));
+    if (!fd) {
         posix::SetError(errno);
         return false;
     }
     struct stat status {};
-    bool ok = ::fstat(fd, &status) == 0;
+    bool ok = ::fstat(fd.Get(), &status) == 0;
     int error = ok ? EINVAL : errno;
     ok = ok && S_ISREG(status.st_mode);
     std::uint32_t done = 0;
@@ -335,7 +334,8 @@ bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32
         const off_t start = status.st_size > static_cast<off_t>(size) ? status.st_size - size : 0;
         while (done < size) {
             const ssize_t n = posix::RestartOnEintr([&] {
-                return ::pread(fd, buffer + done, size - done, start + static_cast<off_t>(done));
+                return ::pread(fd.Get(), buffer + done, size - done,
+                               start + static_cast<off_t>(done));
             });
             if (n <= 0) {
                 ok = n == 0;
@@ -345,7 +345,6 @@ bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32
             done += static_cast<std::uint32_t>(n);
         }
     }
-    ::close(fd);
     if (!ok) {
         posix::SetError(error);
         return false;
@@ -360,20 +359,15 @@ bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd) {
         posix::SetError(errno);
         return false;
     }
-    ends[0] = posix::AboveStandardDescriptors(ends[0]);
-    ends[1] = posix::AboveStandardDescriptors(ends[1]);
-    if (ends[0] < 0 || ends[1] < 0) {
-        const int error = errno;
-        if (ends[0] >= 0)
-            ::close(ends[0]);
-        if (ends[1] >= 0)
-            ::close(ends[1]);
-        posix::SetError(error);
+    posix::UniqueFd reading(posix::AboveStandardDescriptors(ends[0]));
+    posix::UniqueFd writing(posix::AboveStandardDescriptors(ends[1]));
+    if (!reading || !writing) {
+        posix::SetError(errno);
         return false;
     }
-    ::fcntl(ends[0], F_SETPIPE_SZ, kOutputPipeSize); // a smaller pipe still works
-    *readEnd = ends[0];
-    *writeEnd = ends[1];
+    ::fcntl(reading.Get(), F_SETPIPE_SZ, kOutputPipeSize); // a smaller pipe still works
+    *readEnd = reading.Release();
+    *writeEnd = writing.Release();
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "port/posix/backend.h"
 #include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -62,8 +63,7 @@ bool PidHeld(int pid, bool* same) {
 }
 
 void CloseNoIntr(int fd) {
-    // On Linux the descriptor is released even when close reports EINTR.
-    ::close(fd);
+    UniqueFd closing(fd);
 }
 
 // True when the entry is finished with (reaped, or nothing to reap).
@@ -107,12 +107,9 @@ int FdinfoPid(int fd) {
 [[gnu::hot]] int AboveStandardDescriptors(int fd) {
     if (fd < 0 || fd > 2)
         return fd;
-    int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    int error = errno;
-    ::close(fd);
-    if (moved < 0)
-        errno = error;
-    return moved;
+    // The original goes, leaving errno as the copy left it.
+    const UniqueFd original(fd);
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
 }
 
 void RememberProcess(int fd, int pid) {

@@ -4,6 +4,7 @@
 // starting.
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 #include "port/system.h"
 
 #include <cerrno>
@@ -26,17 +27,18 @@ bool Refuse(const std::string& text, int error) {
 // Opens (creating it when missing) the lock file, which must be a plain file
 // of this user's: else fails with EPERM.
 int OpenLockFile(const std::string& path) {
-    const int fd = posix::sys.openat(AT_FDCWD, path.c_str(),
-                                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return fd;
+    posix::UniqueFd fd(posix::sys.openat(
+        AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+    if (!fd)
+        return -1;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::geteuid()) {
+        fd.Reset();
         errno = EPERM;
         return -1;
     }
-    return fd;
+    return fd.Release();
 }
 
 // True when `path` is there but is not a plain file of this user's (a lock
@@ -72,15 +74,14 @@ bool CreateInstanceGuard(const char* name) {
     }
     if (fd < 0)
         return Refuse("cannot open the lock file " + path + ": " + std::strerror(error), error);
-    fd = posix::AboveStandardDescriptors(fd);
-    if (fd < 0) {
+    posix::UniqueFd lock(posix::AboveStandardDescriptors(fd));
+    if (!lock) {
         error = errno;
         return Refuse("cannot keep the lock file " + path + " open: " + std::strerror(error),
                       error);
     }
-    if (posix::sys.flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (posix::sys.flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
         error = errno;
-        ::close(fd);
         if (error == EWOULDBLOCK) {
             posix::SetError(error);
             return false;
@@ -89,6 +90,7 @@ bool CreateInstanceGuard(const char* name) {
     }
     // Held (never closed) until the process ends; close-on-exec, so no
     // application inherits it.
+    lock.Release();
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include "port/posix/backend.h"
 #include "port/posix/proc_files.h"
+#include "port/posix/unique_fd.h"
 #include "port/tcp_listeners.h"
 
 #include <arpa/inet.h>
@@ -80,17 +81,17 @@ bool ReadTable(const char* path, bool ipv6, std::vector<TcpListenerRow>* rows,
 bool HoldsSocket(std::uint32_t processId, const std::vector<unsigned long>& sockets) {
     char path[48];
     std::snprintf(path, sizeof path, "/proc/%u/fd", processId);
-    DIR* directory = ::opendir(path);
-    if (directory == nullptr)
+    const posix::UniqueDir directory(::opendir(path));
+    if (!directory)
         return false;
     bool holds = false;
     while (!holds) {
-        const dirent* entry = ::readdir(directory);
+        const dirent* entry = ::readdir(directory.Get());
         if (entry == nullptr)
             break;
         char target[64];
         const ssize_t length =
-            ::readlinkat(::dirfd(directory), entry->d_name, target, sizeof target - 1);
+            ::readlinkat(::dirfd(directory.Get()), entry->d_name, target, sizeof target - 1);
         if (length <= 0)
             continue;
         target[length] = '\0';
@@ -101,7 +102,6 @@ bool HoldsSocket(std::uint32_t processId, const std::vector<unsigned long>& sock
         for (unsigned long socket : sockets)
             holds = holds || socket == inode;
     }
-    ::closedir(directory);
     return holds;
 }
 

@@ -6,6 +6,7 @@
 
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -35,9 +36,9 @@ void Forget(int fd) {
     connecting.erase(std::remove(connecting.begin(), connecting.end(), fd), connecting.end());
 }
 
+// Closes `fd` (when not -1) and reports `error`.
 Handle Fail(int fd, int error) {
-    if (fd >= 0)
-        ::close(fd);
+    const posix::UniqueFd closing(fd);
     posix::SetError(error);
     return kNullHandle;
 }
@@ -106,7 +107,7 @@ void CloseProbe(Handle probe) {
     if (probe <= 2 || probe > 0x7FFFFFFF)
         return;
     Forget(static_cast<int>(probe));
-    ::close(static_cast<int>(probe));
+    const posix::UniqueFd closing(static_cast<int>(probe));
 }
 
 const bool kNotifySocketSupported = true;

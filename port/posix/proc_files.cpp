@@ -2,6 +2,7 @@
 
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,35 +14,29 @@
 namespace port::posix {
 
 ssize_t ReadProcFile(int directory, const char* path, char* text, std::size_t size) {
-    const int fd = OpenatNoIntr(directory, path, O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
+    const UniqueFd fd(OpenatNoIntr(directory, path, O_RDONLY | O_CLOEXEC, 0));
+    if (!fd)
         return -1;
-    const ssize_t n = ReadNoIntr(fd, text, size - 1);
-    const int error = errno;
-    ::close(fd);
-    if (n < 0) {
-        errno = error;
+    const ssize_t n = ReadNoIntr(fd.Get(), text, size - 1);
+    if (n < 0)
         return -1;
-    }
     text[n] = '\0';
     return n;
 }
 
 bool ReadWholeFile(int directory, const char* path, int flags, std::string* text) {
-    const int fd = OpenatNoIntr(directory, path, O_RDONLY | O_CLOEXEC | flags, 0);
-    if (fd < 0) {
+    const UniqueFd fd(OpenatNoIntr(directory, path, O_RDONLY | O_CLOEXEC | flags, 0));
+    if (!fd) {
         SetError(errno);
         return false;
     }
     text->clear();
     char buffer[4096];
     ssize_t n = 0;
-    while ((n = ReadNoIntr(fd, buffer, sizeof buffer)) > 0)
+    while ((n = ReadNoIntr(fd.Get(), buffer, sizeof buffer)) > 0)
         text->append(buffer, static_cast<std::size_t>(n));
-    const int error = errno;
-    ::close(fd);
     if (n < 0)
-        SetError(error);
+        SetError(errno);
     return n == 0;
 }
 

@@ -5,6 +5,7 @@
 #include "port/posix/backend.h"
 #include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <cerrno>
 #include <climits>
@@ -98,20 +99,14 @@ std::uint32_t ProcessIdOf(Handle process) {
 }
 
 Handle OpenProcessForTermination(std::uint32_t processId) {
-    int fd = OpenPidfd(processId);
-    if (fd < 0) {
+    posix::UniqueFd fd(OpenPidfd(processId));
+    // A process we may not signal counts as one that cannot be opened.
+    if (!fd || PidfdSignal(fd.Get(), 0) != 0) {
         posix::SetError(errno);
         return kNullHandle;
     }
-    // A process we may not signal counts as one that cannot be opened.
-    if (PidfdSignal(fd, 0) != 0) {
-        const int error = errno;
-        ::close(fd);
-        posix::SetError(error);
-        return kNullHandle;
-    }
-    posix::RememberProcess(fd, static_cast<int>(processId));
-    return fd;
+    posix::RememberProcess(fd.Get(), static_cast<int>(processId));
+    return fd.Release();
 }
 
 namespace {
@@ -120,12 +115,8 @@ namespace {
 bool SignalProcess(std::uint32_t processId, int signal) {
     if (processId == CurrentProcessId())
         return false;
-    const int fd = OpenPidfd(processId);
-    if (fd < 0)
-        return false;
-    const bool sent = PidfdSignal(fd, signal) == 0;
-    ::close(fd);
-    return sent;
+    const posix::UniqueFd fd(OpenPidfd(processId));
+    return fd && PidfdSignal(fd.Get(), signal) == 0;
 }
 
 // Sends `signal` to the group the process leads in a session of its own,

@@ -1,10 +1,13 @@
-// The running processes on Linux: their ids from /proc, and the executable
-// each one runs (/proc/<pid>/exe), compared by canonical path.
+// The running processes on Linux: one pass over /proc giving each process's
+// id, parent, session, group and state (/proc/<pid>/stat) and, when asked,
+// the executable it runs (/proc/<pid>/exe), compared by canonical path.
 #include "port/process.h"
 
 #include "port/posix/backend.h"
+#include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace port {
 
@@ -30,21 +34,6 @@ bool CanonicalPath(const char* path, std::string* canonical) {
     }
     canonical->assign(resolved);
     std::free(resolved);
-    return true;
-}
-
-bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
-    *count = 0;
-    std::uint32_t n = 0;
-    const bool listed = posix::ForEachProcessId([&](int, std::uint32_t pid) {
-        if (n == capacity)
-            return false;
-        ids[n++] = pid;
-        return true;
-    });
-    if (!listed)
-        return false;
-    *count = n;
     return true;
 }
 
@@ -71,13 +60,19 @@ bool ParsePid(const char* name, std::uint32_t* pid) {
 
 } // namespace posix
 
-bool ProcessImageById(std::uint32_t processId, std::string* image) {
-    // The kernel names the executable by its resolved absolute path, which is
-    // what CanonicalPath gives for it: no resolution is needed here.
+namespace {
+
+// The executable of process `pid`, read through `directory` (an open /proc,
+// or AT_FDCWD). The kernel names it by its resolved absolute path, which is
+// what CanonicalPath gives for it: no resolution is needed here.
+bool ReadImageAt(int directory, std::uint32_t pid, std::string* image) {
     char link[32];
-    std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
+    if (directory == AT_FDCWD)
+        std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
+    else
+        std::snprintf(link, sizeof link, "%u/exe", pid);
     char target[PATH_MAX];
-    const ssize_t length = posix::sys.readlinkat(AT_FDCWD, link, target, sizeof target);
+    const ssize_t length = posix::sys.readlinkat(directory, link, target, sizeof target);
     if (length < 0) {
         posix::SetError(errno);
         return false;
@@ -87,6 +82,47 @@ bool ProcessImageById(std::uint32_t processId, std::string* image) {
         return false;
     }
     image->assign(target, static_cast<std::size_t>(length));
+    return true;
+}
+
+} // namespace
+
+bool ProcessImageById(std::uint32_t processId, std::string* image) {
+    return ReadImageAt(AT_FDCWD, processId, image);
+}
+
+bool ListProcesses(std::vector<ProcessRecord>* rows, bool images) {
+    rows->clear();
+    int error = 0;
+    const bool listed = posix::ForEachProcessId([&](int proc, std::uint32_t pid) {
+        posix::ProcStat stat{};
+        const int read = posix::ReadProcStat(proc, pid, &stat);
+        if (read < 0) {
+            // Only these mean that the process has ended meanwhile; any other
+            // error (out of descriptors, say) fails the reading.
+            if (errno == ENOENT || errno == ESRCH)
+                return true;
+            error = errno;
+            return false;
+        }
+        if (read == 0)
+            return true;
+        rows->push_back(ProcessRecord{pid, stat.parent, stat.session, stat.group,
+                                      stat.state == 'Z' || stat.state == 'X'});
+        if (images)
+            ReadImageAt(proc, pid, &rows->back().image);
+        return true;
+    });
+    if (!listed || error != 0) {
+        rows->clear();
+        if (error != 0)
+            posix::SetError(error);
+        return false;
+    }
+    // /proc lists processes in id order already; sorting keeps that promise.
+    std::sort(rows->begin(), rows->end(), [](const ProcessRecord& a, const ProcessRecord& b) {
+        return a.processId < b.processId;
+    });
     return true;
 }
 

@@ -2,6 +2,7 @@
 // so may other endpoints that only this user may reach.
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -73,21 +74,19 @@ std::string RuntimeDirectory(std::string* problem) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         return Failure(problem, "cannot create the directory " + path +
                                     " for its lock: " + std::strerror(errno));
-    const int fd = OpenDirectory(path);
-    if (fd < 0) {
+    const UniqueFd fd(OpenDirectory(path));
+    if (!fd) {
         const int error = errno;
         if (error == ELOOP || error == ENOTDIR)
             return Failure(problem, path + " is not a directory but a link or a file");
         return Failure(problem, "cannot open the directory " + path + ": " + std::strerror(error));
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
+    if (::fstat(fd.Get(), &status) != 0) {
         const int error = errno;
-        ::close(fd);
         return Failure(problem, "cannot examine " + path + ": " + std::strerror(error));
     }
     if (status.st_uid != ::geteuid()) {
-        ::close(fd);
         errno = EPERM;
         return Failure(problem, path + " belongs to another user (uid " +
                                     std::to_string(status.st_uid) + ")");
@@ -95,19 +94,16 @@ std::string RuntimeDirectory(std::string* problem) {
     // A directory someone chose is never changed; ours is made private,
     // whatever the mode it was created with.
     if (!own && (status.st_mode & 077) != 0) {
-        ::close(fd);
         errno = EPERM;
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
         return Failure(problem,
                        path + " may be entered by others (mode " + mode + "); it must be 0700");
     }
-    if (own && (status.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0) {
+    if (own && (status.st_mode & 07777) != 0700 && ::fchmod(fd.Get(), 0700) != 0) {
         const int error = errno;
-        ::close(fd);
         return Failure(problem, "cannot make " + path + " private: " + std::strerror(error));
     }
-    ::close(fd);
     return path;
 }
 

@@ -7,6 +7,7 @@
 #include "port/posix/backend.h"
 #include "port/posix/proc_files.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <cerrno>
 #include <csignal>
@@ -191,14 +192,13 @@ void NotifyServiceManager(const char* state) {
     socklen_t length = 0;
     if (!posix::NotifyAddress(NotifySocket().c_str(), &address, &length))
         return;
-    const int fd = posix::sys.socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const posix::UniqueFd fd(posix::sys.socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd)
         return;
     posix::RestartOnEintr([&] {
-        return ::sendto(fd, state, std::strlen(state), MSG_NOSIGNAL,
+        return ::sendto(fd.Get(), state, std::strlen(state), MSG_NOSIGNAL,
                         reinterpret_cast<const sockaddr*>(&address), length);
     });
-    ::close(fd);
 }
 
 namespace posix {

@@ -12,6 +12,7 @@
 // the fork is safe.
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <cerrno>
 #include <csignal>
@@ -99,8 +100,8 @@ bool SpawnByFork(const char* path, char* const* argv, char* const* envp, const c
         SetError(errno);
         return false;
     }
-    ends[0] = AboveStandardDescriptors(ends[0]);
-    ends[1] = AboveStandardDescriptors(ends[1]);
+    UniqueFd reportRead(AboveStandardDescriptors(ends[0]));
+    UniqueFd reportWrite(AboveStandardDescriptors(ends[1]));
     Child child{path,
                 argv,
                 envp,
@@ -109,33 +110,31 @@ bool SpawnByFork(const char* path, char* const* argv, char* const* envp, const c
                 output != kNullHandle ? static_cast<int>(output) : -1,
                 -1,
                 account,
-                ends[1]};
-    if (ends[0] < 0 || ends[1] < 0) {
-        const int error = errno;
-        ::close(ends[0]);
-        ::close(ends[1]);
-        SetError(error);
+                reportWrite.Get()};
+    if (!reportRead || !reportWrite) {
+        SetError(errno);
         return false;
     }
 
-    if (cgroup != kNullHandle)
-        child.cgroupProcs =
-            OpenatNoIntr(static_cast<int>(cgroup), "cgroup.procs", O_WRONLY | O_CLOEXEC, 0);
-    const pid_t pid = cgroup != kNullHandle && child.cgroupProcs < 0 ? -1 : ::fork();
+    UniqueFd cgroupProcs;
+    if (cgroup != kNullHandle) {
+        cgroupProcs.Reset(
+            OpenatNoIntr(static_cast<int>(cgroup), "cgroup.procs", O_WRONLY | O_CLOEXEC, 0));
+        child.cgroupProcs = cgroupProcs.Get();
+    }
+    const pid_t pid = cgroup != kNullHandle && !cgroupProcs ? -1 : ::fork();
     if (pid == 0)
         BecomeProgram(child);
     const int spawnError = errno;
-    ::close(ends[1]);
-    if (child.cgroupProcs >= 0)
-        ::close(child.cgroupProcs);
+    reportWrite.Reset();
+    cgroupProcs.Reset();
     if (pid < 0) {
-        ::close(ends[0]);
         SetError(spawnError);
         return false;
     }
     int error = 0;
-    const ssize_t got = ReadNoIntr(ends[0], &error, sizeof error);
-    ::close(ends[0]);
+    const ssize_t got = ReadNoIntr(reportRead.Get(), &error, sizeof error);
+    reportRead.Reset();
     if (got == static_cast<ssize_t>(sizeof error)) {
         // It never ran the program: reaped here, the start failed.
         siginfo_t info;

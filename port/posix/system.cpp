@@ -4,6 +4,7 @@
 #include "port/console.h"
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -154,14 +155,17 @@ void RemoveCloseItem() {}
     // do not run code that faults them back in between.
     static char text[131072];
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const int fd = posix::OpenatNoIntr(AT_FDCWD, "/proc/self/smaps", O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return;
     std::size_t length = 0;
-    for (ssize_t n; length < sizeof text - 1 &&
-                    (n = posix::ReadNoIntr(fd, text + length, sizeof text - 1 - length)) > 0;)
-        length += static_cast<std::size_t>(n);
-    ::close(fd);
+    {
+        const posix::UniqueFd fd(
+            posix::OpenatNoIntr(AT_FDCWD, "/proc/self/smaps", O_RDONLY | O_CLOEXEC, 0));
+        if (!fd)
+            return;
+        for (ssize_t n;
+             length < sizeof text - 1 &&
+             (n = posix::ReadNoIntr(fd.Get(), text + length, sizeof text - 1 - length)) > 0;)
+            length += static_cast<std::size_t>(n);
+    }
     text[length] = '\0';
     struct Range {
         std::uintptr_t start, end;

@@ -6,6 +6,7 @@
 
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -33,15 +34,15 @@ bool StartRecordPath(std::string* path) {
 bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text) {
     // O_NONBLOCK: a FIFO planted there is opened at once instead of
     // waiting for a writer, and then refused as no regular file.
-    const int fd =
-        posix::OpenatNoIntr(AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
-    if (fd < 0) {
+    const posix::UniqueFd fd(
+        posix::OpenatNoIntr(AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0));
+    if (!fd) {
         posix::SetError(errno);
         return false;
     }
     struct stat info {};
     int error = 0;
-    if (::fstat(fd, &info) != 0)
+    if (::fstat(fd.Get(), &info) != 0)
         error = errno;
     else if (!S_ISREG(info.st_mode))
         error = EINVAL;
@@ -50,7 +51,7 @@ bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text) {
     text->clear();
     char buffer[4096];
     while (error == 0) {
-        const ssize_t n = posix::ReadNoIntr(fd, buffer, sizeof buffer);
+        const ssize_t n = posix::ReadNoIntr(fd.Get(), buffer, sizeof buffer);
         if (n < 0)
             error = errno;
         if (n <= 0)
@@ -60,7 +61,6 @@ bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text) {
         if (text->size() > limit)
             error = EFBIG;
     }
-    ::close(fd);
     if (error == EINVAL)
         posix::SetError(error, "not a regular file");
     else if (error != 0)
@@ -73,21 +73,21 @@ bool ReplaceFile(const char* path, const std::string& text) {
     // Whatever is at the new file's name (a FIFO, a link) goes first, so
     // that opening it can neither wait nor follow anything.
     ::unlink(fresh.c_str());
-    const int fd = posix::OpenatNoIntr(AT_FDCWD, fresh.c_str(),
-                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    posix::UniqueFd fd(posix::OpenatNoIntr(
+        AT_FDCWD, fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) {
         posix::SetError(errno);
         return false;
     }
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = posix::WriteNoIntr(fd, text.data() + done, text.size() - done);
+        const ssize_t n = posix::WriteNoIntr(fd.Get(), text.data() + done, text.size() - done);
         if (n <= 0)
             break;
         done += static_cast<std::size_t>(n);
     }
     const int error = done == text.size() ? 0 : (errno != 0 ? errno : ENOSPC);
-    ::close(fd);
+    fd.Reset();
     if (error == 0 && std::rename(fresh.c_str(), path) == 0)
         return true;
     posix::SetError(error != 0 ? error : errno);

@@ -1,15 +1,18 @@
 #include "port/win32/account.h"
 
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <sddl.h>
 
 namespace port::win32 {
 
 std::string UserSid() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened))
         return std::string();
+    const ScopedHandle owner(opened);
+    const HANDLE token = owner.Get();
     std::string result;
     DWORD size = 0;
     ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
@@ -22,7 +25,6 @@ std::string UserSid() {
             ::LocalFree(text);
         }
     }
-    ::CloseHandle(token);
     return result;
 }
 

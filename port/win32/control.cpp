@@ -12,12 +12,14 @@
 
 #include "port/win32/account.h"
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <sddl.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace port {
 
@@ -138,10 +140,7 @@ bool Listen(Endpoint& e, bool first) {
     else if (::GetLastError() == ERROR_PIPE_CONNECTED)
         ::SetEvent(e.event);
     else if (::GetLastError() != ERROR_IO_PENDING) {
-        const DWORD error = ::GetLastError();
-        ::CloseHandle(e.listening);
-        e.listening = INVALID_HANDLE_VALUE;
-        ::SetLastError(error);
+        const win32::ScopedHandle failed(std::exchange(e.listening, INVALID_HANDLE_VALUE));
         return false;
     }
     return true;
@@ -150,10 +149,11 @@ bool Listen(Endpoint& e, bool first) {
 // Runs one overlapped read or write and waits for it at most `timeoutMs`.
 Io Transfer(HANDLE pipe, bool reading, char* buffer, DWORD length, DWORD timeoutMs, DWORD* moved) {
     *moved = 0;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr)
+    const win32::ScopedHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event)
         return Io::Failed;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
     BOOL ok = reading ? ::ReadFile(pipe, buffer, length, nullptr, &overlapped)
                       : ::WriteFile(pipe, buffer, length, nullptr, &overlapped);
     Io result = Io::Done;
@@ -169,7 +169,6 @@ Io Transfer(HANDLE pipe, bool reading, char* buffer, DWORD length, DWORD timeout
         const DWORD error = ::GetLastError();
         result = IsBrokenPipe(error) ? Io::Closed : Io::Failed;
     }
-    ::CloseHandle(overlapped.hEvent);
     if (result == Io::Done && reading && *moved == 0)
         result = Io::Closed;
     return result;
@@ -232,10 +231,7 @@ Handle OpenControlEndpoint(const char* name) {
     if (e.event == nullptr)
         return kNullHandle;
     if (!Listen(e, true)) {
-        const DWORD error = ::GetLastError();
-        ::CloseHandle(e.event);
-        e.event = nullptr;
-        ::SetLastError(error);
+        const win32::ScopedHandle failed(std::exchange(e.event, nullptr));
         return kNullHandle;
     }
     return FromNative(e.event);
@@ -258,7 +254,7 @@ Handle AcceptControlClient(Handle endpoint, std::uint32_t* userId, bool* sameUse
     if (!::GetOverlappedResult(e.listening, &e.connect, &unused, FALSE) &&
         ::GetLastError() != ERROR_PIPE_CONNECTED) {
         // A client that came and went: listen anew.
-        ::CloseHandle(e.listening);
+        win32::ScopedHandle(std::exchange(e.listening, INVALID_HANDLE_VALUE)).Reset();
         Listen(e, false);
         return kNullHandle;
     }
@@ -347,14 +343,12 @@ void CloseControl(Handle connection) {
         DWORD moved = 0;
         if (c->pending) // the read must be over before its buffer goes
             ::GetOverlappedResult(c->pipe, &c->read, &moved, TRUE);
-        ::CloseHandle(c->pipe);
-        ::CloseHandle(c->event);
+        const win32::ScopedHandle pipe(c->pipe);
+        const win32::ScopedHandle event(c->event);
         *c = Connection{};
         return;
     }
-    HANDLE pipe = ToNative(connection);
-    if (pipe != nullptr && pipe != INVALID_HANDLE_VALUE)
-        ::CloseHandle(pipe);
+    const win32::ScopedHandle pipe(ToNative(connection));
 }
 
 } // namespace port

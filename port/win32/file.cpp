@@ -5,6 +5,7 @@
 #include "port/file.h"
 
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <string>
 #include <vector>
@@ -24,17 +25,16 @@ constexpr DWORD kOutputPipeSize = 1 << 20;
 // it only when it is a file on a disk.
 Handle OpenFileToAppend(const char* path, DWORD access, DWORD flags) {
     // No security attributes: the handle is not inherited by started processes.
-    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA | access,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    win32::ScopedHandle file(::CreateFileA(
+        path, FILE_APPEND_DATA | access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+    if (!file)
         return kNullHandle;
-    if (::GetFileType(file) != FILE_TYPE_DISK) { // a pipe, a console, a device
-        ::CloseHandle(file);
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) { // a pipe, a console, a device
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return kNullHandle;
     }
-    return FromNative(file);
+    return FromNative(file.Release());
 }
 
 // True when the open `file` is a reparse point (a symbolic link, a
@@ -79,17 +79,15 @@ bool SameFileAtPath(HANDLE file, const char* path, DWORD flags,
         return false;
     if (information != nullptr)
         *information = open;
-    HANDLE named = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, flags, nullptr);
-    if (named == INVALID_HANDLE_VALUE)
+    const win32::ScopedHandle named(
+        ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, flags, nullptr));
+    if (!named)
         return false;
     BY_HANDLE_FILE_INFORMATION other{};
-    const bool same = ::GetFileInformationByHandle(named, &other) &&
-                      other.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
-                      other.nFileIndexHigh == open.nFileIndexHigh &&
-                      other.nFileIndexLow == open.nFileIndexLow;
-    ::CloseHandle(named);
-    return same;
+    return ::GetFileInformationByHandle(named.Get(), &other) &&
+           other.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+           other.nFileIndexHigh == open.nFileIndexHigh && other.nFileIndexLow == open.nFileIndexLow;
 }
 
 } // namespace
@@ -99,27 +97,26 @@ Handle OpenAppendFile(const char* path) {
 }
 
 Handle OpenDirectory(const char* path) {
-    HANDLE directory = ::CreateFileA(path, FILE_LIST_DIRECTORY,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (directory == INVALID_HANDLE_VALUE)
+    win32::ScopedHandle directory(::CreateFileA(
+        path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!directory)
         return kNullHandle;
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(directory, &information) ||
+    if (!::GetFileInformationByHandle(directory.Get(), &information) ||
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        ::CloseHandle(directory);
         ::SetLastError(ERROR_DIRECTORY);
         return kNullHandle;
     }
-    Directories().push_back(OpenDirectoryPath{directory, path});
-    return FromNative(directory);
+    Directories().push_back(OpenDirectoryPath{directory.Get(), path});
+    return FromNative(directory.Release());
 }
 
 void CloseDirectory(Handle directory) {
     auto& directories = Directories();
     for (auto open = directories.begin(); open != directories.end(); ++open) {
         if (open->handle == ToNative(directory)) {
-            ::CloseHandle(open->handle);
+            const win32::ScopedHandle closing(open->handle);
             directories.erase(open);
             return;
         }
@@ -135,14 +132,13 @@ Handle OpenOutputFile(Handle directory, const char* name) {
     // FILE_APPEND_DATA alone is neither. The reparse point itself is opened
     // and then refused, never what it points to.
     const std::string path = Within(directory, name);
-    const Handle file =
-        OpenFileToAppend(path.c_str(), FILE_READ_DATA, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (file != kNullHandle && NoPlainFile(ToNative(file))) {
-        ::CloseHandle(ToNative(file));
+    win32::ScopedHandle file(
+        ToNative(OpenFileToAppend(path.c_str(), FILE_READ_DATA, FILE_FLAG_OPEN_REPARSE_POINT)));
+    if (file && NoPlainFile(file.Get())) {
         ::SetLastError(ERROR_CANT_ACCESS_FILE);
         return kNullHandle;
     }
-    return file;
+    return FromNative(file.Release());
 }
 
 bool LockFile(Handle file) {
@@ -194,8 +190,7 @@ bool AppendToFile(Handle file, const char* bytes, std::uint32_t length, std::uin
 }
 
 void CloseFile(Handle file) {
-    if (file != kNullHandle)
-        ::CloseHandle(ToNative(file));
+    const win32::ScopedHandle closing(ToNative(file));
 }
 
 bool FileSize(Handle file, std::uint64_t* size) {
@@ -238,17 +233,16 @@ bool MakeDirectory(const char* path) {
 
 bool ReadPathInfo(const char* path, bool followLink, PathInfo* info, Handle directory) {
     // FILE_FLAG_BACKUP_SEMANTICS opens directories too.
-    HANDLE file = ::CreateFileA(
+    const win32::ScopedHandle file(::CreateFileA(
         Within(directory, path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+        FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
+    if (!file)
         return false;
     BY_HANDLE_FILE_INFORMATION information{};
-    const bool read = ::GetFileInformationByHandle(file, &information) != 0;
-    const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+    const bool read = ::GetFileInformationByHandle(file.Get(), &information) != 0;
+    const bool disk = ::GetFileType(file.Get()) == FILE_TYPE_DISK;
     const DWORD error = ::GetLastError();
-    ::CloseHandle(file);
     if (!read) {
         ::SetLastError(error);
         return false;
@@ -272,11 +266,12 @@ bool ReadPathComponents(const char* path, std::vector<PathComponent>* components
 }
 
 bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length) {
-    HANDLE file =
+    const win32::ScopedHandle owner(
         ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!owner)
         return false;
+    const HANDLE file = owner.Get();
     LARGE_INTEGER fileSize{};
     bool ok = ::GetFileType(file) == FILE_TYPE_DISK && !NoPlainFile(file) &&
               ::GetFileSizeEx(file, &fileSize);
@@ -295,7 +290,6 @@ bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32
         }
         error = ok ? 0 : ::GetLastError();
     }
-    ::CloseHandle(file);
     if (!ok) {
         ::SetLastError(error);
         return false;

@@ -4,6 +4,7 @@
 
 #include "common/command_line_words.h"
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <winternl.h>
 
@@ -66,16 +67,15 @@ bool ReadCommandLine(HANDLE process, std::wstring* line) {
 } // namespace
 
 bool ProcessArguments(std::uint32_t processId, std::vector<std::string>* arguments) {
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-    if (process == nullptr)
-        process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (process == nullptr)
+    win32::ScopedHandle process(
+        ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (!process)
+        process.Reset(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process)
         return false;
     std::wstring line;
-    const bool read = QueryCommandLine(process, &line) || ReadCommandLine(process, &line);
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(process);
-    if (!read) {
+    if (!QueryCommandLine(process.Get(), &line) && !ReadCommandLine(process.Get(), &line)) {
+        const DWORD error = ::GetLastError();
         ::SetLastError(error != 0 ? error : ERROR_ACCESS_DENIED);
         return false;
     }
@@ -98,17 +98,13 @@ std::vector<std::string> SplitParameters(const char* parameters) {
 }
 
 bool ProcessStartTime(std::uint32_t processId, std::uint64_t* startTime) {
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (process == nullptr)
+    const win32::ScopedHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process)
         return false;
     FILETIME creation, exit, kernel, user;
-    const bool read = ::GetProcessTimes(process, &creation, &exit, &kernel, &user) != 0;
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(process);
-    if (!read) {
-        ::SetLastError(error);
+    if (!::GetProcessTimes(process.Get(), &creation, &exit, &kernel, &user))
         return false;
-    }
     *startTime =
         (static_cast<std::uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
     return true;

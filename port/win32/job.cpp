@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "port/win32/account.h"
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <vector>
 
@@ -42,8 +43,7 @@ Handle OpenContainer(const char* name, bool create) {
 }
 
 void CloseContainer(Handle container) {
-    if (container != kNullHandle)
-        ::CloseHandle(ToNative(container));
+    const win32::ScopedHandle closing(ToNative(container));
 }
 
 bool RemoveContainer(Handle container) {

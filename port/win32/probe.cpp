@@ -4,6 +4,7 @@
 #include "port/probe.h"
 
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -44,8 +45,7 @@ bool StartWinsock() {
 Handle Fail(SOCKET socket, HANDLE event, DWORD error) {
     if (socket != INVALID_SOCKET)
         ::closesocket(socket);
-    if (event != nullptr)
-        ::CloseHandle(event);
+    const win32::ScopedHandle closing(event);
     ::SetLastError(error);
     return kNullHandle;
 }
@@ -114,7 +114,7 @@ void CloseProbe(Handle probe) {
     for (auto it = probes.begin(); it != probes.end(); ++it) {
         if (it->event == ToNative(probe)) {
             ::closesocket(it->socket);
-            ::CloseHandle(it->event);
+            const win32::ScopedHandle closing(it->event);
             probes.erase(it);
             return;
         }

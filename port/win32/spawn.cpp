@@ -7,6 +7,7 @@
 
 #include "port/win32/command_line.h"
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <shellapi.h>
 
@@ -27,13 +28,13 @@ constexpr ULONG kShellExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_U
 static_assert(kShellExecuteMask == 0x440);
 
 // Puts a process that was just started into the job `job` (when given).
-// One that cannot be put there is ended: it must not run outside.
+// One that cannot be put there is ended: it must not run outside. The
+// caller keeps (and closes) the process handle.
 bool Assign(HANDLE job, HANDLE process) {
     if (job == nullptr || ::AssignProcessToJobObject(job, process))
         return true;
     const DWORD error = ::GetLastError();
     ::TerminateProcess(process, 0xFFFFFFFFu);
-    ::CloseHandle(process);
     ::SetLastError(error);
     return false;
 }
@@ -46,11 +47,12 @@ bool Create(const char* file, std::string commandLine, const char* directory, DW
             WORD show, HANDLE input, HANDLE output, char* environment, Handle* process,
             HANDLE job = nullptr) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE nul =
-        ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      &inherit, OPEN_EXISTING, 0, nullptr);
-    if (nul == INVALID_HANDLE_VALUE)
+    win32::ScopedHandle nulOwner(::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                               OPEN_EXISTING, 0, nullptr));
+    if (!nulOwner)
         return false;
+    const HANDLE nul = nulOwner.Get();
     if (input == nullptr)
         input = nul;
     if (output == nullptr)
@@ -75,24 +77,19 @@ bool Create(const char* file, std::string commandLine, const char* directory, DW
         ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
     if (output != nul)
         ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-    ::CloseHandle(nul);
+    nulOwner.Reset();
     if (!started) {
         ::SetLastError(error);
         return false;
     }
-    if (!Assign(job, info.hProcess)) {
-        const DWORD refused = ::GetLastError();
-        ::CloseHandle(info.hThread);
-        ::SetLastError(refused);
+    win32::ScopedHandle startedProcess(info.hProcess);
+    const win32::ScopedHandle thread(info.hThread);
+    if (!Assign(job, startedProcess.Get()))
         return false;
-    }
     if (job != nullptr)
-        ::ResumeThread(info.hThread);
-    ::CloseHandle(info.hThread);
+        ::ResumeThread(thread.Get());
     if (process != nullptr)
-        *process = FromNative(info.hProcess);
-    else
-        ::CloseHandle(info.hProcess);
+        *process = FromNative(startedProcess.Release());
     return true;
 }
 
@@ -162,9 +159,10 @@ bool StartProgram(const char* file, const char* parameters, const char* director
     // The shell starts a program only as it is: it goes into the job right
     // after its start. Null when the shell handed the file to a program that
     // was already running.
-    if (info.hProcess != nullptr && !Assign(ToNative(container), info.hProcess))
+    win32::ScopedHandle started(info.hProcess);
+    if (started && !Assign(ToNative(container), started.Get()))
         return false;
-    *process = FromNative(info.hProcess);
+    *process = FromNative(started.Release());
     return true;
 }
 

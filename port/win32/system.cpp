@@ -3,6 +3,7 @@
 #include "port/system.h"
 
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 namespace port {
 
@@ -48,8 +49,7 @@ void SleepMs(std::uint32_t milliseconds) {
 }
 
 void Close(Handle handle) {
-    if (handle != kNullHandle)
-        ::CloseHandle(ToNative(handle));
+    const win32::ScopedHandle closing(ToNative(handle));
 }
 
 void SetWindowTitle(const char* title) {

@@ -5,6 +5,7 @@
 #include "port/identity.h"
 
 #include "port/win32/native.h"
+#include "port/win32/scoped_handle.h"
 
 #include <shlobj.h>
 
@@ -35,11 +36,12 @@ bool StartRecordPath(std::string* path) {
 }
 
 bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text) {
-    HANDLE file =
+    const win32::ScopedHandle owner(
         ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!owner)
         return false;
+    const HANDLE file = owner.Get();
     DWORD error = ERROR_SUCCESS;
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
@@ -59,23 +61,23 @@ bool ReadPlainFile(const char* path, std::uint32_t limit, std::string* text) {
         if (text->size() > limit)
             error = ERROR_FILE_TOO_LARGE;
     }
-    ::CloseHandle(file);
     ::SetLastError(error);
     return error == ERROR_SUCCESS;
 }
 
 bool ReplaceFile(const char* path, const std::string& text) {
     const std::string fresh = std::string(path) + ".new";
-    HANDLE file = ::CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    win32::ScopedHandle file(::CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                           nullptr));
+    if (!file)
         return false;
     DWORD written = 0;
-    const bool whole =
-        ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0 &&
-        written == text.size();
+    const bool whole = ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()),
+                                   &written, nullptr) != 0 &&
+                       written == text.size();
     DWORD error = ::GetLastError();
-    ::CloseHandle(file);
+    file.Reset();
     if (whole && ::MoveFileExA(fresh.c_str(), path, MOVEFILE_REPLACE_EXISTING))
         return true;
     error = whole ? ::GetLastError() : error;

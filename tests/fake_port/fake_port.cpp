@@ -475,17 +475,6 @@ bool CanonicalPath(const char* path, std::string* canonical) {
     return true;
 }
 
-bool ListProcessIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
-    if (Get().listFails)
-        return fake::Fail(5);
-    std::uint32_t n = 0;
-    for (const fake::Process& p : Get().processes)
-        if (p.alive && n < capacity)
-            ids[n++] = p.pid;
-    *count = n;
-    return true;
-}
-
 std::uint32_t CurrentProcessId() {
     return fake::kManagerPid;
 }
@@ -669,52 +658,31 @@ bool SendSignal(Handle process, int signal) {
     return true;
 }
 
-struct ProcessSnapshot {
-    std::vector<ProcessRecord> rows;
-    std::size_t next = 0;
-};
-
-ProcessSnapshot* OpenProcessSnapshot() {
+bool ListProcesses(std::vector<ProcessRecord>* rows, bool images) {
     fake::State& s = Get();
-    if (s.snapshotFails)
-        return nullptr;
-    auto* snapshot = new ProcessSnapshot();
+    rows->clear();
+    if (s.listFails)
+        return fake::Fail(5);
+    ++s.listsRead;
+    if (s.listGivesNoRows) {
+        fake::Fail(18);
+        return true;
+    }
     // The manager runs, so a list never lacks it, even with no row for it.
     if (fake::FindProcess(fake::kManagerPid) == nullptr)
-        snapshot->rows.push_back(ProcessRecord{fake::kManagerPid, 0, 0});
+        rows->push_back(ProcessRecord{fake::kManagerPid, 0, 0});
     // An ended process that a handle still holds stays listed, as ended,
     // the way a zombie does until it is reaped.
     for (const fake::Process& p : s.processes) {
         const bool held = std::any_of(fake::In().handles.begin(), fake::In().handles.end(),
                                       [&](const auto& h) { return h.second.pid == p.pid; });
-        if (p.alive || held)
-            snapshot->rows.push_back(
-                ProcessRecord{p.pid, p.parentPid, p.sessionId, p.groupId, !p.alive});
+        if (!p.alive && !held)
+            continue;
+        rows->push_back(ProcessRecord{p.pid, p.parentPid, p.sessionId, p.groupId, !p.alive});
+        if (images && !ProcessImageById(p.pid, &rows->back().image))
+            rows->back().image.clear();
     }
-    ++s.openSnapshots;
-    ++s.snapshotsTaken;
-    s.maxOpenSnapshots = std::max(s.maxOpenSnapshots, s.openSnapshots);
-    return snapshot;
-}
-
-bool FirstProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
-    if (Get().firstProcessFails || snapshot->rows.empty())
-        return fake::Fail(18);
-    snapshot->next = 1;
-    *record = snapshot->rows[0];
     return true;
-}
-
-bool NextProcess(ProcessSnapshot* snapshot, ProcessRecord* record) {
-    if (snapshot->next >= snapshot->rows.size())
-        return fake::Fail(18);
-    *record = snapshot->rows[snapshot->next++];
-    return true;
-}
-
-void CloseProcessSnapshot(ProcessSnapshot* snapshot) {
-    --Get().openSnapshots;
-    delete snapshot;
 }
 
 bool ReadExitStatus(Handle process, ExitStatus* status) {

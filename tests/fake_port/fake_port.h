@@ -87,9 +87,8 @@ struct State {
     // Processes, in the order the system lists them.
     std::vector<Process> processes;
     std::map<std::string, std::string> shortNames; // path as given -> canonical form
-    bool listFails = false;
-    bool snapshotFails = false;
-    bool firstProcessFails = false;
+    bool listFails = false;                        // ListProcesses fails
+    bool listGivesNoRows = false;                  // ListProcesses succeeds with no first row
     std::uint32_t nextPid = 1000;
     std::uint32_t launchError = 0;    // non-zero: StartProgram fails with it
     bool launchWithoutHandle = false; // StartProgram succeeds without a process
@@ -107,8 +106,6 @@ struct State {
     std::vector<std::uint32_t> askedGroups;                 // AskProcessGroupToEnd calls that asked
     std::vector<int> askSignals;                            // the signal of each AskProcessToEnd
     std::vector<std::pair<std::uint32_t, int>> signalsSent; // SendSignal: (pid, signal)
-    int openSnapshots = 0;
-    int maxOpenSnapshots = 0;
 
     // Files opened for appending: path -> everything written to it. Paths
     // listed in `unopenable` cannot be opened (a directory, say).
@@ -173,7 +170,7 @@ struct State {
     // The clock: advanced by every sleep and by every wait that timed out.
     std::uint64_t nowMs = 1000000;
     std::vector<std::uint32_t> waitLimits; // the time limit of every wait
-    int snapshotsTaken = 0;
+    int listsRead = 0;                     // readings of the process list (ListProcesses)
 };
 
 State& Get();

@@ -14,6 +14,7 @@
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -83,39 +84,34 @@ class ProcessFaultTest : public ::testing::Test {
     void TearDown() override { port::posix::RestoreSystemCalls(); }
 };
 
-// Our own row of a snapshot, with (0, 0, 0) when it is missing.
-port::ProcessRecord OwnRow(port::ProcessSnapshot* snapshot) {
-    port::ProcessRecord record{};
-    for (bool more = port::FirstProcess(snapshot, &record); more;
-         more = port::NextProcess(snapshot, &record))
-        if (record.processId == static_cast<std::uint32_t>(::getpid()))
-            return record;
+// Our own row of the process list, with (0, 0, 0) when it is missing.
+port::ProcessRecord OwnRow(const std::vector<port::ProcessRecord>& rows) {
+    for (const port::ProcessRecord& row : rows)
+        if (row.processId == static_cast<std::uint32_t>(::getpid()))
+            return row;
     return port::ProcessRecord{0, 0, 0};
 }
 
 } // namespace
 
-TEST_F(ProcessFaultTest, OutOfDescriptorsFailsTheSnapshotButAnEndedProcessDoesNot) {
+TEST_F(ProcessFaultTest, OutOfDescriptorsFailsTheListButAnEndedProcessDoesNot) {
     sys.openat = OpenatFailing;
     openatError = EMFILE;
-    EXPECT_EQ(nullptr, port::OpenProcessSnapshot()) << "EMFILE is not a process that ended";
+    std::vector<port::ProcessRecord> rows;
+    EXPECT_FALSE(port::ListProcesses(&rows)) << "EMFILE is not a process that ended";
     EXPECT_EQ(static_cast<std::uint32_t>(EMFILE), port::LastError());
 
     // Every process "ended" while the list was read: an empty list, no failure.
     openatError = ESRCH;
-    port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
-    ASSERT_NE(nullptr, snapshot);
-    port::ProcessRecord record{};
-    EXPECT_FALSE(port::FirstProcess(snapshot, &record));
-    port::CloseProcessSnapshot(snapshot);
+    EXPECT_TRUE(port::ListProcesses(&rows));
+    EXPECT_TRUE(rows.empty());
 }
 
 TEST_F(ProcessFaultTest, InterruptedReadsAreRetried) {
     sys.read = ReadInterruptedOnce;
-    port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
-    ASSERT_NE(nullptr, snapshot);
-    const port::ProcessRecord own = OwnRow(snapshot);
-    port::CloseProcessSnapshot(snapshot);
+    std::vector<port::ProcessRecord> rows;
+    ASSERT_TRUE(port::ListProcesses(&rows));
+    const port::ProcessRecord own = OwnRow(rows);
     EXPECT_EQ(static_cast<std::uint32_t>(::getppid()), own.parentProcessId);
     EXPECT_EQ(static_cast<std::uint32_t>(::getsid(0)), own.sessionId);
     EXPECT_FALSE(interrupted.empty());

@@ -207,32 +207,21 @@ TEST_F(ProcessTest, HandleOfARunningChild) {
     ASSERT_TRUE(port::ProcessImageName(child, &image));
     EXPECT_EQ(image, RealPath("/bin/sleep"));
 
-    // The process list and the snapshot show it, with us as its parent.
-    std::vector<std::uint32_t> ids(65536);
-    std::uint32_t count = 0;
-    ASSERT_TRUE(port::ListProcessIds(ids.data(), static_cast<std::uint32_t>(ids.size()), &count));
-    ids.resize(count);
-    EXPECT_NE(std::find(ids.begin(), ids.end(), pid), ids.end());
-
-    port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
-    ASSERT_NE(snapshot, nullptr);
-    port::ProcessRecord record{};
-    bool found = false;
-    std::uint32_t previous = 0;
-    bool ascending = true;
-    for (bool more = port::FirstProcess(snapshot, &record); more;
-         more = port::NextProcess(snapshot, &record)) {
-        if (record.processId <= previous)
-            ascending = false;
-        previous = record.processId;
-        if (record.processId == pid) {
-            found = true;
-            EXPECT_EQ(record.parentProcessId, static_cast<std::uint32_t>(::getpid()));
-        }
+    // The process list shows it, with us as its parent, in id order; with
+    // images, also what it runs.
+    for (const bool images : {false, true}) {
+        SCOPED_TRACE(images ? "with images" : "without images");
+        std::vector<port::ProcessRecord> rows;
+        ASSERT_TRUE(port::ListProcesses(&rows, images));
+        const auto row = std::find_if(rows.begin(), rows.end(),
+                                      [pid](const auto& r) { return r.processId == pid; });
+        ASSERT_NE(row, rows.end());
+        EXPECT_EQ(row->parentProcessId, static_cast<std::uint32_t>(::getpid()));
+        EXPECT_EQ(row->image, images ? RealPath("/bin/sleep") : std::string());
+        EXPECT_TRUE(std::is_sorted(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+            return a.processId < b.processId;
+        }));
     }
-    port::CloseProcessSnapshot(snapshot);
-    EXPECT_TRUE(found);
-    EXPECT_TRUE(ascending);
 
     // A second handle, as attaching opens one.
     port::Handle full = port::OpenProcessFull(pid);

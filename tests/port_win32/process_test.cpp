@@ -42,21 +42,17 @@ TEST(StartProgram, ReportsTheErrorOfAMissingFile) {
     EXPECT_EQ(process, port::kNullHandle);
 }
 
-TEST(ListProcessIds, ListsThisProcess) {
-    static std::uint32_t ids[1024];
-    std::uint32_t count = 0;
-    ASSERT_TRUE(port::ListProcessIds(ids, 1024, &count));
-    ASSERT_GT(count, 0u);
-    ASSERT_LE(count, 1024u);
-    EXPECT_NE(std::find(ids, ids + count, ::GetCurrentProcessId()), ids + count);
-}
-
-TEST(ListProcessIds, KeepsWithinTheCapacity) {
-    std::uint32_t ids[2] = {0, 0xDEADBEEF};
-    std::uint32_t count = 0;
-    ASSERT_TRUE(port::ListProcessIds(ids, 1, &count));
-    EXPECT_EQ(count, 1u);
-    EXPECT_EQ(ids[1], 0xDEADBEEF);
+TEST(ListProcesses, ListsThisProcessWithItsImageAndParent) {
+    std::vector<port::ProcessRecord> rows;
+    ASSERT_TRUE(port::ListProcesses(&rows, true));
+    const auto self = std::find_if(rows.begin(), rows.end(), [](const port::ProcessRecord& row) {
+        return row.processId == ::GetCurrentProcessId();
+    });
+    ASSERT_NE(self, rows.end());
+    EXPECT_TRUE(SameFile(self->image, OwnPath())) << self->image;
+    std::uint32_t parent = 0;
+    ASSERT_TRUE(FindInList(::GetCurrentProcessId(), &parent));
+    EXPECT_EQ(self->parentProcessId, parent) << "the parent as the snapshot has it";
 }
 
 TEST(ProcessImageName, NamesThisProgram) {
@@ -107,10 +103,13 @@ TEST_F(StartedChild, HasAnIdOfItsOwn) {
 }
 
 TEST_F(StartedChild, IsListed) {
-    static std::uint32_t ids[1024];
-    std::uint32_t count = 0;
-    ASSERT_TRUE(port::ListProcessIds(ids, 1024, &count));
-    EXPECT_NE(std::find(ids, ids + count, child_.processId), ids + count);
+    std::vector<port::ProcessRecord> rows;
+    ASSERT_TRUE(port::ListProcesses(&rows, true));
+    EXPECT_NE(std::find_if(rows.begin(), rows.end(),
+                           [this](const port::ProcessRecord& row) {
+                               return row.processId == child_.processId;
+                           }),
+              rows.end());
 }
 
 TEST(ProcessImageName, NamesAStartedProgram) {
@@ -137,7 +136,7 @@ TEST(ProcessImageName, NamesAStartedProgram) {
 
 TEST_F(StartedChild, IsInTheSnapshotWithThisProcessAsParent) {
     std::uint32_t parent = 0;
-    ASSERT_TRUE(FindInSnapshot(child_.processId, &parent));
+    ASSERT_TRUE(FindInList(child_.processId, &parent));
     EXPECT_EQ(parent, ::GetCurrentProcessId());
 }
 

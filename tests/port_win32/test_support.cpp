@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <vector>
 
 namespace port_win32_test {
 
@@ -83,38 +84,26 @@ void EndById(std::uint32_t processId) {
     ::CloseHandle(process);
 }
 
-bool FindInSnapshot(std::uint32_t processId, std::uint32_t* parentId) {
-    port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
-    if (snapshot == nullptr)
+bool FindInList(std::uint32_t processId, std::uint32_t* parentId) {
+    std::vector<port::ProcessRecord> rows;
+    if (!port::ListProcesses(&rows))
         return false;
-    bool found = false;
-    port::ProcessRecord record{};
-    for (bool more = port::FirstProcess(snapshot, &record); more && !found;
-         more = port::NextProcess(snapshot, &record)) {
-        if (record.processId == processId) {
-            *parentId = record.parentProcessId;
-            found = true;
+    for (const port::ProcessRecord& row : rows) {
+        if (row.processId == processId) {
+            *parentId = row.parentProcessId;
+            return true;
         }
     }
-    port::CloseProcessSnapshot(snapshot);
-    return found;
+    return false;
 }
 
 std::uint32_t WaitForChildOf(std::uint32_t parentId, std::uint32_t limitMs) {
     for (std::uint32_t waited = 0; waited <= limitMs; waited += kPollMs) {
-        port::ProcessSnapshot* snapshot = port::OpenProcessSnapshot();
-        std::uint32_t child = 0;
-        port::ProcessRecord record{};
-        if (snapshot != nullptr) {
-            for (bool more = port::FirstProcess(snapshot, &record); more && child == 0;
-                 more = port::NextProcess(snapshot, &record)) {
-                if (record.parentProcessId == parentId)
-                    child = record.processId;
-            }
-            port::CloseProcessSnapshot(snapshot);
-        }
-        if (child != 0)
-            return child;
+        std::vector<port::ProcessRecord> rows;
+        if (port::ListProcesses(&rows))
+            for (const port::ProcessRecord& row : rows)
+                if (row.parentProcessId == parentId)
+                    return row.processId;
         ::Sleep(kPollMs);
     }
     return 0;

@@ -36,10 +36,10 @@ void EndStarted(StartedProcess& started);
 // of its children. Does nothing when it is gone already.
 void EndById(std::uint32_t processId);
 
-// True when the process snapshot holds `processId`; *parentId is its parent then.
-bool FindInSnapshot(std::uint32_t processId, std::uint32_t* parentId);
+// True when the process list holds `processId`; *parentId is its parent then.
+bool FindInList(std::uint32_t processId, std::uint32_t* parentId);
 
-// The id of a child of `parentId` in the process snapshot, waiting up to
+// The id of a child of `parentId` in the process list, waiting up to
 // `limitMs` for one to appear; 0 when none did.
 std::uint32_t WaitForChildOf(std::uint32_t parentId, std::uint32_t limitMs);
 

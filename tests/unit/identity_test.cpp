@@ -166,10 +166,11 @@ TEST_F(ContainedTest, AStopEndsTheContainerWithoutReadingTheProcessListAndRemove
     ASSERT_EQ("C:\\jobs\\svc", fake::Get().launches[0].container);
     EXPECT_EQ("job", CollectStatus()[0].containment);
     Helper(2000);
+    fake::Get().listsRead = 0; // the start's reading, to find a running copy
     ExecuteLine("stop 0");
     EXPECT_EQ((Lines{"C:\\jobs\\svc"}), fake::Get().endedContainers);
     EXPECT_FALSE(fake::FindProcess(2000)->alive);
-    EXPECT_EQ(0, fake::Get().snapshotsTaken);
+    EXPECT_EQ(0, fake::Get().listsRead);
     EXPECT_FALSE(svc.process);
     EXPECT_TRUE(fake::Get().containers.empty()) << "the empty container stays";
 }
@@ -178,6 +179,7 @@ TEST_F(ContainedTest, APoliteStopAsksTheContainerAndEndsWhenItIsEmpty) {
     Add(5);
     fake::Process& helper = Helper(2000);
     helper.endsWhenAsked = false;
+    fake::Get().listsRead = 0; // the start's reading, to find a running copy
     ExecuteLine("stop 0");
     EXPECT_EQ((Lines{"C:\\jobs\\svc"}), fake::Get().askedContainers);
     EXPECT_EQ((Ids{1000, 2000}), fake::Get().asked);
@@ -188,7 +190,7 @@ TEST_F(ContainedTest, APoliteStopAsksTheContainerAndEndsWhenItIsEmpty) {
     });
     EXPECT_EQ("svc stopped.", test::LastMessage());
     EXPECT_TRUE(fake::Get().killed.empty());
-    EXPECT_EQ(0, fake::Get().snapshotsTaken);
+    EXPECT_EQ(0, fake::Get().listsRead);
     // The program's end, then the notice: no look in between.
     const std::uint32_t rest = 5000 - kEventLoopPauseMs;
     EXPECT_EQ((std::vector<std::uint32_t>{5000, rest, port::kWaitForever}), fake::Get().waitLimits);

@@ -34,7 +34,6 @@ TEST_F(ProcessTreeTest, DescendantsDieDepthFirstSiblingsInListOrderRootLast) {
     EXPECT_EQ((Ids{120, 1121, 112, 111, 110, 100}), fake::Get().killed);
     EXPECT_TRUE(fake::FindProcess(200)->alive);
     EXPECT_TRUE(test::LogMessages().empty());
-    EXPECT_EQ(0, fake::Get().openSnapshots);
     EXPECT_EQ(0, fake::OpenProcessHandles());
 }
 
@@ -45,9 +44,7 @@ TEST_F(ProcessTreeTest, TheListIsReadOnceForTheTreeAndOnceMoreToCheck) {
     fake::AddProcess(14, 13, "d");
     KillProcessTree(11);
     EXPECT_EQ((Ids{14, 13, 12, 11}), fake::Get().killed);
-    EXPECT_EQ(2, fake::Get().snapshotsTaken);
-    EXPECT_EQ(1, fake::Get().maxOpenSnapshots);
-    EXPECT_EQ(0, fake::Get().openSnapshots);
+    EXPECT_EQ(2, fake::Get().listsRead);
     EXPECT_EQ((Ids{11}), fake::Get().suspended) << "the tree is held still first";
 }
 
@@ -87,7 +84,7 @@ TEST_F(ProcessTreeTest, TheGroupEndsFirstThenTheRestOfTheSession) {
     EXPECT_EQ((Ids{100, 101, 301, 300}), fake::Get().killed);
     EXPECT_EQ((Ids{100}), fake::Get().endedGroups);
     EXPECT_TRUE(fake::Get().suspended.empty()) << "no freeze before the group's end";
-    EXPECT_EQ(2, fake::Get().snapshotsTaken) << "a second reading after the one straggler";
+    EXPECT_EQ(2, fake::Get().listsRead) << "a second reading after the one straggler";
     EXPECT_TRUE(fake::FindProcess(400)->alive);
 
     // With nothing outside its group, the list is read once.
@@ -96,7 +93,7 @@ TEST_F(ProcessTreeTest, TheGroupEndsFirstThenTheRestOfTheSession) {
     member(101, 100, 100);
     KillProcessTree(100);
     EXPECT_EQ((Ids{100, 101}), fake::Get().killed);
-    EXPECT_EQ(1, fake::Get().snapshotsTaken);
+    EXPECT_EQ(1, fake::Get().listsRead);
 
     // A root in the manager's own session takes nobody else with it.
     fake::Reset(100, 60);
@@ -145,20 +142,19 @@ TEST_F(ProcessTreeTest, EachFailureIsReportedAndTheWalkGoesOn) {
     EXPECT_EQ(0, fake::OpenProcessHandles()) << "the handle of a failed kill is closed";
 }
 
-TEST_F(ProcessTreeTest, SnapshotFailuresSkipTheLevel) {
+TEST_F(ProcessTreeTest, ListFailuresSkipTheLevel) {
     fake::AddProcess(100, 1, "root");
     fake::AddProcess(101, 100, "child");
-    fake::Get().snapshotFails = true;
+    fake::Get().listFails = true;
     KillProcessTree(100);
     EXPECT_EQ((std::vector<std::string>{"Failed to get process list!"}), test::LogMessages());
     EXPECT_EQ((Ids{100}), fake::Get().killed);
 
-    fake::Get().snapshotFails = false;
-    fake::Get().firstProcessFails = true;
+    fake::Get().listFails = false;
+    fake::Get().listGivesNoRows = true;
     fake::AddProcess(200, 1, "root2");
     KillProcessTree(200);
     EXPECT_EQ("Failed to get first entry in process list!", test::LastMessage());
-    EXPECT_EQ(0, fake::Get().openSnapshots) << "the snapshot is closed";
 }
 
 TEST_F(ProcessTreeTest, AnUnreadableListStillEndsTheGroupOfTheRootsSession) {
@@ -166,7 +162,7 @@ TEST_F(ProcessTreeTest, AnUnreadableListStillEndsTheGroupOfTheRootsSession) {
     fake::Process& child = fake::AddProcess(101, 100, "child");
     child.sessionId = 100;
     child.groupId = 100;
-    fake::Get().snapshotFails = true;
+    fake::Get().listFails = true;
     KillProcessTree(100);
     EXPECT_EQ((std::vector<std::string>{"Failed to get process list!"}), test::LogMessages());
     EXPECT_EQ((Ids{100}), fake::Get().endedGroups);

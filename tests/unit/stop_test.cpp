@@ -75,6 +75,7 @@ TEST_F(PoliteStopTest, TheTreeIsAskedAndTheStopEndsWhenAllOfItHasEnded) {
 }
 
 TEST_F(PoliteStopTest, TheTreeIsWatchedByHandlesAndTheListReadOnlyWhereTheyCannotTell) {
+    fake::Get().listsRead = 0; // the start's reading, to find a running copy
     ExecuteLine("stop 0");
     // It joined the session after the ask, and cannot be opened.
     fake::Process& late = fake::AddProcess(1003, 7, "C:\\late.exe");
@@ -86,7 +87,7 @@ TEST_F(PoliteStopTest, TheTreeIsWatchedByHandlesAndTheListReadOnlyWhereTheyCanno
         if (wait == 1)
             fake::EndProcess(1000);
         if (wait == 2) {
-            readingsWhileWatched = fake::Get().snapshotsTaken;
+            readingsWhileWatched = fake::Get().listsRead;
             fake::EndProcess(1002);
         }
         if (wait == 22)
@@ -95,7 +96,7 @@ TEST_F(PoliteStopTest, TheTreeIsWatchedByHandlesAndTheListReadOnlyWhereTheyCanno
     });
     EXPECT_EQ(1, readingsWhileWatched) << "the ask's reading only";
     // At the daemon's end, one a second while 1003 ran, one to see its end.
-    EXPECT_EQ(4, fake::Get().snapshotsTaken);
+    EXPECT_EQ(4, fake::Get().listsRead);
     EXPECT_EQ("alpha stopped.", test::LastMessage());
 }
 

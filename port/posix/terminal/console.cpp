@@ -18,6 +18,7 @@
 #include "port/posix/terminal/console_state.h"
 #include "port/posix/terminal/terminal_signals.h"
 #include "port/posix/terminal/vt_writer.h"
+#include "port/posix/unique_fd.h"
 #include "port/screen_grid.h"
 
 #include <algorithm>
@@ -70,17 +71,15 @@ void OpenConsole(ConsoleState& s, int input, int output) {
     s.available = ::isatty(input) == 1 && ::isatty(output) == 1;
     if (!s.available)
         return;
-    s.input = ::fcntl(input, F_DUPFD_CLOEXEC, 3);
-    s.output = ::fcntl(output, F_DUPFD_CLOEXEC, 3);
-    if (s.input < 0 || s.output < 0) {
-        if (s.input >= 0)
-            ::close(s.input);
-        if (s.output >= 0)
-            ::close(s.output);
-        s.input = s.output = -1;
+    UniqueFd inputCopy(::fcntl(input, F_DUPFD_CLOEXEC, 3));
+    UniqueFd outputCopy(::fcntl(output, F_DUPFD_CLOEXEC, 3));
+    if (!inputCopy || !outputCopy) {
         s.available = false;
         return;
     }
+    // Held for as long as the program runs.
+    s.input = inputCopy.Release();
+    s.output = outputCopy.Release();
     s.keys.Attach(s.input);
     ReadScreenSize(s);
 }

@@ -2,6 +2,7 @@
 
 #include "port/posix/backend.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 #include <cerrno>
 #include <csignal>
@@ -155,17 +156,12 @@ bool WatchSizeChanges() {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    ends[0] = AboveStandardDescriptors(ends[0]);
-    ends[1] = AboveStandardDescriptors(ends[1]);
-    if (ends[0] < 0 || ends[1] < 0) {
-        if (ends[0] >= 0)
-            ::close(ends[0]);
-        if (ends[1] >= 0)
-            ::close(ends[1]);
+    UniqueFd readEnd(AboveStandardDescriptors(ends[0]));
+    UniqueFd writeEnd(AboveStandardDescriptors(ends[1]));
+    if (!readEnd || !writeEnd)
         return false;
-    }
-    sizePipe[0] = ends[0];
-    sizePipe[1] = ends[1];
+    sizePipe[0] = readEnd.Release();
+    sizePipe[1] = writeEnd.Release();
     struct sigaction action {};
     action.sa_handler = OnSizeChange;
     sigemptyset(&action.sa_mask);
