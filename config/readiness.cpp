@@ -110,9 +110,11 @@ bool ParseHttpUrl(std::string_view text, HttpUrl* url) {
     const std::size_t slash = text.find_first_of("/?");
     const std::string_view authority = text.substr(0, slash);
     HttpUrl read;
-    if (slash != std::string_view::npos)
-        read.path = text[slash] == '/' ? std::string(text.substr(slash))
-                                       : "/" + std::string(text.substr(slash));
+    if (slash != std::string_view::npos) {
+        // A query straight after the host asks for the root.
+        read.path.assign(text[slash] == '/' ? "" : "/");
+        read.path.append(text.substr(slash));
+    }
     for (const char c : read.path)
         if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F)
             return false;
@@ -122,7 +124,9 @@ bool ParseHttpUrl(std::string_view text, HttpUrl* url) {
                          (authority.front() != '[' || colon > authority.rfind(']'));
     if (authority.empty() || (hasPort && colon == 0))
         return false;
-    const std::string written = hasPort ? std::string(authority) : std::string(authority) + ":80";
+    std::string written(authority);
+    if (!hasPort)
+        written.append(":80");
     if (!ParseTcpAddress(written, &read.address))
         return false;
     read.hostHeader = std::string(authority);

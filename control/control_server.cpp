@@ -1,14 +1,18 @@
 #include "control/control_server.h"
 
+#include "capture/output_capture.h"
 #include "common/text.h"
 #include "console/command_table.h"
 #include "console/console.h"
+#include "port/file.h"
 #include "port/process.h"
+#include "port/service_control.h"
 #include "port/system.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_table.h"
 #include "supervisor/containment.h"
 #include "supervisor/health_check.h"
+#include "supervisor/usage.h"
 
 #include <algorithm>
 #include <string>
@@ -181,6 +185,39 @@ std::string MarkReady(const std::string& name) {
     return EncodeOkReply({});
 }
 
+// Where the output of the application `name` (or number) is, for --tail;
+// refused as the console's tail refuses.
+std::string OutputReply(const std::string& name) {
+    AppEntry* entry = nullptr;
+    if (!name.empty() && name[0] >= '0' && name[0] <= '9') {
+        const int index = ParseLeadingInt(name.c_str());
+        if (index < appTable.count && !IsRemoved(appTable.entries[index]->state))
+            entry = appTable.entries[index];
+    } else {
+        entry = FindApplication(name);
+    }
+    if (entry == nullptr)
+        return EncodeOkReply({"Application does not exist."}, true);
+    const AppSettings& settings = entry->settings;
+    if (settings.output.directory.empty())
+        return EncodeOkReply({"Output is not captured."}, true);
+    const std::string path = OutputPath(settings.output, settings.name);
+    port::PathInfo info{};
+    if (port::ReadPathInfo(path.c_str(), false, &info) && !info.regularFile)
+        return EncodeOkReply({"Output of " + settings.name + " is not a regular file."}, true);
+    // A directory relative to the manager's is told whole, for a client
+    // anywhere.
+    const bool absolute = path[0] == '/' || path[0] == '\\' || (path.size() > 2 && path[1] == ':');
+    std::string whole = path;
+    if (!absolute) {
+        whole = port::CurrentDirectory();
+        if (!whole.empty() && whole.back() != '/' && whole.back() != port::kPathSeparator)
+            whole += port::kPathSeparator;
+        whole += path;
+    }
+    return EncodeOkReply({whole, settings.name});
+}
+
 // Answers the request: the reply is ready, or the client awaits stops.
 void Answer(ControlClient& client, const std::string& requestLine) {
     const ControlRequest request = DecodeRequest(requestLine);
@@ -195,6 +232,8 @@ void Answer(ControlClient& client, const std::string& requestLine) {
         client.reply = RunCaptured("reload", controlServer.reload);
     else if (request.kind == ControlRequest::Kind::Ready)
         client.reply = MarkReady(request.line);
+    else if (request.kind == ControlRequest::Kind::Output)
+        client.reply = OutputReply(request.line);
     else
         client.reply = EncodeErrorReply("unknown request");
 }
@@ -405,6 +444,12 @@ std::vector<AppStatus> CollectStatus() {
         }
         status.restarts = entry->restarts;
         status.containment = ContainmentWord(*entry);
+        const port::Usage usage = ReadAppUsage(*entry);
+        status.cpuKnown = usage.cpuKnown;
+        status.cpuMs = usage.cpuMs;
+        status.memoryKnown = usage.memoryKnown;
+        status.memoryBytes = usage.memoryBytes;
+        status.maxMemoryBytes = entry->settings.maxMemoryBytes;
         if (entry->lastExitKnown)
             status.lastExit =
                 LastExit{entry->lastExit.bySignal ? LastExit::Kind::Signal : LastExit::Kind::Code,

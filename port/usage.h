@@ -30,8 +30,9 @@ bool AddProcessUsage(std::uint32_t processId, Usage* usage);
 void ReadContainerUsage(Handle container, Usage* usage);
 
 // Asks the system to reclaim the container's memory above `bytes` (Linux:
-// memory.high of a cgroup with the memory controller). False, with
-// LastError(), where the system cannot (no memory controller; Windows).
+// memory.high of a cgroup with the memory controller), or no longer when
+// `bytes` is 0. False, with LastError(), where the system cannot (no
+// memory controller; Windows).
 bool SetContainerMemoryHigh(Handle container, std::uint64_t bytes);
 
 } // namespace port

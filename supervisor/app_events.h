@@ -17,6 +17,10 @@ void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit = ExitOut
 // order, the headless manager's readiness), called with `context`.
 void SetStateChangeHook(StateChangeHook hook, void* context = nullptr);
 
+// Watches the entry's memory against its [MaxMemory] while it is up, or no
+// longer when it has no limit (after a reload changed its settings).
+void KeepWatchingMemory(AppEntry& entry);
+
 // True when the entry is not to be started again: the manager ends every
 // application, or a stop of it waits for its turn.
 bool StaysDown(const AppEntry& entry);

@@ -46,6 +46,15 @@ struct ReadinessWatch {
     bool heldSaid = false; // that another process holds its port was logged
 };
 
+// With [MaxMemory], while the application is up: its memory read every
+// kMemoryCheckMs, and how many readings in a row were over the limit.
+struct MemoryWatch {
+    ScopedTimer next;
+    WatchReport report = nullptr;
+    std::uint32_t overInARow = 0;
+    std::uint64_t highSet = 0; // the memory.high given to its container; 0: none
+};
+
 enum class Health : std::uint8_t { Unknown, Healthy, Unhealthy };
 
 struct HealthWatch {

@@ -87,7 +87,7 @@ void ReadContainerUsage(Handle container, Usage* usage) {
 }
 
 bool SetContainerMemoryHigh(Handle container, std::uint64_t bytes) {
-    const std::string text = std::to_string(bytes);
+    const std::string text = bytes == 0 ? std::string("max") : std::to_string(bytes);
     const int fd = ::openat(static_cast<int>(container), "memory.high", O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         posix::SetError(errno);

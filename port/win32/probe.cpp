@@ -22,8 +22,8 @@ using win32::ToNative;
 namespace {
 
 struct Probe {
-    HANDLE event;
-    SOCKET socket;
+    HANDLE event = nullptr;
+    SOCKET socket = INVALID_SOCKET;
     // An exchange's request, how much of it was sent, and what it was told.
     std::string request;
     std::size_t sent = 0;
@@ -95,7 +95,9 @@ Handle Begin(const char* host, std::uint16_t port, long events, std::string requ
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), length) != 0 &&
         ::WSAGetLastError() != WSAEWOULDBLOCK)
         return Fail(socket, event, static_cast<DWORD>(::WSAGetLastError()));
-    Probe probe{event, socket};
+    Probe probe;
+    probe.event = event;
+    probe.socket = socket;
     probe.request = std::move(request);
     Probes().push_back(std::move(probe));
     return FromNative(event);

@@ -10,6 +10,7 @@
 #include "port/probe.h"
 #include "port/process.h"
 #include "port/service.h"
+#include "port/service_control.h"
 #include "port/system.h"
 #include "port/usage.h"
 #include "port/user.h"
@@ -921,6 +922,26 @@ bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32
     const std::string& text = file->second;
     *length = static_cast<std::uint32_t>(std::min<std::size_t>(size, text.size()));
     std::memcpy(buffer, text.data() + text.size() - *length, *length);
+    return true;
+}
+
+// The manager's working directory.
+std::string CurrentDirectory() {
+    return "C:\\work";
+}
+
+// A file's identity is its path: the fake renames by copying.
+bool ReadFileAt(const char* path, std::uint64_t offset, char* buffer, std::uint32_t size,
+                std::uint32_t* length, FileIdentity* identity, std::uint64_t* fileSize) {
+    const auto file = Get().files.find(path);
+    if (file == Get().files.end())
+        return fake::Fail(2);
+    const std::string& text = file->second;
+    const std::size_t start = std::min<std::size_t>(offset, text.size());
+    *length = static_cast<std::uint32_t>(std::min<std::size_t>(size, text.size() - start));
+    std::memcpy(buffer, text.data() + start, *length);
+    *identity = FileIdentity{0, std::hash<std::string>{}(path)};
+    *fileSize = text.size();
     return true;
 }
 

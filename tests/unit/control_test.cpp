@@ -73,6 +73,9 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     web.upSeconds = 75;
     web.restarts = 2;
     web.lastExit = LastExit{LastExit::Kind::Signal, 11};
+    web.cpuKnown = web.memoryKnown = true;
+    web.cpuMs = 12345;
+    web.memoryBytes = 45u << 20;
     AppStatus worker;
     worker.number = 12;
     worker.name = "w\tx";
@@ -82,6 +85,7 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     worker.nextStartSeconds = 8;
     worker.quickExits = 3;
     worker.containment = "cgroup";
+    worker.maxMemoryBytes = 30u << 20;
 
     AppStatus back;
     ASSERT_TRUE(DecodeStatusRecord(EncodeStatusRecord(web), &back));
@@ -90,6 +94,10 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     EXPECT_EQ(75u, back.upSeconds);
     EXPECT_EQ(2u, back.restarts);
     EXPECT_EQ(LastExit::Kind::Signal, back.lastExit.kind);
+    EXPECT_TRUE(back.cpuKnown && back.memoryKnown);
+    EXPECT_EQ(12345u, back.cpuMs);
+    EXPECT_EQ(45u << 20, back.memoryBytes);
+    EXPECT_EQ(0u, back.maxMemoryBytes);
     ASSERT_TRUE(DecodeStatusRecord(EncodeStatusRecord(worker), &back));
     EXPECT_EQ("w?x", back.name); // a tab cannot travel inside a field
     EXPECT_EQ("waiting", back.state);
@@ -97,24 +105,31 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     EXPECT_EQ(8u, back.nextStartSeconds);
     EXPECT_EQ(3u, back.quickExits);
     EXPECT_EQ("cgroup", back.containment);
+    EXPECT_FALSE(back.cpuKnown || back.memoryKnown);
+    EXPECT_EQ(30u << 20, back.maxMemoryBytes);
     EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\tcode:x\t-\t0\ttree\tname", &back));
     EXPECT_FALSE(DecodeStatusRecord("0\tGone!\t1\t2\t3\t-\t-\t0\ttree\tname", &back));
     EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\t-\t-\t0\tTree!\tname", &back));
+    std::string badMemory = EncodeStatusRecord(web);
+    badMemory.replace(badMemory.find("\t47185920\t"), 10, "\t47M\t");
+    EXPECT_FALSE(DecodeStatusRecord(badMemory, &back));
 
     EXPECT_EQ("NUM  NAME      STATE     PID  UPTIME(S)  RESTARTS  LAST EXIT   NEXT START(S)  "
-              "QUICK EXITS  CONTAINMENT\n"
+              "QUICK EXITS  CPU(S)  MEM  MAX MEM  CONTAINMENT\n"
               "  0  web \"a\"\\  running  4321         75         2  signal 11               -  "
-              "          0  tree\n"
+              "          0   12.34  45M        -  tree\n"
               " 12  w?x       waiting     -          -         0  0xC0000005              8  "
-              "          3  cgroup\n",
+              "          3       -    -      30M  cgroup\n",
               FormatStatusTable({web, worker}));
     EXPECT_EQ("[\n  {\"number\": 0, \"name\": \"web \\\"a\\\"\\\\\", \"state\": \"running\", "
               "\"pid\": 4321, \"uptime_seconds\": 75, \"restarts\": 2, \"last_exit_code\": null, "
               "\"last_exit_signal\": 11, \"next_start_seconds\": null, \"quick_exits\": 0, "
+              "\"cpu_seconds\": 12.34, \"memory_bytes\": 47185920, \"max_memory_bytes\": null, "
               "\"containment\": \"tree\"},\n"
               "  {\"number\": 12, \"name\": \"w\\u0009x\", \"state\": \"waiting\", \"pid\": null, "
               "\"uptime_seconds\": null, \"restarts\": 0, \"last_exit_code\": 3221225477, "
               "\"last_exit_signal\": null, \"next_start_seconds\": 8, \"quick_exits\": 3, "
+              "\"cpu_seconds\": null, \"memory_bytes\": null, \"max_memory_bytes\": 31457280, "
               "\"containment\": \"cgroup\"}\n]\n",
               FormatStatusJson({web, worker}));
     EXPECT_EQ("[]\n", FormatStatusJson({}));

@@ -1,0 +1,11 @@
+// What an application uses now, read when asked: the CPU time and resident
+// memory of its container when it is held in one (what the container does
+// not tell, from its processes), else the sums over its processes (its
+// process, what descends from it, the rest of the session it leads).
+#pragma once
+
+#include "port/usage.h"
+#include "supervisor/app_entry.h"
+
+// Unknown (both) while no process of it is supervised.
+port::Usage ReadAppUsage(const AppEntry& entry);
