@@ -1,6 +1,6 @@
 #include "control/control_server.h"
 
-#include "capture/output_capture.h"
+#include "capture/output_directory.h"
 #include "common/text.h"
 #include "console/command_table.h"
 #include "console/console.h"
