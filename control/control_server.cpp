@@ -12,6 +12,7 @@
 #include "supervisor/app_table.h"
 #include "supervisor/containment.h"
 #include "supervisor/health_check.h"
+#include "supervisor/own_listener.h"
 #include "supervisor/usage.h"
 
 #include <algorithm>
@@ -420,6 +421,9 @@ void CloseControlChannel() {
 std::vector<AppStatus> CollectStatus() {
     std::vector<AppStatus> apps;
     const std::uint64_t now = port::NowMs();
+    // One reading of the process list serves every application's tree.
+    bool listRead = false;
+    std::vector<port::ProcessRecord> list;
     for (int i = 0; i < appTable.count; ++i) {
         const AppEntry* entry = appTable.entries[i];
         AppStatus status;
@@ -444,7 +448,11 @@ std::vector<AppStatus> CollectStatus() {
         }
         status.restarts = entry->restarts;
         status.containment = ContainmentWord(*entry);
-        const port::Usage usage = ReadAppUsage(*entry);
+        if (!listRead && entry->process && !entry->contained) {
+            list = ReadProcessList();
+            listRead = true;
+        }
+        const port::Usage usage = ReadAppUsage(*entry, listRead ? &list : nullptr);
         status.cpuKnown = usage.cpuKnown;
         status.cpuMs = usage.cpuMs;
         status.memoryKnown = usage.memoryKnown;

@@ -6,7 +6,20 @@
 #include <map>
 #include <unordered_set>
 
-std::vector<std::uint32_t> ApplicationProcessIds(const AppEntry& entry) {
+std::vector<port::ProcessRecord> ReadProcessList() {
+    std::vector<port::ProcessRecord> list;
+    port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
+    if (!snapshot)
+        return list;
+    port::ProcessRecord record{};
+    for (bool more = port::FirstProcess(snapshot.get(), &record); more;
+         more = port::NextProcess(snapshot.get(), &record))
+        list.push_back(record);
+    return list;
+}
+
+std::vector<std::uint32_t> ApplicationProcessIds(const AppEntry& entry,
+                                                 const std::vector<port::ProcessRecord>* list) {
     std::vector<std::uint32_t> ids;
     if (entry.contained && entry.container &&
         port::ContainerProcessIds(entry.container.Get(), &ids))
@@ -15,13 +28,13 @@ std::vector<std::uint32_t> ApplicationProcessIds(const AppEntry& entry) {
     if (root == 0)
         return ids;
     ids.push_back(root);
-    port::UniqueProcessSnapshot snapshot(port::OpenProcessSnapshot());
-    if (!snapshot)
-        return ids;
+    std::vector<port::ProcessRecord> own;
+    if (list == nullptr) {
+        own = ReadProcessList();
+        list = &own;
+    }
     std::multimap<std::uint32_t, std::uint32_t> children; // parent id -> child id
-    port::ProcessRecord record{};
-    for (bool more = port::FirstProcess(snapshot.get(), &record); more;
-         more = port::NextProcess(snapshot.get(), &record)) {
+    for (const port::ProcessRecord& record : *list) {
         if (record.processId == root)
             continue;
         if (record.sessionId == root)

@@ -2,7 +2,7 @@
 
 #include "supervisor/own_listener.h"
 
-port::Usage ReadAppUsage(const AppEntry& entry) {
+port::Usage ReadAppUsage(const AppEntry& entry, const std::vector<port::ProcessRecord>* list) {
     port::Usage usage;
     if (!entry.process)
         return usage;
@@ -11,7 +11,7 @@ port::Usage ReadAppUsage(const AppEntry& entry) {
     if (usage.cpuKnown && usage.memoryKnown)
         return usage;
     port::Usage summed;
-    for (const std::uint32_t processId : ApplicationProcessIds(entry))
+    for (const std::uint32_t processId : ApplicationProcessIds(entry, list))
         port::AddProcessUsage(processId, &summed);
     if (!usage.cpuKnown) {
         usage.cpuKnown = summed.cpuKnown;

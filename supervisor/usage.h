@@ -4,8 +4,13 @@
 // process, what descends from it, the rest of the session it leads).
 #pragma once
 
+#include "port/process.h"
 #include "port/usage.h"
 #include "supervisor/app_entry.h"
 
-// Unknown (both) while no process of it is supervised.
-port::Usage ReadAppUsage(const AppEntry& entry);
+#include <vector>
+
+// Unknown (both) while no process of it is supervised. `list`, when given,
+// is the process list to find its tree in (see ReadProcessList).
+port::Usage ReadAppUsage(const AppEntry& entry,
+                         const std::vector<port::ProcessRecord>* list = nullptr);
