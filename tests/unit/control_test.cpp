@@ -50,6 +50,15 @@ TEST(Options, ModesAndRefusals) {
         VersionLine(), std::regex("zelkappmgr [0-9]+\\.[0-9]+\\.[0-9]+(\\+[0-9]+\\.g[0-9a-f]+)?")))
         << VersionLine();
     EXPECT_EQ(0u, UsageText().find(VersionLine() + "\nUsage: zelkappmgr"));
+    ASSERT_TRUE(Parse({"--tail", "web"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Tail, o.mode);
+    EXPECT_EQ("web", o.tail.name);
+    EXPECT_EQ(kDefaultTailLines, o.tail.lines);
+    EXPECT_FALSE(o.tail.follow);
+    ASSERT_TRUE(Parse({"-f", "--tail", "3", "25"}, &o, &error));
+    EXPECT_EQ("3", o.tail.name); // a number names the application, as on the console
+    EXPECT_EQ(25, o.tail.lines);
+    EXPECT_TRUE(o.tail.follow);
 
     for (const auto& bad : std::vector<std::vector<const char*>>{{"--send"},
                                                                  {"--bogus"},
@@ -57,7 +66,11 @@ TEST(Options, ModesAndRefusals) {
                                                                  {"--send", "a", "--status"},
                                                                  {"--json"},
                                                                  {"-s", "a", "-s", "b"},
-                                                                 {"--version", "extra"}}) {
+                                                                 {"--version", "extra"},
+                                                                 {"--tail"},
+                                                                 {"--tail", "web", "0"},
+                                                                 {"--follow"},
+                                                                 {"--tail", "a", "--status"}}) {
         error.clear();
         EXPECT_FALSE(Parse(bad, &o, &error)) << bad[0];
         EXPECT_FALSE(error.empty());
@@ -230,6 +243,20 @@ TEST_F(ControlServerTest, ASentLineRunsAsTypedAndItsEntriesComeBack) {
 
     EXPECT_EQ("ok 0\n", Request("send quit").reply); // the client's end of sending ends the line
     EXPECT_FALSE(RunningFlag);
+}
+
+// --tail asks where an application's output is: the path made whole
+// against the manager's directory, or the console tail's refusal.
+TEST_F(ControlServerTest, AnOutputRequestTellsThePathOrWhyNot) {
+    const std::size_t logged = test::LogMessages().size();
+    EXPECT_EQ("failed 1\nOutput is not captured.\n", Request("output beta\n").reply);
+    appTable.entries[1]->settings.output.directory = "logs";
+    EXPECT_EQ("ok 2\nC:\\work\\logs\\beta.log\nbeta\n", Request("output BETA\n").reply);
+    EXPECT_EQ("ok 2\nC:\\work\\logs\\beta.log\nbeta\n", Request("output 1\n").reply);
+    appTable.entries[1]->settings.output.directory = "D:\\out";
+    EXPECT_EQ("ok 2\nD:\\out\\beta.log\nbeta\n", Request("output beta\n").reply);
+    EXPECT_EQ("failed 1\nApplication does not exist.\n", Request("output gamma\n").reply);
+    EXPECT_EQ(logged, test::LogMessages().size()); // nothing is logged
 }
 
 TEST_F(ControlServerTest, StatusFollowsExitsAndWritesNothingToTheLog) {
