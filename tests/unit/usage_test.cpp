@@ -144,4 +144,18 @@ TEST_F(UsageTest, OnlyALimitReadsMemoryAndBoundsTheContainer) {
     EXPECT_EQ((Writes{{"C:\\jobs\\web", 64u << 20}, {"C:\\jobs\\web", 0}}), fake::Get().memoryHigh);
 }
 
+// "top" exists with ExtraCommands only, and shows the status table.
+TEST_F(UsageTest, TopShowsTheStatusTableWithExtraCommands) {
+    test::Add(settings);
+    EXPECT_EQ("No such command", test::Typed("top").back());
+    test::ResetManager(100, 60, true);
+    fake::AddFile("C:\\web\\web.exe", "C:\\web\\web.exe");
+    test::Add(settings);
+    Uses(kApp, 2500, 3u << 20);
+    const std::vector<std::string> shown = test::Typed("top");
+    ASSERT_EQ(2u, shown.size());
+    EXPECT_EQ(0u, shown[0].find("NUM  NAME  STATE"));
+    EXPECT_NE(std::string::npos, shown[1].find("2.50  3.0M  tree"));
+}
+
 } // namespace
