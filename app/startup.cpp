@@ -62,7 +62,7 @@ int ManagerMain(bool headless) {
         if (!port::ConsoleAvailable()) {
             std::fputs("zelkappmgr: standard input and output must be a console; not started.\n",
                        stderr);
-            return 0;
+            return 1;
         }
         SetUpConsole();
         if (ScreenWidth() < kMinScreenWidth || ScreenHeight() < kMinScreenHeight) {
@@ -70,7 +70,7 @@ int ManagerMain(bool headless) {
                          "zelkappmgr: the console needs at least %d columns and %d rows; "
                          "not started.\n",
                          kMinScreenWidth, kMinScreenHeight);
-            return 0;
+            return 1;
         }
     }
 
@@ -113,6 +113,7 @@ int ManagerMain(bool headless) {
         SetStateChangeHook(OnHeadlessStateChange, &readyReport);
     else
         SetStateChangeHook(FollowOrder);
+    SetSettledHook(AnswerAwaitingClients);
     LoadStartRecord(supervision.record);
     AddApplications(settings.apps);
     OpenControlChannel(ReloadConfiguration);
@@ -120,11 +121,15 @@ int ManagerMain(bool headless) {
     RegisterCommands(settings.general.extraCommands);
     if (headless)
         ReportReadyOnceSettled(readyReport);
+    // Start-up ran far more code than the loop needs (the file, the walk for
+    // running copies): those pages go back until something needs them.
+    port::TrimMemory();
     if (RunningFlag)
         RunEventLoop();
     CloseControlChannel();
     WriteStartRecord(supervision.record);
     ReleaseContainment();
     SetStateChangeHook(nullptr);
+    SetSettledHook(nullptr);
     return 0;
 }

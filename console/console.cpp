@@ -20,7 +20,7 @@ Console::Console()
       currentSlot(0), usedSlots(1), browseSlot(0),
       commandCount(0), historyLength{}, historyCursor{}, pendingEvents(0), inputRecord{},
       inputHandle(port::kNullHandle), logRows(), screenShown(false), logToStandardOutput(false),
-      logFile(), logCaptures(), lineFailed(false) {}
+      logFile(), logCaptures(), logSubject(0), lineFailed(false) {}
 
 void SetUpConsole() {
     console.outputHandle = port::StdOutput();
@@ -143,19 +143,31 @@ void WriteLogLine(std::string text) {
     } else {
         ShowLogEntry(stamp.data(), stamp.size(), text);
     }
-    for (std::vector<std::string>* capture : console.logCaptures)
-        capture->push_back(text);
+    for (const LogCapture& capture : console.logCaptures)
+        if (capture.subjects == nullptr ||
+            std::find(capture.subjects->begin(), capture.subjects->end(), console.logSubject) !=
+                capture.subjects->end())
+            capture.into->push_back(text);
     // Every entry passes here once, after the screen shows it.
     if (AppendLogEntry(console.logFile, stamp, text) == LogFileWrite::FirstFailure)
         PrintMessage("Could not write to log file %s!", console.logFile.path.c_str());
 }
 
-void CaptureLogEntries(std::vector<std::string>* into) {
-    console.logCaptures.push_back(into);
+void CaptureLogEntries(std::vector<std::string>* into, const std::vector<std::uint64_t>* subjects) {
+    console.logCaptures.push_back(LogCapture{into, subjects});
 }
 
 void StopCapturingLogEntries(std::vector<std::string>* into) {
-    std::erase(console.logCaptures, into);
+    std::erase_if(console.logCaptures,
+                  [into](const LogCapture& capture) { return capture.into == into; });
+}
+
+LogSubject::LogSubject(std::uint64_t subject) : before(console.logSubject) {
+    console.logSubject = subject;
+}
+
+LogSubject::~LogSubject() {
+    console.logSubject = before;
 }
 
 void PrintMessage(const char* format, ...) {

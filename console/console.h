@@ -33,6 +33,14 @@ inline constexpr std::uint32_t kOverwriteCursorSize = 99;
 // The object is built during static initialisation without touching the
 // console; SetUpConsole, the manager's first step, takes the console over.
 // A client run of the program (--send, --status) leaves the terminal alone.
+// Where log entries are collected besides the screen (the answer to a
+// control client), and which of them: every one, or with `subjects` only
+// those about one of these.
+struct LogCapture {
+    std::vector<std::string>* into = nullptr;
+    const std::vector<std::uint64_t>* subjects = nullptr;
+};
+
 struct Console {
     Console();
 
@@ -72,7 +80,10 @@ struct Console {
     // The copy of every entry in a file ([General] LogFile), and where else
     // entries are collected meanwhile (the answer to a control client).
     LogFile logFile;
-    std::vector<std::vector<std::string>*> logCaptures;
+    std::vector<LogCapture> logCaptures;
+    // What the entries written now are about (an application's serial), or
+    // 0: set by LogSubject.
+    std::uint64_t logSubject;
     // The line being run did not do what it asked (FailCommand).
     bool lineFailed;
 };
@@ -100,8 +111,24 @@ void WriteLogLine(std::string text);
 // From now on, until StopCapturingLogEntries(into), the text of every log
 // entry written is also appended to `into` (a control client's command
 // collects what it wrote).
-void CaptureLogEntries(std::vector<std::string>* into);
+// With `subjects`, only the entries written about one of them (see
+// LogSubject) are collected; the vector must outlive the capture.
+void CaptureLogEntries(std::vector<std::string>* into,
+                       const std::vector<std::uint64_t>* subjects = nullptr);
 void StopCapturingLogEntries(std::vector<std::string>* into);
+
+// For as long as it lives, the entries written are about `subject` (0:
+// nothing in particular); the subject before it comes back at its end.
+class LogSubject {
+  public:
+    explicit LogSubject(std::uint64_t subject);
+    ~LogSubject();
+    LogSubject(const LogSubject&) = delete;
+    LogSubject& operator=(const LogSubject&) = delete;
+
+  private:
+    std::uint64_t before;
+};
 
 // The "cls" command: blanks the log area, leaving the input line alone.
 void ClsCommand(ArgReader* args);

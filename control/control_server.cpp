@@ -9,6 +9,7 @@
 #include "port/service_control.h"
 #include "port/system.h"
 #include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 #include "supervisor/containment.h"
 #include "supervisor/health_check.h"
@@ -26,7 +27,7 @@ namespace {
 void OnClientRow(WaitTable* table, std::int32_t index, void* context);
 void OnClientDeadline(void* context);
 void OnWriteRetry(void* context);
-void OnAwaitCheck(void* context);
+void EndAwaiting(ControlClient& client);
 void Serve(ControlClient& client);
 
 void Listen() {
@@ -62,35 +63,62 @@ template <typename Run> std::string RunCaptured(const std::string& line, Run run
     return EncodeOkReply(entries, !done);
 }
 
-// The stops under way that a sent line waits for: after "stop", "restart",
-// "stopall" or "restartall", every operator's stop that has not ended yet.
-std::vector<AwaitedStop> StopsToAwait(const std::string& line) {
-    std::vector<AwaitedStop> awaited;
-    const std::string word = line.substr(0, line.find_first_of(" \t"));
-    bool stops = false;
-    for (const char* command : {"stop", "restart", "stopall", "restartall"})
-        stops = stops || AsciiEqualNoCase(std::string_view(word), command);
-    for (int i = 0; stops && i < appTable.count; ++i) {
-        const AppEntry* entry = appTable.entries[i];
-        if (IsStopping(entry->state) && entry->state != AppState::Relaunching)
-            awaited.push_back(AwaitedStop{i, entry->serial, entry->state == AppState::Restarting,
-                                          entry->settings.stopTimeoutSeconds});
-    }
+// The applications that the line just run asked to stop or to restart.
+std::vector<AwaitedApp> AppsToAwait() {
+    std::vector<AwaitedApp> awaited;
+    for (const AskedOperation& asked : supervision.asked)
+        for (int i = 0; i < appTable.count; ++i)
+            if (appTable.entries[i]->serial == asked.serial)
+                awaited.push_back(AwaitedApp{i, asked.serial, asked.restart});
     return awaited;
 }
 
-// The entry an awaited stop was for, or null when another took its number.
-const AppEntry* EntryOf(const AwaitedStop& stop) {
-    const AppEntry* entry = appTable.entries[stop.number];
-    return entry->serial == stop.serial ? entry : nullptr;
+// The entry an awaited application was, or null when another took its number.
+const AppEntry* EntryOf(const AwaitedApp& app) {
+    const AppEntry* entry = appTable.entries[app.number];
+    return entry->serial == app.serial ? entry : nullptr;
 }
 
-// The longest time the awaited stops may take: their limits and a second.
-std::uint32_t AwaitLimitMs(const std::vector<AwaitedStop>& awaited) {
-    std::uint32_t longest = 0;
-    for (const AwaitedStop& stop : awaited)
-        longest = std::max(longest, stop.limitSeconds);
-    return longest * 1000u + 1000u;
+enum class Outcome { Pending, Done, NotBack };
+
+// A stop is done once it has ended (or was never under way); a restart once
+// the application runs again and is ready, and it did not come back when it
+// stays down with nothing planned to start it.
+Outcome OutcomeOf(const AwaitedApp& app) {
+    const AppEntry* entry = EntryOf(app);
+    if (entry == nullptr)
+        return app.restart ? Outcome::NotBack : Outcome::Done;
+    if (IsStopping(entry->state) || InOrderedOperation(*entry))
+        return Outcome::Pending;
+    if (!app.restart || entry->state == AppState::Running)
+        return Outcome::Done;
+    if (entry->state == AppState::Starting ||
+        (entry->state == AppState::Waiting && !WaitsInVain(*entry)))
+        return Outcome::Pending;
+    return Outcome::NotBack;
+}
+
+// The longest the awaited applications may take: their stop limits (one
+// after another where a start order makes waves of them, else side by side),
+// the readiness limits of what starts again, and a second.
+std::uint32_t AwaitLimitMs(const std::vector<AwaitedApp>& awaited) {
+    std::uint64_t stops = 0;
+    std::uint64_t longest = 0;
+    std::uint64_t starts = 0;
+    for (const AwaitedApp& app : awaited) {
+        const AppEntry* entry = EntryOf(app);
+        if (entry == nullptr)
+            continue;
+        const std::uint32_t limit = entry->settings.stopTimeoutSeconds;
+        stops += limit;
+        longest = std::max<std::uint64_t>(longest, limit);
+        const ReadinessSettings& readiness = entry->settings.readiness;
+        if (app.restart && readiness.ready.kind != ReadyRule::Kind::Launched)
+            starts += readiness.readyTimeoutSeconds > 0 ? readiness.readyTimeoutSeconds
+                                                        : kUnlimitedReadyAwaitSeconds;
+    }
+    const std::uint64_t seconds = (AnyStartOrder() ? stops : longest) + starts + 1;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(seconds * 1000u, 0x7FFFFFFFu));
 }
 
 // The sent line is done: its reply holds what was logged since it came.
@@ -103,9 +131,11 @@ void FinishSentLine(ControlClient& client) {
     client.stage = ControlClient::Stage::Writing;
 }
 
-// Runs a sent line as if typed. A line that began stops answers once they
-// have ended (and what was to start again has started); meanwhile the
-// client hears how long that may take, and is not looked at.
+// Runs a sent line as if typed. A line that asked applications to stop or
+// to restart answers once that is done: the stops have ended, what restarts
+// runs again and is ready. Meanwhile the client hears how long that may
+// take, is not looked at, and collects only what is logged about those
+// applications.
 void RunSentLine(ControlClient& client, const std::string& line) {
     if (line.empty()) {
         client.reply = EncodeErrorReply("the command line is empty");
@@ -119,13 +149,24 @@ void RunSentLine(ControlClient& client, const std::string& line) {
     }
     PrintMessage("Command from outside: %s", line.c_str());
     CaptureLogEntries(&client.entries);
+    supervision.asked.clear();
     client.failed = !ExecuteLine(line.c_str());
-    client.awaited = StopsToAwait(line);
-    if (client.awaited.empty() ||
-        !client.awaitCheck.Start(kAwaitedStopCheckMs, OnAwaitCheck, &client)) {
-        FinishSentLine(client);
+    StopCapturingLogEntries(&client.entries);
+    client.awaited = AppsToAwait();
+    supervision.asked.clear();
+    std::erase_if(client.awaited,
+                  [](const AwaitedApp& app) { return OutcomeOf(app) == Outcome::Done; });
+    const bool pending = std::any_of(client.awaited.begin(), client.awaited.end(),
+                                     [](auto& app) { return OutcomeOf(app) == Outcome::Pending; });
+    if (!pending) {
+        EndAwaiting(client);
         return;
     }
+    // From now on only what is logged about the awaited applications is
+    // the client's: other clients' lines are not.
+    for (const AwaitedApp& app : client.awaited)
+        client.subjects.push_back(app.serial);
+    CaptureLogEntries(&client.entries, &client.subjects);
     const std::uint32_t limit = AwaitLimitMs(client.awaited);
     const std::string notice = EncodeWaitNotice(limit);
     std::uint32_t written = 0;
@@ -136,37 +177,44 @@ void RunSentLine(ControlClient& client, const std::string& line) {
     client.stage = ControlClient::Stage::Awaiting;
 }
 
-// The awaited stops are over: the reply can go. A restart whose application
-// does not run then failed.
-void EndAwaiting(ControlClient& client, bool failed) {
-    client.awaitCheck.Cancel();
-    for (const AwaitedStop& stop : client.awaited) {
-        const AppEntry* entry = EntryOf(stop);
-        failed = failed || (stop.restart && !(entry != nullptr && IsUp(*entry)));
+// Adds a line for each awaited application that is not done, which fails
+// the answer.
+void NoteUnfinished(ControlClient& client) {
+    for (const AwaitedApp& app : client.awaited) {
+        const Outcome outcome = OutcomeOf(app);
+        if (outcome == Outcome::Done)
+            continue;
+        client.failed = true;
+        const AppEntry* entry = EntryOf(app);
+        const std::string name = entry != nullptr ? entry->settings.name : "?";
+        if (outcome == Outcome::Pending && !app.restart)
+            client.entries.push_back(name + " is still stopping.");
+        else if (outcome == Outcome::Pending)
+            client.entries.push_back(name + " did not start again in time.");
+        else
+            client.entries.push_back(name + " did not start again (" +
+                                     (entry != nullptr ? StateWord(entry->state) : "removed") +
+                                     ").");
     }
     client.awaited.clear();
-    client.failed = client.failed || failed;
+    client.subjects.clear();
+}
+
+// The awaited applications are done, or their time is up: the reply can go.
+// Also called while the request is read, when nothing is left to await.
+void EndAwaiting(ControlClient& client) {
+    const bool awaiting = client.stage == ControlClient::Stage::Awaiting;
+    StopCapturingLogEntries(&client.entries);
+    NoteUnfinished(client);
     FinishSentLine(client);
+    if (!awaiting)
+        return;
     if (!SetDeadline(client, kControlTimeLimitMs) ||
         !client.row.Add(client.connection.Get(), OnClientRow, &client)) {
         Drop(client);
         return;
     }
     Serve(client);
-}
-
-void OnAwaitCheck(void* context) {
-    ControlClient& client = *static_cast<ControlClient*>(context);
-    const bool done = std::all_of(client.awaited.begin(), client.awaited.end(), [](const auto& s) {
-        const AppEntry* entry = EntryOf(s);
-        return entry == nullptr || !IsStopping(entry->state);
-    });
-    if (done) {
-        EndAwaiting(client, false);
-        return;
-    }
-    if (!client.awaitCheck.Start(kAwaitedStopCheckMs, OnAwaitCheck, &client))
-        EndAwaiting(client, true);
 }
 
 std::string StatusReply() {
@@ -328,7 +376,7 @@ void OnClientDeadline(void* context) {
     ControlClient& client = *static_cast<ControlClient*>(context);
     // Stops that outlast their limits: the answer says it failed.
     if (client.stage == ControlClient::Stage::Awaiting)
-        EndAwaiting(client, true);
+        EndAwaiting(client);
     else
         Drop(client);
 }
@@ -393,8 +441,8 @@ void CloseControlChannel() {
         const port::Handle connection = client.connection.Get();
         // The manager ends before the stops it waits for: not done.
         if (client.stage == ControlClient::Stage::Awaiting) {
-            client.awaitCheck.Cancel();
-            client.failed = true;
+            StopCapturingLogEntries(&client.entries);
+            NoteUnfinished(client);
             FinishSentLine(client);
         }
         if (client.stage == ControlClient::Stage::Writing) {
@@ -415,6 +463,16 @@ void CloseControlChannel() {
             }
         }
         Drop(client);
+    }
+}
+
+void AnswerAwaitingClients(void*) {
+    for (ControlClient& client : controlServer.clients) {
+        if (client.stage != ControlClient::Stage::Awaiting)
+            continue;
+        if (std::none_of(client.awaited.begin(), client.awaited.end(),
+                         [](const AwaitedApp& app) { return OutcomeOf(app) == Outcome::Pending; }))
+            EndAwaiting(client);
     }
 }
 

@@ -28,19 +28,19 @@ inline constexpr int kMaxControlClients = 4;
 // While a reply does not fit at once, the rest is tried again this often.
 inline constexpr std::uint32_t kControlWriteRetryMs = 10;
 
-// How often the stops that a sent line waits for are looked at.
-inline constexpr std::uint32_t kAwaitedStopCheckMs = 100;
+// The longest a sent line waits for an application with a [Ready] rule and
+// no [ReadyTimeout] to be ready.
+inline constexpr std::uint32_t kUnlimitedReadyAwaitSeconds = 3600;
 
 struct AppEntry;
 
-// A stop that a sent line ("stop", "restart", "stopall", "restartall")
-// waits for before it answers: the application's number and entry, and
+// An application that a sent line ("stop", "restart", "stopall",
+// "restartall") waits for before it answers: its number and entry, and
 // whether it is to run again once stopped.
-struct AwaitedStop {
+struct AwaitedApp {
     int number = 0;
     std::uint64_t serial = 0; // the entry's: one that took the number since is another
     bool restart = false;
-    std::uint32_t limitSeconds = 0; // its stop's time limit
 };
 
 struct ControlClient {
@@ -53,12 +53,13 @@ struct ControlClient {
     ScopedTimer writeRetry;  // the next try of a reply that did not fit
     std::string received;    // the request so far
     std::string reply;       // what is still to be written
-    // A sent line that answers once the stops it began have ended: what was
-    // logged meanwhile, whether it failed, the stops and their next look.
+    // A sent line that answers once what it asked is done: what was logged
+    // about it meanwhile, whether it failed, the applications it waits for
+    // and their serials (the subjects of the log entries it collects).
     std::vector<std::string> entries;
     bool failed = false;
-    std::vector<AwaitedStop> awaited;
-    ScopedTimer awaitCheck;
+    std::vector<AwaitedApp> awaited;
+    std::vector<std::uint64_t> subjects;
 };
 
 // Reads the configuration again and applies it (a "reload" request); false
@@ -85,6 +86,11 @@ void CloseControlChannel();
 // The wait callback of the endpoint's row: accepts the waiting clients that
 // there is room for.
 void OnControlRequest(WaitTable* table, std::int32_t index, void* context);
+
+// The states have settled after events: the clients that wait for
+// stops and restarts get their answers when those are done (the hook of
+// SetSettledHook).
+void AnswerAwaitingClients(void* context);
 
 // The state of every application, in table order.
 std::vector<AppStatus> CollectStatus();

@@ -90,6 +90,10 @@ bool TerminateProcessHandle(Handle process, std::uint32_t exitCode);
 // the system offers no such step (Windows). Returns whether it stopped one.
 bool SuspendProcess(std::uint32_t processId);
 
+// True when the process is stopped (SIGSTOP, a debugger, job control);
+// always false on Windows, which stops nothing.
+bool ProcessStopped(std::uint32_t processId);
+
 // Lets a process that was left stopped (by a stop that its manager did not
 // live to finish) run again, with the rest of the group it leads in its own
 // session, as SuspendProcess stopped it. False when it was not stopped

@@ -77,8 +77,9 @@ std::uint64_t NowMs();
 
 // Gives back the memory that start-up touched and that can be had again
 // when needed: pages of code and read-only data, which come back from their
-// files. For a small process that runs on for long (the capture
-// process) after a start-up that ran much more code than it needs now.
+// files. For a process that runs on for long (the manager's loop, the
+// capture process) after a start-up that ran much more code than it needs
+// now.
 void TrimMemory();
 
 } // namespace port

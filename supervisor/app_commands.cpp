@@ -22,6 +22,18 @@ bool HasProcess(const AppEntry& entry) {
     return IsUp(entry) || IsStopping(entry.state);
 }
 
+void NoteAsked(const AppEntry& entry, bool restart) {
+    supervision.asked.push_back(AskedOperation{entry.serial, restart});
+}
+
+// Every application that is not removed, as asked by "stopall" or
+// "restartall".
+void NoteAllAsked(bool restart) {
+    for (int i = 0; i < appTable.count; ++i)
+        if (!IsRemoved(appTable.entries[i]->state))
+            NoteAsked(*appTable.entries[i], restart);
+}
+
 } // namespace
 
 AppEntry* ReadApplication(ArgReader* args) {
@@ -71,6 +83,7 @@ void StopCommand(ArgReader* args) {
     if (entry->state == AppState::Stopped || entry->state == AppState::GaveUp ||
         entry->state == AppState::Failed)
         PrintMessage("Application already stopped.");
+    NoteAsked(*entry, false);
     Dispatch(*entry, AppEvent::StopAsked);
 }
 
@@ -80,6 +93,7 @@ void RestartCommand(ArgReader* args) {
         return;
     if (!HasProcess(*entry))
         PrintMessage("Application is not running, starting it.");
+    NoteAsked(*entry, true);
     DispatchAtOnce(*entry, AppEvent::RestartAsked);
 }
 
@@ -100,6 +114,7 @@ void StartAllCommand(ArgReader*) {
 // that others start after is asked only once they have stopped; a
 // "stopall" while stops are under way asks every one at once.
 void StopAllCommand(ArgReader*) {
+    NoteAllAsked(false);
     if (AnyStartOrder() && !AnyStopping()) {
         StopInOrder(AppEvent::StopAsked);
         return;
@@ -108,7 +123,15 @@ void StopAllCommand(ArgReader*) {
         Dispatch(*appTable.entries[i], AppEvent::StopAsked);
 }
 
+// With a start order, the applications stop as "stopall" stops them
+// (dependents first) and, once the last has stopped, start in start order.
+// Without one (or while stops are under way) each restarts by itself.
 void RestartAllCommand(ArgReader*) {
+    NoteAllAsked(true);
+    if (AnyStartOrder() && !AnyStopping()) {
+        RestartInOrder();
+        return;
+    }
     for (AppEntry* entry : StartSequence())
         DispatchInOrder(*entry, AppEvent::RestartAsked);
 }
@@ -167,6 +190,7 @@ void LeaveStopsToFinish() {
 
 void StopEverything() {
     supervision.shutdown = true;
+    supervision.orderedStop.restarting.clear();
     if (AnyStartOrder()) {
         StopInOrder(AppEvent::Shutdown);
         return;

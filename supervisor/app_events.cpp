@@ -234,6 +234,11 @@ void SetStateChangeHook(StateChangeHook hook, void* context) {
     supervision.hookContext = context;
 }
 
+void SetSettledHook(SettledHook hook, void* context) {
+    supervision.onSettled = hook;
+    supervision.settledContext = context;
+}
+
 void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
     supervision.events.push_back(QueuedEvent{&entry, event, exit});
     if (supervision.dispatching)
@@ -244,6 +249,7 @@ void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
             const QueuedEvent next = std::move(supervision.events.front());
             supervision.events.pop_front();
             const AppState before = next.entry->state;
+            const LogSubject subject(next.entry->serial);
             Step(*next.entry, next.event, next.exit);
             // One that stays stopped lets go of its container once that is empty.
             RemoveEmptyContainer(*next.entry);
@@ -262,10 +268,13 @@ void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
                 supervision.onStateChange(*changed_entry, before, supervision.hookContext);
     }
     supervision.dispatching = false;
+    if (supervision.onSettled != nullptr)
+        supervision.onSettled(supervision.settledContext);
 }
 
 void OnAppExit(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
+    const LogSubject subject(entry.serial);
     entry.processRow.Remove();
     entry.lastExitKnown = port::ReadExitStatus(entry.process.Get(), &entry.lastExit);
     const RestartPolicy& policy = entry.settings.restart;

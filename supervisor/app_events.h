@@ -21,6 +21,10 @@ void SetStateChangeHook(StateChangeHook hook, void* context = nullptr);
 // longer when it has no limit (after a reload changed its settings).
 void KeepWatchingMemory(AppEntry& entry);
 
+// Calls `hook` with `context` each time the events under way, and those
+// their changes raised, have all been handled.
+void SetSettledHook(SettledHook hook, void* context = nullptr);
+
 // True when the entry is not to be started again: the manager ends every
 // application, or a stop of it waits for its turn.
 bool StaysDown(const AppEntry& entry);

@@ -34,6 +34,18 @@ void DispatchAtOnce(AppEntry& entry, AppEvent event);
 // others start after only once those others have stopped.
 void StopInOrder(AppEvent event);
 
+// "restartall" with a start order: stops as StopInOrder(StopAsked) does,
+// then, once the last has stopped, starts every application in start order.
+void RestartInOrder();
+
+// True when the entry waits for its start order and what it waits for is
+// down for good (stopped, gave up, failed): nothing will start it.
+bool WaitsInVain(const AppEntry& entry);
+
+// True while an ordered stop or restart has yet to stop the entry, or to
+// start it again.
+bool InOrderedOperation(const AppEntry& entry);
+
 // Starts the applications waiting for their order whose order is met now
 // (after a reload changed it).
 void StartWaitingInOrder();

@@ -139,7 +139,7 @@ AppStep NextStep(AppState state, AppEvent event, std::uint16_t facts) {
 const char* StateWord(AppState state) {
     static const char* const kWords[kAppStates] = {"stopped",  "starting", "running", "stopping",
                                                    "stopping", "stopping", "waiting", "gave-up",
-                                                   "stopped",  "removed",  "removed"};
+                                                   "failed",   "removed",  "removed"};
     return kWords[static_cast<int>(state)];
 }
 

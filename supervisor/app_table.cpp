@@ -71,11 +71,15 @@ std::vector<TableSlot> TableSlots() {
 }
 
 AppEntry* FindApplication(std::string_view name) {
+    AppEntry* caseTwin = nullptr;
     for (int i = 0; i < appTable.count; ++i) {
         AppEntry* entry = appTable.entries[i];
-        if (!IsRemoved(entry->state) &&
-            AsciiEqualNoCase(std::string_view(entry->settings.name), name))
+        if (IsRemoved(entry->state))
+            continue;
+        if (entry->settings.name == name)
             return entry;
+        if (caseTwin == nullptr && AsciiEqualNoCase(std::string_view(entry->settings.name), name))
+            caseTwin = entry;
     }
-    return nullptr;
+    return caseTwin;
 }

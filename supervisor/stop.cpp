@@ -17,6 +17,7 @@ void OnMemberEnded(WaitTable*, std::int32_t, void* context);
 // tree with members it cannot watch (or a container without notices) is
 // looked at again after a while.
 void LookAtStoppingTree(AppEntry& entry) {
+    const LogSubject subject(entry.serial);
     StopUnderWay& stop = entry.stop;
     stop.memberRow.Remove();
     bool remains = true;
@@ -48,6 +49,7 @@ void OnMemberEnded(WaitTable*, std::int32_t, void* context) {
 // The wait callback of a stopping entry's process: it has ended.
 void OnStoppingExit(WaitTable*, std::int32_t, void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
+    const LogSubject subject(entry.serial);
     StopUnderWay& stop = entry.stop;
     // Signalled for good now: the rest is watched with timers (or the
     // container's events).
@@ -66,6 +68,7 @@ void OnStoppingExit(WaitTable*, std::int32_t, void* context) {
 
 void OnStopLimit(void* context) {
     AppEntry& entry = *static_cast<AppEntry*>(context);
+    const LogSubject subject(entry.serial);
     entry.stop.report(entry, AppEvent::StopLimitPassed);
 }
 

@@ -24,6 +24,10 @@
 // the start order and the headless manager's readiness follow it.
 using StateChangeHook = void (*)(AppEntry& entry, AppState before, void* context);
 
+// Called once the events under way have all been handled and what followed
+// their changes too: the states are settled (a control client's answer).
+using SettledHook = void (*)(void* context);
+
 // An event raised while another is handled: handled after it, in order.
 struct QueuedEvent {
     AppEntry* entry;
@@ -31,12 +35,22 @@ struct QueuedEvent {
     ExitOutcome exit;
 };
 
-// A stop that keeps the start order ("stopall", the end of a headless
-// manager): the applications whose turn has not come yet (by serial), each
-// asked with `event` once all that start after it have stopped.
+// A stop that keeps the start order ("stopall", "restartall", the end of a
+// headless manager): the applications whose turn has not come yet (by
+// serial), each asked with `event` once all that start after it have
+// stopped; and, for "restartall", those to start in start order once the
+// last has stopped.
 struct OrderedStop {
     AppEvent event = AppEvent::StopAsked;
     std::vector<std::uint64_t> waiting;
+    std::vector<std::uint64_t> restarting;
+};
+
+// An application a command asked to stop or to restart (by serial): what
+// a control client that answers once it is done waits for.
+struct AskedOperation {
+    std::uint64_t serial = 0;
+    bool restart = false;
 };
 
 // The manager's notify socket, opened when the first application that needs
@@ -61,6 +75,10 @@ struct Supervision {
     OrderedStop orderedStop;
     StateChangeHook onStateChange = nullptr;
     void* hookContext = nullptr;
+    SettledHook onSettled = nullptr;
+    void* settledContext = nullptr;
+    // What the command being run asked, in the order it asked it.
+    std::vector<AskedOperation> asked;
     bool dispatching = false; // an event is handled now: others wait in `events`
     std::deque<QueuedEvent> events;
     // The entries whose state changed since the hook last ran, each with its

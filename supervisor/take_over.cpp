@@ -17,8 +17,20 @@
 
 namespace {
 
+// The record names the process as the one this manager's predecessor
+// started for the entry: same id, same start time.
+bool StartedByPredecessor(const AppEntry& entry, std::uint32_t processId) {
+    const RecordedProcess* recorded =
+        RecordedProcessOf(supervision.record, entry.settings.name, entry.place);
+    std::uint64_t started = 0;
+    return recorded != nullptr && recorded->processId == processId &&
+           port::ProcessStartTime(processId, &started) && started == recorded->startTime;
+}
+
 // Supervises a copy found running: "%s already running, attached!".
 void AttachTo(AppEntry& entry, port::UniqueHandle running) {
+    const std::uint32_t processId = port::ProcessIdOf(running.Get());
+    const bool ours = StartedByPredecessor(entry, processId);
     if (!Supervise(entry, std::move(running), OnAppExit))
         return;
     // The copy found ran before the manager took it over.
@@ -29,9 +41,15 @@ void AttachTo(AppEntry& entry, port::UniqueHandle running) {
     // A copy found running is ready at once, whatever its rule.
     if (entry.state == AppState::Starting)
         Dispatch(entry, AppEvent::Ready);
-    // A manager that ended in the middle of a stop left it frozen.
-    if (port::ResumeIfStopped(port::ProcessIdOf(entry.process.Get())))
+    // A predecessor that ended in the middle of a stop left its tree frozen:
+    // it runs again. Anyone else's stop (a debugger, an operator's SIGSTOP)
+    // is theirs to end.
+    if (!port::ProcessStopped(processId))
+        return;
+    if (ours && port::ResumeIfStopped(processId))
         PrintMessage("Resumed %s, which was left stopped.", entry.settings.name.c_str());
+    else
+        PrintMessage("%s is stopped; it is left so.", entry.settings.name.c_str());
 }
 
 // The process the entry holds now is taken for the rest of the batch.

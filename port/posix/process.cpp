@@ -143,6 +143,11 @@ bool SuspendProcess(std::uint32_t processId) {
     return SignalGroupOrProcess(processId, SIGSTOP);
 }
 
+bool ProcessStopped(std::uint32_t processId) {
+    posix::ProcStat stat{};
+    return posix::ReadProcStat(AT_FDCWD, processId, &stat) == 1 && stat.state == 'T';
+}
+
 bool ResumeIfStopped(std::uint32_t processId) {
     posix::ProcStat stat{};
     return posix::ReadProcStat(AT_FDCWD, processId, &stat) == 1 && stat.state == 'T' &&

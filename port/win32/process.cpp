@@ -61,6 +61,10 @@ bool SuspendProcess(std::uint32_t) {
     return false;
 }
 
+bool ProcessStopped(std::uint32_t) {
+    return false;
+}
+
 bool ResumeIfStopped(std::uint32_t) {
     return false;
 }

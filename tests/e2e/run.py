@@ -17,6 +17,7 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import driver  # noqa: E402
+import answer_scenarios  # noqa: E402,F401
 import console_scenarios  # noqa: E402,F401
 import capture_scenarios  # noqa: E402,F401
 import control_scenarios  # noqa: E402,F401

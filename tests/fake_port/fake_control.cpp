@@ -107,8 +107,11 @@ bool WriteControl(Handle connection, const char* data, std::uint32_t length, std
 }
 
 void EndControlOutput(Handle connection) {
-    if (fake::ControlClient* client = fake::Client(connection))
+    if (fake::ControlClient* client = fake::Client(connection)) {
         client->outputEnded = true;
+        if (fake::Control().onOutputEnded)
+            fake::Control().onOutputEnded(*client);
+    }
 }
 
 void CloseControl(Handle connection) {

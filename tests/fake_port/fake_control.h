@@ -5,6 +5,7 @@
 #include "port/types.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct ControlClient {
     bool outputEnded = false;    // the manager said it writes nothing more
     bool closed = false;         // the manager closed the connection
     std::size_t requestRead = 0; // bytes of the request already handed out
+    std::uint64_t tag = 0;       // the test's own mark
 };
 
 struct ControlState {
@@ -27,6 +29,8 @@ struct ControlState {
     bool endpointOpen = false;
     std::vector<ControlClient> waiting; // not yet accepted, first in line first
     std::vector<ControlClient> served;  // accepted, in order
+    // Called as the manager ends its output to a client: its reply is whole.
+    std::function<void(const ControlClient&)> onOutputEnded;
 };
 
 ControlState& Control();

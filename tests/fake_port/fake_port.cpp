@@ -605,6 +605,11 @@ bool SuspendProcess(std::uint32_t processId) {
     return true;
 }
 
+bool ProcessStopped(std::uint32_t processId) {
+    const fake::Process* p = fake::FindProcess(processId);
+    return p != nullptr && p->stopped;
+}
+
 bool ResumeIfStopped(std::uint32_t processId) {
     fake::Process* p = fake::FindProcess(processId);
     const bool stopped = p != nullptr && p->stopped;

@@ -320,6 +320,10 @@ const char* CheckInvariants(World& w, std::string* detail) {
         broken = CheckOperatorStops(w, detail);
     if (broken == nullptr)
         broken = CheckWatches(detail);
+    if (broken == nullptr && !w.answerBroken.empty()) {
+        *detail = w.answerBroken;
+        broken = "a sent stop or restart answers once done, with its own lines";
+    }
     if (broken == nullptr && fake::BadCloses() != 0) {
         *detail = Format("%d handles closed that were not open", fake::BadCloses());
         broken = "every handle is closed once";

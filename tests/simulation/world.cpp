@@ -14,6 +14,7 @@
 #include "port/identity.h"
 #include "port/process.h"
 #include "reset_for_testing.h"
+#include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 #include "supervisor/start_record.h"
 #include "world_state.h"
@@ -93,7 +94,60 @@ void EndProcess(std::uint32_t pid, std::uint32_t how) {
 void SendRequest(const std::string& request) {
     fake::ControlClient client;
     client.request = request;
+    client.tag = current->reloads;
     fake::Control().waiting.push_back(client);
+}
+
+// The entries a sent "stop N", "restart N", "stopall" or "restartall"
+// names, as the command reads N; empty for any other line.
+std::vector<const AppEntry*> NamedBy(const std::string& verb, const std::string& target) {
+    std::vector<const AppEntry*> named;
+    if (verb == "stopall" || verb == "restartall") {
+        for (int i = 0; i < appTable.count; ++i)
+            if (!IsRemoved(appTable.entries[i]->state))
+                named.push_back(appTable.entries[i]);
+    } else if ((verb == "stop" || verb == "restart") && !target.empty()) {
+        const AppEntry* entry = nullptr;
+        if (target[0] >= '0' && target[0] <= '9') {
+            const int n = ParseLeadingInt(target.c_str());
+            if (n < appTable.count && !IsRemoved(appTable.entries[n]->state))
+                entry = appTable.entries[n];
+        } else {
+            entry = FindApplication(target);
+        }
+        if (entry != nullptr)
+            named.push_back(entry);
+    }
+    return named;
+}
+
+// What a client was told when its reply is whole: only lines of its own
+// request, and an "ok" to a stop or restart only once that is done.
+void CheckAnswer(const fake::ControlClient& client) {
+    World& w = *current;
+    const std::string requestLine = client.request.substr(0, client.request.find('\n'));
+    const ControlRequest request = DecodeRequest(requestLine);
+    ControlReply reply;
+    if (request.kind != ControlRequest::Kind::Send ||
+        DecodeReply(client.reply, &reply) != ReplyState::Complete || !reply.ok ||
+        !w.answerBroken.empty())
+        return;
+    for (const std::string& line : reply.lines)
+        if (line.rfind("Command from outside", 0) == 0)
+            w.answerBroken = "\"" + request.line + "\" was answered with " + line;
+    if (reply.failed || client.tag != w.reloads)
+        return;
+    const std::size_t blank = request.line.find(' ');
+    const std::string verb = request.line.substr(0, blank);
+    const std::string target = blank == std::string::npos ? "" : request.line.substr(blank + 1);
+    const bool restart = verb.rfind("restart", 0) == 0;
+    for (const AppEntry* entry : NamedBy(verb, target)) {
+        const bool done = restart ? entry->state == AppState::Running
+                                  : !IsStopping(entry->state) && !InOrderedOperation(*entry);
+        if (!done && w.answerBroken.empty())
+            w.answerBroken = "\"" + request.line + "\" was answered ok while " +
+                             entry->settings.name + " is " + StateWord(entry->state);
+    }
 }
 
 // The operator's stops, as the model follows them through a command line.
@@ -202,6 +256,7 @@ void Apply(World& w, const Op& op) {
         SendRequest(EncodeSendRequest(op.text));
         break;
     case OpKind::Reload:
+        ++w.reloads;
         ApplyReload(w, op);
         break;
     case OpKind::Exit:
@@ -397,6 +452,7 @@ Outcome Run(const Scenario& scenario, bool trace, Progress* progress) {
         w.headless = w.headlessNext;
         w.extraCommands = w.file.extraCommands && w.file.typo != Typo::Malformed;
         fake::Get().onWait = OnWait;
+        fake::Control().onOutputEnded = CheckAnswer;
         ManagerMain(w.headless);
         fake::Get().onWait = nullptr;
         if (!w.endAsked && !w.outcome.failed) {

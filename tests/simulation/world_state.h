@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -44,6 +45,11 @@ struct World {
     // then (0: none). It may end, but no other may take its place.
     std::map<int, std::uint32_t> stopped;
     std::vector<Op> tamper; // rewrites of the record before the next start
+    // Reloads applied: an answer to a line sent before the last of them may
+    // be about entries that have gone since.
+    std::uint64_t reloads = 0;
+    // The first answer to a sent line found untrue, and why.
+    std::string answerBroken;
     // The processes of running entries found ended at the last check.
     std::vector<std::uint32_t> endedSeen;
 

@@ -121,6 +121,17 @@ TEST_F(AppCommandsTest, RestartAllFinishesEachEntryBeforeTheNext) {
         EXPECT_EQ(appTable.entries[i], waitTable.contexts[i + 1]);
 }
 
+TEST_F(AppCommandsTest, AnExactNameComesBeforeOneThatDiffersInCase) {
+    Apps({"web", "Web"});
+    Typed("stop Web");
+    EXPECT_TRUE(IsUp(*appTable.entries[0]));
+    EXPECT_FALSE(IsUp(*appTable.entries[1]));
+    Typed("start Web");
+    Typed("stop WEB"); // no exact match: the first ignoring case
+    EXPECT_FALSE(IsUp(*appTable.entries[0]));
+    EXPECT_TRUE(IsUp(*appTable.entries[1]));
+}
+
 TEST_F(AppCommandsTest, ClsAndQuitAreInTheTable) {
     Apps({"a"});
     Typed("list");

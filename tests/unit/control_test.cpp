@@ -6,6 +6,8 @@
 #include "control/control_protocol.h"
 #include "control/control_server.h"
 #include "fake_control.h"
+#include "supervisor/app_events.h"
+#include "supervisor/app_order.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -351,6 +353,91 @@ TEST_F(ControlServerTest, SilentClientsHoldNothingAndAreDroppedAtTheirLimit) {
     }
     EXPECT_EQ(0u, served.back().reply.find("ok 2\n"));
     EXPECT_TRUE(served.back().outputEnded);
+}
+
+// Sent stops and restarts answer once they are done, with what was logged
+// about their own applications only.
+class AwaitedAnswerTest : public ControlServerTest {
+  protected:
+    void SetUp() override {
+        test::ResetManager();
+        SetStateChangeHook(
+            [](AppEntry& entry, AppState before, void*) { ContinueOrder(entry, before); });
+        SetSettledHook(AnswerAwaitingClients);
+    }
+    // Politely stopped applications, each starting after the one before it.
+    static void Apps(const std::vector<std::string>& names) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string path = "C:\\apps\\" + names[i] + ".exe";
+            fake::AddFile(path, path);
+            AppSettings settings = test::App(names[i], path);
+            settings.stopTimeoutSeconds = 5;
+            if (i > 0)
+                settings.readiness.after = {names[i - 1]};
+            const std::uint32_t pid = fake::PidOf(test::Add(settings).process.Get());
+            fake::FindProcess(pid)->endsWhenAsked = false; // until the test ends it
+        }
+        ResolveApplicationOrder();
+        OpenControlChannel(ReloadConfiguration);
+    }
+    static std::uint32_t Pid(int n) { return fake::PidOf(appTable.entries[n]->process.Get()); }
+    // The reply of the n-th client served, once it is complete.
+    static bool Answered(std::size_t n) {
+        const std::string& reply = fake::Control().served.at(n).reply;
+        return reply.find("ok ") != std::string::npos || reply.find("failed ") != std::string::npos;
+    }
+    static std::string Reply(std::size_t n) {
+        const std::string& reply = fake::Control().served.at(n).reply;
+        return reply.substr(reply.find('\n') + 1); // after the wait notice
+    }
+};
+
+TEST_F(AwaitedAnswerTest, AnOrderedRestartallStopsInReverseStartsInOrderAndNamesWhatFailed) {
+    Apps({"db", "web"});
+    const std::uint32_t db = Pid(0);
+    const std::uint32_t web = Pid(1);
+    Request("send restartall\n");
+    test::RunLoop([&](int wait) {
+        if (wait == 1)
+            fake::EndProcess(web);
+        if (wait == 2) {
+            EXPECT_EQ(AppState::Stopping, appTable.entries[0]->state);
+            EXPECT_EQ(AppState::Stopped, appTable.entries[1]->state) << "web waits for db";
+            fake::EndProcess(db);
+        }
+        return wait < 4;
+    });
+    ASSERT_TRUE(Answered(0));
+    const Lines log = test::LogMessages();
+    const auto at = [&](const std::string& line) {
+        return std::find(log.begin(), log.end(), line) - log.begin();
+    };
+    EXPECT_LT(at("web stopped."), at("Terminating process db."));
+    EXPECT_LT(at("Starting process db."), at("Starting process web."));
+    EXPECT_EQ(0u, fake::Control().served[0].reply.find("wait "));
+    EXPECT_EQ(0u, Reply(0).find("ok ")) << Reply(0);
+    EXPECT_NE(db, Pid(0));
+    EXPECT_NE(web, Pid(1));
+
+    // db cannot start again: web, which waits for it, cannot either.
+    fake::Get().launchError = 2;
+    fake::FindProcess(Pid(0))->endsWhenAsked = false;
+    fake::FindProcess(Pid(1))->endsWhenAsked = false;
+    Request("send restartall\n");
+    const int before = fake::Get().waits;
+    test::RunLoop([&](int wait) {
+        if (wait == before + 1)
+            fake::EndProcess(Pid(1));
+        if (wait == before + 2)
+            fake::EndProcess(Pid(0));
+        return wait < before + 4;
+    });
+    ASSERT_TRUE(Answered(1)) << fake::Control().served[1].reply;
+    const std::string failed = Reply(1);
+    EXPECT_EQ(0u, failed.find("failed ")) << failed;
+    EXPECT_NE(std::string::npos, failed.find("\ndb did not start again (failed).\n")) << failed;
+    EXPECT_NE(std::string::npos, failed.find("\nweb did not start again (waiting).\n")) << failed;
+    EXPECT_EQ("failed", CollectStatus()[0].state);
 }
 
 } // namespace

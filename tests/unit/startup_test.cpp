@@ -76,7 +76,7 @@ TEST_F(StartupTest, WithoutAConsoleNothingIsTouched) {
     fake::Get().consoleAvailable = false;
     const int outputCallsBefore = fake::Get().outputCalls;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(0, ManagerMain());
+    EXPECT_EQ(1, ManagerMain()); // nothing is supervised: a failure
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, err.find("console")) << err;
     EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n'));
@@ -88,7 +88,7 @@ TEST_F(StartupTest, AScreenTooSmallForTheLayoutIsRefused) {
     for (auto size : {std::pair{20, 25}, std::pair{80, 1}}) {
         test::Reset(size.first, size.second);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(0, ManagerMain());
+        EXPECT_EQ(1, ManagerMain());
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(std::string::npos, err.find("21 columns and 2 rows")) << err;
         EXPECT_FALSE(fake::Get().guardTaken);
