@@ -84,6 +84,9 @@ void StopCommand(ArgReader* args) {
         entry->state == AppState::Failed)
         PrintMessage("Application already stopped.");
     NoteAsked(*entry, false);
+    // One stopped while an ordered restart is under way stays stopped when
+    // the others start again.
+    std::erase(supervision.orderedStop.restarting, entry->serial);
     Dispatch(*entry, AppEvent::StopAsked);
 }
 
