@@ -440,4 +440,22 @@ TEST_F(AwaitedAnswerTest, AnOrderedRestartallStopsInReverseStartsInOrderAndNames
     EXPECT_EQ("failed", CollectStatus()[0].state);
 }
 
+// "stop web" while an ordered restartall waits for db's stop: web stays
+// stopped when db starts again.
+TEST_F(AwaitedAnswerTest, AnApplicationStoppedDuringAnOrderedRestartStaysStopped) {
+    Apps({"db", "web"});
+    const std::uint32_t db = Pid(0);
+    Request("send restartall\n");
+    test::RunLoop([&](int wait) {
+        if (wait == 1)
+            test::Typed("stop web");
+        if (wait == 2)
+            fake::EndProcess(db);
+        return wait < 4;
+    });
+    EXPECT_EQ(AppState::Running, appTable.entries[0]->state);
+    EXPECT_NE(db, Pid(0));
+    EXPECT_EQ(AppState::Stopped, appTable.entries[1]->state);
+}
+
 } // namespace
