@@ -63,6 +63,9 @@ void ReportIgnoredEntries(const Settings& settings) {
     for (const AppSettings& app : settings.apps) {
         for (const std::string& word : app.ignoredEnvironment)
             PrintMessage("Ignored environment entry %s of %s.", word.c_str(), app.name.c_str());
+        if (!app.ignoredMaxMemory.empty())
+            PrintMessage("Ignored memory limit %s of %s.", app.ignoredMaxMemory.c_str(),
+                         app.name.c_str());
         if (!app.ignoredStopSignal.empty())
             PrintMessage("Ignored stop signal %s of %s.", app.ignoredStopSignal.c_str(),
                          app.name.c_str());

@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
         return ClientMain({ClientRequest::Kind::Status, "", options.json});
     case ProgramMode::Reload:
         return ClientMain({ClientRequest::Kind::Reload, "", false});
+    case ProgramMode::Tail:
+        return TailMain(options.tail);
     case ProgramMode::Capture:
         return CaptureMain(options.capture);
     case ProgramMode::Service:

@@ -2,6 +2,9 @@
 
 #include "zelk_version.h"
 
+#include "common/text.h"
+
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -21,6 +24,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     bool sawHeadless = false;
     bool sawReload = false;
     bool sawVersion = false;
+    bool sawTail = false;
+    bool sawFollow = false;
     // Given by the manager itself (see capture_arguments.h).
     if (argc > 1 && ParseCaptureArguments(argc - 1, argv + 1, &options->capture)) {
         options->mode = ProgramMode::Capture;
@@ -39,6 +44,26 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
             }
             sawSend = true;
             options->line = argv[++i];
+        } else if (Is(argument, "--tail")) {
+            if (sawTail || i + 1 >= argc) {
+                *error = sawTail ? "--tail may be given once only"
+                                 : "--tail needs the name of an application";
+                return false;
+            }
+            sawTail = true;
+            options->tail.name = argv[++i];
+            // An optional count of lines: a whole number from 1 on.
+            if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
+                std::uint64_t lines = 0;
+                if (!ParseWholeNumber(argv[i + 1], 100000, &lines) || lines == 0) {
+                    *error = std::string("--tail: not a number of lines: ") + argv[i + 1];
+                    return false;
+                }
+                options->tail.lines = static_cast<int>(lines);
+                ++i;
+            }
+        } else if (Is(argument, "--follow", "-f")) {
+            sawFollow = true;
         } else if (Is(argument, "--status")) {
             sawStatus = true;
         } else if (Is(argument, "--json")) {
@@ -67,14 +92,19 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
         options->mode = ProgramMode::Version;
         return true;
     }
-    if (int{sawSend} + int{sawStatus} + int{sawReload} > 1) {
-        *error = "--send, --status and --reload cannot be combined";
+    if (int{sawSend} + int{sawStatus} + int{sawReload} + int{sawTail} > 1) {
+        *error = "--send, --status, --reload and --tail cannot be combined";
         return false;
     }
-    if (sawHeadless && (sawSend || sawStatus || sawReload)) {
-        *error = "--headless is the manager; --send, --status and --reload talk to one";
+    if (sawHeadless && (sawSend || sawStatus || sawReload || sawTail)) {
+        *error = "--headless is the manager; --send, --status, --reload and --tail talk to one";
         return false;
     }
+    if (sawFollow && !sawTail) {
+        *error = "--follow goes with --tail";
+        return false;
+    }
+    options->tail.follow = sawFollow;
     if (options->json && !sawStatus) {
         *error = "--json goes with --status";
         return false;
@@ -87,6 +117,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
         options->mode = ProgramMode::Status;
     else if (sawReload)
         options->mode = ProgramMode::Reload;
+    else if (sawTail)
+        options->mode = ProgramMode::Tail;
     return true;
 }
 
@@ -109,6 +141,10 @@ std::string UsageText() {
            "      --status --json  the same as a JSON array\n"
            "      --reload       makes the manager read zelkappmgr.ini again and prints\n"
            "                     the log entries it wrote\n"
+           "      --tail NAME [N]  prints the last N lines (10) of the application's\n"
+           "                     captured output (OutputDirectory)\n"
+           "  -f, --follow       with --tail: then prints each new line, until\n"
+           "                     interrupted or the manager ends\n"
            "Starting at boot:\n"
            "      --install-service [NAME]  (Windows) registers the service NAME (default\n"
            "                     ZelkAppMgr) that runs the manager headless at boot, for\n"

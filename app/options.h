@@ -5,6 +5,7 @@
 #include "app/service_options.h"
 #include "capture/capture_arguments.h"
 #include "control/control_client.h"
+#include "control/tail_client.h"
 
 #include <string>
 
@@ -14,6 +15,7 @@ enum class ProgramMode {
     Send,     // --send LINE: run LINE in the running manager
     Status,   // --status [--json]: the running manager's applications
     Reload,   // --reload: the running manager reads its configuration again
+    Tail,     // --tail NAME [N] [--follow]: an application's captured output
     Help,     // --help: list the options
     Version,  // --version: print the version
     Capture,  // --capture FILE MAXBYTES BACKUPS STAMPS: the manager's capture process
@@ -24,6 +26,7 @@ struct Options {
     ProgramMode mode = ProgramMode::Manager;
     std::string line; // the command line of --send
     bool json = false;
+    TailRequest tail;
     CaptureSettings capture;
     ServiceOptions service;
 };

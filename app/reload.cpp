@@ -120,6 +120,7 @@ bool Update(AppEntry& entry, const AppSettings& wanted) {
     entry.settings = wanted;
     entry.settings.name = name;
     KeepOutputApart(entry);
+    KeepWatchingMemory(entry);
     return changed;
 }
 

@@ -9,6 +9,7 @@
 #include "console/console.h"
 #include "console/line_editor.h"
 #include "control/control_server.h"
+#include "control/top_command.h"
 #include "loop/event_loop.h"
 #include "loop/wait_table.h"
 #include "port/console.h"
@@ -50,6 +51,7 @@ void RegisterCommands(bool extraCommands) {
         AddCommand("reload", "Reads the configuration again", ReloadCommand);
         AddCommand("tail", "Shows the last lines of an application's output", TailCommand);
         AddCommand("signal", "Sends a signal to an application", SignalCommand);
+        AddCommand("top", "Shows what each application uses", TopCommand);
     }
 }
 

@@ -57,6 +57,12 @@ supervised applications are copies of the test helper program.
                    every 10 s ([Ready], [Health]): the manager's wakeups
                    in the 6 s between two check rounds, and the wakeups and
                    CPU time (from /proc/PID/schedstat) of one round
+  http checks      the same with http:// readiness and health checks: a GET
+                   of each application's helper HTTP server every 10 s
+  figures          (no floor) 15 applications among --crowd other
+                   processes: the manager's CPU time for one --status, which
+                   reads each application's CPU time and memory, and the
+                   client's time to its answer (medians of --rounds)
   fairness         (bench/fairness.py, no floor) how soon the manager serves
                    what is ready beside other work, and how close relaunch
                    pauses and stop limits come to their settings
@@ -333,17 +339,20 @@ def wait_for_wakeup(pid, timeout):
     raise RuntimeError("the manager did not wake up within %.0f s" % timeout)
 
 
-def health_checks(driver, rounds):
+def health_checks(driver, rounds, http=False):
     import socket
-    apps = fifteen_apps(driver, "bench-health")
+    apps = fifteen_apps(driver, "bench-health" + ("-http" if http else ""))
     ports = []
     for i, (name, exe, args) in enumerate(apps.apps):
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             ports.append(s.getsockname()[1])
-        apps.apps[i] = (name, exe, args + " --listen %d" % ports[-1])
-    ready = "\n".join("%s = port %d" % (n, p) for (n, _, _), p in zip(apps.apps, ports))
-    health = "\n".join("%s = port %d every 10" % (n, p) for (n, _, _), p in zip(apps.apps, ports))
+        serve = " --http %d" if http else " --listen %d"
+        apps.apps[i] = (name, exe, args + serve % ports[-1])
+    check = "http://127.0.0.1:%d/health" if http else "port %d"
+    ready = "\n".join(("%s = " + check) % (n, p) for (n, _, _), p in zip(apps.apps, ports))
+    health = "\n".join(("%s = " + check + " every 10") % (n, p)
+                       for (n, _, _), p in zip(apps.apps, ports))
     apps.write_ini("[Ready]\n%s\n[Health]\n%s" % (ready, health))
     pane = driver.start_manager(apps.directory)
     pid = pane.program_pid()
@@ -368,6 +377,29 @@ def health_checks(driver, rounds):
     pane.wait_dead()
     end_started(driver, apps)
     return between, per_round, cpu_us
+
+
+def status_figures(driver, rounds):
+    """15 applications among the crowd: the manager's CPU time for one
+    --status (which reads every application's CPU time and memory), and the
+    client's time from start to answer; medians of `rounds`."""
+    apps = fifteen_apps(driver, "bench-figures")
+    apps.write_ini()
+    pane = driver.start_manager(apps.directory)
+    pid = pane.program_pid()
+    driver.wait_until(apps.all_started, "15 applications to start")
+    cpu_us, client_ms = [], []
+    for _ in range(rounds):
+        c0, t0 = cpu_ns(pid), time.monotonic()
+        code, _, _ = driver.client("--status")
+        client_ms.append((time.monotonic() - t0) * 1000.0)
+        cpu_us.append((cpu_ns(pid) - c0) / 1000.0)
+        if code != 0:
+            raise RuntimeError("--status failed")
+    pane.enter_line("quit")
+    pane.wait_dead()
+    end_started(driver, apps)
+    return statistics.median(cpu_us), statistics.median(client_ms)
 
 
 # -- start-up among many processes -------------------------------------------
@@ -672,7 +704,7 @@ def main():
                         help="runs of every workload; the medians follow the last")
     parser.add_argument("--only",
                         default="restart,idle,startup,tree,send,politesend,polite,contained,"
-                                "stopping,capture,health,fairness",
+                                "stopping,capture,health,httphealth,figures,fairness",
                         help="the workloads to run, separated by commas")
     args = parser.parse_args()
     only = set(args.only.split(","))
@@ -719,7 +751,7 @@ def run_workloads(args, only, floor, run):
                 show("idle %.0f s, a relaunch 60 s away: wakeups" % args.idle,
                      pending["wakeups"], base["wakeups"], "", "<= 1")
 
-            if "startup" in only or "stopping" in only:
+            if "startup" in only or "stopping" in only or "figures" in only:
                 crowd = floor.start("crowd", args.crowd, stdin=subprocess.PIPE)
                 try:
                     if crowd.stdout.readline().strip() != "ready":
@@ -731,6 +763,14 @@ def run_workloads(args, only, floor, run):
                         show("15th application started, %d others, median of %d"
                              % (args.crowd, args.rounds), statistics.median(manager),
                              statistics.median(base), "ms", "<= 1.3x")
+                    if "figures" in only:
+                        cpu_us, client_ms = status_figures(driver, args.rounds)
+                        print("%-60s %8.1f us" % ("--status of 15 applications, %d others: "
+                                                  "manager CPU (median)" % args.crowd, cpu_us))
+                        print("%-60s %8.1f ms" % ("--status of 15 applications, %d others: "
+                                                  "client time (median)" % args.crowd,
+                                                  client_ms))
+                        sys.stdout.flush()
                     if "stopping" in only:
                         for label, general, goal in (("trees", "", "<= 500 ms"),
                                                      ("cgroups", "ContainProcesses = 1",
@@ -805,6 +845,15 @@ def run_workloads(args, only, floor, run):
                 print("%-60s %8.1f" % ("one round of 15 port checks: wakeups (median)",
                                        statistics.median(per_round)))
                 print("%-60s %8.1f us" % ("one round of 15 port checks: CPU (median)",
+                                          statistics.median(cpu_us)))
+                sys.stdout.flush()
+            if "httphealth" in only:
+                between, per_round, cpu_us = health_checks(driver, args.rounds, http=True)
+                print("%-60s %8d    goal 0" % ("http checks every 10 s, 15 applications: "
+                                               "wakeups between rounds (max)", max(between)))
+                print("%-60s %8.1f" % ("one round of 15 http checks: wakeups (median)",
+                                       statistics.median(per_round)))
+                print("%-60s %8.1f us" % ("one round of 15 http checks: CPU (median)",
                                           statistics.median(cpu_us)))
                 sys.stdout.flush()
             if "fairness" in only:

@@ -7,24 +7,6 @@
 #include "port/system.h"
 #include "supervisor/app_table.h"
 
-std::string OutputFileName(std::string_view name) {
-    std::string file(name);
-    for (char& c : file) {
-        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
-        if (!kept)
-            c = '_';
-    }
-    return file + ".log";
-}
-
-std::string OutputPath(const OutputSettings& output, std::string_view name) {
-    std::string path = output.directory;
-    if (!path.empty() && path.back() != '/' && path.back() != port::kPathSeparator)
-        path += port::kPathSeparator;
-    return path + OutputFileName(name);
-}
-
 const AppEntry* SharedOutputFile(const AppSettings& settings) {
     if (settings.output.directory.empty())
         return nullptr;

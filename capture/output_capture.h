@@ -7,6 +7,7 @@
 // never sees the output.
 #pragma once
 
+#include "capture/output_directory.h"
 #include "config/settings.h"
 #include "port/file.h"
 #include "supervisor/app_entry.h"
@@ -14,14 +15,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-// The file of an application's output: its display name with every byte
-// outside A-Z a-z 0-9 . _ - made '_', and ".log".
-std::string OutputFileName(std::string_view name);
-
-// Where the output of the application `name` goes: the output directory and
-// its file.
-std::string OutputPath(const OutputSettings& output, std::string_view name);
 
 // An application in the table (and not removed) whose output goes to the
 // file that the output of `settings` would go to; null when there is none

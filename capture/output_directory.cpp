@@ -1,5 +1,6 @@
 #include "capture/output_directory.h"
 
+#include "port/process.h"
 #include "port/system.h"
 
 [[gnu::hot]] std::string PathProblem(const std::vector<port::PathComponent>& components,
@@ -64,4 +65,22 @@ namespace {
 bool MakeOutputDirectory(const std::string& directory, std::string* problem) {
     return port::UniqueDirectory(OpenOutputDirectory(directory, problem)).Get() !=
            port::kNullHandle;
+}
+
+std::string OutputFileName(std::string_view name) {
+    std::string file(name);
+    for (char& c : file) {
+        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+        if (!kept)
+            c = '_';
+    }
+    return file + ".log";
+}
+
+std::string OutputPath(const OutputSettings& output, std::string_view name) {
+    std::string path = output.directory;
+    if (!path.empty() && path.back() != '/' && path.back() != port::kPathSeparator)
+        path += port::kPathSeparator;
+    return path + OutputFileName(name);
 }

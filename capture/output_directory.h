@@ -4,9 +4,11 @@
 // system tells who owns what: on Linux).
 #pragma once
 
+#include "config/settings.h"
 #include "port/file.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Why a directory whose path has these components (port::ReadPathComponents:
@@ -32,3 +34,11 @@ port::Handle OpenOutputDirectory(const std::string& directory, std::string* prob
 // OpenOutputDirectory, for the check alone: true when it can take output
 // files.
 bool MakeOutputDirectory(const std::string& directory, std::string* problem);
+
+// The file of an application's output: its display name with every byte
+// outside A-Z a-z 0-9 . _ - made '_', and ".log".
+std::string OutputFileName(std::string_view name);
+
+// Where the output of the application `name` goes: the output directory and
+// its file.
+std::string OutputPath(const OutputSettings& output, std::string_view name);

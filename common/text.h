@@ -173,3 +173,22 @@ inline std::string TimeStamp(const char* format = kTimeStampFormat) {
         n = std::strftime(stamp, sizeof stamp, format, local);
     return std::string(stamp, n);
 }
+
+// A size as the status and the log show it: bytes in K, M or G (1024
+// based), with one decimal below 10 of the unit ("900K", "8.5M", "40M",
+// "1.2G").
+inline std::string SizeText(std::uint64_t bytes) {
+    const char units[] = {'K', 'M', 'G'};
+    double value = static_cast<double>(bytes) / 1024.0;
+    int unit = 0;
+    while (unit < 2 && value >= 1023.95) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    if (value < 9.95 && unit > 0)
+        std::snprintf(text, sizeof text, "%.1f%c", value, units[unit]);
+    else
+        std::snprintf(text, sizeof text, "%.0f%c", value, units[unit]);
+    return text;
+}

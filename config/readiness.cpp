@@ -100,11 +100,47 @@ bool ParseTcpAddress(std::string_view text, TcpAddress* address) {
     return true;
 }
 
+bool ParseHttpUrl(std::string_view text, HttpUrl* url) {
+    text = TrimBlanks(text);
+    constexpr std::string_view kScheme = "http://";
+    if (text.size() < kScheme.size() || !AsciiEqualNoCase(text.substr(0, kScheme.size()), kScheme))
+        return false;
+    text.remove_prefix(kScheme.size());
+    text = text.substr(0, text.find('#'));
+    const std::size_t slash = text.find_first_of("/?");
+    const std::string_view authority = text.substr(0, slash);
+    HttpUrl read;
+    if (slash != std::string_view::npos) {
+        // A query straight after the host asks for the root.
+        read.path.assign(text[slash] == '/' ? "" : "/");
+        read.path.append(text.substr(slash));
+    }
+    for (const char c : read.path)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F)
+            return false;
+    // Without a port after the host (an IPv6 address ends with its bracket): 80.
+    const std::size_t colon = authority.rfind(':');
+    const bool hasPort = colon != std::string_view::npos &&
+                         (authority.front() != '[' || colon > authority.rfind(']'));
+    if (authority.empty() || (hasPort && colon == 0))
+        return false;
+    std::string written(authority);
+    if (!hasPort)
+        written.append(":80");
+    if (!ParseTcpAddress(written, &read.address))
+        return false;
+    read.hostHeader = std::string(authority);
+    *url = read;
+    return true;
+}
+
 bool ParseReadyRule(std::string_view text, ReadyRule* rule) {
     std::string_view rest;
     const std::string_view word = FirstWord(text, &rest);
     ReadyRule read;
-    if (AsciiEqualNoCase(word, "port")) {
+    if (rest.empty() && ParseHttpUrl(word, &read.url)) {
+        read.kind = ReadyRule::Kind::Http;
+    } else if (AsciiEqualNoCase(word, "port")) {
         read.kind = ReadyRule::Kind::Port;
         if (!ParseTcpAddress(rest, &read.address))
             return false;
@@ -131,6 +167,13 @@ bool ParseHealthCheck(std::string_view text, HealthCheck* check) {
     const std::string_view word = FirstWord(text, &rest);
     HealthCheck read;
     std::string_view target;
+    if (ParseHttpUrl(word, &read.url)) {
+        read.kind = HealthCheck::Kind::Http;
+        if (!SplitEvery(rest, &target, &read.everySeconds) || !target.empty())
+            return false;
+        *check = read;
+        return true;
+    }
     if (!SplitEvery(rest, &target, &read.everySeconds))
         return false;
     if (AsciiEqualNoCase(word, "port")) {

@@ -20,6 +20,18 @@ struct TcpAddress {
     bool operator==(const TcpAddress&) const = default;
 };
 
+// An http:// address: "http://HOST[:PORT][/PATH]", HOST as in TcpAddress
+// (an IPv6 address in brackets), PORT 80 when not given, PATH "/" when not
+// given. The path is sent as written, so it may hold no blanks or controls;
+// a "#fragment" is not part of it.
+struct HttpUrl {
+    TcpAddress address;
+    std::string path = "/";
+    std::string hostHeader; // the HOST[:PORT] as written, for the Host: line
+
+    bool operator==(const HttpUrl&) const = default;
+};
+
 struct ReadyRule {
     enum class Kind : std::uint8_t {
         Launched, // ready once launched: no rule
@@ -27,9 +39,11 @@ struct ReadyRule {
         Delay,    // "delay S": S seconds after the launch
         Output,   // "output TEXT": a line of its captured output holds TEXT
         Notify,   // "notify": READY=1 on the manager's notify socket
+        Http,     // "http://...": a GET is answered with a 2xx or 3xx status
     };
     Kind kind = Kind::Launched;
     TcpAddress address;        // Port
+    HttpUrl url;               // Http
     std::uint32_t delayMs = 0; // Delay
     std::string text;          // Output
 
@@ -41,9 +55,11 @@ struct HealthCheck {
         None,
         Port,    // "port N every S": a TCP connection succeeds
         Command, // "command "LINE" every S": LINE run through the shell ends with 0
+        Http,    // "http://... every S": a GET is answered with a 2xx or 3xx status
     };
     Kind kind = Kind::None;
     TcpAddress address;             // Port
+    HttpUrl url;                    // Http
     std::string command;            // Command
     std::uint32_t everySeconds = 0; // also the time limit of one check
 
@@ -75,6 +91,10 @@ bool ParseHealthCheck(std::string_view text, HealthCheck* check);
 
 // Reads "N" or "HOST:N". False for anything else.
 bool ParseTcpAddress(std::string_view text, TcpAddress* address);
+
+// Reads "http://HOST[:PORT][/PATH]" (the scheme in any case). False for
+// anything else, a name other than localhost among them.
+bool ParseHttpUrl(std::string_view text, HttpUrl* url);
 
 class IniFile;
 

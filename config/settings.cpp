@@ -13,10 +13,10 @@ namespace {
 
 // Every section the program reads.
 constexpr const char* kSections[] = {
-    "General",       "Applications", "Parameters",   "WorkingDirectory",
-    "Environment",   "StopTimeout",  "StopSignal",   "User",
-    "After",         "Ready",        "ReadyTimeout", "Health",
-    "HealthFailures"};
+    "General",        "Applications", "Parameters",   "WorkingDirectory",
+    "Environment",    "StopTimeout",  "StopSignal",   "User",
+    "After",          "Ready",        "ReadyTimeout", "Health",
+    "HealthFailures", "MaxMemory"};
 
 bool KnownSection(std::string_view name) {
     for (const char* known : kSections)
@@ -181,6 +181,12 @@ bool ReadSettings(const std::string& path, Settings* settings) {
             app.restart = restart;
             app.output = general.output;
             app.readiness = ReadReadiness(ini, entry->key);
+            std::string maxMemory;
+            if (ini.GetString("MaxMemory", entry->key, maxMemory) &&
+                (!ParseByteSize(maxMemory, &app.maxMemoryBytes) || app.maxMemoryBytes == 0)) {
+                app.maxMemoryBytes = 0;
+                app.ignoredMaxMemory = maxMemory;
+            }
             app.attachByCommandLine = attachByCommandLine;
             app.containProcesses = containProcesses;
             read.apps.push_back(std::move(app));

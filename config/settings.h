@@ -78,6 +78,10 @@ struct AppSettings {
     OutputSettings output;
     // [After], [Ready], [ReadyTimeout], [Health], [HealthFailures].
     ReadinessSettings readiness;
+    // [MaxMemory]: the memory (bytes) it may keep using; 0: no limit. A
+    // value that is no size is kept aside to be reported.
+    std::uint64_t maxMemoryBytes = 0;
+    std::string ignoredMaxMemory;
     // [General] AttachByCommandLine: a running copy must have been started
     // with these parameters too, and each process is taken by one entry at most.
     bool attachByCommandLine = false;

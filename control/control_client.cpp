@@ -62,6 +62,29 @@ bool Exchange(port::Handle connection, const std::string& request, std::uint64_t
 
 } // namespace
 
+bool AskManager(const std::string& request, ControlReply* reply, bool* noManager, bool quiet) {
+    *noManager = false;
+    const char* why = nullptr;
+    const std::uint64_t deadline = port::NowMs() + kClientTimeLimitMs;
+    bool timedOut = false;
+    const port::Handle connection =
+        port::ConnectControlEndpoint(kControlName, kClientTimeLimitMs, &timedOut);
+    if (connection == port::kNullHandle) {
+        *noManager = !timedOut;
+        why = timedOut ? "the manager did not answer" : "no manager is running for this user";
+    } else {
+        const bool answered = Exchange(connection, request, deadline, reply);
+        port::CloseControl(connection);
+        if (!answered)
+            why = "the manager did not answer";
+        else if (!reply->ok)
+            why = reply->error.c_str();
+    }
+    if (why != nullptr && !quiet)
+        Fail(why);
+    return why == nullptr;
+}
+
 int ClientMain(const ClientRequest& client) {
     std::string request;
     if (client.kind == ClientRequest::Kind::Send) {
@@ -76,20 +99,10 @@ int ClientMain(const ClientRequest& client) {
         request = EncodeStatusRequest();
     }
 
-    const std::uint64_t deadline = port::NowMs() + kClientTimeLimitMs;
-    bool timedOut = false;
-    const port::Handle connection =
-        port::ConnectControlEndpoint(kControlName, kClientTimeLimitMs, &timedOut);
-    if (connection == port::kNullHandle)
-        return Fail(timedOut ? "the manager did not answer"
-                             : "no manager is running for this user");
     ControlReply reply;
-    const bool answered = Exchange(connection, request, deadline, &reply);
-    port::CloseControl(connection);
-    if (!answered)
-        return Fail("the manager did not answer");
-    if (!reply.ok)
-        return Fail(reply.error.c_str());
+    bool noManager = false;
+    if (!AskManager(request, &reply, &noManager, false))
+        return 1;
 
     if (client.kind != ClientRequest::Kind::Status) {
         for (const std::string& line : reply.lines)

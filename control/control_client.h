@@ -2,6 +2,8 @@
 // --status, talking to the manager that runs for this user.
 #pragma once
 
+#include "control/control_protocol.h"
+
 #include <string>
 
 // What the client asks of the manager.
@@ -18,3 +20,8 @@ inline constexpr int kUsageExitCode = 2;
 // manager, a refused request or one that did not do what it was asked, 2 a
 // command line that cannot be sent.
 int ClientMain(const ClientRequest& request);
+
+// Sends one request to the manager and reads its reply. False, having said
+// why on standard error (unless `quiet`), when no manager answers or it
+// refuses the request; *noManager then tells that none runs.
+bool AskManager(const std::string& request, ControlReply* reply, bool* noManager, bool quiet);

@@ -12,6 +12,7 @@ constexpr char kSendPrefix[] = "send ";
 constexpr char kStatusWord[] = "status";
 constexpr char kReloadWord[] = "reload";
 constexpr char kReadyPrefix[] = "ready ";
+constexpr char kOutputPrefix[] = "output ";
 constexpr char kReplyOk[] = "ok ";         // and the number of payload lines
 constexpr char kReplyFailed[] = "failed "; // the same, for a request that failed
 constexpr char kWaitNotice[] = "wait ";    // and the most milliseconds the reply may take
@@ -96,6 +97,10 @@ std::string EncodeReadyRequest(std::string_view name) {
     return std::string(kReadyPrefix) + std::string(name) + "\n";
 }
 
+std::string EncodeOutputRequest(std::string_view name) {
+    return std::string(kOutputPrefix) + std::string(name) + "\n";
+}
+
 ControlRequest DecodeRequest(std::string_view text) {
     ControlRequest request;
     if (text.substr(0, sizeof kSendPrefix - 1) == kSendPrefix) {
@@ -108,6 +113,9 @@ ControlRequest DecodeRequest(std::string_view text) {
     } else if (text.substr(0, sizeof kReadyPrefix - 1) == kReadyPrefix) {
         request.kind = ControlRequest::Kind::Ready;
         request.line = std::string(text.substr(sizeof kReadyPrefix - 1));
+    } else if (text.substr(0, sizeof kOutputPrefix - 1) == kOutputPrefix) {
+        request.kind = ControlRequest::Kind::Output;
+        request.line = std::string(text.substr(sizeof kOutputPrefix - 1));
     }
     return request;
 }
@@ -201,6 +209,17 @@ std::string NotifyField(const AppStatus& s) {
     return field;
 }
 
+// A number, or "-" when it is not known.
+std::string Known(bool known, std::uint64_t value) {
+    return known ? Number(value) : std::string("-");
+}
+
+bool ReadKnown(std::string_view field, bool* known, std::uint64_t* value) {
+    *known = field != "-";
+    *value = 0;
+    return !*known || ReadNumber(field, value);
+}
+
 } // namespace
 
 std::string EncodeStatusRecord(const AppStatus& s) {
@@ -209,12 +228,14 @@ std::string EncodeStatusRecord(const AppStatus& s) {
            EncodeLastExit(s.lastExit) + '\t' +
            (s.startPending ? Number(s.nextStartSeconds) : std::string("-")) + '\t' +
            Number(s.quickExits) + '\t' + (s.healthChecked ? s.health : std::string("none")) + '\t' +
-           NotifyField(s) + '\t' + s.containment + '\t' + WithoutControlBytes(s.name);
+           NotifyField(s) + '\t' + s.containment + '\t' + Known(s.cpuKnown, s.cpuMs) + '\t' +
+           Known(s.memoryKnown, s.memoryBytes) + '\t' +
+           Known(s.maxMemoryBytes != 0, s.maxMemoryBytes) + '\t' + WithoutControlBytes(s.name);
 }
 
 bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
     std::vector<std::string_view> fields;
-    for (int i = 0; i < 11; ++i) {
+    for (int i = 0; i < 14; ++i) {
         const std::size_t tab = text.find('\t');
         if (tab == std::string_view::npos)
             return false;
@@ -251,6 +272,11 @@ bool DecodeStatusRecord(std::string_view text, AppStatus* status) {
         fields[10].find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string_view::npos)
         return false;
     s.containment = std::string(fields[10]);
+    bool limited = false;
+    if (!ReadKnown(fields[11], &s.cpuKnown, &s.cpuMs) ||
+        !ReadKnown(fields[12], &s.memoryKnown, &s.memoryBytes) ||
+        !ReadKnown(fields[13], &limited, &s.maxMemoryBytes))
+        return false;
     s.state = std::string(fields[1]);
     s.number = static_cast<int>(number);
     s.processId = static_cast<std::uint32_t>(pid);
@@ -290,13 +316,35 @@ std::string StatusText(const AppStatus& s) {
     return s.notifies && !s.statusText.empty() ? WithoutControlBytes(s.statusText) : "-";
 }
 
+bool ShowsMemoryLimit(const std::vector<AppStatus>& apps) {
+    return std::any_of(apps.begin(), apps.end(),
+                       [](const AppStatus& s) { return s.maxMemoryBytes != 0; });
+}
+
+// Seconds with two decimals.
+std::string CpuSeconds(std::uint64_t ms) {
+    std::string hundredths = Number(ms / 10 % 100);
+    return Number(ms / 1000) + "." + (hundredths.size() < 2 ? "0" : "") + hundredths;
+}
+
+std::vector<std::string> StatusUsageCells(const AppStatus& s, bool memoryLimit) {
+    std::vector<std::string> cells{s.cpuKnown ? CpuSeconds(s.cpuMs) : "-",
+                                   s.memoryKnown ? SizeText(s.memoryBytes) : "-"};
+    if (memoryLimit)
+        cells.push_back(s.maxMemoryBytes != 0 ? SizeText(s.maxMemoryBytes) : "-");
+    return cells;
+}
+
 } // namespace
 
 std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
     const bool readiness = ShowsReadiness(apps);
+    const bool memoryLimit = ShowsMemoryLimit(apps);
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST EXIT",
-                    "NEXT START(S)", "QUICK EXITS"});
+                    "NEXT START(S)", "QUICK EXITS", "CPU(S)", "MEM"});
+    if (memoryLimit)
+        rows.back().push_back("MAX MEM");
     if (readiness) {
         rows.back().push_back("HEALTH");
         rows.back().push_back("STATUS TEXT");
@@ -308,16 +356,20 @@ std::string FormatStatusTable(const std::vector<AppStatus>& apps) {
                         s.processId != 0 ? Number(s.upSeconds) : "-", Number(s.restarts),
                         LastExitText(s.lastExit), s.startPending ? Number(s.nextStartSeconds) : "-",
                         Number(s.quickExits)});
+        for (std::string& cell : StatusUsageCells(s, memoryLimit))
+            rows.back().push_back(std::move(cell));
         if (readiness) {
             rows.back().push_back(HealthText(s));
             rows.back().push_back(StatusText(s));
         }
         rows.back().push_back(s.containment);
     }
-    // Numbers are right-aligned, the name, the state, the last exit, the
-    // health, the status text and the containment left-aligned.
-    const bool right[] = {true,  false, false, true,  true,  true,
-                          false, true,  true,  false, false, false};
+    // Numbers and sizes are right-aligned, the name, the state, the last
+    // exit, the health, the status text and the containment left-aligned.
+    std::vector<bool> right = {true, false, false, true, true, true, false, true, true, true, true};
+    if (memoryLimit)
+        right.push_back(true);
+    right.resize(rows[0].size(), false);
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i)
@@ -358,6 +410,12 @@ std::string FormatStatusJson(const std::vector<AppStatus>& apps) {
         out += ", \"next_start_seconds\": " +
                (s.startPending ? Number(s.nextStartSeconds) : std::string("null"));
         out += ", \"quick_exits\": " + Number(s.quickExits);
+        out += ", \"cpu_seconds\": " + (s.cpuKnown ? CpuSeconds(s.cpuMs) : std::string("null"));
+        out +=
+            ", \"memory_bytes\": " + (s.memoryKnown ? Number(s.memoryBytes) : std::string("null"));
+        if (ShowsMemoryLimit(apps))
+            out += ", \"max_memory_bytes\": " +
+                   (s.maxMemoryBytes != 0 ? Number(s.maxMemoryBytes) : std::string("null"));
         if (ShowsReadiness(apps)) {
             out += ", \"health\": ";
             if (HealthText(s) == "-")

@@ -12,6 +12,9 @@
 //   status        the payload is one status record per application
 //   reload        reads the configuration again; the payload is the text of
 //                 every log entry the reload wrote
+//   output <NAME> the path of the application's captured output, as the
+//                 one payload line; "failed" with the reason as the console's
+//                 tail gives it (no such application, output not captured)
 //   ready <NAME>  from the capture process of an application whose [Ready]
 //                 rule is a line of its output: the line came; no payload
 #pragma once
@@ -27,14 +30,15 @@ inline constexpr std::size_t kMaxSentLineLength = 255;
 inline constexpr std::size_t kMaxRequestLength = 5 + kMaxSentLineLength;
 
 struct ControlRequest {
-    enum class Kind { Send, Status, Reload, Ready, Unknown } kind = Kind::Unknown;
-    std::string line; // the command line of a Send, the name of a Ready request
+    enum class Kind { Send, Status, Reload, Ready, Output, Unknown } kind = Kind::Unknown;
+    std::string line; // the command line of a Send, the name of a Ready or Output request
 };
 
 std::string EncodeSendRequest(std::string_view line);
 std::string EncodeStatusRequest();
 std::string EncodeReloadRequest();
 std::string EncodeReadyRequest(std::string_view name);
+std::string EncodeOutputRequest(std::string_view name);
 // Reads one request line (without its line end).
 ControlRequest DecodeRequest(std::string_view text);
 
@@ -100,6 +104,14 @@ struct AppStatus {
     // What holds its processes: "cgroup", "job" or "tree" (followed by
     // parent, group and session); one word of a-z.
     std::string containment = "tree";
+    // What it uses now, read for the report (unknown without a process):
+    // CPU time of its processes, those that ended included where the
+    // system keeps it, and resident memory of its tree.
+    bool cpuKnown = false;
+    std::uint64_t cpuMs = 0;
+    bool memoryKnown = false;
+    std::uint64_t memoryBytes = 0;
+    std::uint64_t maxMemoryBytes = 0; // its [MaxMemory]; 0: none
 };
 
 // One status record per line: fields separated by tabs, the name last.
@@ -107,11 +119,15 @@ std::string EncodeStatusRecord(const AppStatus& status);
 bool DecodeStatusRecord(std::string_view text, AppStatus* status);
 
 // The status as a table with a header row, columns padded to their widest
-// cell. HEALTH and STATUS TEXT come last, when an application has a health
-// check or the "notify" rule.
+// cell. CPU(S) (seconds, two decimals) and MEM (SizeText) follow QUICK
+// EXITS, then MAX MEM when an application has a memory limit; HEALTH and
+// STATUS TEXT come last, when an application has a health check or the
+// "notify" rule.
 std::string FormatStatusTable(const std::vector<AppStatus>& apps);
 // The status as one JSON array of objects, with a line end; "health" and
-// "status_text" as the table has them (null for "-" and for none).
+// "status_text" as the table has them (null for "-" and for none);
+// "cpu_seconds" and "memory_bytes" (null when unknown), and
+// "max_memory_bytes" when an application has a limit (null for none).
 std::string FormatStatusJson(const std::vector<AppStatus>& apps);
 
 // The text of the last exit as the table shows it: "-", "3", "0xC0000005",

@@ -1,15 +1,20 @@
 #include "control/control_server.h"
 
+#include "capture/output_directory.h"
 #include "common/text.h"
 #include "console/command_table.h"
 #include "console/console.h"
+#include "port/file.h"
 #include "port/process.h"
+#include "port/service_control.h"
 #include "port/system.h"
 #include "supervisor/app_events.h"
 #include "supervisor/app_order.h"
 #include "supervisor/app_table.h"
 #include "supervisor/containment.h"
 #include "supervisor/health_check.h"
+#include "supervisor/own_listener.h"
+#include "supervisor/usage.h"
 
 #include <algorithm>
 #include <string>
@@ -78,7 +83,8 @@ enum class Outcome { Pending, Done, NotBack };
 
 // A stop is done once it has ended (or was never under way); a restart once
 // the application runs again and is ready, and it did not come back when it
-// stays down with nothing planned to start it.
+// stays down with nothing planned to start it. Looked at again until the
+// answer goes: the answer tells the states as they are when it is made.
 Outcome OutcomeOf(const AwaitedApp& app) {
     const AppEntry* entry = EntryOf(app);
     if (entry == nullptr)
@@ -149,8 +155,6 @@ void RunSentLine(ControlClient& client, const std::string& line) {
     StopCapturingLogEntries(&client.entries);
     client.awaited = AppsToAwait();
     supervision.asked.clear();
-    std::erase_if(client.awaited,
-                  [](const AwaitedApp& app) { return OutcomeOf(app) == Outcome::Done; });
     const bool pending = std::any_of(client.awaited.begin(), client.awaited.end(),
                                      [](auto& app) { return OutcomeOf(app) == Outcome::Pending; });
     if (!pending) {
@@ -229,6 +233,39 @@ std::string MarkReady(const std::string& name) {
     return EncodeOkReply({});
 }
 
+// Where the output of the application `name` (or number) is, for --tail;
+// refused as the console's tail refuses.
+std::string OutputReply(const std::string& name) {
+    AppEntry* entry = nullptr;
+    if (!name.empty() && name[0] >= '0' && name[0] <= '9') {
+        const int index = ParseLeadingInt(name.c_str());
+        if (index < appTable.count && !IsRemoved(appTable.entries[index]->state))
+            entry = appTable.entries[index];
+    } else {
+        entry = FindApplication(name);
+    }
+    if (entry == nullptr)
+        return EncodeOkReply({"Application does not exist."}, true);
+    const AppSettings& settings = entry->settings;
+    if (settings.output.directory.empty())
+        return EncodeOkReply({"Output is not captured."}, true);
+    const std::string path = OutputPath(settings.output, settings.name);
+    port::PathInfo info{};
+    if (port::ReadPathInfo(path.c_str(), false, &info) && !info.regularFile)
+        return EncodeOkReply({"Output of " + settings.name + " is not a regular file."}, true);
+    // A directory relative to the manager's is told whole, for a client
+    // anywhere.
+    const bool absolute = path[0] == '/' || path[0] == '\\' || (path.size() > 2 && path[1] == ':');
+    std::string whole = path;
+    if (!absolute) {
+        whole = port::CurrentDirectory();
+        if (!whole.empty() && whole.back() != '/' && whole.back() != port::kPathSeparator)
+            whole += port::kPathSeparator;
+        whole += path;
+    }
+    return EncodeOkReply({whole, settings.name});
+}
+
 // Answers the request: the reply is ready, or the client awaits stops.
 void Answer(ControlClient& client, const std::string& requestLine) {
     const ControlRequest request = DecodeRequest(requestLine);
@@ -243,6 +280,8 @@ void Answer(ControlClient& client, const std::string& requestLine) {
         client.reply = RunCaptured("reload", controlServer.reload);
     else if (request.kind == ControlRequest::Kind::Ready)
         client.reply = MarkReady(request.line);
+    else if (request.kind == ControlRequest::Kind::Output)
+        client.reply = OutputReply(request.line);
     else
         client.reply = EncodeErrorReply("unknown request");
 }
@@ -439,6 +478,9 @@ void AnswerAwaitingClients(void*) {
 std::vector<AppStatus> CollectStatus() {
     std::vector<AppStatus> apps;
     const std::uint64_t now = port::NowMs();
+    // One reading of the process list serves every application's tree.
+    bool listRead = false;
+    std::vector<port::ProcessRecord> list;
     for (int i = 0; i < appTable.count; ++i) {
         const AppEntry* entry = appTable.entries[i];
         AppStatus status;
@@ -463,6 +505,16 @@ std::vector<AppStatus> CollectStatus() {
         }
         status.restarts = entry->restarts;
         status.containment = ContainmentWord(*entry);
+        if (!listRead && entry->process && !entry->contained) {
+            list = ProcessRows();
+            listRead = true;
+        }
+        const port::Usage usage = ReadAppUsage(*entry, listRead ? &list : nullptr);
+        status.cpuKnown = usage.cpuKnown;
+        status.cpuMs = usage.cpuMs;
+        status.memoryKnown = usage.memoryKnown;
+        status.memoryBytes = usage.memoryBytes;
+        status.maxMemoryBytes = entry->settings.maxMemoryBytes;
         if (entry->lastExitKnown)
             status.lastExit =
                 LastExit{entry->lastExit.bySignal ? LastExit::Kind::Signal : LastExit::Kind::Code,

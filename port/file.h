@@ -130,6 +130,22 @@ bool ReadPathComponents(const char* path, std::vector<PathComponent>* components
 // file cannot be read.
 bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32_t* length);
 
+// Tells one file from another at the same path (a rotation renamed the one
+// and made the other): POSIX device and inode, Windows volume and file index.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Reads at most `size` bytes from `offset` on of the regular file at `path`,
+// never through a link and never waiting on it; *length tells how many were
+// read, *identity and *fileSize which file it was and its size then. False,
+// with LastError() set, when the file cannot be read.
+bool ReadFileAt(const char* path, std::uint64_t offset, char* buffer, std::uint32_t size,
+                std::uint32_t* length, FileIdentity* identity, std::uint64_t* fileSize);
+
 // Reads the whole of the regular file at `path` when it holds at most
 // `limit` bytes. Never through a link and never waiting (a FIFO or a device
 // is refused at once). False, with LastError(), otherwise:

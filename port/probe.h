@@ -21,6 +21,24 @@ Handle BeginConnection(const char* host, std::uint16_t port);
 // True when the attempt of a signalled probe made its connection.
 bool ConnectionMade(Handle probe);
 
+// How an exchange stands after AdvanceExchange.
+enum class Exchange : std::uint8_t {
+    Pending, // more may come: wait for its handle again
+    Closed,  // the peer has ended its side; everything it sent was read
+    Failed,  // refused or reset (LastError() tells)
+};
+
+// Starts a TCP connection to `host` (as BeginConnection takes it) on `port`
+// without waiting, which sends `request` once it is made and then reads the
+// answer. The handle is signalled (for WaitAny) whenever the exchange can
+// move on; AdvanceExchange then moves it on. Null, with LastError(), when
+// no attempt could be started. CloseProbe ends it.
+Handle BeginExchange(const char* host, std::uint16_t port, const std::string& request);
+
+// Does what the exchange can without waiting: sends what is left of the
+// request, and appends what has come of the answer to *answer.
+Exchange AdvanceExchange(Handle exchange, std::string* answer);
+
 // Who listens for TCP connections to `host` (a numeric IPv4 or IPv6
 // address, as BeginConnection takes it) on `port`, among the listening
 // sockets that take such a connection (port/tcp_listeners.h).

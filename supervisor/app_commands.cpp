@@ -26,6 +26,12 @@ void NoteAsked(const AppEntry& entry, bool restart) {
     supervision.asked.push_back(AskedOperation{entry.serial, restart});
 }
 
+// An operator's own command on an application takes it out of an ordered
+// restart under way: what it was told last holds.
+void LeaveOrderedRestart(const AppEntry& entry) {
+    std::erase(supervision.orderedStop.restarting, entry.serial);
+}
+
 // Every application that is not removed, as asked by "stopall" or
 // "restartall".
 void NoteAllAsked(bool restart) {
@@ -72,8 +78,10 @@ void StartCommand(ArgReader* args) {
         PrintMessage("%s is still stopping.", entry->settings.name.c_str());
     else if (IsUp(*entry))
         PrintMessage("Application already started.");
-    else
+    else {
+        LeaveOrderedRestart(*entry);
         DispatchAtOnce(*entry, AppEvent::StartAsked);
+    }
 }
 
 void StopCommand(ArgReader* args) {
@@ -84,6 +92,7 @@ void StopCommand(ArgReader* args) {
         entry->state == AppState::Failed)
         PrintMessage("Application already stopped.");
     NoteAsked(*entry, false);
+    LeaveOrderedRestart(*entry);
     Dispatch(*entry, AppEvent::StopAsked);
 }
 
@@ -94,6 +103,7 @@ void RestartCommand(ArgReader* args) {
     if (!HasProcess(*entry))
         PrintMessage("Application is not running, starting it.");
     NoteAsked(*entry, true);
+    LeaveOrderedRestart(*entry);
     DispatchAtOnce(*entry, AppEvent::RestartAsked);
 }
 
@@ -103,8 +113,10 @@ void StartAllCommand(ArgReader*) {
     for (AppEntry* entry : StartSequence()) {
         if (IsStopping(entry->state))
             PrintMessage("%s is still stopping.", entry->settings.name.c_str());
-        else if (!IsUp(*entry))
+        else if (!IsUp(*entry)) {
+            LeaveOrderedRestart(*entry);
             DispatchInOrder(*entry, AppEvent::StartAsked);
+        }
     }
 }
 
@@ -115,6 +127,7 @@ void StartAllCommand(ArgReader*) {
 // "stopall" while stops are under way asks every one at once.
 void StopAllCommand(ArgReader*) {
     NoteAllAsked(false);
+    supervision.orderedStop.restarting.clear();
     if (AnyStartOrder() && !AnyStopping()) {
         StopInOrder(AppEvent::StopAsked);
         return;

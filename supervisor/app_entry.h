@@ -88,6 +88,8 @@ struct AppEntry {
     ReadinessWatch readiness;
     HealthWatch health;
     std::string notifyStatus;
+    // Its memory against its [MaxMemory], while it is up.
+    MemoryWatch memory;
     // With [General] ContainProcesses: the application's container (see
     // supervisor/containment.h), its name, and whether the current process
     // is held in it (a copy found running outside it is followed as a tree).

@@ -7,6 +7,7 @@
 #include "supervisor/exit_report.h"
 #include "supervisor/health_check.h"
 #include "supervisor/launch.h"
+#include "supervisor/memory_limit.h"
 #include "supervisor/readiness.h"
 #include "supervisor/stop.h"
 
@@ -201,6 +202,7 @@ void Step(AppEntry& entry, AppEvent event, const ExitOutcome& exit) {
         EndReadinessWatch(entry);
     if (step.next != AppState::Running)
         EndHealthChecks(entry);
+    KeepMemoryWatch(entry, OnWatchEvent);
     Announce(entry, step.actions);
     StopActions(entry, step.actions, exit);
     PlanActions(entry, step.actions, exit);
@@ -221,6 +223,10 @@ bool StaysDown(const AppEntry& entry) {
     const std::vector<std::uint64_t>& waiting = supervision.orderedStop.waiting;
     return supervision.shutdown ||
            std::find(waiting.begin(), waiting.end(), entry.serial) != waiting.end();
+}
+
+void KeepWatchingMemory(AppEntry& entry) {
+    KeepMemoryWatch(entry, OnWatchEvent);
 }
 
 void SetStateChangeHook(StateChangeHook hook, void* context) {

@@ -17,6 +17,10 @@ void Dispatch(AppEntry& entry, AppEvent event, const ExitOutcome& exit = ExitOut
 // order, the headless manager's readiness), called with `context`.
 void SetStateChangeHook(StateChangeHook hook, void* context = nullptr);
 
+// Watches the entry's memory against its [MaxMemory] while it is up, or no
+// longer when it has no limit (after a reload changed its settings).
+void KeepWatchingMemory(AppEntry& entry);
+
 // Calls `hook` with `context` each time the events under way, and those
 // their changes raised, have all been handled.
 void SetSettledHook(SettledHook hook, void* context = nullptr);

@@ -1,9 +1,12 @@
 #include "supervisor/health_check.h"
 
+#include <algorithm>
+
 #include "loop/wait_table.h"
 #include "port/containment.h"
 #include "port/process.h"
 #include "supervisor/containment.h"
+#include "supervisor/http_get.h"
 #include "supervisor/launch.h"
 #include "supervisor/own_listener.h"
 #include "supervisor/process_tree.h"
@@ -34,6 +37,7 @@ void DropCheck(HealthWatch& watch) {
     watch.limit.Cancel();
     watch.probeRow.Remove();
     watch.probe.Reset();
+    DropHttpGet(watch.get);
     if (watch.command) {
         watch.commandRow.Remove();
         EndCommandProcesses(watch, false);
@@ -61,6 +65,12 @@ void OnProbeDecided(WaitTable*, std::int32_t, void* context) {
     bool heldByOther = false;
     Finish(entry, port::ConnectionMade(entry.health.probe.Get()) &&
                       PortCounts(entry, entry.settings.readiness.health.address, &heldByOther));
+}
+
+void OnGetDone(AppEntry& entry, bool success) {
+    bool heldByOther = false;
+    Finish(entry,
+           success && PortCounts(entry, entry.settings.readiness.health.url.address, &heldByOther));
 }
 
 void OnCommandEnded(WaitTable*, std::int32_t, void* context) {
@@ -116,6 +126,14 @@ void OnCheckDue(void* context) {
     if (check.kind == HealthCheck::Kind::Port) {
         watch.probe.Reset(port::BeginConnection(check.address.host.c_str(), check.address.port));
         started = watch.probe && watch.probeRow.Add(watch.probe.Get(), OnProbeDecided, &entry);
+    } else if (check.kind == HealthCheck::Kind::Http) {
+        // The GET has its own time limit, the period but at most kHttpLimitMostMs.
+        if (!StartHttpGet(watch.get, entry, check.url,
+                          static_cast<std::uint32_t>(
+                              std::min<std::uint64_t>(PeriodMs(entry), kHttpLimitMostMs)),
+                          OnGetDone))
+            Finish(entry, false);
+        return;
     } else {
         started = StartCommand(entry);
     }

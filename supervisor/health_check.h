@@ -1,7 +1,7 @@
 // The [Health] check of a ready application: every S seconds a TCP
-// connection to its port, or a command run through the shell, each within S
-// seconds. After [HealthFailures] failures in a row it is reported; between
-// checks nothing of it wakes the manager.
+// connection to its port, a command run through the shell, each within S
+// seconds, or an HTTP GET within S seconds but at most 10. After [HealthFailures] failures in a row
+// it is reported; between checks nothing of it wakes the manager.
 #pragma once
 
 #include "supervisor/app_entry.h"

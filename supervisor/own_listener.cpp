@@ -7,7 +7,15 @@
 #include <map>
 #include <unordered_set>
 
-std::vector<std::uint32_t> ApplicationProcessIds(const AppEntry& entry) {
+std::vector<port::ProcessRecord> ProcessRows() {
+    std::vector<port::ProcessRecord> rows;
+    if (!port::ListProcesses(&rows))
+        rows.clear();
+    return rows;
+}
+
+std::vector<std::uint32_t> ApplicationProcessIds(const AppEntry& entry,
+                                                 const std::vector<port::ProcessRecord>* list) {
     std::vector<std::uint32_t> ids;
     if (entry.contained && entry.container &&
         port::ContainerProcessIds(entry.container.Get(), &ids))
@@ -16,11 +24,13 @@ std::vector<std::uint32_t> ApplicationProcessIds(const AppEntry& entry) {
     if (root == 0)
         return ids;
     ids.push_back(root);
-    ProcessList list;
-    if (!ReadProcessList(&list, false))
-        return ids;
+    std::vector<port::ProcessRecord> own;
+    if (list == nullptr) {
+        own = ProcessRows();
+        list = &own;
+    }
     std::multimap<std::uint32_t, std::uint32_t> children; // parent id -> child id
-    for (const port::ProcessRecord& record : list.rows) {
+    for (const port::ProcessRecord& record : *list) {
         if (record.processId == root)
             continue;
         if (record.sessionId == root)

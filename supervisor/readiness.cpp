@@ -4,6 +4,7 @@
 #include "loop/wait_table.h"
 #include "port/process.h"
 #include "supervisor/app_table.h"
+#include "supervisor/http_get.h"
 #include "supervisor/own_listener.h"
 #include "supervisor/process_tree.h"
 #include "supervisor/supervision.h"
@@ -54,6 +55,38 @@ void OnProbeDue(void* context) {
     watch.probe.Reset(port::BeginConnection(address.host.c_str(), address.port));
     if (watch.probe && !watch.probeRow.Add(watch.probe.Get(), OnProbeDecided, &entry))
         watch.probe.Reset();
+}
+
+void OnHttpDue(void* context);
+
+// An answer counts only from the application's own listener, as a port does.
+void OnReadyGetDone(AppEntry& entry, bool success) {
+    ReadinessWatch& watch = entry.readiness;
+    const TcpAddress& address = entry.settings.readiness.ready.url.address;
+    bool heldByOther = false;
+    if (success && PortCounts(entry, address, &heldByOther)) {
+        Report(entry, AppEvent::Ready);
+        return;
+    }
+    if (heldByOther && !watch.heldSaid) {
+        watch.heldSaid = true;
+        PrintMessage("Port %d is held by another process; %s is not ready.",
+                     static_cast<int>(address.port), entry.settings.name.c_str());
+    }
+    const std::uint64_t due = watch.getStartedMs + kReadyHttpMs;
+    const std::uint64_t now = port::NowMs();
+    watch.next.Start(due > now ? due - now : 0, OnHttpDue, &entry);
+}
+
+// One GET at a time, a new one kReadyHttpMs after the last began (or as
+// soon as it was decided, when that took longer).
+void OnHttpDue(void* context) {
+    AppEntry& entry = *static_cast<AppEntry*>(context);
+    ReadinessWatch& watch = entry.readiness;
+    watch.getStartedMs = port::NowMs();
+    if (!StartHttpGet(watch.get, entry, entry.settings.readiness.ready.url, kHttpLimitMostMs,
+                      OnReadyGetDone))
+        watch.next.Start(kReadyHttpMs, OnHttpDue, &entry);
 }
 
 void OnDelayOver(void* context) {
@@ -129,6 +162,9 @@ void BeginReadinessWatch(AppEntry& entry, WatchReport report) {
     switch (settings.ready.kind) {
     case ReadyRule::Kind::Port:
         watch.next.Start(0, OnProbeDue, &entry);
+        break;
+    case ReadyRule::Kind::Http:
+        watch.next.Start(0, OnHttpDue, &entry);
         break;
     case ReadyRule::Kind::Delay:
         watch.next.Start(settings.ready.delayMs, OnDelayOver, &entry);

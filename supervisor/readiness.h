@@ -1,5 +1,6 @@
 // Whether a started application is ready, by its [Ready] rule: a TCP
-// connection to its port, tried without waiting every kReadyProbeMs; a delay
+// connection to its port, tried without waiting every kReadyProbeMs; an
+// HTTP GET answered with a 2xx or 3xx status; a delay
 // after the launch; a line of its output (its capture process tells the
 // manager through the control channel); or READY=1 from a process of its
 // tree on the manager's notify socket. All within its [ReadyTimeout].
@@ -14,6 +15,9 @@ struct NotifySocket;
 
 // How often a connection to the port of a [Ready] rule is tried.
 inline constexpr std::uint32_t kReadyProbeMs = 100;
+// How often a GET of an http:// rule starts, at most: one at a time, each
+// within kHttpLimitMostMs.
+inline constexpr std::uint32_t kReadyHttpMs = 250;
 
 // Watches the entry's rule from now on: report(entry, AppEvent::Ready) once
 // it is met, report(entry, AppEvent::ReadyTimedOut) at its time limit. A

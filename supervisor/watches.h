@@ -10,6 +10,7 @@
 #include "port/system.h"
 
 #include <cstdint>
+#include <string>
 
 struct AppEntry;
 enum class AppEvent : std::uint8_t;
@@ -17,6 +18,20 @@ enum class AppEvent : std::uint8_t;
 // Called with what a watch found: AppEvent::Ready, ReadyTimedOut or
 // HealthFailed.
 using WatchReport = void (*)(AppEntry& entry, AppEvent event);
+
+// Called when an HTTP GET is decided: a 2xx or 3xx status is a success.
+using HttpDone = void (*)(AppEntry& entry, bool success);
+
+// A GET under way (supervisor/http_get.h): its connection, its row, its time
+// limit and what has come of the answer.
+struct HttpGet {
+    port::UniqueProbe exchange;
+    WaitRow row;
+    ScopedTimer limit;
+    std::string answer;
+    AppEntry* entry = nullptr;
+    HttpDone done = nullptr;
+};
 
 // What a watch registers it owns: its end cancels it.
 struct ReadinessWatch {
@@ -26,7 +41,18 @@ struct ReadinessWatch {
     ScopedTimer next;        // the next connection attempt, or the end of its delay
     port::UniqueProbe probe; // the connection attempt under way
     WaitRow probeRow;
+    HttpGet get; // the GET under way, for an http:// rule
+    std::uint64_t getStartedMs = 0;
     bool heldSaid = false; // that another process holds its port was logged
+};
+
+// With [MaxMemory], while the application is up: its memory read every
+// kMemoryCheckMs, and how many readings in a row were over the limit.
+struct MemoryWatch {
+    ScopedTimer next;
+    WatchReport report = nullptr;
+    std::uint32_t overInARow = 0;
+    std::uint64_t highSet = 0; // the memory.high given to its container; 0: none
 };
 
 enum class Health : std::uint8_t { Unknown, Healthy, Unhealthy };
@@ -38,6 +64,7 @@ struct HealthWatch {
     ScopedTimer limit;          // the time limit of the check under way
     port::UniqueProbe probe;    // a port check under way
     port::UniqueHandle command; // a command check under way
+    HttpGet get;                // an http:// check under way
     WaitRow probeRow;
     WaitRow commandRow;
     std::uint64_t startedMs = 0; // when the check under way began

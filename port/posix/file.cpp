@@ -353,6 +353,42 @@ bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32
     return true;
 }
 
+bool ReadFileAt(const char* path, std::uint64_t offset, char* buffer, std::uint32_t size,
+                std::uint32_t* length, FileIdentity* identity, std::uint64_t* fileSize) {
+    const int fd = posix::OpenatNoIntr(
+        AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) {
+        posix::SetError(errno);
+        return false;
+    }
+    struct stat status {};
+    bool ok = ::fstat(fd, &status) == 0;
+    int error = ok ? EINVAL : errno;
+    ok = ok && S_ISREG(status.st_mode);
+    std::uint32_t done = 0;
+    while (ok && done < size) {
+        const ssize_t n = posix::RestartOnEintr([&] {
+            return ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
+        });
+        if (n <= 0) {
+            ok = n == 0;
+            error = errno;
+            break;
+        }
+        done += static_cast<std::uint32_t>(n);
+    }
+    ::close(fd);
+    if (!ok) {
+        posix::SetError(error);
+        return false;
+    }
+    *length = done;
+    *identity = FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                             static_cast<std::uint64_t>(status.st_ino)};
+    *fileSize = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
 bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {

@@ -1,5 +1,7 @@
 // Probes on Linux: a non-blocking TCP connect whose descriptor WaitAny polls
-// for POLLOUT until it is decided, and the notify socket, a Unix datagram
+// for POLLOUT until it is decided, an exchange over such a connection (polled
+// for POLLOUT while its request is not all sent, then for POLLIN), and the
+// notify socket, a Unix datagram
 // socket with SO_PASSCRED, so that every message comes with the id of the
 // process that sent it.
 #include "port/probe.h"
@@ -31,9 +33,32 @@ std::vector<int>& Connecting() {
     return *connecting;
 }
 
+// The exchanges under way: their request and how much of it was sent.
+struct ExchangeState {
+    int fd;
+    std::string request;
+    std::size_t sent;
+};
+
+std::vector<ExchangeState>& Exchanges() {
+    static std::vector<ExchangeState>* exchanges = new std::vector<ExchangeState>;
+    return *exchanges;
+}
+
+ExchangeState* FindExchange(int fd) {
+    for (ExchangeState& exchange : Exchanges())
+        if (exchange.fd == fd)
+            return &exchange;
+    return nullptr;
+}
+
 void Forget(int fd) {
     std::vector<int>& connecting = Connecting();
     connecting.erase(std::remove(connecting.begin(), connecting.end(), fd), connecting.end());
+    std::vector<ExchangeState>& exchanges = Exchanges();
+    exchanges.erase(std::remove_if(exchanges.begin(), exchanges.end(),
+                                   [fd](const ExchangeState& e) { return e.fd == fd; }),
+                    exchanges.end());
 }
 
 // Closes `fd` (when not -1) and reports `error`.
@@ -49,11 +74,65 @@ namespace posix {
 
 short PollEventsOf(int fd) {
     const std::vector<int>& connecting = Connecting();
-    return std::find(connecting.begin(), connecting.end(), fd) != connecting.end() ? POLLOUT
-                                                                                   : POLLIN;
+    if (std::find(connecting.begin(), connecting.end(), fd) != connecting.end())
+        return POLLOUT;
+    const ExchangeState* exchange = FindExchange(fd);
+    return exchange != nullptr && exchange->sent < exchange->request.size() ? POLLOUT : POLLIN;
 }
 
 } // namespace posix
+
+namespace {
+
+Exchange ExchangeFailed(int error) {
+    posix::SetError(error);
+    return Exchange::Failed;
+}
+
+} // namespace
+
+Handle BeginExchange(const char* host, std::uint16_t port, const std::string& request) {
+    const Handle probe = BeginConnection(host, port);
+    if (probe == kNullHandle)
+        return kNullHandle;
+    const int fd = static_cast<int>(probe);
+    Forget(fd);
+    Exchanges().push_back(ExchangeState{fd, request, 0});
+    return probe;
+}
+
+Exchange AdvanceExchange(Handle handle, std::string* answer) {
+    const int fd = static_cast<int>(handle);
+    ExchangeState* exchange = FindExchange(fd);
+    if (exchange == nullptr)
+        return ExchangeFailed(EBADF);
+    while (exchange->sent < exchange->request.size()) {
+        if (exchange->sent == 0 && !ConnectionMade(handle))
+            return Exchange::Failed;
+        const ssize_t n = posix::RestartOnEintr([&] {
+            return ::send(fd, exchange->request.data() + exchange->sent,
+                          exchange->request.size() - exchange->sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        });
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK ? Exchange::Pending
+                                                           : ExchangeFailed(errno);
+        exchange->sent += static_cast<std::size_t>(n);
+    }
+    // A bounded read per call, so that a peer that never stops cannot hold
+    // the loop.
+    char buffer[4096];
+    for (int reads = 0; reads < 16; ++reads) {
+        const ssize_t n =
+            posix::RestartOnEintr([&] { return ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT); });
+        if (n == 0)
+            return Exchange::Closed;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK ? Exchange::Pending
+                                                           : ExchangeFailed(errno);
+        answer->append(buffer, static_cast<std::size_t>(n));
+    }
+    return Exchange::Pending;
+}
 
 Handle BeginConnection(const char* host, std::uint16_t port) {
     sockaddr_storage address{};

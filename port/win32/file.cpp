@@ -298,6 +298,44 @@ bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32
     return true;
 }
 
+bool ReadFileAt(const char* path, std::uint64_t offset, char* buffer, std::uint32_t size,
+                std::uint32_t* length, FileIdentity* identity, std::uint64_t* fileSize) {
+    HANDLE file =
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    bool ok = ::GetFileType(file) == FILE_TYPE_DISK && !NoPlainFile(file) &&
+              ::GetFileInformationByHandle(file, &information);
+    DWORD error = ok ? 0 : ERROR_CANT_ACCESS_FILE;
+    std::uint32_t done = 0;
+    if (ok) {
+        LARGE_INTEGER start{};
+        start.QuadPart = static_cast<LONGLONG>(offset);
+        ok = ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
+        while (ok && done < size) {
+            DWORD read = 0;
+            ok = ::ReadFile(file, buffer + done, size - done, &read, nullptr) != 0;
+            if (!ok || read == 0)
+                break;
+            done += read;
+        }
+        error = ok ? 0 : ::GetLastError();
+    }
+    ::CloseHandle(file);
+    if (!ok) {
+        ::SetLastError(error);
+        return false;
+    }
+    *length = done;
+    *identity =
+        FileIdentity{information.dwVolumeSerialNumber,
+                     (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+    *fileSize = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+    return true;
+}
+
 bool CreateOutputPipe(Handle* readEnd, Handle* writeEnd) {
     HANDLE read = nullptr;
     HANDLE write = nullptr;

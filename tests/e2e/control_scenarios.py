@@ -11,7 +11,7 @@ from startup_scenarios import list_rows
 from supervision_scenarios import App, start_with, wait_gone
 
 HEADER = ["NUM", "NAME", "STATE", "PID", "UPTIME(S)", "RESTARTS", "LAST", "EXIT", "NEXT",
-          "START(S)", "QUICK", "EXITS", "CONTAINMENT"]
+          "START(S)", "QUICK", "EXITS", "CPU(S)", "MEM", "CONTAINMENT"]
 
 
 def out_lines(text):

@@ -37,6 +37,7 @@ import startup_scenarios  # noqa: E402,F401
 import stop_scenarios  # noqa: E402,F401
 import supervision_scenarios  # noqa: E402,F401
 import terminal_scenarios  # noqa: E402,F401
+import usage_scenarios  # noqa: E402,F401
 
 
 def main():

@@ -10,7 +10,9 @@
 #include "port/probe.h"
 #include "port/process.h"
 #include "port/service.h"
+#include "port/service_control.h"
 #include "port/system.h"
+#include "port/usage.h"
 #include "port/user.h"
 
 #include <algorithm>
@@ -85,6 +87,17 @@ std::map<port::Handle, bool>& Probes() {
 }
 port::Handle nextProbe = 2000000;
 
+// Exchange handles (numbered as probes): their port.
+std::map<port::Handle, std::uint16_t>& Exchanges() {
+    static std::map<port::Handle, std::uint16_t> exchanges;
+    return exchanges;
+}
+
+bool Listening(std::uint16_t port) {
+    const std::vector<std::uint16_t>& listening = Get().listening;
+    return std::find(listening.begin(), listening.end(), port) != listening.end();
+}
+
 // Directory handles, from 3000000 on: their paths.
 std::vector<std::string>& DirectoryPaths() {
     static std::vector<std::string> paths;
@@ -96,6 +109,8 @@ bool Signalled(port::Handle h) {
     State& s = Get();
     if (Probes().count(h) != 0)
         return true; // decided at once
+    if (auto exchange = Exchanges().find(h); exchange != Exchanges().end())
+        return !Listening(exchange->second) || s.answers.count(exchange->second) != 0;
     if (h == kNotifySocket)
         return !s.notifications_in.empty();
     if (std::find(s.signalled.begin(), s.signalled.end(), h) != s.signalled.end())
@@ -131,6 +146,7 @@ State& Get() {
 
 void Reset(int width, int height) {
     Probes().clear();
+    Exchanges().clear();
     fake::DirectoryPaths().clear();
     State& s = Get();
     s = State();
@@ -882,6 +898,26 @@ bool ReadFileEnd(const char* path, char* buffer, std::uint32_t size, std::uint32
     return true;
 }
 
+// The manager's working directory.
+std::string CurrentDirectory() {
+    return "C:\\work";
+}
+
+// A file's identity is its path: the fake renames by copying.
+bool ReadFileAt(const char* path, std::uint64_t offset, char* buffer, std::uint32_t size,
+                std::uint32_t* length, FileIdentity* identity, std::uint64_t* fileSize) {
+    const auto file = Get().files.find(path);
+    if (file == Get().files.end())
+        return fake::Fail(2);
+    const std::string& text = file->second;
+    const std::size_t start = std::min<std::size_t>(offset, text.size());
+    *length = static_cast<std::uint32_t>(std::min<std::size_t>(size, text.size() - start));
+    std::memcpy(buffer, text.data() + start, *length);
+    *identity = FileIdentity{0, std::hash<std::string>{}(path)};
+    *fileSize = text.size();
+    return true;
+}
+
 bool OutputPipeEnded(Handle) {
     return Get().pipesEnded;
 }
@@ -1169,8 +1205,58 @@ bool ConnectionMade(Handle probe) {
     return it != fake::Probes().end() && it->second ? true : fake::Fail(111);
 }
 
+bool AddProcessUsage(std::uint32_t processId, Usage* usage) {
+    const auto it = Get().processUsage.find(processId);
+    const fake::Process* process = fake::FindProcess(processId);
+    if (it == Get().processUsage.end() || process == nullptr || !process->alive)
+        return fake::Fail(3);
+    usage->cpuKnown = usage->cpuKnown || it->second.cpuKnown;
+    usage->cpuMs += it->second.cpuMs;
+    usage->memoryKnown = usage->memoryKnown || it->second.memoryKnown;
+    usage->memoryBytes += it->second.memoryBytes;
+    return true;
+}
+
+void ReadContainerUsage(Handle container, Usage* usage) {
+    const std::string* name = fake::ContainerOf(container);
+    if (name == nullptr)
+        return;
+    const auto it = Get().containerUsage.find(*name);
+    if (it != Get().containerUsage.end())
+        *usage = it->second;
+}
+
+bool SetContainerMemoryHigh(Handle container, std::uint64_t bytes) {
+    const std::string* name = fake::ContainerOf(container);
+    if (name == nullptr || Get().memoryHighRefused)
+        return fake::Fail(2);
+    Get().memoryHigh.emplace_back(*name, bytes);
+    return true;
+}
+
+Handle BeginExchange(const char*, std::uint16_t port, const std::string& request) {
+    Get().requests.emplace_back(port, request);
+    const Handle exchange = fake::nextProbe++;
+    fake::Exchanges()[exchange] = port;
+    return exchange;
+}
+
+Exchange AdvanceExchange(Handle exchange, std::string* answer) {
+    const auto it = fake::Exchanges().find(exchange);
+    if (it == fake::Exchanges().end() || !fake::Listening(it->second)) {
+        fake::Fail(111);
+        return Exchange::Failed;
+    }
+    const auto given = Get().answers.find(it->second);
+    if (given == Get().answers.end())
+        return Exchange::Pending;
+    answer->append(given->second);
+    return Exchange::Closed;
+}
+
 void CloseProbe(Handle probe) {
     fake::Probes().erase(probe);
+    fake::Exchanges().erase(probe);
 }
 
 const bool kNotifySocketSupported = true;

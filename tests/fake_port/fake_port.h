@@ -6,6 +6,7 @@
 #include "port/file.h"
 #include "port/screen_grid.h"
 #include "port/types.h"
+#include "port/usage.h"
 
 #include <cstdint>
 #include <functional>
@@ -160,10 +161,22 @@ struct State {
     // `listening` but not here is one whose holder the system does not tell.
     std::map<std::uint16_t, std::uint32_t> listenerHolders;
     std::vector<std::uint16_t> connections;
+    // Exchanges (BeginExchange): the requests sent, by port, and the answer
+    // a listening port gives (the exchange then closes); a listening port
+    // without one never answers.
+    std::vector<std::pair<std::uint16_t, std::string>> requests;
+    std::map<std::uint16_t, std::string> answers;
     std::vector<std::string> commands;
     std::vector<Launch> commandStarts; // how each was started (file: the shell)
     std::uint32_t commandExitCode = 0;
     bool commandsRunOn = false;
+    // What processes and containers use (AddProcessUsage,
+    // ReadContainerUsage); a process not listed cannot be read. The
+    // memory.high values set, by container name.
+    std::map<std::uint32_t, port::Usage> processUsage;
+    std::map<std::string, port::Usage> containerUsage;
+    std::vector<std::pair<std::string, std::uint64_t>> memoryHigh;
+    bool memoryHighRefused = false;
     // Messages waiting on the notify socket: text and sender id.
     std::vector<std::pair<std::string, std::uint32_t>> notifications_in;
 

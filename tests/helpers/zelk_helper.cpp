@@ -68,6 +68,14 @@
 //   --notify-after MS  (Linux) send READY=1 (and STATUS=up) to the socket that
 //                    $NOTIFY_SOCKET names MS milliseconds after the start,
 //                    recording "notify" with the value "ok" or the errno
+//   --hold-mb N      hold N MiB of memory, every page written, from the start
+//   --grow-mb N      then, at the end of the other options, take N MiB more
+//                    every second, every page written, until killed
+//   --http PORT      (POSIX) after --wait-for and --http-after MS: serve
+//                    HTTP/1.1 on 127.0.0.1:PORT (record "listen"): each GET is
+//                    answered with the status the file of --http-status PATH
+//                    holds (200 when it is missing); "hang" takes the
+//                    connection and never answers, "close" stops listening
 //   --retitle TEXT   (POSIX) after the start record, overwrite the argument
 //                    strings in place with TEXT (cut to their room), as servers
 //                    set their process titles: /proc/<pid>/cmdline then shows it
@@ -159,7 +167,18 @@ struct Options {
     long long printLines = 0;
     long long printEveryMs = -1;
     long long writeBytes = 0;
+    long long holdMb = 0;
+    long long growMb = 0;
+    long long http = -1;
+    long long httpAfterMs = 0;
+    std::string httpStatus;
 };
+
+// Memory taken and written, so that it is resident.
+void TakeMemory(long long mebibytes) {
+    static std::vector<std::vector<char>>* held = new std::vector<std::vector<char>>;
+    held->emplace_back(static_cast<std::size_t>(mebibytes) << 20, '\1');
+}
 
 // The number of descendants a tree of the given depth and width has.
 long long TreeSize(long long depth, long long width) {
@@ -662,6 +681,16 @@ Options ParseOptions(int argc, char** argv) {
                 options.sayAfterMs < 0)
                 Usage("--say-after needs milliseconds and a text");
             options.sayText = value("--say-after needs a text");
+        } else if (option == "--hold-mb" || option == "--grow-mb" || option == "--http" ||
+                   option == "--http-after") {
+            long long& number = option == "--hold-mb"   ? options.holdMb
+                                : option == "--grow-mb" ? options.growMb
+                                : option == "--http"    ? options.http
+                                                        : options.httpAfterMs;
+            if (!ParseNumber(value("a number is needed"), &number) || number < 0)
+                Usage("--hold-mb, --grow-mb, --http and --http-after need a number");
+        } else if (option == "--http-status") {
+            options.httpStatus = value("--http-status needs a path");
         } else if (option == "--retitle") {
             options.retitle = value("--retitle needs a text");
         } else if (option == "--next-pid") {
@@ -807,6 +836,10 @@ void Notify(const Options&, const Recorder&) {
     Usage("--notify-after is not available on Windows");
 }
 
+void ServeHttp(const Options&, const Recorder&) {
+    Usage("--http is not available on Windows");
+}
+
 [[noreturn]] void KeepWorker(const Options&) {
     Usage("--keep-worker is not available on Windows");
 }
@@ -902,6 +935,63 @@ void Listen(const Options& options, const Recorder& recorder) {
     close(fd);
     recorder.Write(recorder.Common("unlisten", false));
     SleepForever();
+}
+
+// The status the file of --http-status holds: a number, "hang" or "close".
+std::string HttpStatus(const Options& options) {
+    std::ifstream file(options.httpStatus);
+    std::string word;
+    if (options.httpStatus.empty() || !(file >> word))
+        return "200";
+    return word;
+}
+
+// One connection at a time: its request read up to the empty line, then the
+// status sent and the connection closed.
+void ServeHttp(const Options& options, const Recorder& recorder) {
+    SleepFor(options.httpAfterMs);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(options.http));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int error = 0;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 64) != 0)
+        error = errno;
+    recorder.Write(recorder.Common("listen", false) +
+                   "\tvalue=" + (error == 0 ? std::string("ok") : std::to_string(error)));
+    std::vector<int> hanging;
+    for (;;) {
+        const int client = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            continue;
+        std::string request;
+        char buffer[1024];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const ssize_t n = read(client, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            request.append(buffer, static_cast<std::size_t>(n));
+        }
+        const std::string status = HttpStatus(options);
+        if (status == "hang") {
+            hanging.push_back(client);
+            continue;
+        }
+        if (status == "close") {
+            close(client);
+            close(fd);
+            recorder.Write(recorder.Common("unlisten", false));
+            SleepForever();
+        }
+        const std::string answer =
+            "HTTP/1.1 " + status + " Status\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+        send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+        close(client);
+    }
 }
 
 // The service manager's readiness message, as an application sends it.
@@ -1017,6 +1107,8 @@ int main(int argc, char** argv) {
     if (!options.retitle.empty())
         Retitle(argc, argv, options.retitle);
     PrepareForTerm(options);
+    if (options.holdMb > 0)
+        TakeMemory(options.holdMb);
     Print(options);
     if (!options.waitFor.empty())
         WaitForFile(options.waitFor);
@@ -1029,6 +1121,8 @@ int main(int argc, char** argv) {
         Notify(options, recorder);
     if (options.listen > 0)
         Listen(options, recorder);
+    if (options.http > 0)
+        ServeHttp(options, recorder);
     if (options.childListens > 0) {
         std::vector<std::string> arguments = PlainChildArguments(options, options.tag + ".l");
         arguments.push_back("--listen");
@@ -1062,6 +1156,10 @@ int main(int argc, char** argv) {
         KeepWorker(options);
     if (options.forkEveryMs > 0)
         ForkForever(options);
+    while (options.growMb > 0) {
+        TakeMemory(options.growMb);
+        SleepFor(1000);
+    }
 
     if (options.onTermMs >= 0) {
         const char* how = WaitUntilAskedToEnd();

@@ -6,6 +6,7 @@
 #include "fake_port.h"
 #include "loop/wait_table.h"
 #include "port/user.h"
+#include "supervisor/app_entry.h"
 #include "supervisor/app_state.h"
 #include "supervisor/app_table.h"
 #include "world_state.h"
@@ -276,6 +277,28 @@ const char* CheckOperatorStops(World& w, std::string* detail) {
 
 } // namespace
 
+// What reads memory and asks over HTTP runs only while it should: a memory
+// timer only for an application that is up and has a limit, a GET only
+// while its rule or check is watched.
+const char* CheckWatches(std::string* detail) {
+    for (int i = 0; i < appTable.count; ++i) {
+        const AppEntry& entry = *appTable.entries[i];
+        const char* name = entry.settings.name.c_str();
+        if (entry.memory.next.Pending() && (entry.settings.maxMemoryBytes == 0 || !IsUp(entry))) {
+            *detail =
+                Format("%s reads its memory while %s, limit %llu", name, StateWord(entry.state),
+                       static_cast<unsigned long long>(entry.settings.maxMemoryBytes));
+            return "memory is read only while a limit applies";
+        }
+        if ((entry.readiness.get.exchange && entry.state != AppState::Starting) ||
+            (entry.health.get.exchange && entry.state != AppState::Running)) {
+            *detail = Format("%s has a GET under way while %s", name, StateWord(entry.state));
+            return "an http check runs only while it is watched";
+        }
+    }
+    return nullptr;
+}
+
 const char* CheckInvariants(World& w, std::string* detail) {
     if (w.trace) {
         std::fputs(fake::Get().files["sim.log"].c_str(), stderr);
@@ -295,6 +318,8 @@ const char* CheckInvariants(World& w, std::string* detail) {
         broken = CheckBystanders(w, detail);
     if (broken == nullptr)
         broken = CheckOperatorStops(w, detail);
+    if (broken == nullptr)
+        broken = CheckWatches(detail);
     if (broken == nullptr && !w.answerBroken.empty()) {
         *detail = w.answerBroken;
         broken = "a sent stop or restart answers once done, with its own lines";

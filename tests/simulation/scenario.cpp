@@ -44,13 +44,17 @@ AppSpec DrawApp(Draw& d) {
             app.after += " " + Name(d);
     }
     if (d.Chance(35))
-        app.ready = d.Pick(std::array<const char*, 6>{"port 8101", "port 8102", "delay 0.5",
-                                                      "delay 2", "notify", "output ok"});
+        app.ready = d.Pick(std::array<const char*, 7>{"port 8101", "port 8102", "delay 0.5",
+                                                      "delay 2", "notify", "output ok",
+                                                      "http://127.0.0.1:8102/ready"});
     if (d.Chance(20))
         app.readyTimeout = d.Pick(std::array<int, 3>{0, 1, 5});
     if (d.Chance(25))
-        app.health = d.Pick(std::array<const char*, 3>{"port 8101 every 2", "port 8103 every 1",
-                                                       "command \"check\" every 3"});
+        app.health = d.Pick(std::array<const char*, 4>{"port 8101 every 2", "port 8103 every 1",
+                                                       "command \"check\" every 3",
+                                                       "http://localhost:8103/health every 1"});
+    if (d.Chance(12))
+        app.maxMemory = d.Pick(std::array<const char*, 3>{"30M", "1G", "lots"});
     if (d.Chance(15))
         app.healthFailures = d.Pick(std::array<int, 2>{1, 2});
     if (d.Chance(8))
@@ -123,6 +127,7 @@ Config Edit(Draw& d, Config config) {
                 app.after = fresh.after;
                 app.ready = fresh.ready;
                 app.health = fresh.health;
+                app.maxMemory = fresh.maxMemory;
                 app.stopTimeout = fresh.stopTimeout;
             }
             break;
@@ -177,14 +182,14 @@ std::string CommandLine(Draw& d) {
 }
 
 Op DrawOp(Draw& d, Config* config) {
-    static constexpr std::array<std::pair<OpKind, int>, 19> kWeights = {{
+    static constexpr std::array<std::pair<OpKind, int>, 20> kWeights = {{
         {OpKind::Command, 18},  {OpKind::Send, 5},        {OpKind::Reload, 6},
         {OpKind::Exit, 12},     {OpKind::ChildExit, 3},   {OpKind::SpawnChildren, 5},
         {OpKind::Advance, 15},  {OpKind::Listen, 4},      {OpKind::CheckOutcome, 3},
         {OpKind::Notify, 3},    {OpKind::ReadyLine, 2},   {OpKind::CaptureDies, 2},
         {OpKind::Restart, 2},   {OpKind::Retitle, 2},     {OpKind::Stubborn, 2},
         {OpKind::Bystander, 2}, {OpKind::HandStarted, 3}, {OpKind::Tamper, 2},
-        {OpKind::Status, 3},
+        {OpKind::Status, 3},    {OpKind::Memory, 3},
     }};
     int total = 0;
     for (const auto& [kind, weight] : kWeights)
@@ -286,6 +291,7 @@ std::string ConfigText(const Config& c) {
     section("ReadyTimeout", [&](const AppSpec& a) { return number(a.readyTimeout); });
     section("Health", [](const AppSpec& a) { return a.health; });
     section("HealthFailures", [&](const AppSpec& a) { return number(a.healthFailures); });
+    section("MaxMemory", [](const AppSpec& a) { return a.maxMemory; });
     section("User", [](const AppSpec& a) { return a.user; });
     section("Environment", [](const AppSpec& a) { return a.environment; });
     return text;
@@ -335,8 +341,14 @@ std::string Describe(const Op& op) {
         std::snprintf(line, sizeof line, "%u ms pass", op.a);
         return line;
     case OpKind::Listen:
-        std::snprintf(line, sizeof line, "port %u %s", 8100 + op.a,
-                      op.b % 2 ? "takes connections" : "refuses connections");
+        std::snprintf(line, sizeof line, "port %u %s, HTTP answer %s", 8100 + op.a,
+                      op.b % 2 ? "takes connections" : "refuses connections",
+                      op.b / 2 % 3 == 0   ? "200"
+                      : op.b / 2 % 3 == 1 ? "500"
+                                          : "none");
+        return line;
+    case OpKind::Memory:
+        std::snprintf(line, sizeof line, "the %u-th application uses %u MiB", op.b, op.a * 8);
         return line;
     case OpKind::CheckOutcome:
         std::snprintf(line, sizeof line, "health commands exit with %u%s", op.a,

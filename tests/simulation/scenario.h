@@ -33,6 +33,7 @@ struct AppSpec {
     int readyTimeout = -1;
     std::string health;
     int healthFailures = -1;
+    std::string maxMemory; // [MaxMemory]
     std::string user;
     std::string environment;
 };
@@ -72,7 +73,8 @@ enum class OpKind : std::uint8_t {
     ChildExit,     // a process of an application's tree, not its main one, ends
     SpawnChildren, // an application's process starts `a` children
     Advance,       // `a` milliseconds pass
-    Listen,        // port 8100 + `a` takes connections while `b` is odd
+    Listen,        // port 8100 + `a` takes connections while `b` is odd; its HTTP
+                   // answer is 200, 500 or none as (`b` / 2) % 3 is 0, 1 or 2
     CheckOutcome,  // health commands exit with `a`; they hang while `b` is odd
     Notify,        // READY=1 from the process of application `a` (or a bystander)
     ReadyLine,     // the capture process of application `a` saw its ready line
@@ -86,6 +88,7 @@ enum class OpKind : std::uint8_t {
     HandStarted,   // a copy of program `a` is started by hand (with parameters `b`)
     Tamper,        // the start record is rewritten to name something else for application `a`
     Status,        // a --status request
+    Memory,        // the process of the `b`-th application uses `a` x 8 MiB
 };
 
 struct Op {

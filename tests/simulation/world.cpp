@@ -299,8 +299,17 @@ void Apply(World& w, const Op& op) {
         listening.erase(std::remove(listening.begin(), listening.end(), port), listening.end());
         if (op.b % 2 == 1)
             listening.push_back(port);
+        s.answers.erase(port);
+        if (op.b / 2 % 3 != 2)
+            s.answers[port] =
+                op.b / 2 % 3 == 0 ? "HTTP/1.1 200 OK\r\n\r\n" : "HTTP/1.1 500 Oops\r\n\r\n";
         break;
     }
+    case OpKind::Memory:
+        if (AppEntry* entry = Nth(running, op.b))
+            s.processUsage[PidOf(*entry)] =
+                port::Usage{true, 0, true, std::uint64_t{op.a} * (8u << 20)};
+        break;
     case OpKind::CheckOutcome:
         s.commandExitCode = op.a % 2;
         s.commandsRunOn = op.b % 4 == 1;

@@ -52,6 +52,15 @@ TEST(Options, ModesAndRefusals) {
         VersionLine(), std::regex("zelkappmgr [0-9]+\\.[0-9]+\\.[0-9]+(\\+[0-9]+\\.g[0-9a-f]+)?")))
         << VersionLine();
     EXPECT_EQ(0u, UsageText().find(VersionLine() + "\nUsage: zelkappmgr"));
+    ASSERT_TRUE(Parse({"--tail", "web"}, &o, &error));
+    EXPECT_EQ(ProgramMode::Tail, o.mode);
+    EXPECT_EQ("web", o.tail.name);
+    EXPECT_EQ(kDefaultTailLines, o.tail.lines);
+    EXPECT_FALSE(o.tail.follow);
+    ASSERT_TRUE(Parse({"-f", "--tail", "3", "25"}, &o, &error));
+    EXPECT_EQ("3", o.tail.name); // a number names the application, as on the console
+    EXPECT_EQ(25, o.tail.lines);
+    EXPECT_TRUE(o.tail.follow);
 
     for (const auto& bad : std::vector<std::vector<const char*>>{{"--send"},
                                                                  {"--bogus"},
@@ -59,7 +68,11 @@ TEST(Options, ModesAndRefusals) {
                                                                  {"--send", "a", "--status"},
                                                                  {"--json"},
                                                                  {"-s", "a", "-s", "b"},
-                                                                 {"--version", "extra"}}) {
+                                                                 {"--version", "extra"},
+                                                                 {"--tail"},
+                                                                 {"--tail", "web", "0"},
+                                                                 {"--follow"},
+                                                                 {"--tail", "a", "--status"}}) {
         error.clear();
         EXPECT_FALSE(Parse(bad, &o, &error)) << bad[0];
         EXPECT_FALSE(error.empty());
@@ -75,6 +88,9 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     web.upSeconds = 75;
     web.restarts = 2;
     web.lastExit = LastExit{LastExit::Kind::Signal, 11};
+    web.cpuKnown = web.memoryKnown = true;
+    web.cpuMs = 12345;
+    web.memoryBytes = 45u << 20;
     AppStatus worker;
     worker.number = 12;
     worker.name = "w\tx";
@@ -84,6 +100,7 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     worker.nextStartSeconds = 8;
     worker.quickExits = 3;
     worker.containment = "cgroup";
+    worker.maxMemoryBytes = 30u << 20;
 
     AppStatus back;
     ASSERT_TRUE(DecodeStatusRecord(EncodeStatusRecord(web), &back));
@@ -92,6 +109,10 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     EXPECT_EQ(75u, back.upSeconds);
     EXPECT_EQ(2u, back.restarts);
     EXPECT_EQ(LastExit::Kind::Signal, back.lastExit.kind);
+    EXPECT_TRUE(back.cpuKnown && back.memoryKnown);
+    EXPECT_EQ(12345u, back.cpuMs);
+    EXPECT_EQ(45u << 20, back.memoryBytes);
+    EXPECT_EQ(0u, back.maxMemoryBytes);
     ASSERT_TRUE(DecodeStatusRecord(EncodeStatusRecord(worker), &back));
     EXPECT_EQ("w?x", back.name); // a tab cannot travel inside a field
     EXPECT_EQ("waiting", back.state);
@@ -99,24 +120,31 @@ TEST(ControlProtocol, StatusRecordsSurviveTheTripAndFormAsTableAndJson) {
     EXPECT_EQ(8u, back.nextStartSeconds);
     EXPECT_EQ(3u, back.quickExits);
     EXPECT_EQ("cgroup", back.containment);
+    EXPECT_FALSE(back.cpuKnown || back.memoryKnown);
+    EXPECT_EQ(30u << 20, back.maxMemoryBytes);
     EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\tcode:x\t-\t0\ttree\tname", &back));
     EXPECT_FALSE(DecodeStatusRecord("0\tGone!\t1\t2\t3\t-\t-\t0\ttree\tname", &back));
     EXPECT_FALSE(DecodeStatusRecord("0\trunning\t1\t2\t3\t-\t-\t0\tTree!\tname", &back));
+    std::string badMemory = EncodeStatusRecord(web);
+    badMemory.replace(badMemory.find("\t47185920\t"), 10, "\t47M\t");
+    EXPECT_FALSE(DecodeStatusRecord(badMemory, &back));
 
     EXPECT_EQ("NUM  NAME      STATE     PID  UPTIME(S)  RESTARTS  LAST EXIT   NEXT START(S)  "
-              "QUICK EXITS  CONTAINMENT\n"
+              "QUICK EXITS  CPU(S)  MEM  MAX MEM  CONTAINMENT\n"
               "  0  web \"a\"\\  running  4321         75         2  signal 11               -  "
-              "          0  tree\n"
+              "          0   12.34  45M        -  tree\n"
               " 12  w?x       waiting     -          -         0  0xC0000005              8  "
-              "          3  cgroup\n",
+              "          3       -    -      30M  cgroup\n",
               FormatStatusTable({web, worker}));
     EXPECT_EQ("[\n  {\"number\": 0, \"name\": \"web \\\"a\\\"\\\\\", \"state\": \"running\", "
               "\"pid\": 4321, \"uptime_seconds\": 75, \"restarts\": 2, \"last_exit_code\": null, "
               "\"last_exit_signal\": 11, \"next_start_seconds\": null, \"quick_exits\": 0, "
+              "\"cpu_seconds\": 12.34, \"memory_bytes\": 47185920, \"max_memory_bytes\": null, "
               "\"containment\": \"tree\"},\n"
               "  {\"number\": 12, \"name\": \"w\\u0009x\", \"state\": \"waiting\", \"pid\": null, "
               "\"uptime_seconds\": null, \"restarts\": 0, \"last_exit_code\": 3221225477, "
               "\"last_exit_signal\": null, \"next_start_seconds\": 8, \"quick_exits\": 3, "
+              "\"cpu_seconds\": null, \"memory_bytes\": null, \"max_memory_bytes\": 31457280, "
               "\"containment\": \"cgroup\"}\n]\n",
               FormatStatusJson({web, worker}));
     EXPECT_EQ("[]\n", FormatStatusJson({}));
@@ -217,6 +245,20 @@ TEST_F(ControlServerTest, ASentLineRunsAsTypedAndItsEntriesComeBack) {
 
     EXPECT_EQ("ok 0\n", Request("send quit").reply); // the client's end of sending ends the line
     EXPECT_FALSE(RunningFlag);
+}
+
+// --tail asks where an application's output is: the path made whole
+// against the manager's directory, or the console tail's refusal.
+TEST_F(ControlServerTest, AnOutputRequestTellsThePathOrWhyNot) {
+    const std::size_t logged = test::LogMessages().size();
+    EXPECT_EQ("failed 1\nOutput is not captured.\n", Request("output beta\n").reply);
+    appTable.entries[1]->settings.output.directory = "logs";
+    EXPECT_EQ("ok 2\nC:\\work\\logs\\beta.log\nbeta\n", Request("output BETA\n").reply);
+    EXPECT_EQ("ok 2\nC:\\work\\logs\\beta.log\nbeta\n", Request("output 1\n").reply);
+    appTable.entries[1]->settings.output.directory = "D:\\out";
+    EXPECT_EQ("ok 2\nD:\\out\\beta.log\nbeta\n", Request("output beta\n").reply);
+    EXPECT_EQ("failed 1\nApplication does not exist.\n", Request("output gamma\n").reply);
+    EXPECT_EQ(logged, test::LogMessages().size()); // nothing is logged
 }
 
 TEST_F(ControlServerTest, StatusFollowsExitsAndWritesNothingToTheLog) {
@@ -396,6 +438,24 @@ TEST_F(AwaitedAnswerTest, AnOrderedRestartallStopsInReverseStartsInOrderAndNames
     EXPECT_NE(std::string::npos, failed.find("\ndb did not start again (failed).\n")) << failed;
     EXPECT_NE(std::string::npos, failed.find("\nweb did not start again (waiting).\n")) << failed;
     EXPECT_EQ("failed", CollectStatus()[0].state);
+}
+
+// "stop web" while an ordered restartall waits for db's stop: web stays
+// stopped when db starts again.
+TEST_F(AwaitedAnswerTest, AnApplicationStoppedDuringAnOrderedRestartStaysStopped) {
+    Apps({"db", "web"});
+    const std::uint32_t db = Pid(0);
+    Request("send restartall\n");
+    test::RunLoop([&](int wait) {
+        if (wait == 1)
+            test::Typed("stop web");
+        if (wait == 2)
+            fake::EndProcess(db);
+        return wait < 4;
+    });
+    EXPECT_EQ(AppState::Running, appTable.entries[0]->state);
+    EXPECT_NE(db, Pid(0));
+    EXPECT_EQ(AppState::Stopped, appTable.entries[1]->state);
 }
 
 } // namespace
