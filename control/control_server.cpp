@@ -293,7 +293,13 @@ bool ReadRequest(ControlClient& client) {
     for (;;) {
         char buffer[256];
         std::uint32_t read = 0;
-        const bool ok = port::ReadControl(client.connection.Get(), buffer, sizeof buffer, 0, &read);
+        // A client writes its request right after it connects: one accepted
+        // a moment before that is given a moment more, rather than the
+        // loop's whole pause.
+        const std::uint32_t wait = client.fresh ? kFirstRequestWaitMs : 0;
+        client.fresh = false;
+        const bool ok =
+            port::ReadControl(client.connection.Get(), buffer, sizeof buffer, wait, &read);
         if (!ok && port::LastError() == port::kErrorTimeout)
             return false; // the rest comes later
         const bool ended = ok && read == 0;
@@ -423,6 +429,7 @@ void OnControlRequest(WaitTable*, std::int32_t, void*) {
             client.reply = EncodeErrorReply("refused: the manager runs for another user");
             client.stage = ControlClient::Stage::Writing;
         }
+        client.fresh = true;
         Serve(client);
     }
     // Every slot taken: the rest wait in the backlog until a client is done.

@@ -28,6 +28,10 @@ inline constexpr int kMaxControlClients = 4;
 // While a reply does not fit at once, the rest is tried again this often.
 inline constexpr std::uint32_t kControlWriteRetryMs = 10;
 
+// How long a client just accepted may take to send its first bytes before
+// the loop goes on (and the client waits for the next pass).
+inline constexpr std::uint32_t kFirstRequestWaitMs = 3;
+
 // The longest a sent line waits for an application with a [Ready] rule and
 // no [ReadyTimeout] to be ready.
 inline constexpr std::uint32_t kUnlimitedReadyAwaitSeconds = 3600;
@@ -51,6 +55,7 @@ struct ControlClient {
     ScopedTimer deadline;    // drops it
     std::uint64_t dueMs = 0; // when that is (port::NowMs)
     ScopedTimer writeRetry;  // the next try of a reply that did not fit
+    bool fresh = false;      // just accepted: its first read may wait a moment
     std::string received;    // the request so far
     std::string reply;       // what is still to be written
     // A sent line that answers once what it asked is done: what was logged

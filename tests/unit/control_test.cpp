@@ -339,11 +339,14 @@ TEST_F(ControlServerTest, SilentClientsHoldNothingAndAreDroppedAtTheirLimit) {
             RunningFlag = false;
     };
     RunEventLoop();
-    // Pass 1 takes four, pass 2 waits out what is left of their time after
-    // the pause and drops them, pass 3 takes and answers the fifth, pass 4
-    // waits for its time: no wait ever blocked on a client.
+    // Pass 1 takes four, each first read given its moment; pass 2 waits out
+    // what is left of the first one's time after the pause and drops it;
+    // pass 3 finds the other three past their time, drops them, takes and
+    // answers the fifth; pass 4 waits for its time. Nothing waited on a
+    // client beyond those moments.
     const std::uint32_t left = kControlTimeLimitMs - kEventLoopPauseMs;
-    EXPECT_EQ((std::vector<std::uint32_t>{port::kWaitForever, left, port::kWaitForever, left}),
+    const std::uint32_t moments = kMaxControlClients * kFirstRequestWaitMs;
+    EXPECT_EQ((std::vector<std::uint32_t>{port::kWaitForever, left - moments, 0, left}),
               fake::Get().waitLimits);
     const auto& served = fake::Control().served;
     ASSERT_EQ(static_cast<std::size_t>(kMaxControlClients + 1), served.size());
