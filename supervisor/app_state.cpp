@@ -48,6 +48,10 @@ const AppTransition kAppTransitions[] = {
     {kUp, E(Exited), 0, 0, {Stopped, kForgetProcess | kLaunch}},
     {kUp, E(StopAsked) | E(Shutdown), kPoliteStop, 0, {Stopping, kSayTerminating | kAskTreeToEnd}},
     {kUp, E(StopAsked) | E(Shutdown), 0, 0, {Stopped, kSayTerminating | kEndTree}},
+    // A changed one whose stop waits for its turn keeps its process until
+    // then, and stays stopped after it with the new settings.
+    {S(Starting), E(ReloadChanged), kStaysDown, 0, {Starting, kNoAction}},
+    {S(Running), E(ReloadChanged), kStaysDown, 0, {Running, kNoAction}},
     {kUp, kRestarts, kPoliteStop, 0, {Restarting, kForgetQuickExits | kSayTerminating | kAskTreeToEnd}},
     {kUp, kRestarts, kNoStarts, 0, {Stopped, kForgetQuickExits | kSayTerminating | kEndTree}},
     {kUp, kRestarts, kOrderUnmet, 0, {Waiting, kForgetQuickExits | kSayTerminating | kEndTree | kAwaitOrder}},

@@ -127,6 +127,7 @@ TEST(AppStateTable, TheStepsThatDependOnAFact) {
          kPoliteStop,
          {S::Restarting, kSayUnhealthy | kForgetQuickExits | kSayTerminating | kAskTreeToEnd}},
         {S::Running, E::HealthFailed, kStaysDown, {S::Running, kNoAction}},
+        {S::Running, E::ReloadChanged, kStaysDown | kPoliteStop, {S::Running, kNoAction}},
         // Not ready in time counts as a quick exit.
         {S::Starting, E::ReadyTimedOut, 0, {S::Stopped, kSayNotReady | kEndTree | kLaunch}},
         {S::Starting,
