@@ -65,8 +65,8 @@ import bench  # noqa: E402
 
 
 class Build:
-    def __init__(self, spec):
-        label, _, directory = spec.rpartition("=")
+    def __init__(self, labelled):
+        label, _, directory = labelled.rpartition("=")
         self.directory = os.path.abspath(directory)
         self.label = label or os.path.basename(os.path.dirname(os.path.dirname(self.directory)))
         self.manager = os.path.join(self.directory, "zelkappmgr")
@@ -109,9 +109,9 @@ def strace_key(name, args):
     if name in ("poll", "ppoll"):
         limit = re.search(r"\], \d+, (-?\d+|\{[^}]*\}|NULL)", args)
         limit = limit.group(1) if limit else "?"
-        spec = re.match(r"\{tv_sec=(\d+), tv_nsec=(\d+)\}", limit)
-        if spec:  # ppoll's limit in milliseconds, as poll has it
-            limit = "%d" % round(int(spec.group(1)) * 1000 + int(spec.group(2)) / 1e6)
+        timespec = re.match(r"\{tv_sec=(\d+), tv_nsec=(\d+)\}", limit)
+        if timespec:  # ppoll's limit in milliseconds, as poll has it
+            limit = "%d" % round(int(timespec.group(1)) * 1000 + int(timespec.group(2)) / 1e6)
         return "poll or ppoll(timeout %s)" % ("-1" if limit == "NULL" else limit)
     return name
 
@@ -781,7 +781,7 @@ def main():
     parser.add_argument("--keep", help="directory for the traces (default: a temporary one)")
     args = parser.parse_args()
     only = set(args.only.split(","))
-    builds = [Build(spec) for spec in args.builds.split(",")]
+    builds = [Build(labelled) for labelled in args.builds.split(",")]
     keep = args.keep or tempfile.mkdtemp(prefix="zelk-costs-")
     os.makedirs(keep, exist_ok=True)
     print("builds: %s; traces in %s; load average %s" % (
